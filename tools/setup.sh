@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a Debian 12 machine, as root.
+# Idempotent: a second run only checks. Chooses native 32-bit execution where the kernel allows it and
+# qemu-user 10 (bookworm-backports) through binfmt_misc where it does not.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+APT=(apt-get -o DPkg::Lock::Timeout=600 -y)
+SRC=/etc/apt/sources.list.d/debian.sources
+
+log() { printf '[setup] %s\n' "$*"; }
+
+# The archive address and keyring of the configured Debian entry, reused for deb-src and backports.
+main_uri=$(awk '/^URIs:/{print $2; exit}' "$SRC" 2>/dev/null || true)
+[ -n "$main_uri" ] || main_uri=http://deb.debian.org/debian
+keyring=$(awk '/^Signed-By:/{print $2; exit}' "$SRC" 2>/dev/null || true)
+[ -n "$keyring" ] || keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+
+need_update=0
+extra=/etc/apt/sources.list.d/vantorix-extra.sources
+if [ ! -f "$extra" ]; then
+  cat > "$extra" <<EOS
+Types: deb-src
+URIs: $main_uri
+Suites: bookworm
+Components: main
+Signed-By: $keyring
+
+Types: deb
+URIs: $main_uri
+Suites: bookworm-backports
+Components: main
+Signed-By: $keyring
+EOS
+  need_update=1
+fi
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+  need_update=1
+fi
+
+pkgs=(cmake ninja-build g++ g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev nlohmann-json3-dev
+      googletest libgtest-dev zlib1g-dev wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick
+      python3 openssl curl zip unzip file dpkg-dev libwine-dev)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ] || [ $need_update = 1 ]; then
+  log "installing: ${missing[*]:-(none, refreshing lists)}"
+  "${APT[@]}" update -q
+  [ ${#missing[@]} -eq 0 ] || "${APT[@]}" install -q --no-install-recommends "${missing[@]}" \
+    || "${APT[@]}" install -q "${missing[@]}"
+fi
+
+# Does this kernel run 32-bit x86 code itself? Route around a qemu binfmt entry for the check.
+binfmt=/proc/sys/fs/binfmt_misc
+mountpoint -q "$binfmt" || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
+[ -e "$binfmt/qemu-i386" ] && echo 0 > "$binfmt/qemu-i386" || true
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  log "32-bit code runs natively"
+else
+  log "32-bit code needs qemu-user 10"
+  if ! dpkg-query -W -f='${Version}' qemu-user 2>/dev/null | grep -q '^1:10'; then
+    "${APT[@]}" update -q
+    "${APT[@]}" install -q -t bookworm-backports qemu-user
+  fi
+  [ -e "$binfmt/qemu-i386" ] || echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' > "$binfmt/register"
+  echo 1 > "$binfmt/qemu-i386"
+  /usr/lib/wine/wine --version >/dev/null
+fi
+
+# minizip's unzip sources come from Debian's zlib source package; the build compiles them.
+srcdir=${VANTORIX_THIRD_PARTY:-/opt/vantorix-deps}
+if ! ls "$srcdir"/zlib-*/contrib/minizip/unzip.c >/dev/null 2>&1; then
+  mkdir -p "$srcdir"
+  ( cd "$srcdir" && apt-get source -q --download-only zlib >/dev/null && dpkg-source -x --skip-debianization zlib_*.dsc >/dev/null 2>&1 || dpkg-source -x zlib_*.dsc >/dev/null )
+fi
+ls -d "$srcdir"/zlib-*/contrib/minizip >/dev/null
+log "ready"

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Source this file: it brings up (once per run) an X server, a 32-bit Wine prefix and one persistent
+# wineserver, and exports what every Wine call of the tests and the demo needs.
+#   VANTORIX_WINE_DIR   where the prefix, its cached tarball and the server state live (default: build/wine)
+#   VANTORIX_DISPLAY    X display number to use (default: 87)
+# Functions: wine_up, wine_down, wine_run TIMEOUT EXE [ARGS...]
+_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$_here/../build/wine}
+mkdir -p "$VANTORIX_WINE_DIR"
+VANTORIX_WINE_DIR=$(cd "$VANTORIX_WINE_DIR" && pwd)
+export WINEARCH=win32
+export WINEPREFIX=$VANTORIX_WINE_DIR/prefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export DISPLAY=:${VANTORIX_DISPLAY:-87}
+WINE=/usr/lib/wine/wine
+WINESERVER=/usr/lib/wine/wineserver32
+[ -x "$WINESERVER" ] || WINESERVER=$(command -v wineserver)
+
+_wine_xvfb_up() {
+  if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then
+    rm -f "/tmp/.X${DISPLAY#:}-lock" "/tmp/.X11-unix/X${DISPLAY#:}"
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$VANTORIX_WINE_DIR/xvfb.log" 2>&1 &
+    echo $! > "$VANTORIX_WINE_DIR/xvfb.pid"
+    for _ in $(seq 100); do xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && break; sleep 0.1; done
+  fi
+}
+
+# A fresh prefix costs about half a minute under emulation: build it once and keep a tarball of it.
+_wine_prefix_up() {
+  local cache=$VANTORIX_WINE_DIR/prefix.tar
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  if [ -f "$cache" ]; then
+    tar -C "$VANTORIX_WINE_DIR" -xf "$cache" && return 0
+  fi
+  timeout 300 "$WINE" wineboot -i >"$VANTORIX_WINE_DIR/wineboot.log" 2>&1
+  "$WINESERVER" -w
+  # No window manager runs here: unmanaged windows close without waiting for one.
+  timeout 120 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  "$WINESERVER" -w
+  tar -C "$VANTORIX_WINE_DIR" -cf "$cache" prefix
+}
+
+wine_up() {
+  _wine_xvfb_up
+  _wine_prefix_up
+  if [ ! -f "$VANTORIX_WINE_DIR/server.pid" ] || ! kill -0 "$(cat "$VANTORIX_WINE_DIR/server.pid")" 2>/dev/null; then
+    "$WINESERVER" -p -f >"$VANTORIX_WINE_DIR/server.log" 2>&1 &
+    echo $! > "$VANTORIX_WINE_DIR/server.pid"
+    sleep 0.5
+    # The first process starts Wine's services, which live as long as the server: give them no pipe of
+    # the caller's to hold open.
+    timeout 300 "$WINE" wineboot </dev/null >"$VANTORIX_WINE_DIR/services.log" 2>&1
+  fi
+}
+
+wine_down() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  [ -f "$VANTORIX_WINE_DIR/server.pid" ] && kill "$(cat "$VANTORIX_WINE_DIR/server.pid")" 2>/dev/null
+  [ -f "$VANTORIX_WINE_DIR/xvfb.pid" ] && kill "$(cat "$VANTORIX_WINE_DIR/xvfb.pid")" 2>/dev/null
+  rm -f "$VANTORIX_WINE_DIR/server.pid" "$VANTORIX_WINE_DIR/xvfb.pid"
+  return 0
+}
+
+# wine_run SECONDS program.exe [args...]: one bounded Wine process; output goes to the caller's streams.
+wine_run() {
+  local limit=$1; shift
+  timeout -k 5 "$limit" "$WINE" "$@"
+}
+
+# The Windows path of a Linux file, as Wine's Z: drive shows it.
+winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's#/#\\#g')"; }

@@ -1,0 +1,134 @@
+#include "webview/com/module.h"
+
+#include <olectl.h>
+
+#include <string>
+#include <vector>
+
+#include "Velview_G_201.h"
+#include "win/unique_handle.h"
+
+namespace velview {
+namespace {
+
+std::vector<const ClassInfo*>& Classes() {
+    static std::vector<const ClassInfo*> classes;
+    return classes;
+}
+
+HINSTANCE g_instance = nullptr;
+LONG g_objects = 0;
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+std::wstring ModulePath() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(g_instance, path, MAX_PATH);
+    return path;
+}
+
+LSTATUS SetValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    vantorix::win::unique_hkey hkey;
+    LSTATUS status = RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, hkey.put(), nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    return RegSetValueExW(hkey.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+HRESULT RegisterClass(const ClassInfo& info, const std::wstring& path) {
+    const std::wstring clsid = GuidText(*info.clsid);
+    const std::wstring libid = GuidText(LIBID_Velview_G_201);
+    const std::wstring key = L"CLSID\\" + clsid;
+    LSTATUS s = SetValue(HKEY_CLASSES_ROOT, key, nullptr, info.name);
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", nullptr, path);
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\ProgID", nullptr, info.versionedProgId);
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\VersionIndependentProgID", nullptr, info.progId);
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\TypeLib", nullptr, libid);
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Version", nullptr, L"1.0");
+    s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Programmable", nullptr, L"");
+    if (info.isControl) {
+        s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Control", nullptr, L"");
+        // OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE | SETCLIENTSITEFIRST
+        s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\MiscStatus", nullptr, L"0");
+        s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\MiscStatus\\1", nullptr, L"131473");
+        s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\ToolboxBitmap32", nullptr, path + L", 1");
+        s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr, L"");
+    }
+    s |= SetValue(HKEY_CLASSES_ROOT, info.progId, nullptr, info.name);
+    s |= SetValue(HKEY_CLASSES_ROOT, std::wstring(info.progId) + L"\\CLSID", nullptr, clsid);
+    s |= SetValue(HKEY_CLASSES_ROOT, std::wstring(info.progId) + L"\\CurVer", nullptr, info.versionedProgId);
+    s |= SetValue(HKEY_CLASSES_ROOT, info.versionedProgId, nullptr, info.name);
+    s |= SetValue(HKEY_CLASSES_ROOT, std::wstring(info.versionedProgId) + L"\\CLSID", nullptr, clsid);
+    return s == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
+}
+
+void UnregisterClass(const ClassInfo& info) {
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*info.clsid)).c_str());
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, info.progId);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, info.versionedProgId);
+}
+
+}  // namespace
+
+ClassRegistration::ClassRegistration(const ClassInfo& info) { Classes().push_back(&info); }
+
+namespace module {
+
+HINSTANCE Instance() { return g_instance; }
+void SetInstance(HINSTANCE instance) { g_instance = instance; }
+void AddRef() { InterlockedIncrement(&g_objects); }
+void Release() { InterlockedDecrement(&g_objects); }
+bool CanUnload() { return g_objects == 0; }
+
+const ClassInfo* FindClass(REFCLSID clsid) {
+    for (const ClassInfo* info : Classes())
+        if (IsEqualCLSID(*info->clsid, clsid)) return info;
+    return nullptr;
+}
+
+ITypeLib* TypeLib() {
+    // Loaded once and kept for the life of the process, like every object the library hands out.
+    static ITypeLib* lib = [] {
+        ITypeLib* loaded = nullptr;
+        LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &loaded);
+        return loaded;
+    }();
+    return lib;
+}
+
+HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** out) {
+    ITypeLib* lib = TypeLib();
+    if (!lib) return TYPE_E_CANTLOADLIBRARY;
+    return lib->GetTypeInfoOfGuid(guid, out);
+}
+
+HRESULT RegisterAll() {
+    const std::wstring path = ModulePath();
+    ITypeLib* lib = nullptr;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
+    if (FAILED(hr)) return SELFREG_E_TYPELIB;
+    std::vector<wchar_t> writable(path.begin(), path.end());
+    writable.push_back(0);
+    hr = RegisterTypeLib(lib, writable.data(), nullptr);
+    lib->Release();
+    if (FAILED(hr)) return SELFREG_E_TYPELIB;
+    for (const ClassInfo* info : Classes()) {
+        hr = RegisterClass(*info, path);
+        if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterAll() {
+    for (const ClassInfo* info : Classes()) UnregisterClass(*info);
+    UnRegisterTypeLib(LIBID_Velview_G_201, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+    return S_OK;
+}
+
+}  // namespace module
+}  // namespace velview

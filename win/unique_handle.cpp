@@ -1,0 +1,2 @@
+#include "win/unique_handle.h"
+// Header-only owners; this unit makes sure the header compiles on its own.
