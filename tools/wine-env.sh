@@ -30,6 +30,10 @@ _wine_xvfb_up() {
 _wine_prefix_up() {
   local cache=$VANTORIX_WINE_DIR/prefix.tar
   [ -f "$WINEPREFIX/system.reg" ] && return 0
+  # A prefix made by another run on this machine can seed this one (VANTORIX_WINE_SEED: its tarball).
+  if [ ! -f "$cache" ] && [ -n "${VANTORIX_WINE_SEED:-}" ] && [ -f "$VANTORIX_WINE_SEED" ]; then
+    cp "$VANTORIX_WINE_SEED" "$cache"
+  fi
   if [ -f "$cache" ]; then
     tar -C "$VANTORIX_WINE_DIR" -xf "$cache" && return 0
   fi
