@@ -1,0 +1,80 @@
+#include "win/process.h"
+
+#include "win/unique_handle.h"
+
+namespace vantorix::win {
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes count double only in front of a quote.
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+std::wstring BuildCommandLine(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring line = QuoteArgument(program);
+    for (const auto& argument : arguments) {
+        line += L' ';
+        line += QuoteArgument(argument);
+    }
+    return line;
+}
+
+namespace {
+
+bool IsBatchFile(const std::wstring& program) {
+    auto dot = program.find_last_of(L".\\/");
+    if (dot == std::wstring::npos || program[dot] != L'.') return false;
+    std::wstring ext = program.substr(dot);
+    return CompareStringOrdinal(ext.c_str(), -1, L".bat", -1, TRUE) == CSTR_EQUAL ||
+           CompareStringOrdinal(ext.c_str(), -1, L".cmd", -1, TRUE) == CSTR_EQUAL;
+}
+
+std::wstring CommandInterpreter() {
+    wchar_t buffer[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableW(L"ComSpec", buffer, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) return buffer;
+    n = GetSystemDirectoryW(buffer, MAX_PATH);
+    return std::wstring(buffer, n < MAX_PATH ? n : 0) + L"\\cmd.exe";
+}
+
+}  // namespace
+
+bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, int show,
+                  const std::wstring& folder) {
+    std::wstring application;
+    std::wstring line;
+    if (IsBatchFile(program)) {
+        // cmd /s /c strips exactly the outer pair of quotes and runs what is inside unchanged.
+        application = CommandInterpreter();
+        line = QuoteArgument(application) + L" /d /s /c \"" + BuildCommandLine(program, arguments) + L"\"";
+    } else {
+        line = BuildCommandLine(program, arguments);
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION info{};
+    DWORD flags = show == SW_HIDE ? CREATE_NO_WINDOW : 0;
+    if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr,
+                        FALSE, flags | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return false;
+    unique_kernel_handle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+
+}  // namespace vantorix::win
