@@ -1,0 +1,102 @@
+#pragma once
+// What the launcher's update flow asks of the machine and of the network: the update manifest, the
+// client's version, the system folder of the control library, and unpacking an update archive.
+// All texts are UTF-16. Nothing here shows a message; every failure comes back as a value.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorix::services {
+
+// ---- DecodeJSon: fetching a URL and reading the update manifest -------------------------------------
+
+// Bounds on one fetch, so a stalled or endless server cannot hold the launcher for ever.
+struct FetchLimits {
+    uint32_t resolve_timeout_ms = 10000;
+    uint32_t connect_timeout_ms = 10000;
+    uint32_t send_timeout_ms = 10000;
+    uint32_t receive_timeout_ms = 15000;  // per read: a server that goes silent this long ends the fetch
+    uint32_t total_timeout_ms = 30000;    // the whole fetch, however slowly the bytes trickle in
+    size_t max_body_bytes = 1 << 20;      // a larger body is not a manifest
+};
+
+// GET with "If-Modified-Since: 0"; only a 2xx answer counts. nullopt when anything fails.
+std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const FetchLimits& limits = {});
+
+// The body decoded in the given character set; "" when anything fails (error pages included).
+std::wstring GetUrlText(const std::wstring& url, const std::wstring& charset, const FetchLimits& limits = {});
+
+// Decodes bytes in a named character set ("utf-8", "gbk", "unicode", ...); a UTF-8 byte order mark is
+// dropped and malformed UTF-8 becomes U+FFFD.
+std::wstring BytesToText(const std::vector<uint8_t>& bytes, const std::wstring& charset);
+
+// The six manifest values, each as the text the update form keeps.
+struct Manifest {
+    std::wstring version, url, uptext, new_title, force_mod, new_skinurl;
+};
+
+// Fetches and reads the manifest. nullopt ("no manifest") when it cannot be fetched, is not JSON, lacks
+// "Version_date", holds a null or a non-numeric force_mod, or is larger than the limit. The launcher then
+// goes on as if no update existed.
+std::optional<Manifest> FetchManifest(const std::wstring& url, const FetchLimits& limits = {});
+
+// Reads the manifest from already fetched text; same outcomes as FetchManifest.
+std::optional<Manifest> ReadManifest(const std::wstring& json_text);
+
+// A new version exists exactly when the texts differ (exact, case-sensitive; no ordering).
+bool IsNewVersion(const Manifest& manifest, const std::wstring& local_version);
+// "是" when force_mod is exactly "1", "否" otherwise.
+std::wstring MandatoryShownText(const Manifest& manifest);
+// force_mod read as a number is above 0 ("2" is mandatory although shown "否"). Only meaningful when
+// IsNewVersion; a manifest that ReadManifest accepted always has a numeric force_mod.
+bool IsMandatory(const Manifest& manifest);
+
+// ---- m_PathEnviro, Sysing, Getfileversion ----------------------------------------------------------
+
+// 0 the running program, 1 current directory, 2 a fresh temporary name ("LZT" prefix, file not left
+// behind), 3..127 the shell folder with that CSIDL, 128..254 the scripting shell's special folders,
+// 255..288 the environment variable of the fixed list (279 "SystemRoot", 280 "TEMP"); "" otherwise.
+std::wstring SpecialPath(int32_t code);
+
+// True for a 32-bit process on 64-bit Windows; false otherwise, also when the question fails.
+bool IsWow64();
+
+// "" when no file exists at the path, "0" for a file without version information, else "a.b.c.d".
+std::wstring GetFileVersionText(const std::wstring& path);
+
+// ---- Unzip ------------------------------------------------------------------------------------------
+
+enum class UnzipStatus {
+    Ok,                  // every entry written; the folder holds exactly the archive's files over the old ones
+    NotAnArchive,        // missing, unreadable or not a ZIP file: nothing written
+    EmptyArchive,        // a ZIP file without entries: nothing written
+    UnsafeName,          // an entry would land outside the folder or on a device: nothing written
+    DamagedEntry,        // bad CRC, read error or truncated data: nothing written
+    CannotCreateFolder,  // a folder level could not be made: entries before it are in place
+    CannotWriteFile,     // a file could not be written or replaced: entries before it are in place
+};
+
+struct UnzipResult {
+    UnzipStatus status = UnzipStatus::NotAnArchive;
+    std::wstring entry;         // the entry or path the failure is about ("" when none)
+    size_t files_written = 0;
+    explicit operator bool() const { return status == UnzipStatus::Ok; }
+};
+
+// Unpacks every entry of the archive into the folder, creating sub-folders and replacing files. The
+// whole archive is checked (names, readability, CRC) before the first file is touched.
+UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive);
+
+// Creates every missing level of the folder path; returns it normalised with one trailing "\", or
+// nullopt when a level cannot be created.
+std::optional<std::wstring> MakePath(const std::wstring& path);
+// Text after the last "\" (all of it when there is none).
+std::wstring FileNamePart(const std::wstring& path);
+// Text up to and including the last "\" ("" when there is none).
+std::wstring FolderPart(const std::wstring& path);
+
+// Human-readable name of a status, for status lines and test output.
+const wchar_t* UnzipStatusText(UnzipStatus status);
+
+}  // namespace vantorix::services
