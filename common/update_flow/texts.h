@@ -1,0 +1,50 @@
+#pragma once
+// Every text the launcher shows: captions, initial control texts, button states, status lines and
+// message boxes. Used exactly as written here.
+namespace vantorix::update_flow::text {
+
+inline constexpr wchar_t kCaption[] = L"检查更新";
+inline constexpr wchar_t kMessageTitle[] = L"VantorixAssist";
+
+// Initial texts, and the prefixes the manifest check writes the values after.
+inline constexpr wchar_t kLabel1[] = L"当前程序版本：";
+inline constexpr wchar_t kLabel7[] = L"最新版本名：";
+inline constexpr wchar_t kLabel2[] = L"最新程序版本：";
+inline constexpr wchar_t kLabel3[] = L"是否重要升级：";
+inline constexpr wchar_t kLabel4[] = L"版本介绍：";
+inline constexpr wchar_t kWaiting[] = L"等待更新中";
+
+// Command1: its text is the form's state.
+inline constexpr wchar_t kUpToDate[] = L"您已是最新版本";
+inline constexpr wchar_t kOfferUpdate[] = L"立即升级";
+inline constexpr wchar_t kUpdating[] = L"升级中";
+inline constexpr wchar_t kDownloaded[] = L"升级完毕";
+inline constexpr wchar_t kStartNow[] = L"立即启动";
+
+// Status line.
+inline constexpr wchar_t kGettingAddress[] = L"正在获取新版连接地址。。";
+inline constexpr wchar_t kFileSize[] = L"文件大小：";
+inline constexpr wchar_t kUnpacking[] = L"正在更新相关组件，如有杀毒软件阻止属于误报，保持信任即可！";
+inline constexpr wchar_t kUpdateDone[] = L"更新完成！";
+inline constexpr wchar_t kNoManifest[] = L"无法获取更新信息，请稍后再试";
+
+// Message boxes.
+inline constexpr wchar_t kAskRegister[] =
+    L"程序首次启动需要注册DLL控件，部分杀软可能会报毒，请点击仍要运行即或添加信任即可！是否继续？";
+inline constexpr wchar_t kAskClientMissing[] = L"程序重要文件缺失，是否立即打开官网重新下载？";
+inline constexpr wchar_t kNewVersion[] = L"发现新版本！";
+inline constexpr wchar_t kDownloadedPrefix[] = L"Vantorix已经成功下载了当前最新的：";
+inline constexpr wchar_t kDownloadedSuffix[] = L"版本，点确定后程序自动更新文件";
+inline constexpr wchar_t kAskArchiveMissing[] = L"新版程序缺失，请检查杀软设置，是否跳转到到官网下载最新版本！";
+inline constexpr wchar_t kArchiveRejected[] =
+    L"下载的更新文件不完整或已损坏，本次没有更新任何文件。点确定后启动当前版本，请稍后重新检查更新。";
+inline constexpr wchar_t kAskForceClose[] =
+    L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
+
+// Downloader state codes 1..10.
+inline constexpr const wchar_t* kStates[] = {
+    L"发送请求...", L"获取远程文件信息...", L"开始接收数据...", L"下载被终止...", L"停止下载",
+    L"暂停下载",    L"连接服务器失败",     L"发送请求失败",     L"下载完毕",     L"保存路径出错",
+};
+
+}  // namespace vantorix::update_flow::text

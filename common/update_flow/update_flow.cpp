@@ -1,0 +1,196 @@
+#include "common/update_flow/update_flow.h"
+
+#include <cstdio>
+
+#include "common/update_flow/texts.h"
+
+namespace vantorix::update_flow {
+
+namespace {
+constexpr int kStateComplete = 9;
+}
+
+std::wstring UpdateFolderOf(const std::wstring& launcher_folder) {
+    if (!launcher_folder.empty() && launcher_folder.back() == L'\\') return launcher_folder + L"update";
+    return launcher_folder + L"\\update";
+}
+
+std::wstring ControlFileIn(const std::wstring& system_root, bool wow64) {
+    return system_root + (wow64 ? L"\\Syswow64\\" : L"\\System32\\") + kControlFileName;
+}
+
+std::wstring StateText(int state) {
+    constexpr int count = sizeof text::kStates / sizeof text::kStates[0];
+    return state >= 1 && state <= count ? text::kStates[state - 1] : L"";
+}
+
+std::wstring ProgressText(const std::wstring& size_text, float percent) {
+    char digits[64];
+    std::snprintf(digits, sizeof digits, "%.2f", static_cast<double>(percent));
+    return text::kFileSize + size_text + std::wstring(digits, digits + std::char_traits<char>::length(digits)) + L"%";
+}
+
+void UpdateFlow::SetButton(const std::wstring& text, bool enabled) {
+    button_text_ = text;
+    host_.SetText(Control::Command1, text);
+    host_.EnableButton(enabled);
+}
+
+void UpdateFlow::End() { host_.CloseForm(); }
+
+void UpdateFlow::Load(bool update_mode) {
+    button_text_ = text::kUpToDate;
+    local_version_ = host_.LocalVersion();
+    if (update_mode) {
+        UpdateCommon();
+        if (!ended_) host_.ShowForm(true);
+        return;
+    }
+    host_.ShowForm(false);
+    host_.EnsureUpdateFolder();
+    if (!host_.ControlFileExists()) {
+        if (!host_.AskYesNo(text::kAskRegister)) return End();
+        host_.StartRegistration();
+    }
+    host_.SetTimer(true);
+}
+
+void UpdateFlow::Tick() {
+    // Ticks keep coming while a message box or the manifest fetch holds this one.
+    if (ended_ || ticking_) return;
+    ticking_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{ticking_};
+
+    if (!marker_failed_ && !host_.FileExists(kMarkerPath)) {
+        // The registration script started by an earlier answer is still at work: wait for it rather
+        // than ask again and start a second one.
+        if (host_.RegistrationRunning()) return;
+        if (!host_.ControlFileExists()) {
+            if (!host_.AskYesNo(text::kAskRegister)) return End();
+            host_.StartRegistration();
+            return;
+        }
+        // A marker that cannot be written (read-only folder) must not keep the program waiting.
+        if (!host_.CreateMarker()) marker_failed_ = true;
+        return;
+    }
+    if (host_.FileExists(kClientPath)) {
+        if (UpdateCommon()) {
+            host_.ShowForm(true);
+            host_.SetTimer(false);
+        } else if (!ended_) {
+            host_.StartClient();
+            End();
+        }
+        return;
+    }
+    if (host_.AskYesNo(text::kAskClientMissing)) host_.OpenHomePage();
+    End();
+}
+
+bool UpdateFlow::UpdateCommon() {
+    manifest_ = host_.FetchManifest();
+    const ManifestView none{};
+    const ManifestView& m = manifest_ ? *manifest_ : none;
+    host_.SetText(Control::Label1, text::kLabel1 + local_version_);
+    host_.SetText(Control::Label2, text::kLabel2 + m.version);
+    host_.SetText(Control::Label3, text::kLabel3 + (manifest_ ? m.mandatory_shown : std::wstring(L"否")));
+    host_.SetText(Control::Label4, text::kLabel4 + std::wstring(L"\r\n") + m.uptext);
+    host_.SetText(Control::Label7, text::kLabel7 + m.new_title);
+    if (!manifest_) {
+        // No usable manifest: nothing to offer, the client starts as it is.
+        SetButton(text::kUpToDate, false);
+        host_.SetText(Control::lblMsg, text::kNoManifest);
+        return false;
+    }
+    if (m.version == local_version_) {
+        SetButton(text::kUpToDate, false);
+        return false;
+    }
+    SetButton(text::kOfferUpdate, true);
+    if (!m.mandatory) return false;
+    host_.ShowMessage(text::kNewVersion + m.version + L"\r\n" + m.uptext);
+    if (ended_) return false;
+    ButtonClicked();
+    return true;
+}
+
+void UpdateFlow::ButtonClicked() {
+    if (ended_ || !manifest_) return;
+    const std::wstring local = host_.LocalVersion();
+    if (manifest_->version != local) {
+        if (button_text_ == text::kUpdating) return;  // one download at a time
+        host_.EndRunningClients();
+        SetButton(text::kUpdating, false);
+        host_.SetText(Control::lblMsg, text::kGettingAddress);
+        // An archive or side files left by an earlier run would make the downloader pick a numbered
+        // name while the fixed name is unpacked: clear them first.
+        host_.ClearStaleArchive(manifest_->url);
+        host_.StartDownload(manifest_->url);
+    } else if (button_text_ == text::kStartNow) {
+        host_.StartClient();
+        host_.DeleteArchive();
+        End();
+    }
+}
+
+void UpdateFlow::DownloadStateChanged(int state) {
+    if (ended_) return;
+    host_.SetText(Control::lblMsg, StateText(state));
+    // Only completion means the whole archive is in place: a 100 % figure comes too early from a server
+    // that sends no length, and never from a resumed archive that was already complete.
+    if (state == kStateComplete && button_text_ == text::kUpdating) Complete();
+}
+
+void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent) {
+    if (ended_) return;
+    host_.SetText(Control::lblMsg, ProgressText(size_text, percent));
+}
+
+void UpdateFlow::Complete() {
+    if (completing_) return;
+    completing_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{completing_};
+
+    SetButton(text::kDownloaded, false);
+    const std::wstring version = manifest_ ? manifest_->version : std::wstring();
+    host_.ShowMessage(text::kDownloadedPrefix + version + text::kDownloadedSuffix);
+    if (ended_) return;
+    if (!host_.FileExists(kArchivePath)) {
+        if (host_.AskYesNo(text::kAskArchiveMissing)) {
+            host_.OpenHomePage();
+            End();
+        }
+        return;
+    }
+    host_.SetText(Control::lblMsg, text::kUnpacking);
+    if (host_.UnpackArchive() == UnpackOutcome::Done) {
+        SetButton(text::kStartNow, true);
+        host_.SetText(Control::lblMsg, text::kUpdateDone);
+        return;
+    }
+    // The extractor refused the archive before touching a file: the installation is as it was, so the
+    // old client goes on and the bad archive goes away.
+    host_.DeleteArchive();
+    host_.SetText(Control::lblMsg, text::kArchiveRejected);
+    host_.ShowMessage(text::kArchiveRejected);
+    if (ended_) return;
+    if (host_.FileExists(kClientPath)) host_.StartClient();
+    End();
+}
+
+bool UpdateFlow::QueryClose() {
+    if (ended_) return true;
+    if (button_text_ == text::kUpdating && !host_.AskYesNo(text::kAskForceClose)) return false;
+    ended_ = true;
+    host_.SetTimer(false);
+    return true;
+}
+
+}  // namespace vantorix::update_flow

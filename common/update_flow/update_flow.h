@@ -1,0 +1,106 @@
+#pragma once
+// The launcher's start-up and update flow as a state machine over a host interface: form load, the
+// 500 ms ticks, the manifest check (update_common), the one button, the downloader's events and the close
+// guard. The host does the real work (files, processes, message boxes, the form's controls); the flow
+// decides what happens next. No windows.h here, so the whole decision table runs in native tests.
+#include <optional>
+#include <string>
+
+namespace vantorix::update_flow {
+
+// Installation-relative paths (joined to the launcher's folder by the host).
+inline constexpr wchar_t kClientPath[] = L"\\bin\\client.exe";
+inline constexpr wchar_t kArchivePath[] = L"\\update\\newtemp.zip";
+inline constexpr wchar_t kMarkerPath[] = L"\\Build\\installock.txt";
+inline constexpr wchar_t kScriptPath[] = L"\\Build\\注册控件.bat";
+inline constexpr wchar_t kClientToken[] = L"-2018.06.21";
+inline constexpr wchar_t kUpdateArgument[] = L"-update";
+inline constexpr wchar_t kControlFileName[] = L"Velview_G_201.ocx";
+inline constexpr wchar_t kMarkerText[] = L"创建文件\r\n";
+
+// The form's visible controls, top to bottom.
+enum class Control { Label1, Label7, Label2, Label3, Label4, lblMsg, Command1 };
+
+// What the form shows as the manifest check's outcome. The host reads the manifest and takes the
+// decisions of the manifest module; nullopt means "no usable manifest".
+struct ManifestView {
+    std::wstring version, url, uptext, new_title;
+    std::wstring mandatory_shown;  // "是" or "否"
+    bool mandatory = false;        // force_mod read as a number is above 0
+};
+
+enum class UnpackOutcome { Done, ArchiveRejected };
+
+class FlowHost {
+public:
+    virtual ~FlowHost() = default;
+    // Files under the launcher's folder (paths as the constants above).
+    virtual bool FileExists(const std::wstring& relative) = 0;
+    virtual bool ControlFileExists() = 0;
+    virtual bool CreateMarker() = 0;  // the marker file, creating its folder when missing
+    virtual void EnsureUpdateFolder() = 0;
+    virtual std::wstring LocalVersion() = 0;  // file version of the client, "" when it is missing
+    virtual std::optional<ManifestView> FetchManifest() = 0;
+    // Processes.
+    virtual void StartRegistration() = 0;
+    virtual bool RegistrationRunning() = 0;
+    virtual void StartClient() = 0;
+    virtual void EndRunningClients() = 0;
+    virtual void OpenHomePage() = 0;
+    // The update archive.
+    virtual void ClearStaleArchive(const std::wstring& url) = 0;
+    virtual void StartDownload(const std::wstring& url) = 0;
+    virtual UnpackOutcome UnpackArchive() = 0;
+    virtual void DeleteArchive() = 0;
+    // User interface.
+    virtual bool AskYesNo(const std::wstring& text) = 0;
+    virtual void ShowMessage(const std::wstring& text) = 0;
+    virtual void SetText(Control control, const std::wstring& text) = 0;
+    virtual void EnableButton(bool enabled) = 0;
+    virtual void ShowForm(bool visible) = 0;
+    virtual void SetTimer(bool enabled) = 0;
+    // Asks the form to close; the form calls UpdateFlow::QueryClose, which may refuse.
+    virtual void CloseForm() = 0;
+};
+
+class UpdateFlow {
+public:
+    explicit UpdateFlow(FlowHost& host) : host_(host) {}
+
+    void Load(bool update_mode);
+    void Tick();
+    void ButtonClicked();
+    void DownloadStateChanged(int state);
+    void DownloadProgress(const std::wstring& size_text, float percent);
+    // The form is about to close: true lets it close (and ends the flow), false keeps it open.
+    bool QueryClose();
+
+    const std::wstring& ButtonText() const { return button_text_; }
+    bool Ended() const { return ended_; }
+
+private:
+    bool UpdateCommon();
+    void SetButton(const std::wstring& text, bool enabled);
+    void Complete();
+    void End();
+
+    FlowHost& host_;
+    std::wstring local_version_;
+    std::optional<ManifestView> manifest_;
+    std::wstring button_text_;
+    bool ticking_ = false;       // a tick waits in a message box or on the manifest
+    bool completing_ = false;    // the finished download is being unpacked
+    bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
+    bool ended_ = false;
+};
+
+// The update folder of a launcher folder ("C:\App" -> "C:\App\update", a drive root "C:\" -> "C:\update").
+std::wstring UpdateFolderOf(const std::wstring& launcher_folder);
+// Where the control library must lie: SystemRoot + "\Syswow64\" or "\System32\" + the file name.
+std::wstring ControlFileIn(const std::wstring& system_root, bool wow64);
+// The status line text of a downloader state code; "" outside 1..10.
+std::wstring StateText(int state);
+// "文件大小：" + size + percentage with two decimals + "%", no spaces ("文件大小：12.3 MB45.67%").
+std::wstring ProgressText(const std::wstring& size_text, float percent);
+
+}  // namespace vantorix::update_flow

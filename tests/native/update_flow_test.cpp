@@ -1,0 +1,421 @@
+// The launcher's flow driven through a recording host: what the user sees and what gets started, for
+// each way a start, a manifest check, a download and a close can go.
+#include "common/update_flow/update_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <set>
+#include <vector>
+
+namespace uf = vantorix::update_flow;
+using uf::Control;
+
+namespace {
+
+const std::wstring kAskRegister =
+    L"程序首次启动需要注册DLL控件，部分杀软可能会报毒，请点击仍要运行即或添加信任即可！是否继续？";
+const std::wstring kAskClientMissing = L"程序重要文件缺失，是否立即打开官网重新下载？";
+const std::wstring kAskForceClose =
+    L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
+
+uf::ManifestView Release(const std::wstring& version, bool mandatory) {
+    return {version, L"http://127.0.0.1/newtemp.zip", L"修复问题\r\n更快", L"春季版", mandatory ? L"是" : L"否",
+            mandatory};
+}
+
+// Records every effect as one line and answers questions from a script.
+class RecordingHost : public uf::FlowHost {
+public:
+    uf::UpdateFlow flow{*this};
+    std::set<std::wstring> files{uf::kMarkerPath, uf::kClientPath};
+    bool control_file = true;
+    bool marker_writable = true;
+    int registration_ticks = 0;  // ticks the registration script keeps running after its start
+    bool registration_makes_control = true;
+    std::wstring local_version = L"1.0.0.1";
+    std::wstring version_after_unpack;
+    std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
+    uf::UnpackOutcome unpack = uf::UnpackOutcome::Done;
+    std::deque<bool> answers;  // Yes/No answers, in order
+    std::function<void()> during_message;  // runs while a message box is open (nested message loop)
+    std::vector<std::wstring> log;
+    std::map<Control, std::wstring> texts;
+    bool button_enabled = true, visible = false, timer = false, closed = false;
+
+    bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
+    bool ControlFileExists() override { return control_file; }
+    bool CreateMarker() override {
+        log.push_back(L"create-marker");
+        if (marker_writable) files.insert(uf::kMarkerPath);
+        return marker_writable;
+    }
+    void EnsureUpdateFolder() override { log.push_back(L"ensure-update-folder"); }
+    std::wstring LocalVersion() override { return local_version; }
+    std::optional<uf::ManifestView> FetchManifest() override {
+        log.push_back(L"fetch-manifest");
+        return manifest;
+    }
+    void StartRegistration() override {
+        log.push_back(L"start-registration");
+        running_ = registration_ticks;
+        if (registration_ticks == 0 && registration_makes_control) control_file = true;
+    }
+    bool RegistrationRunning() override {
+        if (running_ > 0 && --running_ == 0 && registration_makes_control) control_file = true;
+        return running_ > 0;
+    }
+    void StartClient() override { log.push_back(L"start-client " + local_version); }
+    void EndRunningClients() override { log.push_back(L"taskkill client.exe"); }
+    void OpenHomePage() override { log.push_back(L"open-home-page"); }
+    void ClearStaleArchive(const std::wstring& url) override { log.push_back(L"clear-stale " + url); }
+    void StartDownload(const std::wstring& url) override { log.push_back(L"download " + url); }
+    uf::UnpackOutcome UnpackArchive() override {
+        log.push_back(L"unpack");
+        if (unpack == uf::UnpackOutcome::Done && !version_after_unpack.empty()) local_version = version_after_unpack;
+        return unpack;
+    }
+    void DeleteArchive() override {
+        log.push_back(L"delete-archive");
+        files.erase(uf::kArchivePath);
+    }
+    bool AskYesNo(const std::wstring& text) override {
+        bool yes = !answers.empty() && answers.front();
+        if (!answers.empty()) answers.pop_front();
+        log.push_back((yes ? L"ask(yes) " : L"ask(no) ") + text);
+        return yes;
+    }
+    void ShowMessage(const std::wstring& text) override {
+        log.push_back(L"message " + text);
+        if (during_message) std::exchange(during_message, nullptr)();
+    }
+    void SetText(Control control, const std::wstring& text) override { texts[control] = text; }
+    void EnableButton(bool enabled) override { button_enabled = enabled; }
+    void ShowForm(bool v) override { visible = v; }
+    void SetTimer(bool enabled) override { timer = enabled; }
+    void CloseForm() override {
+        if (flow.QueryClose()) {
+            closed = true;
+            log.push_back(L"closed");
+        }
+    }
+
+    // Ticks until the flow ends or stops its timer, at most n times.
+    void TickUntilSettled(int n = 10) {
+        for (int i = 0; i < n && timer && !closed; ++i) flow.Tick();
+    }
+    bool Logged(const std::wstring& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    size_t Count(const std::wstring& prefix) const {
+        size_t n = 0;
+        for (auto& l : log) n += l.rfind(prefix, 0) == 0;
+        return n;
+    }
+
+private:
+    int running_ = 0;
+};
+
+}  // namespace
+
+TEST(LauncherStart, SameVersionStartsTheClientWithoutShowingTheForm) {
+    RecordingHost h;
+    h.flow.Load(false);
+    EXPECT_TRUE(h.timer);
+    h.TickUntilSettled();
+    EXPECT_TRUE(h.closed);
+    EXPECT_FALSE(h.visible);
+    EXPECT_EQ(h.log, (std::vector<std::wstring>{L"ensure-update-folder", L"fetch-manifest", L"start-client 1.0.0.1",
+                                                 L"closed"}));
+    EXPECT_EQ(h.texts[Control::Command1], L"您已是最新版本");
+    EXPECT_FALSE(h.button_enabled);
+}
+
+TEST(LauncherStart, FirstStartCreatesTheMarkerOnOneTickAndChecksTheManifestOnTheNext) {
+    RecordingHost h;
+    h.files.erase(uf::kMarkerPath);
+    h.flow.Load(false);
+    h.flow.Tick();
+    EXPECT_TRUE(h.Logged(L"create-marker"));
+    EXPECT_FALSE(h.Logged(L"fetch-manifest"));
+    h.flow.Tick();
+    EXPECT_TRUE(h.Logged(L"fetch-manifest"));
+    EXPECT_TRUE(h.closed);
+}
+
+TEST(LauncherStart, AMarkerThatCannotBeWrittenDoesNotHoldTheStart) {
+    RecordingHost h;
+    h.files.erase(uf::kMarkerPath);
+    h.marker_writable = false;
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    EXPECT_EQ(h.Count(L"create-marker"), 1u);
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+}
+
+struct RegistrationCase {
+    const char* name;
+    bool control_at_load;
+    std::deque<bool> answers;
+    int script_ticks;
+    std::vector<std::wstring> expected;
+};
+
+TEST(LauncherStart, RegistrationQuestionFollowsTheAnswers) {
+    const std::wstring ask_yes = L"ask(yes) " + kAskRegister, ask_no = L"ask(no) " + kAskRegister;
+    const std::vector<RegistrationCase> cases = {
+        {"no at load ends at once", false, {false}, 0, {L"ensure-update-folder", ask_no, L"closed"}},
+        {"yes at load registers and goes on", false, {true}, 0,
+         {L"ensure-update-folder", ask_yes, L"start-registration", L"create-marker", L"fetch-manifest",
+          L"start-client 1.0.0.1", L"closed"}},
+        {"a slow script is waited for, not asked about again", false, {true}, 3,
+         {L"ensure-update-folder", ask_yes, L"start-registration", L"create-marker", L"fetch-manifest",
+          L"start-client 1.0.0.1", L"closed"}},
+        {"control present: no question", true, {}, 0,
+         {L"ensure-update-folder", L"create-marker", L"fetch-manifest", L"start-client 1.0.0.1", L"closed"}},
+    };
+    for (const auto& c : cases) {
+        RecordingHost h;
+        h.files.erase(uf::kMarkerPath);
+        h.control_file = c.control_at_load;
+        h.answers = c.answers;
+        h.registration_ticks = c.script_ticks;
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        EXPECT_EQ(h.log, c.expected) << c.name;
+        EXPECT_TRUE(h.closed) << c.name;
+    }
+}
+
+TEST(LauncherStart, AScriptThatLeavesNoControlAsksAgainAndNoEnds) {
+    RecordingHost h;
+    h.files.erase(uf::kMarkerPath);
+    h.control_file = false;
+    h.registration_makes_control = false;
+    h.answers = {true, false};
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    EXPECT_EQ(h.Count(L"ask("), 2u);
+    EXPECT_TRUE(h.closed);
+    EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+}
+
+TEST(LauncherStart, MissingClientOffersTheHomePageAndEndsEitherWay) {
+    for (bool yes : {true, false}) {
+        RecordingHost h;
+        h.files.erase(uf::kClientPath);
+        h.answers = {yes};
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        EXPECT_EQ(h.Logged(L"open-home-page"), yes);
+        EXPECT_TRUE(h.Logged((yes ? L"ask(yes) " : L"ask(no) ") + kAskClientMissing));
+        EXPECT_TRUE(h.closed);
+    }
+}
+
+TEST(LauncherStart, NoUsableManifestStartsTheClientAsIfNoUpdateExisted) {
+    RecordingHost h;
+    h.manifest.reset();
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_FALSE(h.Logged(L"download http://127.0.0.1/newtemp.zip"));
+    EXPECT_FALSE(h.visible);
+}
+
+TEST(LauncherStart, OptionalReleaseStartsTheClientAtOnce) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_EQ(h.Count(L"download"), 0u);
+}
+
+TEST(LauncherStart, MandatoryReleaseAnnouncesItselfAndDownloadsWithTheFormShown) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    EXPECT_FALSE(h.closed);
+    EXPECT_TRUE(h.visible);
+    EXPECT_FALSE(h.timer);
+    EXPECT_EQ(h.log, (std::vector<std::wstring>{L"ensure-update-folder", L"fetch-manifest",
+                                                 L"message 发现新版本！1.0.0.2\r\n修复问题\r\n更快",
+                                                 L"taskkill client.exe", L"clear-stale http://127.0.0.1/newtemp.zip",
+                                                 L"download http://127.0.0.1/newtemp.zip"}));
+    EXPECT_EQ(h.texts[Control::Command1], L"升级中");
+    EXPECT_FALSE(h.button_enabled);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"正在获取新版连接地址。。");
+    EXPECT_EQ(h.texts[Control::Label1], L"当前程序版本：1.0.0.1");
+    EXPECT_EQ(h.texts[Control::Label2], L"最新程序版本：1.0.0.2");
+    EXPECT_EQ(h.texts[Control::Label3], L"是否重要升级：是");
+    EXPECT_EQ(h.texts[Control::Label4], L"版本介绍：\r\n修复问题\r\n更快");
+    EXPECT_EQ(h.texts[Control::Label7], L"最新版本名：春季版");
+}
+
+TEST(LauncherStart, ATickDoesNotStartAgainWhileTheLastOneWaitsInAMessageBox) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.flow.Load(false);
+    h.during_message = [&] {
+        h.flow.Tick();
+        h.flow.Tick();
+    };
+    h.flow.Tick();
+    EXPECT_EQ(h.Count(L"fetch-manifest"), 1u);
+    EXPECT_EQ(h.Count(L"download"), 1u);
+}
+
+TEST(UpdateMode, ShowsTheFormAtOnceAndNeverTicks) {
+    struct Case {
+        std::optional<uf::ManifestView> manifest;
+        std::wstring button;
+        bool enabled;
+    };
+    const std::vector<Case> cases = {
+        {Release(L"1.0.0.1", false), L"您已是最新版本", false},
+        {Release(L"1.0.0.2", false), L"立即升级", true},
+        {Release(L"0.9.0.0", false), L"立即升级", true},  // any difference is new, lower ones too
+        {std::nullopt, L"您已是最新版本", false},
+    };
+    for (const auto& c : cases) {
+        RecordingHost h;
+        h.manifest = c.manifest;
+        h.flow.Load(true);
+        EXPECT_TRUE(h.visible);
+        EXPECT_FALSE(h.timer);
+        EXPECT_EQ(h.texts[Control::Command1], c.button);
+        EXPECT_EQ(h.button_enabled, c.enabled);
+        EXPECT_FALSE(h.Logged(L"ensure-update-folder"));
+        EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+        h.CloseForm();
+        EXPECT_TRUE(h.closed);  // no download running: closes without asking
+        EXPECT_EQ(h.Count(L"ask("), 0u);
+    }
+}
+
+// A download from "立即升级" through to "立即启动" and the new client's start.
+TEST(UpdateMode, AFullUpdateEndsWithTheNewClientStartedAndTheArchiveDeleted) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.version_after_unpack = L"1.0.0.2";
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    EXPECT_EQ(h.texts[Control::Command1], L"升级中");
+    h.flow.DownloadStateChanged(1);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"发送请求...");
+    h.flow.DownloadProgress(L"12.3 MB", 45.67f);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：12.3 MB45.67%");
+    h.flow.DownloadProgress(L"12.3 MB", 100.0f);
+    EXPECT_FALSE(h.Logged(L"unpack"));  // a 100 % figure alone unpacks nothing
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    EXPECT_TRUE(h.Logged(L"message Vantorix已经成功下载了当前最新的：1.0.0.2版本，点确定后程序自动更新文件"));
+    EXPECT_TRUE(h.Logged(L"unpack"));
+    EXPECT_EQ(h.texts[Control::Command1], L"立即启动");
+    EXPECT_TRUE(h.button_enabled);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"更新完成！");
+    h.flow.ButtonClicked();
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.2"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_TRUE(h.closed);
+}
+
+TEST(UpdateMode, ACompletedDownloadWithoutAnyProgressStillUnpacks) {
+    // A resumed archive that was already complete finishes with state 9 and no data block.
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    EXPECT_TRUE(h.Logged(L"unpack"));
+}
+
+TEST(UpdateMode, ARejectedArchiveLeavesTheInstallationAndStartsTheOldClient) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.unpack = uf::UnpackOutcome::ArchiveRejected;
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_TRUE(h.closed);
+}
+
+TEST(UpdateMode, AMissingArchiveAtCompletionOffersTheHomePage) {
+    for (bool yes : {true, false}) {
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", false);
+        h.answers = {yes};
+        h.flow.Load(true);
+        h.flow.ButtonClicked();
+        h.flow.DownloadStateChanged(9);
+        EXPECT_FALSE(h.Logged(L"unpack"));
+        EXPECT_EQ(h.Logged(L"open-home-page"), yes);
+        EXPECT_EQ(h.closed, yes);
+    }
+}
+
+TEST(UpdateMode, DownloadErrorsShowTheirStatusAndKeepTheGuard) {
+    const std::vector<std::pair<int, std::wstring>> states = {
+        {1, L"发送请求..."}, {2, L"获取远程文件信息..."}, {3, L"开始接收数据..."}, {4, L"下载被终止..."},
+        {5, L"停止下载"},   {6, L"暂停下载"},           {7, L"连接服务器失败"},  {8, L"发送请求失败"},
+        {10, L"保存路径出错"}, {0, L""},                {11, L""},
+    };
+    for (const auto& [state, text] : states) {
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", false);
+        h.flow.Load(true);
+        h.flow.ButtonClicked();
+        h.flow.DownloadStateChanged(state);
+        EXPECT_EQ(h.texts[Control::lblMsg], text) << state;
+        EXPECT_EQ(h.texts[Control::Command1], L"升级中") << state;
+    }
+}
+
+TEST(UpdateMode, ClosingDuringADownloadAsksAndNoKeepsTheFormOpen) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.answers = {false, true};
+    h.CloseForm();
+    EXPECT_FALSE(h.closed);
+    EXPECT_TRUE(h.Logged(L"ask(no) " + kAskForceClose));
+    h.flow.DownloadProgress(L"1.00 KB", 50.0f);  // the download goes on
+    EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 KB50.00%");
+    h.CloseForm();
+    EXPECT_TRUE(h.closed);
+    h.flow.DownloadStateChanged(9);  // events after the end change nothing
+    EXPECT_FALSE(h.Logged(L"unpack"));
+}
+
+TEST(UpdateMode, StartNowWithAVersionStillDifferentDownloadsAgain) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);  // unpacked, but the client still reads 1.0.0.1
+    ASSERT_EQ(h.texts[Control::Command1], L"立即启动");
+    h.flow.ButtonClicked();
+    EXPECT_EQ(h.Count(L"download"), 2u);
+    EXPECT_FALSE(h.closed);
+}
+
+TEST(FlowTexts, FoldersAndLinesAreBuiltAsTheFormShowsThem) {
+    EXPECT_EQ(uf::UpdateFolderOf(L"C:\\App"), L"C:\\App\\update");
+    EXPECT_EQ(uf::UpdateFolderOf(L"C:\\"), L"C:\\update");
+    EXPECT_EQ(uf::ControlFileIn(L"C:\\windows", true), L"C:\\windows\\Syswow64\\Velview_G_201.ocx");
+    EXPECT_EQ(uf::ControlFileIn(L"C:\\windows", false), L"C:\\windows\\System32\\Velview_G_201.ocx");
+    EXPECT_EQ(uf::ProgressText(L"12.3 MB", 45.67f), L"文件大小：12.3 MB45.67%");
+    EXPECT_EQ(uf::ProgressText(L"532 bytes", 100.0f), L"文件大小：532 bytes100.00%");
+    EXPECT_EQ(uf::ProgressText(L"1.45 KB", 0.0f), L"文件大小：1.45 KB0.00%");
+    EXPECT_EQ(uf::StateText(9), L"下载完毕");
+    EXPECT_EQ(uf::StateText(-1), L"");
+}
