@@ -52,8 +52,8 @@ std::wstring CommandInterpreter() {
 
 }  // namespace
 
-bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, int show,
-                  const std::wstring& folder) {
+unique_kernel_handle StartProgramTracked(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                         int show, const std::wstring& folder) {
     std::wstring application;
     std::wstring line;
     if (IsBatchFile(program)) {
@@ -70,11 +70,16 @@ bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& 
     PROCESS_INFORMATION info{};
     DWORD flags = show == SW_HIDE ? CREATE_NO_WINDOW : 0;
     if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), line.data(), nullptr, nullptr,
-                        FALSE, flags | CREATE_UNICODE_ENVIRONMENT, nullptr,
+                        FALSE, flags, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return false;
-    unique_kernel_handle process(info.hProcess), thread(info.hThread);
-    return true;
+        return {};
+    unique_kernel_handle thread(info.hThread);
+    return unique_kernel_handle(info.hProcess);
+}
+
+bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, int show,
+                  const std::wstring& folder) {
+    return static_cast<bool>(StartProgramTracked(program, arguments, show, folder));
 }
 
 }  // namespace vantorix::win

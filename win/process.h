@@ -4,6 +4,8 @@
 // spaces ("C:\Program Files\x.exe") is never cut at its first space.
 #include <windows.h>
 
+#include "win/unique_handle.h"
+
 #include <string>
 #include <vector>
 
@@ -22,5 +24,10 @@ std::wstring BuildCommandLine(const std::wstring& program, const std::vector<std
 // Returns false when the program could not be started (GetLastError tells why).
 bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, int show,
                   const std::wstring& folder = {});
+
+// The same, handing back the started process so the caller can tell when it has ended; an empty handle
+// when it could not be started.
+unique_kernel_handle StartProgramTracked(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                         int show, const std::wstring& folder = {});
 
 }  // namespace vantorix::win
