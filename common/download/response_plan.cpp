@@ -1,0 +1,111 @@
+#include "common/download/response_plan.h"
+
+#include <cctype>
+
+namespace vantorix::download {
+namespace {
+
+class Cursor {
+public:
+    explicit Cursor(const std::string& text) : text_(text) {}
+    void SkipSpaces() {
+        while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
+    }
+    bool Take(char c) {
+        SkipSpaces();
+        if (pos_ < text_.size() && text_[pos_] == c) return ++pos_, true;
+        return false;
+    }
+    bool TakeWordNoCase(const char* word) {
+        SkipSpaces();
+        std::size_t i = 0;
+        for (; word[i]; ++i)
+            if (pos_ + i >= text_.size() ||
+                std::tolower(static_cast<unsigned char>(text_[pos_ + i])) != word[i])
+                return false;
+        pos_ += i;
+        return true;
+    }
+    std::optional<std::uint64_t> Number() {
+        SkipSpaces();
+        std::uint64_t value = 0;
+        std::size_t digits = 0;
+        while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9') {
+            const unsigned d = static_cast<unsigned>(text_[pos_] - '0');
+            if (value > (UINT64_MAX - d) / 10) return std::nullopt;  // does not fit: not a usable range
+            value = value * 10 + d;
+            ++pos_, ++digits;
+        }
+        if (digits == 0) return std::nullopt;
+        return value;
+    }
+    bool AtEnd() {
+        SkipSpaces();
+        return pos_ == text_.size();
+    }
+
+private:
+    const std::string& text_;
+    std::size_t pos_ = 0;
+};
+
+}  // namespace
+
+std::optional<ContentRange> ParseContentRange(const std::string& value) {
+    Cursor in(value);
+    if (!in.TakeWordNoCase("bytes")) return std::nullopt;
+    ContentRange range;
+    if (in.Take('*')) {
+        range.unsatisfied = true;
+    } else {
+        auto first = in.Number();
+        if (!first || !in.Take('-')) return std::nullopt;
+        auto last = in.Number();
+        if (!last || *last < *first) return std::nullopt;
+        range.first = *first;
+        range.last = *last;
+    }
+    if (!in.Take('/')) return std::nullopt;
+    if (!in.Take('*')) {
+        range.total = in.Number();
+        if (!range.total) return std::nullopt;
+        if (!range.unsatisfied && range.last >= *range.total) return std::nullopt;
+    } else if (range.unsatisfied) {
+        return std::nullopt;  // "*/*" says nothing
+    }
+    if (!in.AtEnd()) return std::nullopt;
+    return range;
+}
+
+ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset) {
+    ResponsePlan plan;
+    const std::optional<ContentRange> range =
+        head.contentRange ? ParseContentRange(*head.contentRange) : std::nullopt;
+    switch (head.status) {
+    case 200:
+        plan.kind = ResponsePlan::Accept;
+        plan.writeFrom = 0;
+        plan.bodyLength = head.contentLength;
+        plan.remoteSize = head.contentLength;
+        plan.totalSize = head.contentLength ? static_cast<double>(*head.contentLength) : 1.0;
+        return plan;
+    case 206:
+        if (!range || range->unsatisfied || range->first != resumeOffset) return plan;
+        if (head.contentLength && *head.contentLength != range->last - range->first + 1) return plan;
+        plan.kind = ResponsePlan::Accept;
+        plan.writeFrom = resumeOffset;
+        plan.bodyLength = head.contentLength ? head.contentLength : range->last - range->first + 1;
+        plan.remoteSize = range->total;
+        plan.totalSize = static_cast<double>(*plan.bodyLength) + static_cast<double>(resumeOffset);
+        return plan;
+    case 416:
+        plan.kind = range && range->unsatisfied && range->total && *range->total == resumeOffset
+                        ? ResponsePlan::Complete
+                        : ResponsePlan::StartOver;
+        return plan;
+    default:
+        return plan;
+    }
+}
+
+}  // namespace vantorix::download

@@ -1,0 +1,45 @@
+#pragma once
+// How the downloader judges a response to "Range: bytes=N-": which statuses it takes, where the body
+// belongs in the data side file, and what the body must add up to for the result to be whole.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vantorix::download {
+
+// "Content-Range: bytes FIRST-LAST/TOTAL" or, in a 416 answer, "bytes */TOTAL". TOTAL may be "*".
+struct ContentRange {
+    bool unsatisfied = false;            // the "*/TOTAL" form
+    std::uint64_t first = 0, last = 0;   // when not unsatisfied
+    std::optional<std::uint64_t> total;  // absent when "*"
+};
+std::optional<ContentRange> ParseContentRange(const std::string& value);
+
+// The parts of a response head the decision needs.
+struct ResponseHead {
+    int status = 0;
+    std::optional<std::uint64_t> contentLength;
+    std::optional<std::string> contentRange;  // the header's value when present
+};
+
+struct ResponsePlan {
+    enum Kind {
+        Refuse,     // not usable: end the run (state 7), keep the side files
+        Accept,     // write the body from `writeFrom` on
+        Complete,   // 416 and the data side file already holds the whole remote file
+        StartOver,  // 416 that does not prove the file complete: ask again from byte 0
+    } kind = Refuse;
+    std::uint64_t writeFrom = 0;               // Accept: offset in the data side file of the first byte
+    double totalSize = 1;                      // Accept: size reported to the host
+    std::optional<std::uint64_t> bodyLength;   // Accept: bytes the body must bring (when announced)
+    std::optional<std::uint64_t> remoteSize;   // Accept: size of the whole remote file (when announced)
+};
+
+// resumeOffset: bytes already in the data side file, asked for with "bytes=resumeOffset-".
+//  200 - the whole file: written from 0 even when resuming (a server that ignores Range).
+//  206 - only when Content-Range starts exactly at resumeOffset and agrees with Content-Length.
+//  416 - Complete when "bytes */TOTAL" equals resumeOffset, otherwise StartOver.
+//  any other status (also a redirect that was not followed) - Refuse.
+ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset);
+
+}  // namespace vantorix::download

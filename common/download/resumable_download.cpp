@@ -1,0 +1,149 @@
+#include "common/download/resumable_download.h"
+
+#include "common/download/progress.h"
+
+namespace vantorix::download {
+
+ResumableDownload::ResumableDownload(FileStore& files, Transport& transport, Host& host)
+    : files_(files), transport_(transport), host_(host) {}
+
+ResumableDownload::~ResumableDownload() {
+    if (busy_) transport_.Abandon();
+}
+
+void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& url) {
+    if (busy_) return;
+    busy_ = true;
+    received_ = 0;
+    startedOver_ = false;
+    phase_ = Phase::Requesting;
+    const auto run = ++run_;
+    host_.OnStateChanged(kRequesting);
+    if (run != run_) return;  // the handler paused or stopped already
+
+    fileName_ = fileName;
+    url_ = url;
+    side_ = DefaultSideFiles(fileName_);
+    offset_ = 0;
+    // Numbered side files need a folder to live in; a bare name cannot take part in the scheme.
+    if (!HasFolder(fileName_)) return EndRun(kSavePathError);
+
+    const bool dataExists = Exists(side_.data), settingsExists = Exists(side_.settings);
+    const std::optional<std::wstring> stored =
+        dataExists && settingsExists ? files_.ReadText(side_.settings) : std::nullopt;
+    const ResumeDecision decision = DecideResume(dataExists, settingsExists, stored, url_);
+    if (decision.resume) offset_ = files_.SizeOf(side_.data).value_or(0);
+    if (decision.pickNewNames) {
+        auto picked = PickSideFiles(fileName_, [this](const std::wstring& p) { return Exists(p); });
+        if (!picked) return EndRun(kSavePathError);
+        side_ = *picked;
+    }
+    if (!transport_.Send(NormalizeUrl(url_), offset_)) {
+        busy_ = false;
+        phase_ = Phase::Idle;
+        ++run_;
+        host_.OnStateChanged(kSendFailed);
+    }
+}
+
+void ResumableDownload::OnResponseStart(const ResponseHead& head) {
+    if (!busy_ || phase_ != Phase::Requesting) return;
+    const auto run = run_;
+    host_.OnStateChanged(kHeaders);
+    if (run != run_) return;
+
+    const ResponsePlan plan = PlanResponse(head, offset_);
+    switch (plan.kind) {
+    case ResponsePlan::Refuse:
+        return EndRun(kRefused);
+    case ResponsePlan::Complete:
+        transport_.Abandon();  // the answer's own body is an error page, not data
+        if (!Exists(side_.data) && !files_.OpenData(side_.data)) return EndRun(kSavePathError);  // empty file
+        return Finish();
+    case ResponsePlan::StartOver:
+        // The data side file does not match the remote file: fetch all of it again, once.
+        if (startedOver_) return EndRun(kRefused);
+        startedOver_ = true;
+        transport_.Abandon();
+        offset_ = 0;
+        if (!transport_.Send(NormalizeUrl(url_), 0)) return EndRun(kSendFailed);
+        return;
+    case ResponsePlan::Accept:
+        break;
+    }
+
+    data_ = files_.OpenData(side_.data);
+    if (!data_) return EndRun(kSavePathError);
+    if (!files_.WriteText(side_.settings, url_)) return EndRun(kSavePathError);
+    // A 200 to a resumed request carries the whole file: it replaces what the data side file held.
+    offset_ = plan.writeFrom;
+    if (!data_->SeekTo(offset_) || !data_->TruncateHere()) return EndRun(kSavePathError);
+    total_ = plan.totalSize;
+    bodyLength_ = plan.bodyLength;
+    remoteSize_ = plan.remoteSize;
+    received_ = 0;
+    startTime_ = host_.Seconds();
+    phase_ = Phase::Receiving;
+    host_.OnStateChanged(kReceiving);
+}
+
+void ResumableDownload::OnData(const std::uint8_t* bytes, std::size_t count) {
+    if (!busy_ || phase_ != Phase::Receiving || count == 0) return;
+    if (!data_->Write(bytes, count)) return EndRun(kSavePathError);
+    received_ += count;
+    // Everything the host can see is settled before it runs: the block is on disk, the counters match.
+    const double present = static_cast<double>(received_ + offset_);
+    const float percentage = Percentage(present, total_);
+    const double speed = AverageSpeed(static_cast<double>(received_), host_.Seconds() - startTime_);
+    host_.OnHttpState(host_.FormatByteSize(ByteCountForText(total_)), percentage,
+                      host_.FormatByteSize(ByteCountForText(speed)), host_.FormatByteSize(ByteCountForText(present)));
+    host_.PumpMessages();
+}
+
+void ResumableDownload::OnFinished() {
+    if (!busy_ || phase_ != Phase::Receiving) return;
+    data_.reset();
+    // A body shorter than announced is a cut, not an end: keep both side files for the next start.
+    if (bodyLength_ && received_ != *bodyLength_) return EndRun(kAborted);
+    if (remoteSize_ && offset_ + received_ != *remoteSize_) return EndRun(kAborted);
+    Finish();
+}
+
+void ResumableDownload::OnError(long) {
+    if (!busy_) return;
+    EndRun(kAborted);
+}
+
+void ResumableDownload::Pause() {
+    if (!busy_) return;
+    EndRun(kPaused);
+}
+
+void ResumableDownload::Stop() {
+    if (!busy_) return;
+    transport_.Abandon();
+    data_.reset();
+    if (Exists(side_.settings)) files_.Remove(side_.settings);
+    EndRun(kStopped);
+}
+
+void ResumableDownload::EndRun(std::int16_t state) {
+    transport_.Abandon();
+    data_.reset();
+    busy_ = false;
+    phase_ = Phase::Idle;
+    ++run_;
+    host_.OnStateChanged(state);
+}
+
+void ResumableDownload::Finish() {
+    transport_.Abandon();
+    data_.reset();
+    const auto target = ChooseTarget(fileName_, [this](const std::wstring& p) { return Exists(p); });
+    // The settings side file goes only once the data is in place, so a failed rename can be resumed.
+    if (!target || !files_.Rename(side_.data, *target)) return EndRun(kSavePathError);
+    if (Exists(side_.settings)) files_.Remove(side_.settings);
+    EndRun(kComplete);
+}
+
+}  // namespace vantorix::download

@@ -1,0 +1,120 @@
+#pragma once
+// The downloader's run logic, apart from any HTTP client, file API or window system: which side files a
+// start uses and where it resumes, how a response is judged, what is written where, the numbers and
+// state codes the host sees, and how a run ends. The Windows component feeds it WinHTTP's events; tests
+// feed it scripted ones.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/download/response_plan.h"
+#include "common/download/side_files.h"
+
+namespace vantorix::download {
+
+// State codes raised through Host::OnStateChanged.
+enum State : std::int16_t {
+    kRequesting = 1,
+    kHeaders = 2,
+    kReceiving = 3,
+    kAborted = 4,
+    kStopped = 5,
+    kPaused = 6,
+    kRefused = 7,
+    kSendFailed = 8,
+    kComplete = 9,
+    kSavePathError = 10,
+};
+
+// The open data side file: a sink for the received bytes.
+class DataSink {
+public:
+    virtual ~DataSink() = default;
+    virtual bool SeekTo(std::uint64_t offset) = 0;  // next write goes here
+    virtual bool TruncateHere() = 0;                // the file ends at the write position
+    virtual bool Write(const std::uint8_t* bytes, std::size_t count) = 0;
+};
+
+// The file operations a run needs.
+class FileStore {
+public:
+    virtual ~FileStore() = default;
+    virtual bool Exists(const std::wstring& path) = 0;
+    virtual std::optional<std::uint64_t> SizeOf(const std::wstring& path) = 0;
+    // The settings side file holds the URL in the ANSI code page, nothing else.
+    virtual std::optional<std::wstring> ReadText(const std::wstring& path) = 0;
+    virtual bool WriteText(const std::wstring& path, const std::wstring& text) = 0;
+    // Opened for writing, created when missing, content kept; null when it cannot be opened.
+    virtual std::unique_ptr<DataSink> OpenData(const std::wstring& path) = 0;
+    virtual bool Remove(const std::wstring& path) = 0;
+    virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;  // never replaces `to`
+};
+
+// One HTTP GET at a time with "Range: bytes=<from>-"; its events come back through the
+// ResumableDownload::On* calls, on the host's thread.
+class Transport {
+public:
+    virtual ~Transport() = default;
+    virtual bool Send(const std::wstring& url, std::uint64_t rangeFrom) = 0;  // false: could not be made
+    virtual void Abandon() = 0;  // drop the current request; no more events from it
+};
+
+// The component's owner: events, message pass, clock, size text.
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual void OnHttpState(const std::wstring& totalText, float percentage, const std::wstring& speedText,
+                             const std::wstring& presentText) = 0;
+    virtual void OnStateChanged(std::int16_t state) = 0;
+    virtual void PumpMessages() = 0;   // let the host's pending messages run
+    virtual double Seconds() = 0;      // a steady clock
+    virtual std::wstring FormatByteSize(std::int64_t bytes) = 0;
+};
+
+class ResumableDownload {
+public:
+    ResumableDownload(FileStore& files, Transport& transport, Host& host);
+    ~ResumableDownload();
+
+    // The public methods of the component. Each may be called from inside any host event.
+    void Start(const std::wstring& fileName, const std::wstring& url);
+    void Pause();
+    void Stop();
+    bool Busy() const { return busy_; }
+
+    // Events of the current request.
+    void OnResponseStart(const ResponseHead& head);
+    void OnData(const std::uint8_t* bytes, std::size_t count);
+    void OnFinished();
+    void OnError(long code);
+
+    // What the current or last run used (for the host and for tests).
+    const SideFiles& CurrentSideFiles() const { return side_; }
+    std::uint64_t ResumeOffset() const { return offset_; }
+
+private:
+    enum class Phase { Idle, Requesting, Receiving };
+    void EndRun(std::int16_t state);
+    void Finish();
+    bool Exists(const std::wstring& path) { return files_.Exists(path); }
+
+    FileStore& files_;
+    Transport& transport_;
+    Host& host_;
+
+    std::wstring fileName_, url_;
+    SideFiles side_;
+    std::uint64_t offset_ = 0;      // bytes in the data side file when this response's body began
+    double total_ = 1;
+    double startTime_ = 0;
+    std::uint64_t received_ = 0;    // bytes written during this run
+    std::optional<std::uint64_t> bodyLength_, remoteSize_;
+    bool startedOver_ = false;      // one fresh request after an unusable 416, never a loop
+    std::unique_ptr<DataSink> data_;
+    bool busy_ = false;
+    Phase phase_ = Phase::Idle;
+    std::uint64_t run_ = 0;         // changes whenever a run starts or ends: re-entrancy guard
+};
+
+}  // namespace vantorix::download

@@ -1,0 +1,446 @@
+// The downloader's run logic against an in-memory folder, a scripted HTTP client and a recording host:
+// what lands on disk and which events the host sees, for good and for broken servers.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "common/download/resumable_download.h"
+
+using namespace vantorix::download;
+
+namespace {
+
+struct MemoryFiles : FileStore {
+    std::map<std::wstring, std::string> files;
+    bool failOpen = false, failSettings = false, failRename = false, failWrite = false;
+
+    struct Sink : DataSink {
+        MemoryFiles& owner;
+        std::wstring path;
+        std::size_t pos = 0;
+        Sink(MemoryFiles& o, std::wstring p) : owner(o), path(std::move(p)) {}
+        std::string& bytes() { return owner.files[path]; }
+        bool SeekTo(std::uint64_t offset) override {
+            pos = offset;
+            if (bytes().size() < pos) bytes().resize(pos);
+            return true;
+        }
+        bool TruncateHere() override { return bytes().resize(pos), true; }
+        bool Write(const std::uint8_t* data, std::size_t count) override {
+            if (owner.failWrite) return false;
+            if (bytes().size() < pos + count) bytes().resize(pos + count);
+            bytes().replace(pos, count, reinterpret_cast<const char*>(data), count);
+            pos += count;
+            return true;
+        }
+    };
+
+    bool Exists(const std::wstring& p) override { return files.count(p) > 0; }
+    std::optional<std::uint64_t> SizeOf(const std::wstring& p) override {
+        if (!Exists(p)) return std::nullopt;
+        return files[p].size();
+    }
+    std::optional<std::wstring> ReadText(const std::wstring& p) override {
+        if (!Exists(p)) return std::nullopt;
+        return std::wstring(files[p].begin(), files[p].end());
+    }
+    bool WriteText(const std::wstring& p, const std::wstring& text) override {
+        if (failSettings) return false;
+        files[p] = std::string(text.begin(), text.end());
+        return true;
+    }
+    std::unique_ptr<DataSink> OpenData(const std::wstring& p) override {
+        if (failOpen) return nullptr;
+        files[p];
+        return std::make_unique<Sink>(*this, p);
+    }
+    bool Remove(const std::wstring& p) override { return files.erase(p) > 0; }
+    bool Rename(const std::wstring& from, const std::wstring& to) override {
+        if (failRename || !Exists(from) || Exists(to)) return false;
+        files[to] = files[from];
+        files.erase(from);
+        return true;
+    }
+};
+
+struct ScriptedTransport : Transport {
+    std::vector<std::pair<std::wstring, std::uint64_t>> sent;
+    int abandoned = 0;
+    bool failSend = false;
+    bool Send(const std::wstring& url, std::uint64_t from) override {
+        if (failSend) return false;
+        sent.emplace_back(url, from);
+        return true;
+    }
+    void Abandon() override { ++abandoned; }
+};
+
+struct Progress {
+    std::wstring total, speed, present;
+    float percentage;
+};
+
+struct RecordingHost : Host {
+    std::vector<int> states;
+    std::vector<Progress> progress;
+    double now = 100;
+    std::function<void(int)> onState;
+    std::function<void(const Progress&)> onProgress;
+    void OnHttpState(const std::wstring& t, float p, const std::wstring& s, const std::wstring& n) override {
+        progress.push_back({t, s, n, p});
+        now += 1;
+        if (onProgress) onProgress(progress.back());
+    }
+    void OnStateChanged(std::int16_t s) override {
+        states.push_back(s);
+        if (onState) onState(s);
+    }
+    void PumpMessages() override {}
+    double Seconds() override { return now; }
+    std::wstring FormatByteSize(std::int64_t b) override { return std::to_wstring(b); }
+};
+
+const std::wstring kTarget = L"C:\\a\\newtemp.zip";
+const std::wstring kData = L"C:\\a\\newtemp.zip.dl";
+const std::wstring kSettings = L"C:\\a\\newtemp.zip.dl.cfg";
+const std::wstring kUrl = L"http://127.0.0.1/newtemp.zip";
+
+std::string Remote(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + i / 7);
+    return s;
+}
+
+struct Fixture {
+    MemoryFiles files;
+    ScriptedTransport http;
+    RecordingHost host;
+    ResumableDownload dl{files, http, host};
+
+    void Body(const std::string& bytes, std::size_t block = 1000) {
+        for (std::size_t i = 0; i < bytes.size() && dl.Busy(); i += block) {
+            const std::string part = bytes.substr(i, block);
+            dl.OnData(reinterpret_cast<const std::uint8_t*>(part.data()), part.size());
+        }
+    }
+    // A 206 answer for everything from `from` on, delivered whole.
+    void Serve206(const std::string& remote, std::uint64_t from) {
+        dl.OnResponseStart({206, remote.size() - from,
+                            "bytes " + std::to_string(from) + "-" + std::to_string(remote.size() - 1) + "/" +
+                                std::to_string(remote.size())});
+        Body(remote.substr(from));
+        dl.OnFinished();
+    }
+};
+
+}  // namespace
+
+TEST(DownloadRun, FreshDownloadAsksFromZeroAndLeavesOnlyTheTarget) {
+    Fixture f;
+    const std::string remote = Remote(5000);
+    f.dl.Start(kTarget, kUrl);
+    ASSERT_EQ(f.http.sent.size(), 1u);
+    EXPECT_EQ(f.http.sent[0].second, 0u);
+    f.dl.OnResponseStart({200, 5000, std::nullopt});
+    EXPECT_TRUE(f.files.Exists(kData));
+    EXPECT_EQ(f.files.files[kSettings], std::string(kUrl.begin(), kUrl.end()));
+    f.Body(remote);
+    f.dl.OnFinished();
+    EXPECT_EQ(f.host.states, (std::vector<int>{1, 2, 3, 9}));
+    EXPECT_EQ(f.files.files.size(), 1u);
+    EXPECT_EQ(f.files.files[kTarget], remote);
+    ASSERT_EQ(f.host.progress.size(), 5u);
+    EXPECT_EQ(f.host.progress[0].present, L"1000");
+    EXPECT_EQ(f.host.progress[0].total, L"5000");
+    EXPECT_FLOAT_EQ(f.host.progress[0].percentage, 20.0f);
+    EXPECT_FLOAT_EQ(f.host.progress[4].percentage, 100.0f);
+    EXPECT_FALSE(f.dl.Busy());
+}
+
+TEST(DownloadRun, PauseKeepsSideFilesAndTheNextStartResumesFromTheirLength) {
+    Fixture f;
+    const std::string remote = Remote(5000);
+    f.host.onProgress = [&](const Progress& p) {
+        if (p.present == L"2000") f.dl.Pause();
+    };
+    f.dl.Start(kTarget, kUrl);
+    f.dl.OnResponseStart({200, 5000, std::nullopt});
+    f.Body(remote);
+    EXPECT_EQ(f.host.states.back(), kPaused);
+    EXPECT_EQ(f.files.files[kData].size(), 2000u);
+    EXPECT_TRUE(f.files.Exists(kSettings));
+    f.dl.OnData(reinterpret_cast<const std::uint8_t*>("late"), 4);  // a block of the abandoned request
+    EXPECT_EQ(f.files.files[kData].size(), 2000u);
+
+    f.host.onProgress = nullptr;
+    f.host.progress.clear();
+    f.dl.Start(kTarget, kUrl);
+    ASSERT_EQ(f.http.sent.size(), 2u);
+    EXPECT_EQ(f.http.sent[1].second, 2000u);
+    f.Serve206(remote, 2000);
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], remote);
+    EXPECT_EQ(f.host.progress.front().present, L"3000");
+    EXPECT_EQ(f.host.progress.front().total, L"5000");
+}
+
+TEST(DownloadRun, ServerThatIgnoresRangeGivesAByteIdenticalFile) {
+    Fixture f;
+    const std::string remote = Remote(5000);
+    f.files.files[kData] = "old bytes that must not stay in front";
+    f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+    f.dl.Start(kTarget, kUrl);
+    EXPECT_GT(f.http.sent[0].second, 0u);
+    f.dl.OnResponseStart({200, 5000, std::nullopt});
+    f.Body(remote);
+    f.dl.OnFinished();
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], remote);
+}
+
+TEST(DownloadRun, BrokenAnswersNeverEndAsComplete) {
+    const std::string remote = Remote(5000);
+    const struct {
+        const char* what;
+        std::function<void(Fixture&)> serve;
+        int state;
+    } cases[] = {
+        {"206 starting before the offset",
+         [&](Fixture& f) {
+             f.dl.OnResponseStart({206, 3001, "bytes 1999-4999/5000"});
+             f.Body(remote.substr(1999));
+             f.dl.OnFinished();
+         },
+         kRefused},
+        {"short body",
+         [&](Fixture& f) {
+             f.dl.OnResponseStart({206, 3000, "bytes 2000-4999/5000"});
+             f.Body(remote.substr(2000, 1000));
+             f.dl.OnFinished();
+         },
+         kAborted},
+        {"connection cut",
+         [&](Fixture& f) {
+             f.dl.OnResponseStart({206, 3000, "bytes 2000-4999/5000"});
+             f.Body(remote.substr(2000, 1500));
+             f.dl.OnError(12030);
+         },
+         kAborted},
+        {"404", [&](Fixture& f) { f.dl.OnResponseStart({404, 20, std::nullopt}); }, kRefused},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        f.files.files[kData] = remote.substr(0, 2000);
+        f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        f.dl.Start(kTarget, kUrl);
+        c.serve(f);
+        EXPECT_EQ(f.host.states.back(), c.state) << c.what;
+        EXPECT_NE(f.host.states.back(), kComplete) << c.what;
+        EXPECT_FALSE(f.files.Exists(kTarget)) << c.what;
+        EXPECT_TRUE(f.files.Exists(kSettings)) << c.what;
+        EXPECT_FALSE(f.dl.Busy()) << c.what;
+        // What is kept is a true prefix of the remote file, so the next start resumes correctly.
+        const std::string& kept = f.files.files[kData];
+        EXPECT_EQ(kept, remote.substr(0, kept.size())) << c.what;
+
+        f.dl.Start(kTarget, kUrl);
+        EXPECT_EQ(f.http.sent.back().second, kept.size()) << c.what;
+        f.Serve206(remote, kept.size());
+        EXPECT_EQ(f.host.states.back(), kComplete) << c.what;
+        EXPECT_EQ(f.files.files[kTarget], remote) << c.what;
+    }
+}
+
+TEST(DownloadRun, Answer416FinishesOnlyAWholeDataFile) {
+    const std::string remote = Remote(5000);
+    {  // complete data file: state 9, no data block
+        Fixture f;
+        f.files.files[kData] = remote;
+        f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        f.dl.Start(kTarget, kUrl);
+        f.dl.OnResponseStart({416, 20, "bytes */5000"});
+        EXPECT_EQ(f.host.states, (std::vector<int>{1, 2, 9}));
+        EXPECT_TRUE(f.host.progress.empty());
+        EXPECT_EQ(f.files.files[kTarget], remote);
+        EXPECT_FALSE(f.files.Exists(kSettings));
+    }
+    {  // data file longer than the remote one: start over from byte 0
+        Fixture f;
+        f.files.files[kData] = remote + "garbage";
+        f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        f.dl.Start(kTarget, kUrl);
+        f.dl.OnResponseStart({416, 20, "bytes */5000"});
+        ASSERT_EQ(f.http.sent.size(), 2u);
+        EXPECT_EQ(f.http.sent[1].second, 0u);
+        f.Serve206(remote, 0);
+        EXPECT_EQ(f.host.states.back(), kComplete);
+        EXPECT_EQ(f.files.files[kTarget], remote);
+    }
+    {  // a server that answers 416 to everything: refused after one fresh try, no loop
+        Fixture f;
+        f.files.files[kData] = remote;
+        f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        f.dl.Start(kTarget, kUrl);
+        f.dl.OnResponseStart({416, 20, std::nullopt});
+        f.dl.OnResponseStart({416, 20, std::nullopt});
+        EXPECT_EQ(f.http.sent.size(), 2u);
+        EXPECT_EQ(f.host.states.back(), kRefused);
+        EXPECT_FALSE(f.files.Exists(kTarget));
+    }
+}
+
+TEST(DownloadRun, OtherUrlOrLoneDataFileUsesNumberedSideFiles) {
+    const struct {
+        const char* what;
+        bool settings;
+        std::string stored;
+    } cases[] = {{"same target, other URL", true, "http://elsewhere/x.zip"}, {"data without settings", false, ""}};
+    for (const auto& c : cases) {
+        Fixture f;
+        f.files.files[kData] = "old";
+        if (c.settings) f.files.files[kSettings] = c.stored;
+        f.dl.Start(kTarget, kUrl);
+        EXPECT_EQ(f.http.sent.at(0).second, 0u) << c.what;
+        EXPECT_EQ(f.dl.CurrentSideFiles().data, L"C:\\a\\newtemp(1).zip.dl") << c.what;
+        f.dl.OnResponseStart({200, 3, std::nullopt});
+        f.Body("new");
+        f.dl.OnFinished();
+        EXPECT_EQ(f.files.files[kTarget], "new") << c.what;
+        EXPECT_EQ(f.files.files[kData], "old") << c.what;
+        EXPECT_EQ(f.files.Exists(kSettings), c.settings) << c.what;
+    }
+}
+
+TEST(DownloadRun, ExistingTargetIsKeptAndTheResultGetsANumber) {
+    Fixture f;
+    f.files.files[kTarget] = "mine";
+    f.files.files[L"C:\\a\\newtemp(1).zip"] = "mine too";
+    f.dl.Start(kTarget, kUrl);
+    f.dl.OnResponseStart({200, 3, std::nullopt});
+    f.Body("new");
+    f.dl.OnFinished();
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], "mine");
+    EXPECT_EQ(f.files.files[L"C:\\a\\newtemp(2).zip"], "new");
+}
+
+TEST(DownloadRun, FileProblemsEndWithSavePathErrorAndLoseNothing) {
+    const struct {
+        const char* what;
+        std::function<void(MemoryFiles&)> arrange;
+        bool dataKept;
+    } cases[] = {
+        {"data file cannot be opened", [](MemoryFiles& m) { m.failOpen = true; }, false},
+        {"settings file cannot be written", [](MemoryFiles& m) { m.failSettings = true; }, false},
+        {"disk refuses a block", [](MemoryFiles& m) { m.failWrite = true; }, false},
+        {"rename fails", [](MemoryFiles& m) { m.failRename = true; }, true},
+    };
+    for (const auto& c : cases) {
+        Fixture f;
+        c.arrange(f.files);
+        f.dl.Start(kTarget, kUrl);
+        f.dl.OnResponseStart({200, 3, std::nullopt});
+        f.Body("new");
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.states.back(), kSavePathError) << c.what;
+        EXPECT_EQ(std::count(f.host.states.begin(), f.host.states.end(), kComplete), 0) << c.what;
+        EXPECT_FALSE(f.dl.Busy()) << c.what;
+        if (c.dataKept) {
+            EXPECT_EQ(f.files.files[kData], "new") << c.what;
+            EXPECT_TRUE(f.files.Exists(kSettings)) << c.what;  // so the next start can finish it
+        }
+    }
+}
+
+TEST(DownloadRun, NamesThatCannotBeNumberedFailClearly) {
+    {
+        Fixture f;
+        f.dl.Start(L"newtemp.zip", kUrl);
+        EXPECT_EQ(f.host.states, (std::vector<int>{1, 10}));
+        EXPECT_TRUE(f.http.sent.empty());
+    }
+    {
+        Fixture f;
+        f.files.files[kData] = "x";
+        for (int n = 1; n <= kMaxNumberedName; ++n)
+            f.files.files[NumberedName(kTarget, n) + L".dl"] = "x";
+        f.dl.Start(kTarget, kUrl);
+        EXPECT_EQ(f.host.states, (std::vector<int>{1, 10}));
+        EXPECT_FALSE(f.dl.Busy());
+    }
+}
+
+TEST(DownloadRun, StopDropsTheSettingsFileAndIdleCallsDoNothing) {
+    Fixture f;
+    f.dl.Pause();
+    f.dl.Stop();
+    EXPECT_TRUE(f.host.states.empty());
+    f.dl.Start(kTarget, kUrl);
+    f.dl.OnResponseStart({200, 5000, std::nullopt});
+    f.Body(Remote(1000));
+    f.dl.Stop();
+    EXPECT_EQ(f.host.states.back(), kStopped);
+    EXPECT_FALSE(f.files.Exists(kSettings));
+    EXPECT_TRUE(f.files.Exists(kData));
+    EXPECT_GE(f.http.abandoned, 1);
+    f.dl.Start(kTarget, kUrl);  // starts afresh under numbered names
+    EXPECT_EQ(f.http.sent.back().second, 0u);
+    EXPECT_EQ(f.dl.CurrentSideFiles().settings, L"C:\\a\\newtemp(1).zip.dl.cfg");
+}
+
+TEST(DownloadRun, NoContentLengthCountsAsOneByteAndStillFinishes) {
+    Fixture f;
+    f.dl.Start(kTarget, kUrl);
+    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+    f.Body(Remote(2500));
+    f.dl.OnFinished();
+    EXPECT_EQ(f.host.progress.front().total, L"1");
+    EXPECT_FLOAT_EQ(f.host.progress.front().percentage, 100.0f);
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], Remote(2500));
+}
+
+TEST(DownloadRun, RequestThatCannotBeMadeReportsSendFailed) {
+    Fixture f;
+    f.http.failSend = true;
+    f.dl.Start(kTarget, kUrl);
+    EXPECT_EQ(f.host.states, (std::vector<int>{1, 8}));
+    EXPECT_FALSE(f.dl.Busy());
+}
+
+TEST(DownloadRun, HandlersMayRestartFromInsideAnEvent) {
+    Fixture f;
+    bool restarted = false;
+    f.host.onState = [&](int s) {
+        if (s == kPaused && !restarted) {
+            restarted = true;
+            f.dl.Start(kTarget, kUrl);  // the host resumes right away from its pause handler
+        }
+    };
+    f.host.onProgress = [&](const Progress& p) {
+        if (p.present == L"1000") f.dl.Pause();
+    };
+    f.dl.Start(kTarget, kUrl);
+    f.dl.OnResponseStart({200, 5000, std::nullopt});
+    f.Body(Remote(5000));  // blocks after the pause belong to the old request: the fixture stops at !Busy
+    EXPECT_TRUE(f.dl.Busy());
+    ASSERT_EQ(f.http.sent.size(), 2u);
+    EXPECT_EQ(f.http.sent[1].second, 1000u);
+    EXPECT_EQ(f.host.states, (std::vector<int>{1, 2, 3, 6, 1}));
+}
+
+TEST(DownloadRun, SpeedIsMeasuredOverThisRunOnly) {
+    Fixture f;
+    f.files.files[kData] = Remote(3000);
+    f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+    f.dl.Start(kTarget, kUrl);
+    f.host.now = 10;
+    f.dl.OnResponseStart({206, 2000, "bytes 3000-4999/5000"});
+    f.host.now = 12;
+    f.Body(Remote(5000).substr(3000), 1000);
+    ASSERT_EQ(f.host.progress.size(), 2u);
+    EXPECT_EQ(f.host.progress[0].speed, L"500");   // 1000 bytes in 2 s
+    EXPECT_EQ(f.host.progress[0].present, L"4000");
+    EXPECT_FLOAT_EQ(f.host.progress[0].percentage, 80.0f);
+}
