@@ -1,0 +1,46 @@
+#include "client/app_paths.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "win/unique_handle.h"
+
+namespace vantorix::client {
+
+std::wstring ApplicationFolder() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n < buffer.size()) {
+            std::wstring path(buffer.data(), n);
+            auto slash = path.find_last_of(L'\\');
+            if (slash == std::wstring::npos) return path;
+            std::wstring folder = path.substr(0, slash);
+            if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive root keeps its backslash
+            return folder;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring ArgumentText(const std::wstring& line) {
+    std::size_t at = 0;
+    if (!line.empty() && line[0] == L'"') {
+        auto close = line.find(L'"', 1);
+        at = close == std::wstring::npos ? line.size() : close + 1;
+    } else {
+        while (at < line.size() && line[at] != L' ' && line[at] != L'\t') ++at;
+    }
+    while (at < line.size() && (line[at] == L' ' || line[at] == L'\t')) ++at;
+    return line.substr(at);
+}
+
+bool IsNormalFile(const std::wstring& path) {
+    WIN32_FIND_DATAW data{};
+    win::unique_find find(FindFirstFileW(path.c_str(), &data));
+    if (!find) return false;
+    return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+}  // namespace vantorix::client

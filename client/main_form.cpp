@@ -1,0 +1,207 @@
+#include "client/main_form.h"
+
+#include <random>
+#include <stdexcept>
+
+#include "client/app_paths.h"
+#include "client/links.h"
+#include "client/maker_links.h"
+#include "client/muen_frm.h"
+#include "client/overme.h"
+#include "common/window/page_address.h"
+#include "client/setwindow.h"
+#include "client/windowdc.h"
+
+namespace vantorix::client {
+
+MainForm::MainForm(Parts parts) : parts_(std::move(parts)) {}
+
+MainForm::~MainForm() {
+    // Only the shutdown routine ends the client; an owner going away (as in a test) just takes the window.
+    if (window_) {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+bool MainForm::Create() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    icon_big_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON, 128, 128, 0)));
+    icon_small_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
+                                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
+    static ATOM atom = [instance] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = &MainForm::WindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.lpszClassName = kWindowClass;
+        return RegisterClassExW(&wc);
+    }();
+    (void)atom;
+    // Borderless: no frame, no caption bar; the client area is the design size. Centred on the screen.
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - kDesignWidth) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - kDesignHeight) / 2;
+    window_ = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, maker::kProgramTitle,
+                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, x, y, kDesignWidth,
+                              kDesignHeight, nullptr, nullptr, instance, this);
+    if (!window_) return false;
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_.get()));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_ ? icon_small_.get() : icon_big_.get()));
+    tray_ = std::make_unique<Tray>(window_);
+    tray_->on_click = [this] {
+        // Brings the window back after "shrinkmize".
+        ShowWindow(window_, SW_SHOW);
+        SetForegroundWindow(window_);
+    };
+    tray_->on_popup_menu = [this] {
+        POINT p{};
+        GetCursorPos(&p);
+        if (parts_.menu) parts_.menu->PopupAt(p);
+    };
+    return true;
+}
+
+void MainForm::Fail(const wchar_t* message) {
+    MessageBoxW(nullptr, message, maker::kProgramTitle, MB_OK);
+    overme::Shutdown();
+}
+
+void MainForm::Load(const std::wstring& argument_text) {
+    if (argument_text != kLaunchToken) Fail(kCannotStart);
+    tray_->Show();  // before the skin check: a missing skin shows the icon while its message is up
+    RECT r{};
+    GetWindowRect(window_, &r);
+    setwindow::InstallSizeLimits(window_, r.right - r.left, r.bottom - r.top, GetSystemMetrics(SM_CXSCREEN),
+                                 GetSystemMetrics(SM_CYSCREEN));
+    if (parts_.make_receiver) mb_callback_ = parts_.make_receiver();
+    // Without its receiver the client cannot show the page (the control library is missing or not
+    // registered): the installation is incomplete.
+    if (!mb_callback_) Fail(kIntegrityMissing);
+    mb_callback_->Advise(this);
+    if (!IsNormalFile(parts_.app_folder + kSkinFile)) Fail(kIntegrityMissing);
+}
+
+void MainForm::Show(int show_command) {
+    ShowWindow(window_, show_command);
+    SetForegroundWindow(window_);
+}
+
+void MainForm::Destroy() {
+    if (window_) {
+        HWND window = window_;
+        DestroyWindow(window);
+    }
+}
+
+EngineApi& MainForm::engine() {
+    if (!engine_ && parts_.make_engine) engine_ = parts_.make_engine();
+    if (!engine_) throw std::runtime_error("the engine function table cannot be created");
+    return *engine_;
+}
+
+void MainForm::SetupWebView() {
+    web_view_set_up_ = true;  // later activations repeat nothing, also after a failed step
+    EngineApi& api = engine();
+    api.InitializeEx(0);
+    api.JsBindFunction(L"onJsCall", mb_callback_->NativeFunctionAddress(), 0, 2);
+    RECT inner{};
+    GetClientRect(window_, &inner);
+    web_view_ = api.CreateWebWindow(kWebWindowType, window_, 0, 0, inner.right + kWebWindowExtraWidth, inner.bottom);
+    api.ShowWindow(web_view_, true);
+    api.OnLoadUrlBegin(web_view_, mb_callback_->LoadUrlBeginAddress(), 0);
+    api.OnCreateView(web_view_, mb_callback_->CreateViewAddress(), 0);
+    api.OnDownload(web_view_, mb_callback_->DownloadAddress(), 0);
+    // The random query keeps the engine from serving a cached copy of the skin.
+    static std::minstd_rand random(GetTickCount() ^ GetCurrentProcessId());
+    const float query = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
+    api.LoadFileW(web_view_, window::PageAddress(parts_.app_folder, kSkinPage, query));
+}
+
+void MainForm::ResizeWebView() {
+    if (web_view_ == 0) return;
+    RECT inner{};
+    GetClientRect(window_, &inner);
+    engine().MoveWindow(web_view_, 0, 0, inner.right + kWebWindowExtraWidth, inner.bottom);
+}
+
+// ---- page commands -------------------------------------------------------------------------------------------
+
+void MainForm::Maximize() { setwindow::Mmaximize(window_, restore_bounds_); }
+void MainForm::Minimize() { ShowWindow(window_, SW_MINIMIZE); }
+void MainForm::MouseDown(const std::wstring& zone) { setwindow::StartEdgeResize(window_, zone); }
+void MainForm::Move() { setwindow::StartDrag(window_); }
+void MainForm::Close() { overme::Shutdown(); }
+void MainForm::OpenServiceChat() { OpenLink(maker::kServiceChat); }
+void MainForm::ShowColourPicker() {
+    if (parts_.picker) parts_.picker->ShowOrActivate();
+}
+void MainForm::UpdateMe() { StartLauncherForUpdate(parts_.app_folder, window_); }
+void MainForm::OpenUserGroup() { OpenLink(maker::kUserGroup); }
+void MainForm::HideToTray() { ShowWindow(window_, SW_HIDE); }
+
+// ---- engine notifications ------------------------------------------------------------------------------------
+
+void MainForm::OnJsNativeFunction(JsExecState es, std::int32_t) { HandlePageCall(engine(), es, *this); }
+
+void MainForm::OnCreateView(WebView view, std::int32_t, std::int32_t, const std::wstring&) {
+    // Every page that asks for a new window opens in this one.
+    mb_callback_->SetReturnCreateView(view);
+}
+
+void MainForm::OnDownload(WebView, std::int32_t param, const std::wstring&) {
+    engine().RunJS(web_view_, L"return alert('" + std::to_wstring(param) + L"');");
+}
+
+void MainForm::OnLoadUrlBegin(WebView, std::int32_t, const std::wstring&, std::int32_t) {
+    // Every request proceeds unchanged.
+}
+
+// ---- window procedure ----------------------------------------------------------------------------------------
+
+LRESULT CALLBACK MainForm::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<MainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wparam, lparam);
+    if (!self->window_) self->window_ = window;
+    try {
+        return self->Handle(message, wparam, lparam);
+    } catch (...) {
+        // An engine step that failed stops there; nothing is reported and nothing escapes into the system.
+        return 0;
+    }
+}
+
+LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_ACTIVATE:
+            if (LOWORD(wparam) != WA_INACTIVE && !web_view_set_up_) SetupWebView();
+            break;
+        case WM_SIZE:
+            ResizeWebView();
+            break;
+        case WM_CLOSE:
+            // The page's "close", Alt+F4 and a close message from the system all leave through one routine.
+            overme::Shutdown();
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wparam) overme::Shutdown();
+            return 0;
+        case WM_DESTROY: {
+            HWND window = window_;
+            window_ = nullptr;
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            // Destroyed by anything but the shutdown routine: leave no process without its window.
+            if (!overme::InProgress()) overme::Shutdown();
+            return 0;
+        }
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+}  // namespace vantorix::client

@@ -1,0 +1,157 @@
+// MiniblinkCallBack through COM: the callback addresses from its properties, its events through a dispatch
+// sink on its connection point.
+#include <windows.h>
+#include <ocidl.h>
+#include <wrl/client.h>
+
+#include <string>
+
+#include "Velview_G_201.h"
+#include "client/engine_com.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace vantorix::client {
+namespace {
+
+// The receiver's event ids (its source dispinterface).
+enum ReceiverEvent : DISPID {
+    kEventJsNativeFunction = 6,
+    kEventCreateView = 16,
+    kEventDownload = 19,
+    kEventLoadUrlBegin = 21,
+};
+
+// Argument `index` (counted from the left) of an event call; the dispatch list holds them right to left.
+const VARIANT* Arg(const DISPPARAMS* params, UINT index) {
+    if (!params || index >= params->cArgs) return nullptr;
+    return &params->rgvarg[params->cArgs - 1 - index];
+}
+
+std::int32_t LongArg(const DISPPARAMS* params, UINT index) {
+    const VARIANT* arg = Arg(params, index);
+    if (!arg) return 0;
+    VARIANT value;
+    VariantInit(&value);
+    std::int32_t result = 0;
+    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(arg), 0, VT_I4))) result = value.lVal;
+    VariantClear(&value);
+    return result;
+}
+
+std::wstring TextArg(const DISPPARAMS* params, UINT index) {
+    const VARIANT* arg = Arg(params, index);
+    if (!arg) return {};
+    VARIANT value;
+    VariantInit(&value);
+    std::wstring result;
+    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(arg), 0, VT_BSTR)) && value.bstrVal)
+        result.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    VariantClear(&value);
+    return result;
+}
+
+// The sink the receiver raises its events on. Lives as long as the connection holds it.
+class EventSink final : public IDispatch {
+public:
+    explicit EventSink(EngineEvents* events) : events_(events) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID___MiniblinkCallBack) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return n;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count) *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        if (result) VariantInit(result);
+        if (!events_) return S_OK;
+        // The event boundary: a handler's failure ends here and the engine's call returns normally.
+        try {
+            switch (id) {
+                case kEventJsNativeFunction:
+                    events_->OnJsNativeFunction(LongArg(params, 0), LongArg(params, 1));
+                    break;
+                case kEventCreateView:
+                    events_->OnCreateView(LongArg(params, 0), LongArg(params, 1), LongArg(params, 2), TextArg(params, 3));
+                    break;
+                case kEventDownload:
+                    events_->OnDownload(LongArg(params, 0), LongArg(params, 1), TextArg(params, 2));
+                    break;
+                case kEventLoadUrlBegin:
+                    events_->OnLoadUrlBegin(LongArg(params, 0), LongArg(params, 1), TextArg(params, 2), LongArg(params, 3));
+                    break;
+                default:
+                    break;  // the other kinds are not subscribed
+            }
+        } catch (...) {
+        }
+        return S_OK;
+    }
+
+private:
+    ~EventSink() = default;
+    LONG refs_ = 1;
+    EngineEvents* events_;
+};
+
+class ComReceiver final : public CallbackReceiver {
+public:
+    explicit ComReceiver(ComPtr<_MiniblinkCallBack> receiver) : receiver_(std::move(receiver)) {}
+
+    std::int32_t NativeFunctionAddress() override { return Read(&_MiniblinkCallBack::get_wkeJsNativeFunction); }
+    std::int32_t LoadUrlBeginAddress() override { return Read(&_MiniblinkCallBack::get_wkeLoadUrlBeginCallback); }
+    std::int32_t CreateViewAddress() override { return Read(&_MiniblinkCallBack::get_wkeCreateViewCallback); }
+    std::int32_t DownloadAddress() override { return Read(&_MiniblinkCallBack::get_wkeDownloadCallback); }
+    void SetReturnCreateView(WebView view) override { receiver_->put_Return_wkeCreateViewCallback(view); }
+
+    void Advise(EngineEvents* events) override {
+        ComPtr<IConnectionPointContainer> container;
+        if (FAILED(receiver_.As(&container))) return;
+        ComPtr<IConnectionPoint> point;
+        if (FAILED(container->FindConnectionPoint(DIID___MiniblinkCallBack, &point))) return;
+        auto* sink = new EventSink(events);
+        DWORD cookie = 0;
+        // The connection lasts as long as the process: the client never unsubscribes.
+        point->Advise(sink, &cookie);
+        sink->Release();
+    }
+
+private:
+    std::int32_t Read(HRESULT (STDMETHODCALLTYPE _MiniblinkCallBack::*getter)(LONG*)) {
+        LONG value = 0;
+        if (FAILED((receiver_.Get()->*getter)(&value))) return 0;
+        return value;
+    }
+
+    ComPtr<_MiniblinkCallBack> receiver_;
+};
+
+}  // namespace
+
+std::unique_ptr<CallbackReceiver> CreateMiniblinkCallBack() {
+    ComPtr<_MiniblinkCallBack> receiver;
+    if (FAILED(CoCreateInstance(CLSID_MiniblinkCallBack, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkCallBack,
+                                reinterpret_cast<void**>(receiver.GetAddressOf()))))
+        return nullptr;
+    return std::make_unique<ComReceiver>(std::move(receiver));
+}
+
+}  // namespace vantorix::client

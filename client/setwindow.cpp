@@ -1,0 +1,92 @@
+#include "client/setwindow.h"
+
+#include <string>
+
+#include "common/window/hit_test.h"
+
+namespace vantorix::client::setwindow {
+namespace {
+
+struct SizeLimits {
+    LONG min_width = 0, min_height = 0, max_width = 0, max_height = 0;
+    WNDPROC previous = nullptr;
+} g_limits;  // module-wide: one set for the one main window
+
+window::PixelRect WindowRect(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+void Apply(HWND window, const window::PixelRect& r) {
+    SetWindowPos(window, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+}  // namespace
+
+double ScreenTwipsPerPixel() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return window::TwipsPerPixel(dpi);
+}
+
+void StartDrag(HWND window) {
+    ReleaseCapture();
+    SendMessageW(window, WM_NCLBUTTONDOWN, window::kMoveZoneCode, 0);
+}
+
+void StartEdgeResize(HWND window, std::wstring_view zone) {
+    ReleaseCapture();
+    // Zone names are ASCII; any other character can match none of them.
+    std::string name;
+    for (wchar_t c : zone) {
+        if (c > 0x7F) return;
+        name += static_cast<char>(c);
+    }
+    if (auto code = window::ResizeZoneCode(name)) SendMessageW(window, WM_NCLBUTTONDOWN, *code, 0);
+}
+
+std::int16_t GetTaskbarHeight() {
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return window::TaskbarHeightTwips(GetSystemMetrics(SM_CYSCREEN), work.bottom, ScreenTwipsPerPixel());
+}
+
+void Mmaximize(HWND window, window::RestoreBounds& bounds) {
+    const double f = ScreenTwipsPerPixel();
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const window::TwipRect maximised =
+        window::MaximisedGeometry(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), work.bottom, f);
+    const window::TwipRect target = window::ToggleMaximise(bounds, window::ToTwips(WindowRect(window), f), maximised);
+    Apply(window, window::ToPixels(target, f));
+}
+
+void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
+    g_limits.min_width = min_width;
+    g_limits.min_height = min_height;
+    g_limits.max_width = max_width;
+    g_limits.max_height = max_height;
+    auto previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SizeLimitProc)));
+    // Installing twice must not make the procedure its own predecessor.
+    if (previous != &SizeLimitProc) g_limits.previous = previous;
+}
+
+LRESULT CALLBACK SizeLimitProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_GETMINMAXINFO && lparam != 0) {
+        MINMAXINFO info;
+        CopyMemory(&info, reinterpret_cast<const void*>(lparam), sizeof info);
+        info.ptMaxSize = {g_limits.max_width, g_limits.max_height};
+        info.ptMaxPosition = {0, 0};
+        info.ptMinTrackSize = {g_limits.min_width, g_limits.min_height};
+        info.ptMaxTrackSize = {g_limits.max_width, g_limits.max_height};
+        CopyMemory(reinterpret_cast<void*>(lparam), &info, sizeof info);
+        return 0;
+    }
+    if (!g_limits.previous) return DefWindowProcW(window, message, wparam, lparam);
+    return CallWindowProcW(g_limits.previous, window, message, wparam, lparam);
+}
+
+}  // namespace vantorix::client::setwindow

@@ -1,0 +1,38 @@
+#pragma once
+// Setwindow: what a frame would give the borderless main window, done on the page's request. Moves and
+// resizes run the system's own loops; maximise is the client's own geometry (the whole screen width, down to
+// a bottom taskbar), not the system's maximised state; the size limits answer the system's query from a
+// replaced window procedure.
+#include <windows.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/window/twips.h"
+
+namespace vantorix::client::setwindow {
+
+// The screen's twips per pixel (15 at 96 dpi).
+double ScreenTwipsPerPixel();
+
+// Releases the mouse capture and runs the system's move loop for `window`; returns when the button is up.
+void StartDrag(HWND window);
+
+// Releases the mouse capture; for a known zone name ("nw-resize", ... exact case) runs the system's resize
+// loop from that edge or corner.
+void StartEdgeResize(HWND window, std::wstring_view zone);
+
+// Toggles between the client's maximised geometry and the geometry saved before it.
+void Mmaximize(HWND window, window::RestoreBounds& bounds);
+
+// Height of a bottom taskbar in twips: screen height minus the work area's bottom.
+std::int16_t GetTaskbarHeight();
+
+// Stores the limits (pixels) and replaces the window's procedure with SizeLimitProc. One window at a time.
+void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height);
+
+// Answers the size-limits query from the stored limits; every other message goes unchanged to the window's
+// previous procedure.
+LRESULT CALLBACK SizeLimitProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+}  // namespace vantorix::client::setwindow

@@ -1,0 +1,210 @@
+#include "client/tray_control.h"
+
+#include <cstring>
+#include <string>
+
+#include "common/window/balloon_text.h"
+
+namespace vantorix::client {
+namespace {
+
+static_assert(sizeof(NOTIFYICONDATAA) >= Tray::kRecordSize, "the record must hold the 488-byte layout");
+static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD) <= Tray::kRecordSize,
+              "the balloon flags lie inside the 488-byte layout");
+
+constexpr int kFaceSize = 32;
+
+// Text in the system's ANSI code page, cut at a character boundary so that it fits a field of
+// `field_size` bytes with its terminator.
+void CopyAnsi(char* field, std::size_t field_size, const std::wstring& text) {
+    std::string ansi;
+    if (!text.empty()) {
+        int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+        ansi.resize(n > 0 ? n : 0);
+        if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), n, nullptr, nullptr);
+    }
+    const UINT code_page = GetACP();
+    const std::size_t length = window::FittingPrefixLength(
+        ansi, field_size, [code_page](unsigned char b) { return IsDBCSLeadByteEx(code_page, b) != FALSE; });
+    std::memset(field, 0, field_size);
+    std::memcpy(field, ansi.data(), length);
+}
+
+ATOM RegisterTrayClass() {
+    static ATOM atom = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = DefWindowProcW;  // replaced per window in CreateWindow's first messages
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = Tray::kWindowClass;
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        return RegisterClassExW(&wc);
+    }();
+    return atom;
+}
+
+}  // namespace
+
+Tray::Tray(HWND container) : container_(container) {
+    RegisterTrayClass();
+    window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, kFaceSize, kFaceSize, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Tray::WindowProc));
+    taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
+    // The record starts empty: no tip, no balloon.
+    record_.cbSize = kRecordSize;
+}
+
+Tray::~Tray() {
+    Hide();
+    if (window_) {
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+void Tray::FillRecordHeader() {
+    record_.cbSize = kRecordSize;
+    record_.hWnd = window_;
+    record_.uID = 0;
+    record_.uFlags = kFlags;
+    record_.uCallbackMessage = kCallbackMessage;
+}
+
+HICON Tray::CurrentIcon() const {
+    if (picture_) {
+        OLE_HANDLE handle = 0;
+        if (SUCCEEDED(picture_->get_Handle(&handle))) return reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle));
+    }
+    auto icon = reinterpret_cast<HICON>(SendMessageW(container_, WM_GETICON, ICON_BIG, 0));
+    if (!icon) icon = reinterpret_cast<HICON>(GetClassLongPtrW(container_, GCLP_HICON));
+    return icon;
+}
+
+void Tray::Send(DWORD action) { Shell_NotifyIconA(action, &record_); }
+
+void Tray::Show() {
+    FillRecordHeader();
+    record_.hIcon = CurrentIcon();
+    Send(NIM_ADD);
+    shown_ = true;
+}
+
+void Tray::ShowBubble(const std::wstring& title, const std::wstring& text, LONG style) {
+    CopyAnsi(record_.szInfoTitle, sizeof record_.szInfoTitle, title);
+    CopyAnsi(record_.szInfo, sizeof record_.szInfo, text);
+    record_.dwInfoFlags = static_cast<DWORD>(style);
+    Send(NIM_MODIFY);
+}
+
+void Tray::ChangeIcon(const VARIANT& icon) {
+    record_.szInfoTitle[0] = '\0';
+    record_.szInfo[0] = '\0';
+    VARIANT value;
+    VariantInit(&value);
+    LONG handle = 0;
+    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(&icon), 0, VT_I4))) handle = value.lVal;
+    VariantClear(&value);
+    record_.hIcon = reinterpret_cast<HICON>(static_cast<LONG_PTR>(handle));
+    Send(NIM_MODIFY);
+}
+
+void Tray::Hide() {
+    FillRecordHeader();
+    Send(NIM_DELETE);
+    shown_ = false;
+}
+
+void Tray::SetPicture(IPicture* picture) {
+    picture_ = picture;
+    InvalidateRect(window_, nullptr, TRUE);
+}
+
+HRESULT Tray::LoadProperties(IPropertyBag* bag) {
+    if (!bag) return E_POINTER;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UNKNOWN;
+    HRESULT hr = bag->Read(kPictureKey, &value, nullptr);
+    if (SUCCEEDED(hr) && (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal) {
+        Microsoft::WRL::ComPtr<IPicture> picture;
+        if (SUCCEEDED(value.punkVal->QueryInterface(IID_PPV_ARGS(&picture)))) SetPicture(picture.Get());
+    }
+    VariantClear(&value);
+    return S_OK;  // no stored picture is the default, not a failure
+}
+
+HRESULT Tray::SaveProperties(IPropertyBag* bag) {
+    if (!bag) return E_POINTER;
+    if (!picture_) return S_OK;  // the default (none) is not written
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_UNKNOWN;
+    value.punkVal = picture_.Get();
+    return bag->Write(kPictureKey, &value);
+}
+
+LRESULT CALLBACK Tray::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<Tray*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wparam, lparam);
+    try {
+        return self->Handle(message, wparam, lparam);
+    } catch (...) {
+        return 0;  // a handler's failure must not unwind into the system's dispatch
+    }
+}
+
+LRESULT Tray::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == kCallbackMessage) {
+        // The icon's callback: the mouse message of the press is in the second parameter. A left press is
+        // button state 1, a right press state 2; every other message raises nothing. Raised at every
+        // display scale.
+        switch (static_cast<UINT>(lparam)) {
+            case WM_LBUTTONDOWN:
+                if (on_click) on_click();
+                return 0;
+            case WM_RBUTTONDOWN:
+                if (on_popup_menu) on_popup_menu();
+                return 0;
+            default:
+                return 0;
+        }
+    }
+    if (taskbar_created_ != 0 && message == taskbar_created_) {
+        // The shell came back (explorer restarted): it knows no icons any more.
+        if (shown_) {
+            FillRecordHeader();
+            record_.hIcon = record_.hIcon ? record_.hIcon : CurrentIcon();
+            Send(NIM_ADD);
+        }
+        return 0;
+    }
+    switch (message) {
+        case WM_CLOSE:
+            // A close request to this hidden helper (as taskkill sends to every top-level window) is the
+            // main window's to answer; closing only this one would leave a client without its icon.
+            return 0;
+        case WM_SIZE:
+            if (LOWORD(lparam) != kFaceSize || HIWORD(lparam) != kFaceSize)
+                SetWindowPos(window_, nullptr, 0, 0, kFaceSize, kFaceSize, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(window_, &ps);
+            if (picture_) {
+                OLE_XSIZE_HIMETRIC w = 0;
+                OLE_YSIZE_HIMETRIC h = 0;
+                picture_->get_Width(&w);
+                picture_->get_Height(&h);
+                picture_->Render(dc, 0, 0, kFaceSize, kFaceSize, 0, h, w, -h, nullptr);
+            }
+            EndPaint(window_, &ps);
+            return 0;
+        }
+        default:
+            return DefWindowProcW(window_, message, wparam, lparam);
+    }
+}
+
+}  // namespace vantorix::client

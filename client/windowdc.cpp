@@ -1,0 +1,255 @@
+#include "client/windowdc.h"
+
+#include <string>
+
+#include "client/regkey.h"
+
+namespace vantorix::client {
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+
+const wchar_t kUsageText[] =
+    L"使用方法：\r\n"
+    L"1.按下CTRL+ALT+D后移动鼠标开始截取区域\r\n"
+    L"2.再次按下CTRL+ALT+D后截取完毕，右上角出现截取区域的图片\r\n"
+    L"3.在出现截取区域图片中点击你要的色彩";
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+void RegisterClasses() {
+    static bool done = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpfnWndProc = DefWindowProcW;
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = Windowdc::kWindowClass;
+        RegisterClassExW(&wc);
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+        wc.hCursor = LoadCursorW(nullptr, IDC_CROSS);
+        wc.lpszClassName = Windowdc::kPictureClass;
+        RegisterClassExW(&wc);
+        return true;
+    }();
+    (void)done;
+}
+
+}  // namespace
+
+Windowdc::Windowdc(HWND main_form) : main_form_(main_form) { RegisterClasses(); }
+
+Windowdc::~Windowdc() { Close(); }
+
+void Windowdc::ShowOrActivate() {
+    if (window_) {
+        ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
+        SetForegroundWindow(window_);
+        return;
+    }
+    const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    RECT frame{0, 0, kClientWidth, kClientHeight};
+    AdjustWindowRectEx(&frame, style, FALSE, 0);
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    HWND window = CreateWindowExW(0, kWindowClass, kCaption, style, x, y, width, height, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    if (!window) return;
+    window_ = window;
+    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::WindowProc));
+
+    // The magnifier's surface.
+    HDC screen = GetDC(nullptr);
+    magnifier_dc_.reset(CreateCompatibleDC(screen));
+    magnifier_bitmap_.reset(CreateCompatibleBitmap(screen, kMagnifiedSize, kMagnifiedSize));
+    ReleaseDC(nullptr, screen);
+    magnifier_old_bitmap_ = SelectObject(magnifier_dc_.get(), magnifier_bitmap_.get());
+    RECT all{0, 0, kMagnifiedSize, kMagnifiedSize};
+    FillRect(magnifier_dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+
+    CreateControls();
+    // Opening: the hot key through the replaced procedure, the usage text, the main window's icon.
+    regkey::RegisterPickerHotKey(window_, kHotKeyModifiers, kHotKeyKey, kHotKeyId, [this] { ToggleSampling(); });
+    SetText(kLabel5, kUsageText);
+    if (main_form_) {
+        auto big = SendMessageW(main_form_, WM_GETICON, ICON_BIG, 0);
+        auto small = SendMessageW(main_form_, WM_GETICON, ICON_SMALL, 0);
+        SendMessageW(window_, WM_SETICON, ICON_BIG, big);
+        SendMessageW(window_, WM_SETICON, ICON_SMALL, small ? small : big);
+    }
+    ShowWindow(window_, SW_SHOW);
+    SetForegroundWindow(window_);
+}
+
+void Windowdc::CreateControls() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    struct Control {
+        const wchar_t* cls;
+        const wchar_t* text;
+        DWORD style;
+        DWORD ex_style;
+        int x, y, w, h;
+        ControlId id;
+    };
+    const Control controls[] = {
+        {L"BUTTON", L"鼠标位置：", BS_GROUPBOX, 0, 170, 6, 316, 112, kFrame1},
+        {kPictureClass, L"", WS_BORDER, 0, 12, 12, kPictureSize, kPictureSize, kPicture1},
+        {L"STATIC", L"", SS_NOTIFY | WS_BORDER, 0, 90, 12, kPictureSize, kPictureSize, kLabel1},
+        {L"BUTTON", L"开始", BS_PUSHBUTTON | WS_TABSTOP, 0, 12, 86, 65, 26, kCommand1},
+        {L"BUTTON", L"窗口置顶", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 90, 88, 76, 22, kCheck1},
+        {L"STATIC", L"RGB颜色：", SS_RIGHT, 0, 180, 31, 76, 18, kLabelRgb},
+        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 28, 210, 22, kText1},
+        {L"STATIC", L"十六进制：", SS_RIGHT, 0, 180, 59, 76, 18, kLabelHex},
+        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 56, 210, 22, kText2},
+        {L"STATIC", L"十进制：", SS_RIGHT, 0, 180, 87, 76, 18, kLabelDec},
+        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 84, 210, 22, kText3},
+        {L"STATIC", L"", 0, 0, 12, 122, 474, 60, kLabel5},
+    };
+    for (const auto& c : controls) {
+        HWND child = CreateWindowExW(c.ex_style, c.cls, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y, c.w, c.h,
+                                     window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    SetWindowLongPtrW(control(kPicture1), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrW(control(kPicture1), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::PictureProc));
+}
+
+void Windowdc::Close() {
+    if (window_) DestroyWindow(window_);
+}
+
+void Windowdc::SetText(ControlId id, const std::wstring& text) { SetWindowTextW(control(id), text.c_str()); }
+
+void Windowdc::ToggleSampling() {
+    if (!window_) return;
+    if (sampling_) {
+        sampling_ = false;
+        SetText(kCommand1, L"开始");
+        KillTimer(window_, kTimer1);
+    } else {
+        sampling_ = true;
+        SetText(kCommand1, L"停止");
+        SetTimer(window_, kTimer1, kTickMs, nullptr);
+    }
+}
+
+void Windowdc::ApplyTopmost() {
+    const bool checked = SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    SetWindowPos(window_, checked ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}
+
+void Windowdc::Tick() {
+    if (!window_) return;
+    POINT p{};
+    GetCursorPos(&p);
+    SetText(kFrame1, L"坐标(" + std::to_wstring(p.x) + L"," + std::to_wstring(p.y) + L")");
+    // The screen's device context lives for this tick only.
+    auto screen = win::unique_window_dc::ForWindow(nullptr);
+    ShowColor(GetPixel(screen.get(), p.x, p.y));
+    StretchBlt(magnifier_dc_.get(), 0, 0, kMagnifiedSize, kMagnifiedSize, screen.get(), p.x - kSampleOffset,
+               p.y - kSampleOffset, kSampleSize, kSampleSize, SRCCOPY);
+    screen.reset();
+    InvalidateRect(control(kPicture1), nullptr, FALSE);
+}
+
+void Windowdc::PickAt(POINT in_picture) {
+    if (!window_) return;
+    ShowColor(GetPixel(magnifier_dc_.get(), in_picture.x, in_picture.y));
+}
+
+void Windowdc::ShowColor(COLORREF value) {
+    // A pixel that cannot be read comes back as the invalid-colour value: keep what is shown.
+    if (value == CLR_INVALID) return;
+    auto rgb = window::DecomposeColor(static_cast<std::int64_t>(value));
+    if (!rgb) return;
+    if (!color_ || !(*color_ == *rgb)) {
+        swatch_brush_.reset(CreateSolidBrush(RGB(rgb->red, rgb->green, rgb->blue)));
+        InvalidateRect(control(kLabel1), nullptr, TRUE);
+    }
+    color_ = rgb;
+    SetText(kText1, Widen(window::RgbText(*rgb)));
+    SetText(kText2, Widen(window::ColorToHex(rgb->red, rgb->green, rgb->blue)));
+    SetText(kText3, Widen(window::DecimalText(window::ComposeColor(*rgb))));
+}
+
+LRESULT CALLBACK Windowdc::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<Windowdc*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wparam, lparam);
+    try {
+        return self->Handle(message, wparam, lparam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_TIMER:
+            if (wparam == kTimer1) Tick();
+            return 0;
+        case WM_ACTIVATE:
+            // Each activation ticks "窗口置顶"; the change makes the window topmost.
+            if (LOWORD(wparam) != WA_INACTIVE &&
+                SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) != BST_CHECKED) {
+                SendMessageW(control(kCheck1), BM_SETCHECK, BST_CHECKED, 0);
+                ApplyTopmost();
+            }
+            break;
+        case WM_COMMAND:
+            if (HIWORD(wparam) == BN_CLICKED) {
+                if (LOWORD(wparam) == kCommand1) ToggleSampling();
+                if (LOWORD(wparam) == kCheck1) ApplyTopmost();
+                return 0;
+            }
+            break;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lparam) == control(kLabel1) && swatch_brush_)
+                return reinterpret_cast<LRESULT>(swatch_brush_.get());
+            break;
+        case WM_CLOSE:
+            DestroyWindow(window_);
+            return 0;
+        case WM_DESTROY: {
+            HWND window = window_;
+            KillTimer(window, kTimer1);
+            sampling_ = false;
+            regkey::UnregisterPickerHotKey(window);
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            if (magnifier_dc_ && magnifier_old_bitmap_) SelectObject(magnifier_dc_.get(), magnifier_old_bitmap_);
+            magnifier_dc_.reset();
+            magnifier_bitmap_.reset();
+            swatch_brush_.reset();
+            color_.reset();
+            window_ = nullptr;
+            return DefWindowProcW(window, message, wparam, lparam);
+        }
+    }
+    return DefWindowProcW(window_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK Windowdc::PictureProc(HWND picture, UINT message, WPARAM wparam, LPARAM lparam) {
+    auto* self = reinterpret_cast<Windowdc*>(GetWindowLongPtrW(picture, GWLP_USERDATA));
+    if (self && self->magnifier_dc_) {
+        switch (message) {
+            case WM_LBUTTONDOWN:
+            case WM_RBUTTONDOWN:
+            case WM_MBUTTONDOWN:
+                self->PickAt({static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
+                return 0;
+            case WM_PAINT: {
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(picture, &ps);
+                BitBlt(dc, 0, 0, kPictureSize, kPictureSize, self->magnifier_dc_.get(), 0, 0, SRCCOPY);
+                EndPaint(picture, &ps);
+                return 0;
+            }
+        }
+    }
+    return DefWindowProcW(picture, message, wparam, lparam);
+}
+
+}  // namespace vantorix::client

@@ -1,0 +1,77 @@
+#pragma once
+// Windowdc: the screen colour picker. A small tool window that, while sampling, reads the pixel under the
+// pointer every 50 ms, shows it as a swatch and as "r,g,b", "#RRGGBB" and a decimal value, and shows the
+// 15 x 15 pixels around the pointer magnified; a press in the magnifier picks the colour under it. CTRL+ALT+D
+// starts and stops sampling while the picker is open.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "common/window/color.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::client {
+
+class Windowdc {
+public:
+    static constexpr const wchar_t* kCaption = L"Vantorix屏幕取色器测试版 1.0.0";
+    static constexpr const wchar_t* kWindowClass = L"VantorixWindowdc";
+    static constexpr const wchar_t* kPictureClass = L"VantorixWindowdcPicture";
+    static constexpr int kClientWidth = 497, kClientHeight = 185;
+    static constexpr int kPictureSize = 65;       // the magnifier box
+    static constexpr int kMagnifiedSize = 73;     // the 15 x 15 square stretched to this
+    static constexpr int kSampleSize = 15;
+    static constexpr int kSampleOffset = 4;       // the pointer's pixel is the fifth from left and top
+    static constexpr UINT kTickMs = 50;
+    static constexpr int kHotKeyId = 1;
+    static constexpr UINT kHotKeyModifiers = MOD_ALT | MOD_CONTROL;  // 3
+    static constexpr UINT kHotKeyKey = 'D';                           // 68
+
+    enum ControlId : int {
+        kPicture1 = 101, kLabel1, kCommand1, kCheck1, kFrame1, kText1, kText2, kText3, kLabel5,
+        kLabelRgb, kLabelHex, kLabelDec,
+    };
+
+    explicit Windowdc(HWND main_form);  // the main form gives the picker its icon
+    ~Windowdc();
+    Windowdc(const Windowdc&) = delete;
+    Windowdc& operator=(const Windowdc&) = delete;
+
+    // "windowdc": opens the picker, or only shows and activates the open one.
+    void ShowOrActivate();
+    // Closes the picker (unregisters the hot key, stops sampling). Nothing when it is closed.
+    void Close();
+
+    bool IsOpen() const { return window_ != nullptr; }
+    HWND window() const { return window_; }
+    HWND control(ControlId id) const { return window_ ? GetDlgItem(window_, id) : nullptr; }
+    bool Sampling() const { return sampling_; }
+
+    // One sample (the timer's work), and a press in the magnifier at a point in its own coordinates.
+    void Tick();
+    void PickAt(POINT in_picture);
+    // The Command1 click: start or stop sampling.
+    void ToggleSampling();
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+    static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM);
+    LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    void CreateControls();
+    void ApplyTopmost();
+    void ShowColor(COLORREF value);
+    void SetText(ControlId id, const std::wstring& text);
+
+    HWND main_form_;
+    HWND window_ = nullptr;
+    bool sampling_ = false;
+    // The magnified image, kept so that it can be repainted and picked from after sampling stops.
+    win::unique_memory_dc magnifier_dc_;
+    win::unique_gdi_object magnifier_bitmap_;
+    HGDIOBJ magnifier_old_bitmap_ = nullptr;
+    win::unique_gdi_object swatch_brush_;
+    std::optional<window::Rgb> color_;
+};
+
+}  // namespace vantorix::client
