@@ -1,0 +1,44 @@
+#pragma once
+// The update manifest: its six values under "Version_date" and the decisions the launcher takes from them.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantorix::manifest {
+
+// The values as the update form keeps them, UTF-8.
+struct Manifest {
+    std::string version, url, uptext, new_title, force_mod, new_skinurl;
+};
+
+// The six paths, in the order they are read.
+inline constexpr std::string_view kManifestPaths[] = {
+    "Version_date.version",   "Version_date.url",       "Version_date.uptext",
+    "Version_date.new_title", "Version_date.force_mod", "Version_date.new_skinurl",
+};
+
+// Why a text is not a usable manifest (for logs and tests); Ok when it is.
+enum class ManifestProblem { Ok, NotJson, NoVersionDate, UnreadableValue, ForceModNotNumber };
+
+struct ManifestReading {
+    std::optional<Manifest> manifest;  // nullopt: treat the manifest as absent
+    ManifestProblem problem = ManifestProblem::Ok;
+};
+
+// Reads the six values from a fetched text (UTF-8). A text that is empty or not JSON, lacks
+// "Version_date", holds a null or non-text value at one of the paths, or a force_mod that is not a number
+// gives no manifest. A missing member reads as "".
+ManifestReading ReadManifest(std::string_view json_text);
+
+// Reads a text as a number the way the form's numeric test does: optional blanks, sign, digits with an
+// optional fraction and exponent. nullopt for anything else, "" included.
+std::optional<double> TextAsNumber(std::string_view text);
+
+// Exact, case-sensitive, byte for byte: any difference is a new version, lower ones included.
+bool IsNewVersion(const Manifest& m, std::string_view local_version);
+// "是" when force_mod is exactly "1", else "否".
+std::string MandatoryShownText(const Manifest& m);
+// force_mod read as a number is above 0; false when it is not a number.
+bool IsMandatory(const Manifest& m);
+
+}  // namespace vantorix::manifest

@@ -1,0 +1,91 @@
+#ifndef _WIN32
+#include "common/unzip/posix_file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unzip.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "common/manifest/utf8_text.h"
+
+namespace vantorix::unzip {
+namespace {
+
+class PosixOutputFile : public OutputFile {
+public:
+    explicit PosixOutputFile(int fd) : fd_(fd) {}
+    ~PosixOutputFile() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool Write(const char* data, size_t size) override {
+        while (size > 0) {
+            ssize_t n = ::write(fd_, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data += n;
+            size -= static_cast<size_t>(n);
+        }
+        return true;
+    }
+    bool Close() override {
+        int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 && ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+std::string PosixFileSystem::HostPath(const std::string& path) {
+    std::string host = path;
+    for (char& c : host)
+        if (c == '\\') c = '/';
+    return host;
+}
+
+void* PosixFileSystem::OpenArchive(const std::string& archive) { return unzOpen64(HostPath(archive).c_str()); }
+
+std::string PosixFileSystem::DecodeEntryName(std::string_view raw, bool utf8_flag) {
+    std::string clean = manifest::CleanUtf8(raw);
+    if (utf8_flag || clean == raw) return clean;
+    // Not UTF-8 and not flagged: read the bytes as Latin-1, which keeps every name distinct.
+    std::string out;
+    for (char c : raw) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool PosixFileSystem::IsFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(HostPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixFileSystem::CreateFolder(const std::string& path) { return ::mkdir(HostPath(path).c_str(), 0777) == 0; }
+
+std::unique_ptr<OutputFile> PosixFileSystem::CreateFile(const std::string& path) {
+    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixOutputFile>(fd);
+}
+
+bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+    return std::rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0;
+}
+
+void PosixFileSystem::DeleteFile(const std::string& path) { ::unlink(HostPath(path).c_str()); }
+
+}  // namespace vantorix::unzip
+#endif

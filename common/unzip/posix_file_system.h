@@ -1,0 +1,22 @@
+#pragma once
+// The extractor's file system on a POSIX host (tests, benchmarks): "\" in paths becomes "/".
+#ifndef _WIN32
+#include "common/unzip/extract.h"
+
+namespace vantorix::unzip {
+
+class PosixFileSystem : public FileSystem {
+public:
+    void* OpenArchive(const std::string& archive) override;
+    std::string DecodeEntryName(std::string_view raw, bool utf8_flag) override;
+    bool IsFolder(const std::string& path) override;
+    bool CreateFolder(const std::string& path) override;
+    std::unique_ptr<OutputFile> CreateFile(const std::string& path) override;
+    bool ReplaceFile(const std::string& from, const std::string& to) override;
+    void DeleteFile(const std::string& path) override;
+
+    static std::string HostPath(const std::string& path);
+};
+
+}  // namespace vantorix::unzip
+#endif
