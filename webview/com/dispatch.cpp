@@ -1,0 +1,169 @@
+#include "webview/com/dispatch.h"
+
+#include <olectl.h>
+
+#include <algorithm>
+#include <new>
+
+namespace velview {
+
+// The container shares the owner's identity: every IUnknown call goes to the owner.
+class EventSource::Container final : public IConnectionPointContainer {
+public:
+    explicit Container(EventSource& source) : source_(source) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        return source_.owner_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
+        if (out) *out = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
+
+private:
+    EventSource& source_;
+};
+
+// The connection point is an object of its own (its own IUnknown), kept alive with its owner.
+class EventSource::Point final : public IConnectionPoint {
+public:
+    explicit Point(EventSource& source) : source_(source) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint)) return E_NOINTERFACE;
+        *out = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        if (!iid) return E_POINTER;
+        *iid = source_.events_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+        if (!out) return E_POINTER;
+        *out = source_.container_;
+        (*out)->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        if (!sink || !cookie) return E_POINTER;
+        *cookie = 0;
+        IDispatch* dispatch = nullptr;
+        // A sink must speak the event interface itself or plain IDispatch (script hosts offer only the latter).
+        if (FAILED(sink->QueryInterface(source_.events_, reinterpret_cast<void**>(&dispatch))) &&
+            FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+            return CONNECT_E_CANNOTCONNECT;
+        try {
+            source_.sinks_.push_back({source_.nextCookie_, dispatch});
+        } catch (const std::bad_alloc&) {
+            dispatch->Release();
+            return E_OUTOFMEMORY;
+        }
+        *cookie = source_.nextCookie_++;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        auto& sinks = source_.sinks_;
+        auto it = std::find_if(sinks.begin(), sinks.end(), [cookie](const Sink& s) { return s.cookie == cookie; });
+        if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
+        IDispatch* sink = it->sink;
+        sinks.erase(it);
+        sink->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
+        if (out) *out = nullptr;
+        return E_NOTIMPL;
+    }
+
+private:
+    EventSource& source_;
+};
+
+class EventSource::ClassInfo final : public IProvideClassInfo2 {
+public:
+    explicit ClassInfo(EventSource& source) : source_(source) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        return source_.owner_->QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override {
+        if (!out) return E_POINTER;
+        return module::TypeInfoOf(source_.clsid_, out);
+    }
+    HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+        if (!guid) return E_POINTER;
+        if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+        *guid = source_.events_;
+        return S_OK;
+    }
+
+private:
+    EventSource& source_;
+};
+
+HRESULT STDMETHODCALLTYPE EventSource::Container::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!IsEqualIID(iid, source_.events_)) return CONNECT_E_NOCONNECTION;
+    *out = source_.point_;
+    (*out)->AddRef();
+    return S_OK;
+}
+
+EventSource::EventSource(IUnknown* owner, REFCLSID clsid, REFIID events)
+    : owner_(owner),
+      clsid_(clsid),
+      events_(events),
+      container_(new Container(*this)),
+      point_(new Point(*this)),
+      classInfo_(new ClassInfo(*this)) {}
+
+EventSource::~EventSource() {
+    for (Sink& s : sinks_) s.sink->Release();
+    delete container_;
+    delete point_;
+    delete classInfo_;
+}
+
+void* EventSource::Query(REFIID iid) {
+    if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(container_);
+    if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
+        return static_cast<IProvideClassInfo2*>(classInfo_);
+    return nullptr;
+}
+
+HRESULT EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
+    if (sinks_.empty()) return S_OK;
+    // A handler may advise or unadvise while it runs: call a snapshot, each sink held for its call.
+    std::vector<IDispatch*> snapshot;
+    snapshot.reserve(sinks_.size());
+    for (const Sink& s : sinks_) {
+        s.sink->AddRef();
+        snapshot.push_back(s.sink);
+    }
+    // DISPPARAMS lists the arguments last to first. The VARIANTs are copied bit for bit: the caller keeps
+    // ownership, and by-reference arguments still point at the caller's storage.
+    std::vector<VARIANTARG> reversed(args, args + count);
+    std::reverse(reversed.begin(), reversed.end());
+    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, count, 0};
+    HRESULT result = S_OK;
+    for (IDispatch* sink : snapshot) {
+        HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                  nullptr);
+        if (FAILED(hr)) result = hr;
+        sink->Release();
+    }
+    return result;
+}
+
+}  // namespace velview
