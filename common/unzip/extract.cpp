@@ -2,6 +2,8 @@
 
 #include <unzip.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <set>
 #include <vector>
 
@@ -67,18 +69,44 @@ std::optional<std::string> ReadEntry(unzFile zf, unsigned long long expected_siz
     return std::nullopt;
 }
 
+uint32_t Le(const unsigned char* p, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// Info-ZIP's Unicode Path extra field (0x7075): the UTF-8 form of a name stored in a legacy code page,
+// valid while the CRC it carries matches the stored name.
+std::optional<std::string> UnicodePathField(std::string_view extra, std::string_view stored) {
+    auto p = reinterpret_cast<const unsigned char*>(extra.data());
+    size_t n = extra.size(), i = 0;
+    while (i + 4 <= n) {
+        uint32_t tag = Le(p + i, 2), size = Le(p + i + 2, 2);
+        if (i + 4 + size > n) break;
+        if (tag == 0x7075 && size >= 5 && p[i + 4] == 1) {
+            uint32_t crc = Le(p + i + 5, 4);
+            uLong actual = crc32(0L, reinterpret_cast<const Bytef*>(stored.data()), static_cast<uInt>(stored.size()));
+            if (crc == actual) return std::string(reinterpret_cast<const char*>(p + i + 9), size - 5);
+        }
+        i += 4 + size;
+    }
+    return std::nullopt;
+}
+
 std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, std::vector<Entry>& entries) {
-    std::vector<char> raw(65536 + 1);
+    std::vector<char> raw(65536 + 1), extra(65536);
     int rc = unzGoToFirstFile(zf);
     while (rc == UNZ_OK) {
         unz_file_info64 info{};
-        if (unzGetCurrentFileInfo64(zf, &info, raw.data(), raw.size(), nullptr, 0, nullptr, 0) != UNZ_OK)
+        if (unzGetCurrentFileInfo64(zf, &info, raw.data(), raw.size(), extra.data(), extra.size(), nullptr, 0) != UNZ_OK)
             return Fail(Status::DamagedEntry, "", "unreadable entry header");
         std::string_view stored(raw.data(), info.size_filename);
         Entry entry;
         if (stored.find('\0') != std::string_view::npos)
             return Fail(Status::UnsafeName, fs.DecodeEntryName(stored.substr(0, stored.find('\0')), false), "NUL in name");
-        entry.name = fs.DecodeEntryName(stored, (info.flag & kUtf8NameFlag) != 0);
+        auto unicode = UnicodePathField(std::string_view(extra.data(), std::min<size_t>(info.size_file_extra, extra.size())), stored);
+        if (unicode) entry.name = fs.DecodeEntryName(*unicode, true);
+        else entry.name = fs.DecodeEntryName(stored, (info.flag & kUtf8NameFlag) != 0);
         if (NameProblem problem = CheckEntryName(entry.name); problem != NameProblem::None)
             return Fail(Status::UnsafeName, entry.name, NameProblemText(problem));
         for (char& c : entry.name)

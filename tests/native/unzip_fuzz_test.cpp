@@ -39,8 +39,8 @@ std::string Mutate(std::string bytes, std::mt19937& rng) {
 TEST(UnzipFuzz, MutatedArchivesNeverWriteOutsideTheTargetOrLeaveHalfAnUpdate) {
     std::vector<std::string> seeds = {
         ZipBuilder().File("bin/client.exe", PatternBytes(3000)).File("Skin/UI.html", "<html></html>").Folder("Build/").Build(),
-        ZipBuilder().Add({"a.txt", PatternBytes(5000), false, 0, 0, false, 0}).File("d/e/f.txt", "deep").Build(),
-        ZipBuilder().Add({"中文/名.txt", "zh", true, 0, 0x800, false, 0}).File("x", "").Build(),
+        ZipBuilder().Add({"a.txt", PatternBytes(5000), false, 0, 0, false, 0, ""}).File("d/e/f.txt", "deep").Build(),
+        ZipBuilder().Add({"中文/名.txt", "zh", true, 0, 0x800, false, 0, ""}).File("x", "").Build(),
     };
     std::mt19937 rng(20261208);
     int ok = 0, refused = 0;

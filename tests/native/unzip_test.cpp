@@ -99,6 +99,19 @@ TEST(UnzipToFolder, KeepsNamesAsStoredIncludingCaseAndChinese) {
     EXPECT_EQ(ReadBytes(u.target / "文档/说明.txt"), "unflagged utf-8");
 }
 
+TEST(UnzipToFolder, ALegacyNameWithAUnicodePathFieldUnpacksUnderItsUtf8Name) {
+    Unpack u;
+    ZipEntrySpec legacy;
+    legacy.name = "\xD6\xD0.txt";  // "中.txt" in GBK
+    legacy.data = "gbk";
+    legacy.central_extra = testing::UnicodePathExtra(legacy.name, "中.txt");
+    ZipEntrySpec stale = legacy;  // a field whose CRC does not match the stored name is ignored
+    stale.name = "plain.txt";
+    auto r = u.Run(ZipBuilder().Add(legacy).Add(stale).Build());
+    ASSERT_EQ(r.status, Status::Ok) << r.entry << " " << r.detail;
+    EXPECT_EQ(u.Everything(), (std::set<std::string>{"App/", "App/中.txt", "App/plain.txt"}));
+}
+
 TEST(UnzipToFolder, FolderEntriesOnlyCreateFolders) {
     Unpack u;
     ZipEntrySpec slash_only;  // made on another system: trailing "/" but no directory attribute
@@ -157,11 +170,11 @@ TEST(UnzipToFolder, RefusesArchivesWithNamesThatEscapeTheFolder) {
 TEST(UnzipToFolder, DamagedArchivesLeaveTheInstallationUntouched) {
     auto good = [] { return ZipBuilder().File("bin/client.exe", PatternBytes(5000)).File("Skin/UI.html", PatternBytes(3000, 2)); };
     auto with = [&](ZipEntrySpec e) { return good().Add(std::move(e)).Build(); };
-    ZipEntrySpec crc_stored{"z.bin", PatternBytes(100), false, 0, 0, true, 0};
-    ZipEntrySpec crc_deflated{"z.bin", PatternBytes(9000), true, 0, 0, true, 0};
-    ZipEntrySpec longer_claim{"z.bin", PatternBytes(9000), true, 0, 0, false, 1};
-    ZipEntrySpec shorter_claim{"z.bin", PatternBytes(9000), true, 0, 0, false, -1};
-    ZipEntrySpec stored_short{"z.bin", PatternBytes(100), false, 0, 0, false, 50};
+    ZipEntrySpec crc_stored{"z.bin", PatternBytes(100), false, 0, 0, true, 0, ""};
+    ZipEntrySpec crc_deflated{"z.bin", PatternBytes(9000), true, 0, 0, true, 0, ""};
+    ZipEntrySpec longer_claim{"z.bin", PatternBytes(9000), true, 0, 0, false, 1, ""};
+    ZipEntrySpec shorter_claim{"z.bin", PatternBytes(9000), true, 0, 0, false, -1, ""};
+    ZipEntrySpec stored_short{"z.bin", PatternBytes(100), false, 0, 0, false, 50, ""};
     std::string full = good().Build();
     std::string corrupt_deflate = full;
     corrupt_deflate[40 + 100] ^= 0x55;  // inside the first entry's compressed data

@@ -18,7 +18,22 @@ struct ZipEntrySpec {
     uint16_t flags = 0;            // 0x800: name is UTF-8
     bool wrong_crc = false;
     int64_t size_delta = 0;        // added to the stored uncompressed size (a lie)
+    std::string central_extra;     // extra field of the central directory record
 };
+
+// Info-ZIP's Unicode Path extra field for a name stored in a legacy code page.
+inline std::string UnicodePathExtra(const std::string& stored_name, const std::string& utf8_name) {
+    std::string f;
+    auto put16 = [&](uint32_t v) { f += static_cast<char>(v & 0xff); f += static_cast<char>((v >> 8) & 0xff); };
+    uint32_t crc = static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(stored_name.data()), static_cast<uInt>(stored_name.size())));
+    put16(0x7075);
+    put16(static_cast<uint32_t>(5 + utf8_name.size()));
+    f += '\x01';
+    put16(crc & 0xffff);
+    put16(crc >> 16);
+    f += utf8_name;
+    return f;
+}
 
 class ZipBuilder {
 public:
@@ -74,13 +89,14 @@ public:
             Put32(central, static_cast<uint32_t>(body.size()));
             Put32(central, usize);
             Put16(central, static_cast<uint16_t>(e.name.size()));
-            Put16(central, 0);
+            Put16(central, static_cast<uint16_t>(e.central_extra.size()));
             Put16(central, 0);
             Put16(central, 0);
             Put16(central, 0);
             Put32(central, e.external_attributes);
             Put32(central, offset);
             central += e.name;
+            central += e.central_extra;
         }
         const uint32_t central_offset = static_cast<uint32_t>(out.size());
         out += central;
