@@ -1,0 +1,180 @@
+// Velview and VelviewCls in hosts that are not ours, on the registered library: a window of Wine's ATL
+// class "AtlAxWin" created with the control's name, and the registration read back (keys and type
+// library members). run_hosts.sh registers the library first and unregisters it at the end.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ocidl.h>
+
+#include <map>
+#include <string>
+
+#include "Velview_G_201.h"
+#include "standin.h"
+#include "test_container.h"
+
+using namespace velview_test;
+
+namespace {
+
+std::wstring ReadDefault(const std::wstring& key, const wchar_t* value = nullptr) {
+    wchar_t data[512] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), value, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+        return L"<missing>";
+    return data;
+}
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+TEST(AtlHost, AnAtlAxWinWindowRunsTheControlByItsNameWithItsOwnChildView) {
+    ASSERT_EQ(OleInitialize(nullptr), S_OK);
+    HMODULE atl = LoadLibraryW(L"atl.dll");
+    ASSERT_NE(atl, nullptr);
+    using Init = BOOL(WINAPI*)();
+    using GetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
+    auto init = reinterpret_cast<Init>(GetProcAddress(atl, "AtlAxWinInit"));
+    auto getControl = reinterpret_cast<GetControl>(GetProcAddress(atl, "AtlAxGetControl"));
+    ASSERT_TRUE(init && getControl);
+    ASSERT_TRUE(init());
+    {
+        Form form;
+        HWND host = CreateWindowExW(0, L"AtlAxWin", L"Velview_G_201.Velview", WS_CHILD | WS_VISIBLE, 0, 0, 400,
+                                    300, form.window(), nullptr, GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(host, nullptr);
+        PumpMessages();
+        IUnknown* unknown = nullptr;
+        ASSERT_EQ(getControl(host, &unknown), S_OK);
+        _Velview* control = nullptr;
+        ASSERT_EQ(unknown->QueryInterface(IID__Velview, reinterpret_cast<void**>(&control)), S_OK);
+        unknown->Release();
+
+        VARIANT_BOOL runMode = VARIANT_FALSE;
+        control->get_RunMode(&runMode);
+        EXPECT_EQ(runMode, VARIANT_TRUE);
+        long view = 0;
+        control->GetWebWindow(&view);
+        ASSERT_NE(view, 0) << "shown in run mode: the engine view exists";
+        const Standin& engine = Standin::Get();
+        ASSERT_TRUE(engine.ok());
+        HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine.standinViewWindow(view)));
+        EXPECT_TRUE(IsChild(host, viewWindow)) << "the view lives inside the ATL host window";
+
+        auto* sink = new EventSink(DIID___Velview);
+        EXPECT_NE(Connect(control, DIID___Velview, sink), 0u);
+        BSTR url = SysAllocString(L"http://atl.test/");
+        control->LoadURL(url);
+        SysFreeString(url);
+        StandinFireArgs none{};
+        unsigned result = 1;
+        ASSERT_EQ(engine.standinFire(view, "wkeOnDocumentReady", &none, &result), 1);
+        ASSERT_EQ(sink->events.size(), 1u);
+        EXPECT_EQ(sink->events[0].texts, std::vector<std::wstring>{L"http://atl.test/"});
+
+        engine.standinLogClear();
+        MoveWindow(host, 0, 0, 321, 123, TRUE);
+        PumpMessages();
+        auto resized = engine.Find("wkeResize");
+        ASSERT_FALSE(resized.empty()) << "the view follows the host window";
+        EXPECT_EQ(engine.standinLogArgValue(resized.back(), 1), 321u);
+        EXPECT_EQ(engine.standinLogArgValue(resized.back(), 2), 123u);
+
+        control->Release();
+        sink->Release();
+        DestroyWindow(host);
+    }
+    OleUninitialize();
+}
+
+struct Member {
+    const wchar_t* name;
+    MEMBERID id;
+};
+
+std::map<std::wstring, MEMBERID> MembersOf(ITypeLib* lib, REFGUID guid) {
+    std::map<std::wstring, MEMBERID> members;
+    ITypeInfo* info = nullptr;
+    if (FAILED(lib->GetTypeInfoOfGuid(guid, &info))) return members;
+    TYPEATTR* attr = nullptr;
+    info->GetTypeAttr(&attr);
+    ITypeInfo* dispatch = info;
+    HREFTYPE ref = 0;
+    // A dual interface lists its members on the dispatch side too; read the interface side itself.
+    for (UINT f = 0; f < attr->cFuncs; ++f) {
+        FUNCDESC* desc = nullptr;
+        if (FAILED(dispatch->GetFuncDesc(f, &desc))) continue;
+        BSTR name = nullptr;
+        dispatch->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr);
+        if (name) members[name] = desc->memid;
+        SysFreeString(name);
+        dispatch->ReleaseFuncDesc(desc);
+    }
+    (void)ref;
+    info->ReleaseTypeAttr(attr);
+    info->Release();
+    return members;
+}
+
+TEST(Registered, TheControlAndTheObjectAreRegisteredUnderBothNames) {
+    struct Class {
+        const CLSID* clsid;
+        const wchar_t* name;
+        bool control;
+    } classes[] = {{&CLSID_Velview, L"Velview", true}, {&CLSID_VelviewCls, L"VelviewCls", false}};
+    for (const Class& c : classes) {
+        const std::wstring key = L"CLSID\\" + GuidText(*c.clsid);
+        const std::wstring progId = std::wstring(L"Velview_G_201.") + c.name;
+        EXPECT_EQ(ReadDefault(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment") << c.name;
+        EXPECT_EQ(ReadDefault(key + L"\\ProgID"), progId + L".1") << c.name;
+        EXPECT_EQ(ReadDefault(key + L"\\VersionIndependentProgID"), progId) << c.name;
+        EXPECT_EQ(ReadDefault(progId + L"\\CLSID"), GuidText(*c.clsid)) << c.name;
+        EXPECT_EQ(ReadDefault(progId + L".1\\CLSID"), GuidText(*c.clsid)) << c.name;
+        EXPECT_EQ(ReadDefault(key + L"\\TypeLib"), GuidText(LIBID_Velview_G_201)) << c.name;
+        EXPECT_EQ(ReadDefault(key + L"\\Control") != L"<missing>", c.control) << c.name;
+    }
+    EXPECT_EQ(ReadDefault(L"CLSID\\" + GuidText(CLSID_Velview) + L"\\MiscStatus\\1"), L"131473");
+}
+
+TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ITypeLib* lib = nullptr;
+    ASSERT_EQ(LoadRegTypeLib(LIBID_Velview_G_201, 1, 0, LOCALE_NEUTRAL, &lib), S_OK);
+    const std::map<std::wstring, MEMBERID> common = {
+        {L"MouseEnabled", 0x68030000}, {L"TouchEnabled", 0x68030001}, {L"userAgent", 0x68030002}};
+    const std::map<std::wstring, MEMBERID> events = {
+        {L"DocumentReady", 1}, {L"LoadUrlBegin", 2}, {L"jsCall", 3}, {L"ShowNewView", 4}, {L"LoadUrlEnd", 5}};
+    std::map<std::wstring, MEMBERID> control = common, object = common;
+    control[L"RunMode"] = 0x68030003;
+    const wchar_t* methods[] = {L"LoadURL",        L"LoadHtml",           L"LoadFile",           L"GetWebWindow",
+                                L"RunJs",          L"GetEs",              L"IsLoadComplete",     L"IsDocumentReady",
+                                L"SendMouseEvent", L"SendMouseWheelEvent", L"NetHookRequest"};
+    for (int i = 0; i < 11; ++i) {
+        control[methods[i]] = 0x60030006 + i;
+        object[methods[i]] = 0x60030004 + i;
+    }
+    auto withoutIDispatch = [](std::map<std::wstring, MEMBERID> m) {
+        for (const wchar_t* n : {L"QueryInterface", L"AddRef", L"Release", L"GetTypeInfoCount", L"GetTypeInfo",
+                                 L"GetIDsOfNames", L"Invoke"})
+            m.erase(n);
+        return m;
+    };
+    EXPECT_EQ(withoutIDispatch(MembersOf(lib, IID__Velview)), control);
+    EXPECT_EQ(withoutIDispatch(MembersOf(lib, IID__VelviewCls)), object);
+    EXPECT_EQ(withoutIDispatch(MembersOf(lib, DIID___Velview)), events);
+    EXPECT_EQ(withoutIDispatch(MembersOf(lib, DIID___VelviewCls)), events);
+    lib->Release();
+    CoUninitialize();
+}
+
+TEST(Unregistered, NeitherClassIsLeft) {
+    for (const CLSID* clsid : {&CLSID_Velview, &CLSID_VelviewCls})
+        EXPECT_EQ(ReadDefault(L"CLSID\\" + GuidText(*clsid) + L"\\InprocServer32"), L"<missing>");
+    for (const wchar_t* progId : {L"Velview_G_201.Velview", L"Velview_G_201.Velview.1", L"Velview_G_201.VelviewCls",
+                                  L"Velview_G_201.VelviewCls.1"})
+        EXPECT_EQ(ReadDefault(std::wstring(progId) + L"\\CLSID"), L"<missing>") << progId;
+}
+
+}  // namespace

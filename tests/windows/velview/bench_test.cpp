@@ -1,0 +1,66 @@
+// Benchmark (figures only, not part of the test run; tests/windows/velview/bench.sh runs it): one page
+// "jsCall" through the whole chain (engine, cdecl adapter, dispatcher, stub, handler, event) to the
+// host's event handler, against a direct C++ call of the same handler with the same arguments.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "standin.h"
+#include "test_container.h"
+
+using namespace velview_test;
+
+namespace {
+
+double SecondsFor(int rounds, const std::function<void()>& body) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < rounds; ++i) body();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(Bench, DISABLED_PageJsCallAgainstADirectCallOfTheHandler) {
+    ASSERT_EQ(OleInitialize(nullptr), S_OK);
+    const Standin& engine = Standin::Get();
+    ASSERT_TRUE(engine.ok());
+    {
+        Form form;
+        _Velview* control = form.Place(RECT{0, 0, 300, 200});
+        auto* sink = new EventSink(DIID___Velview);
+        sink->record = false;
+        long handled = 0;
+        sink->reaction = [&handled](DISPID, DISPPARAMS*) { ++handled; };
+        Connect(control, DIID___Velview, sink);
+        long view = 0;
+        control->GetWebWindow(&view);
+        const wchar_t* args[2] = {L"5", L"abc"};
+
+        BSTR info = SysAllocString(L"abc");
+        VARIANTARG direct[2];
+        VariantInit(&direct[0]);
+        direct[0].vt = VT_BSTR;  // rgvarg order: last argument first
+        direct[0].bstrVal = info;
+        VariantInit(&direct[1]);
+        direct[1].vt = VT_I4;
+        direct[1].lVal = 5;
+        DISPPARAMS params{direct, nullptr, 2, 0};
+
+        const int rounds = 20000;
+        engine.standinLogClear();
+        double chain = SecondsFor(rounds, [&] { engine.standinCallBoundStrings("jsCall", view, args, 2, nullptr); });
+        double call = SecondsFor(rounds, [&] {
+            sink->Invoke(3, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        });
+        EXPECT_EQ(handled, 2 * rounds);
+        std::printf("page jsCall through the chain: %.2f us per call\n", chain / rounds * 1e6);
+        std::printf("direct call of the handler:    %.3f us per call\n", call / rounds * 1e6);
+        std::printf("ratio chain / direct:          %.0f\n", call > 0 ? chain / call : 0.0);
+        SysFreeString(info);
+        control->Release();
+        sink->Release();
+    }
+    OleUninitialize();
+}
+
+}  // namespace

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Registers the control library with regsvr32, runs the hosts that are not ours (the ATL window class, the
+# script host with JScript), reads the registration back, unregisters and checks nothing is left.
+set -u
+source "$VANTORIX_SOURCE/tools/wine-env.sh"
+host=$1
+script=$2
+ocx=$(winpath "$VANTORIX_WIN_BUILD/bin/Velview_G_201.ocx")
+rc=0
+wine_run 120 regsvr32 /s "$ocx" || { echo "regsvr32 failed"; exit 1; }
+wine_run 120 "$host" --gtest_filter='Registered.*:AtlHost.*' || rc=1
+# The script host finds node.dll by the library search: run it from the folder that holds the engine.
+( cd "$VANTORIX_WIN_BUILD/bin" && wine_run 120 cscript //nologo "$(winpath "$script")" ) || { echo "script checks failed"; rc=1; }
+wine_run 120 regsvr32 /s /u "$ocx" || { echo "regsvr32 /u failed"; exit 1; }
+wine_run 120 "$host" --gtest_filter='Unregistered.*' || rc=1
+exit $rc

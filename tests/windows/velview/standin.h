@@ -1,0 +1,41 @@
+#pragma once
+// The stand-in engine's test control surface, resolved from the node.dll that the control library loaded
+// (one engine state per process), plus a few readers over its call log.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "engine-standin/standin_control.h"
+
+namespace velview_test {
+
+struct Standin {
+#define STANDIN_FN(name) decltype(&::name) name = nullptr;
+    STANDIN_FN(standinLogCount)
+    STANDIN_FN(standinLogClear)
+    STANDIN_FN(standinLogName)
+    STANDIN_FN(standinLogFind)
+    STANDIN_FN(standinLogArgValue)
+    STANDIN_FN(standinLogArgText)
+    STANDIN_FN(standinCallBoundStrings)
+    STANDIN_FN(standinFire)
+    STANDIN_FN(standinRegistration)
+    STANDIN_FN(standinJobHooked)
+    STANDIN_FN(standinViewWindow)
+    STANDIN_FN(standinViewCount)
+#undef STANDIN_FN
+
+    // Loads node.dll (the same module the library uses) and resolves every function; ok() tells.
+    static const Standin& Get();
+    bool ok() const { return loaded; }
+    bool loaded = false;
+
+    // Names of the logged calls from entry `from` on.
+    std::vector<std::string> Names(int from = 0) const;
+    // Entries of one export, from `from` on.
+    std::vector<int> Find(const char* name, int from = 0) const;
+    std::wstring Text(int entry, int arg) const;
+};
+
+}  // namespace velview_test

@@ -1,0 +1,309 @@
+#include "webview/control/velview_control.h"
+
+#include <new>
+
+#include "webview/com/module.h"
+#include "webview/control/ambient.h"
+#include "webview/control/control_window.h"
+
+namespace velview::view {
+namespace {
+
+// What the registry says too: resize recomposes, in-place activation when visible, site set first.
+constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                              OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+
+constexpr LONG kHimetricPerInch = 2540;
+constexpr int kDefaultWidth = 320, kDefaultHeight = 240;  // pixels, until the container sets an extent
+
+LONG PixelsToHimetric(int pixels, int perInch) { return MulDiv(pixels, kHimetricPerInch, perInch); }
+
+int ScreenDpi(int index) {
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, index);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+const ClassInfo kVelviewClass{&CLSID_Velview, L"Velview", L"Velview_G_201.Velview", L"Velview_G_201.Velview.1",
+                              true, &Velview::Create};
+const ClassRegistration kRegistration(kVelviewClass);
+
+}  // namespace
+
+Velview::Velview()
+    : ViewMembers(IID__Velview, CLSID_Velview, DIID___Velview, ViewKind::Windowed, L"Velview") {
+    extent_.cx = PixelsToHimetric(kDefaultWidth, ScreenDpi(LOGPIXELSX));
+    extent_.cy = PixelsToHimetric(kDefaultHeight, ScreenDpi(LOGPIXELSY));
+}
+
+Velview::~Velview() {
+    DestroyControlWindow(window_);
+    window_ = nullptr;
+}
+
+HRESULT Velview::Create(REFIID iid, void** out) {
+    auto* control = new (std::nothrow) Velview();
+    if (!control) return E_OUTOFMEMORY;
+    HRESULT hr = control->QueryInterface(iid, out);
+    control->Release();
+    return hr;
+}
+
+void* Velview::QueryOther(REFIID iid) {
+    if (IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
+    if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject))
+        return static_cast<IOleInPlaceObject*>(this);
+    if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) return static_cast<IOleInPlaceActiveObject*>(this);
+    if (IsEqualIID(iid, IID_IOleControl)) return static_cast<IOleControl*>(this);
+    if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) return static_cast<IViewObject2*>(this);
+    if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit))
+        return static_cast<IPersistStreamInit*>(this);
+    if (IsEqualIID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
+    if (IsEqualIID(iid, IID_IPersistStorage)) return static_cast<IPersistStorage*>(this);
+    return ViewMembers::QueryOther(iid);
+}
+
+HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {
+    if (!value) return E_POINTER;
+    *value = RunModeOf(site_.get()) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+// ---- show, size, paint -------------------------------------------------------------------------------------
+
+void Velview::OnShow() {
+    if (core().started() || !window_ || !RunModeOf(site_.get())) return;
+    RECT inner;
+    GetClientRect(window_, &inner);
+    core().Start(window_, inner.right - inner.left, inner.bottom - inner.top);
+}
+
+void Velview::OnSize(int width, int height) { core().Resize(width, height); }
+
+void Velview::OnPaint(HDC dc, const RECT& area) { FillRect(dc, &area, GetSysColorBrush(COLOR_BTNFACE)); }
+
+// ---- IOleObject ----------------------------------------------------------------------------------------------
+
+HRESULT Velview::SetClientSite(IOleClientSite* site) {
+    site_.assign(site);
+    return S_OK;
+}
+
+HRESULT Velview::GetClientSite(IOleClientSite** site) {
+    if (!site) return E_POINTER;
+    *site = site_.get();
+    if (*site) (*site)->AddRef();
+    return S_OK;
+}
+
+HRESULT Velview::Close(DWORD) {
+    InPlaceDeactivate();
+    if (adviseHolder_) adviseHolder_->SendOnClose();
+    return S_OK;
+}
+
+HRESULT Velview::GetMoniker(DWORD, DWORD, IMoniker** out) {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT Velview::GetClipboardData(DWORD, IDataObject** out) {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
+    if (window_) {
+        ShowWindow(window_, SW_SHOW);
+        return S_OK;
+    }
+    IOleClientSite* from = site ? site : site_.get();
+    if (!from) return E_UNEXPECTED;
+    if (!site_) site_.assign(from);
+    Ref<IOleInPlaceSite> inPlace;
+    if (FAILED(from->QueryInterface(IID_IOleInPlaceSite, inPlace.putVoid())) || !inPlace) return E_NOINTERFACE;
+    if (inPlace->CanInPlaceActivate() != S_OK) return E_FAIL;
+    inPlace->OnInPlaceActivate();
+    HWND parent = nullptr;
+    inPlace->GetWindow(&parent);
+    Ref<IOleInPlaceFrame> frame;
+    Ref<IOleInPlaceUIWindow> document;
+    RECT position = {0, 0, 0, 0}, clip = {0, 0, 0, 0};
+    OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
+    inPlace->GetWindowContext(frame.put(), document.put(), &position, &clip, &frameInfo);
+    window_ = CreateControlWindow(parent, position, this);
+    if (!window_) {
+        inPlace->OnInPlaceDeactivate();
+        return E_FAIL;
+    }
+    inPlaceSite_.assign(inPlace.get());
+    ShowWindow(window_, SW_SHOW);  // the show that starts the view in run mode
+    return S_OK;
+}
+
+HRESULT Velview::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) {
+    switch (verb) {
+        case OLEIVERB_PRIMARY:
+        case OLEIVERB_SHOW:
+        case OLEIVERB_INPLACEACTIVATE:
+        case OLEIVERB_UIACTIVATE:
+            return ActivateInPlace(site);
+        case OLEIVERB_HIDE:
+            if (window_) ShowWindow(window_, SW_HIDE);
+            return S_OK;
+        default:
+            return OLEOBJ_S_INVALIDVERB;
+    }
+}
+
+HRESULT Velview::EnumVerbs(IEnumOLEVERB** out) {
+    if (!out) return E_POINTER;
+    return OleRegEnumVerbs(CLSID_Velview, out);
+}
+
+HRESULT Velview::GetUserClassID(CLSID* clsid) {
+    if (!clsid) return E_POINTER;
+    *clsid = CLSID_Velview;
+    return S_OK;
+}
+
+HRESULT Velview::GetUserType(DWORD form, LPOLESTR* name) {
+    if (!name) return E_POINTER;
+    return OleRegGetUserType(CLSID_Velview, form, name);
+}
+
+HRESULT Velview::SetExtent(DWORD aspect, SIZEL* size) {
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!size) return E_POINTER;
+    extent_ = *size;
+    return S_OK;
+}
+
+HRESULT Velview::GetExtent(DWORD aspect, SIZEL* size) {
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!size) return E_POINTER;
+    *size = extent_;
+    return S_OK;
+}
+
+HRESULT Velview::Advise(IAdviseSink* sink, DWORD* cookie) {
+    if (!sink || !cookie) return E_POINTER;
+    if (!adviseHolder_) {
+        HRESULT hr = CreateOleAdviseHolder(adviseHolder_.put());
+        if (FAILED(hr)) return hr;
+    }
+    return adviseHolder_->Advise(sink, cookie);
+}
+
+HRESULT Velview::Unadvise(DWORD cookie) {
+    if (!adviseHolder_) return OLE_E_NOCONNECTION;
+    return adviseHolder_->Unadvise(cookie);
+}
+
+HRESULT Velview::EnumAdvise(IEnumSTATDATA** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!adviseHolder_) return S_OK;
+    return adviseHolder_->EnumAdvise(out);
+}
+
+HRESULT Velview::GetMiscStatus(DWORD, DWORD* status) {
+    if (!status) return E_POINTER;
+    *status = kMiscStatus;
+    return S_OK;
+}
+
+// ---- IOleInPlaceObject ---------------------------------------------------------------------------------------
+
+HRESULT Velview::GetWindow(HWND* window) {
+    if (!window) return E_POINTER;
+    *window = window_;
+    return window_ ? S_OK : E_FAIL;
+}
+
+HRESULT Velview::InPlaceDeactivate() {
+    if (!window_ && !inPlaceSite_) return S_OK;
+    DestroyControlWindow(window_);
+    window_ = nullptr;
+    if (inPlaceSite_) inPlaceSite_->OnInPlaceDeactivate();
+    inPlaceSite_.reset();
+    return S_OK;
+}
+
+HRESULT Velview::SetObjectRects(LPCRECT position, LPCRECT) {
+    if (!position) return E_POINTER;
+    if (window_)
+        SetWindowPos(window_, nullptr, position->left, position->top, position->right - position->left,
+                     position->bottom - position->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return S_OK;
+}
+
+// ---- IOleControl ---------------------------------------------------------------------------------------------
+
+HRESULT Velview::GetControlInfo(CONTROLINFO* info) {
+    if (!info) return E_POINTER;
+    info->hAccel = nullptr;
+    info->cAccel = 0;
+    info->dwFlags = 0;
+    return S_OK;
+}
+
+HRESULT Velview::OnAmbientPropertyChange(DISPID id) {
+    // A container that switches to run mode while the control is visible starts it as a show would.
+    if ((id == DISPID_AMBIENT_USERMODE || id == DISPID_UNKNOWN) && window_ && IsWindowVisible(window_)) OnShow();
+    return S_OK;
+}
+
+// ---- IViewObject2 ----------------------------------------------------------------------------------------------
+
+HRESULT Velview::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds, LPCRECTL,
+                      BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!dc || !bounds) return E_INVALIDARG;
+    RECT area = {bounds->left, bounds->top, bounds->right, bounds->bottom};
+    OnPaint(dc, area);
+    return S_OK;
+}
+
+HRESULT Velview::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** out) {
+    if (out) *out = nullptr;
+    return S_FALSE;
+}
+
+HRESULT Velview::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+    viewAspects_ = aspects;
+    viewFlags_ = flags;
+    viewSink_.assign(sink);
+    return S_OK;
+}
+
+HRESULT Velview::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+    if (aspects) *aspects = viewAspects_;
+    if (flags) *flags = viewFlags_;
+    if (sink) {
+        *sink = viewSink_.get();
+        if (*sink) (*sink)->AddRef();
+    }
+    return S_OK;
+}
+
+HRESULT Velview::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
+    return GetExtent(aspect, size);
+}
+
+// ---- persistence -------------------------------------------------------------------------------------------
+
+HRESULT Velview::GetClassID(CLSID* clsid) {
+    if (!clsid) return E_POINTER;
+    *clsid = CLSID_Velview;
+    return S_OK;
+}
+
+HRESULT Velview::GetSizeMax(ULARGE_INTEGER* size) {
+    if (!size) return E_POINTER;
+    size->QuadPart = 0;
+    return S_OK;
+}
+
+}  // namespace velview::view

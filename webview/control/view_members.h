@@ -1,0 +1,68 @@
+#pragma once
+// The interface members that Velview and VelviewCls share (_Velview and _VelviewCls have the same
+// members apart from the control's RunMode), forwarded to the object's WebViewCore, plus the pieces of
+// COM identity both need: the event source (connection point and class info) and ISupportErrorInfo.
+#include <windows.h>
+#include <oaidl.h>
+
+#include "webview/com/dispatch.h"
+#include "webview/control/web_view_core.h"
+
+namespace velview::view {
+
+template <class Itf>
+class ViewMembers : public DispatchObject<Itf>, public ISupportErrorInfo {
+public:
+    ViewMembers(REFIID iid, REFCLSID clsid, REFIID events, ViewKind kind, const wchar_t* typeName)
+        : DispatchObject<Itf>(iid),
+          iid_(iid),
+          events_(this->Identity(), clsid, events),
+          core_(kind, this->Identity(), events_, typeName) {}
+
+    // One IUnknown for every base.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        return DispatchObject<Itf>::QueryInterface(iid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject<Itf>::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return DispatchObject<Itf>::Release(); }
+
+    HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
+        return IsEqualIID(iid, iid_) ? S_OK : S_FALSE;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_MouseEnabled(VARIANT_BOOL* v) override { return core_.get_MouseEnabled(v); }
+    HRESULT STDMETHODCALLTYPE put_MouseEnabled(VARIANT_BOOL v) override { return core_.put_MouseEnabled(v); }
+    HRESULT STDMETHODCALLTYPE get_TouchEnabled(VARIANT_BOOL* v) override { return core_.get_TouchEnabled(v); }
+    HRESULT STDMETHODCALLTYPE put_TouchEnabled(VARIANT_BOOL v) override { return core_.put_TouchEnabled(v); }
+    HRESULT STDMETHODCALLTYPE get_userAgent(BSTR* v) override { return core_.get_userAgent(v); }
+    HRESULT STDMETHODCALLTYPE put_userAgent(BSTR v) override { return core_.put_userAgent(v); }
+    HRESULT STDMETHODCALLTYPE LoadURL(BSTR url) override { return core_.LoadURL(url); }
+    HRESULT STDMETHODCALLTYPE LoadHtml(BSTR html) override { return core_.LoadHtml(html); }
+    HRESULT STDMETHODCALLTYPE LoadFile(BSTR filename) override { return core_.LoadFile(filename); }
+    HRESULT STDMETHODCALLTYPE GetWebWindow(long* webView) override { return core_.GetWebWindow(webView); }
+    HRESULT STDMETHODCALLTYPE RunJs(BSTR js, BSTR* result) override { return core_.RunJs(js, result); }
+    HRESULT STDMETHODCALLTYPE GetEs(long* es) override { return core_.GetEs(es); }
+    HRESULT STDMETHODCALLTYPE IsLoadComplete(VARIANT_BOOL* r) override { return core_.IsLoadComplete(r); }
+    HRESULT STDMETHODCALLTYPE IsDocumentReady(VARIANT_BOOL* r) override { return core_.IsDocumentReady(r); }
+    HRESULT STDMETHODCALLTYPE SendMouseEvent(long message, long x, long y, long flags, VARIANT_BOOL* r) override {
+        return core_.SendMouseEvent(message, x, y, flags, r);
+    }
+    HRESULT STDMETHODCALLTYPE SendMouseWheelEvent(long x, long y, long delta, long flags, VARIANT_BOOL* r) override {
+        return core_.SendMouseWheelEvent(x, y, delta, flags, r);
+    }
+    HRESULT STDMETHODCALLTYPE NetHookRequest() override { return core_.NetHookRequest(); }
+
+protected:
+    void* QueryOther(REFIID iid) override {
+        if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
+        return events_.Query(iid);
+    }
+    WebViewCore& core() { return core_; }
+
+private:
+    const IID iid_;
+    EventSource events_;  // declared before core_: the core raises events through it until it is gone
+    WebViewCore core_;
+};
+
+}  // namespace velview::view
