@@ -1,3 +1,0 @@
-#include <windows.h>
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }

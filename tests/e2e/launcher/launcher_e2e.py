@@ -1,0 +1,426 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of VantorixAssist: the real launcher under Wine and Xvfb, a loopback update server
+(tests/e2e/servers/httpserver.py) serving a manifest and a zip made here, and launcher_driver.exe playing the
+user: it finds the real message boxes and the form, reads their texts, presses their buttons and takes
+screenshots (kept under <build>/artifacts/launcher_e2e/<scenario>/).
+
+    launcher_e2e.py GROUP      run one group of scenarios (start, registration, optional, mandatory,
+                               update_mode, faults, close_guard); exit 1 when any scenario fails
+
+Runs with the Wine environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE, WINEPREFIX,
+DISPLAY). client.exe is replaced by probe_client.exe, which writes "version|arguments|show state" lines into
+bin\\started.txt, so every scenario can tell which client was started and how.
+"""
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
+WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
+sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
+import update_package  # noqa: E402
+
+WINE = "/usr/lib/wine/wine"
+HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
+DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
+PROBE = os.path.join(HELPERS, "probe_client.exe")
+INSTALLATION = os.path.join(WIN_BUILD, "installation")
+SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
+ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
+SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
+
+OLD, NEW = "1.0.0.1", "1.0.0.2"
+SW_SHOWMINIMIZED = "2"
+ASK_REGISTER = "程序首次启动需要注册DLL控件，部分杀软可能会报毒，请点击仍要运行即或添加信任即可！是否继续？"
+ASK_CLIENT_MISSING = "程序重要文件缺失，是否立即打开官网重新下载？"
+ASK_FORCE_CLOSE = "您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？"
+DOWNLOADED = "Vantorix已经成功下载了当前最新的：%s版本，点确定后程序自动更新文件" % NEW
+REJECTED = "下载的更新文件不完整或已损坏"
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def typelib_id():
+    with open(os.path.join(SOURCE, "webview", "idl", "Velview_G_201.idl"), encoding="utf-8") as f:
+        text = f.read()
+    return re.search(r"uuid\(([0-9A-Fa-f-]+)\)\s*,[^\]]*\]\s*library", text, re.S).group(1)
+
+
+def wine(args, timeout=60, **kw):
+    return subprocess.run([WINE] + args, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+class Scenario:
+    """One launcher run in a fresh copy of the installation, against its own server."""
+
+    def __init__(self, name):
+        self.name = name
+        self.dir = tempfile.mkdtemp(prefix="launcher-e2e-")
+        self.inst = os.path.join(self.dir, "installation")
+        shutil.copytree(INSTALLATION, self.inst)
+        self.client = os.path.join(self.inst, "bin", "client.exe")
+        shutil.copy(PROBE, self.client)
+        update_package.set_file_version(self.client, OLD)
+        os.makedirs(os.path.join(self.inst, "Build"), exist_ok=True)
+        with open(os.path.join(self.inst, "Build", "installock.txt"), "wb") as f:
+            f.write(b"marker\r\n")
+        self.root = os.path.join(self.dir, "server")
+        os.makedirs(self.root)
+        self.shots = os.path.join(ARTIFACTS, name)
+        shutil.rmtree(self.shots, ignore_errors=True)
+        os.makedirs(self.shots, exist_ok=True)
+        self.server = None
+        self.port = None
+        self.manifest_path = "/updata.json"
+        self.stay = None
+
+    # ---- the update server -------------------------------------------------------------------------
+    def serve(self):
+        port_file = os.path.join(self.dir, "port")
+        self.server = subprocess.Popen(
+            [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
+             "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240"],
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.dir, "server.err"), "w"))
+        for _ in range(100):
+            if os.path.exists(port_file) and open(port_file).read().strip():
+                self.port = int(open(port_file).read())
+                return
+            time.sleep(0.05)
+        raise Failure("the update server did not start")
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定"):
+        if self.server is None:
+            self.serve()
+        entries = zip_entries if zip_entries is not None else self.new_release_entries()
+        update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
+        with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
+            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod))
+
+    def new_release_entries(self):
+        new_client = os.path.join(self.dir, "client-new.exe")
+        shutil.copy(PROBE, new_client)
+        update_package.set_file_version(new_client, NEW)
+        return {"bin/client.exe": new_client, "Skin/UI.html": b"<html><body>new skin</body></html>",
+                # incompressible filler: the archive spans many blocks of the download
+                "bin/data/filler.bin": os.urandom(400 * 1024)}
+
+    def requests(self):
+        path = os.path.join(self.dir, "server.jsonl")
+        if not os.path.exists(path):
+            return []
+        return [json.loads(line) for line in open(path, encoding="utf-8") if '"path"' in line]
+
+    # ---- running the launcher and the user ---------------------------------------------------------
+    def start_staying_client(self):
+        self.stay = subprocess.Popen([WINE, winpath(self.client), "-stay"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.wait_started(lambda line: line.endswith("|-stay|-1") or "|-stay|" in line, 20)
+
+    def run(self, steps, args=(), manifest_url=None, timeout=120):
+        env = dict(os.environ)
+        env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
+                                                        "http://127.0.0.1:9/updata.json")
+        steps = [s.replace("{shots}", winpath(self.shots)) for s in steps]
+        log = open(os.path.join(self.shots, "driver.log"), "wb")
+        # The user is there before the launcher starts, so even a window that lives a second is seen.
+        driver = subprocess.Popen([WINE, DRIVER] + steps, stdout=log, stderr=subprocess.STDOUT)
+        time.sleep(1.0)
+        launcher = subprocess.Popen([WINE, winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
+                                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            driver_rc = driver.wait(timeout)
+        except subprocess.TimeoutExpired:
+            driver.kill()
+            driver_rc = "timeout"
+        try:
+            self.launcher_rc = launcher.wait(30)
+        except subprocess.TimeoutExpired:
+            launcher.kill()
+            self.launcher_rc = "still running"
+        log.close()
+        self.driver_log = open(os.path.join(self.shots, "driver.log"), encoding="utf-8", errors="replace").read()
+        for bmp in sorted(f for f in os.listdir(self.shots) if f.endswith(".bmp")):
+            src = os.path.join(self.shots, bmp)
+            if subprocess.run(["convert", src, src[:-4] + ".png"], timeout=60).returncode == 0:
+                os.remove(src)
+        check(driver_rc == 0, "the user's steps failed (%s):\n%s" % (driver_rc, self.driver_log))
+        check(self.launcher_rc == 0, "the launcher did not end by itself (%s)" % self.launcher_rc)
+
+    def started(self):
+        path = os.path.join(self.inst, "bin", "started.txt")
+        if not os.path.exists(path):
+            return []
+        return [l for l in open(path, encoding="utf-8").read().splitlines() if l]
+
+    def wait_started(self, test, seconds=15):
+        end = time.time() + seconds
+        while time.time() < end:
+            if any(test(l) for l in self.started()):
+                return True
+            time.sleep(0.2)
+        return False
+
+    def expect_client(self, version):
+        line = "%s|-2018.06.21|%s" % (version, SW_SHOWMINIMIZED)
+        check(self.wait_started(lambda l: l == line), "client %s not started as expected; started: %s" %
+              (version, self.started()))
+
+    def expect_no_client(self):
+        time.sleep(1.0)
+        check(not [l for l in self.started() if "-2018.06.21" in l], "a client was started: %s" % self.started())
+
+    def file(self, rel):
+        return os.path.join(self.inst, *rel.split("\\"))
+
+    def close(self):
+        if self.server:
+            self.server.terminate()
+            self.server.wait(10)
+        if self.stay and self.stay.poll() is None:
+            self.stay.kill()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+# ---- the control library in the system folder ------------------------------------------------------
+def control_present():
+    if not os.path.exists(CONTROL):
+        shutil.copy(os.path.join(INSTALLATION, "Build", "Velview_G_201.ocx"), CONTROL)
+
+
+def control_removed():
+    if os.path.exists(CONTROL):
+        wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"])
+        os.remove(CONTROL)
+    check(not typelib_registered(), "the control library's type library is still registered")
+
+
+def typelib_registered():
+    return wine(["reg", "query", "HKCR\\TypeLib\\{%s}" % typelib_id()]).returncode == 0
+
+
+# ---- scenarios -------------------------------------------------------------------------------------
+def same_version_starts_the_client_without_the_form(s):
+    s.publish(version=OLD)
+    shutil.rmtree(s.file("update"))
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    check(os.path.isdir(s.file("update")), "the update folder was not created")
+    check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an archive was downloaded")
+
+
+def first_start_writes_the_marker_then_starts_the_client(s):
+    s.publish(version=OLD)
+    os.remove(s.file("Build\\installock.txt"))
+    s.run(["neverform|60"])
+    data = open(s.file("Build\\installock.txt"), "rb").read()
+    check(data.endswith(b"\r\n") and len(data) > 2, "the marker holds %r" % data)
+    s.expect_client(OLD)
+
+
+def marker_without_build_folder_creates_the_folder(s):
+    s.publish(version=OLD)
+    shutil.rmtree(s.file("Build"))
+    s.run(["neverform|60"])
+    check(os.path.isfile(s.file("Build\\installock.txt")), "no marker in a new Build folder")
+    s.expect_client(OLD)
+
+
+def missing_client_asks_and_no_ends(s):
+    s.publish(version=OLD)
+    os.remove(s.client)
+    s.run(["box|no|" + ASK_CLIENT_MISSING])
+    s.expect_no_client()
+
+
+def registration_yes_runs_the_script_and_goes_on(s):
+    control_removed()
+    s.publish(version=OLD)
+    os.remove(s.file("Build\\installock.txt"))
+    s.run(["waitbox|" + ASK_REGISTER, "shot|{shots}\\1-registration-question.bmp", "box|yes|" + ASK_REGISTER,
+           "nobox|6"])
+    check(os.path.exists(CONTROL), "the control library is not in the system folder")
+    check(typelib_registered(), "the control library is not registered")
+    check(os.path.isfile(s.file("Build\\installock.txt")), "no marker")
+    s.expect_client(OLD)
+
+
+def registration_no_ends_at_once(s):
+    control_removed()
+    s.publish(version=OLD)
+    os.remove(s.file("Build\\installock.txt"))
+    s.run(["box|no|" + ASK_REGISTER, "gone|20"])
+    check(not os.path.exists(CONTROL), "the control library appeared")
+    check(not os.path.exists(s.file("Build\\installock.txt")), "a marker was written")
+    s.expect_no_client()
+    control_present()
+
+
+def optional_release_starts_the_client_at_once(s):
+    s.publish(force_mod="0")
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an optional release was downloaded")
+
+
+def optional_release_is_offered_in_update_mode(s):
+    s.publish(force_mod="0")
+    s.run(["form|立即升级|1", "label|101|当前程序版本：" + OLD, "label|102|最新程序版本：" + NEW,
+           "label|103|是否重要升级：否", "label|107|最新版本名：春季版", "shot|{shots}\\1-offer.bmp", "close", "gone|20"],
+          args=["-update"])
+    s.expect_no_client()
+
+
+def mandatory_release_updates_and_starts_the_new_client(s):
+    s.start_staying_client()
+    s.manifest_path = "/updata.json"
+    s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2")
+    s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
+           "form|升级中|0", "msg|文件大小：", "shot|{shots}\\2-downloading.bmp",
+           "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
+           "form|立即启动|1", "msg|更新完成！", "shot|{shots}\\4-start-now.bmp", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(update_package.file_version(s.client) == NEW, "bin\\client.exe was not replaced")
+    check(open(s.file("Skin\\UI.html"), "rb").read() == b"<html><body>new skin</body></html>", "the skin was not replaced")
+    check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
+    check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
+    check(s.stay.poll() is not None, "the running client was not ended before the update")
+
+
+def update_mode_without_new_version(s):
+    s.publish(version=OLD)
+    s.run(["form|您已是最新版本|0", "label|102|最新程序版本：" + OLD, "shot|{shots}\\1-latest.bmp", "close", "gone|20"],
+          args=["-update"])
+    s.expect_no_client()
+
+
+def no_content_length_unpacks_only_the_complete_archive(s):
+    s.publish(zip_path="/nolength/newtemp.zip")
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "the archive was cut short")
+
+
+def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
+    s.publish()
+    path = os.path.join(s.root, "newtemp.zip")
+    data = bytearray(open(path, "rb").read())
+    for i in range(len(data) // 2, len(data) // 2 + 64):  # inside the filler's compressed bytes
+        data[i] ^= 0x5A
+    open(path, "wb").write(bytes(data))
+    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + REJECTED,
+           "shot|{shots}\\1-rejected.bmp", "box|ok|" + REJECTED, "gone|30"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced from a damaged archive")
+    check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
+    check(not os.path.exists(s.file("bin\\data")), "files of the damaged archive were written")
+    check(not os.path.exists(s.file("update\\newtemp.zip")), "the damaged archive was kept")
+
+
+def stale_archive_does_not_divert_the_download(s):
+    s.publish()
+    update = s.file("update")
+    open(os.path.join(update, "newtemp.zip"), "wb").write(b"an archive of an earlier run")
+    open(os.path.join(update, "newtemp.zip.dl"), "wb").write(b"half of another download")
+    open(os.path.join(update, "newtemp.zip.dl.cfg"), "wb").write(b"http://127.0.0.1:9/other.zip")
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    left = sorted(os.listdir(update))
+    check(left == [], "files left in the update folder: %s" % left)
+
+
+def unreadable_manifests_start_the_client(s):
+    s.serve()
+    bodies = {"/notjson.json": "<html>503 Service Unavailable</html>",
+              "/nodate.json": json.dumps({"Version": {"version": NEW}}),
+              "/forcemod.json": update_package.manifest_text(NEW, s.url("/newtemp.zip"), force_mod="soon"),
+              "/empty.json": ""}
+    for path, body in bodies.items():
+        open(os.path.join(s.root, path[1:]), "w", encoding="utf-8").write(body)
+    dead = socket.socket()
+    dead.bind(("127.0.0.1", 0))
+    dead_port = dead.getsockname()[1]
+    dead.close()
+    cases = [s.url(p) for p in bodies] + [s.url("/404/updata.json"), "http://127.0.0.1:%d/updata.json" % dead_port]
+    for n, url in enumerate(cases, 1):
+        s.run(["neverform|60"], manifest_url=url)
+        check(len([l for l in s.started() if "-2018.06.21" in l]) == n, "no client start for manifest %s" % url)
+    s.expect_client(OLD)
+
+
+def unreadable_manifest_in_update_mode_offers_nothing(s):
+    s.serve()
+    open(os.path.join(s.root, "updata.json"), "w").write("not json")
+    s.run(["form|您已是最新版本|0", "msg|无法获取更新信息", "shot|{shots}\\1-no-manifest.bmp", "close", "gone|20"],
+          args=["-update"])
+    s.expect_no_client()
+
+
+def closing_during_the_download_asks_first(s):
+    s.publish(force_mod="0", zip_path="/slow/newtemp.zip?chunk=8192&delay=0.5")
+    s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "close", "waitbox|" + ASK_FORCE_CLOSE,
+           "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "sleep|1500", "form|升级中|0",
+           "msg|文件大小：", "close", "box|yes|" + ASK_FORCE_CLOSE, "gone|20"], args=["-update"])
+    s.expect_no_client()
+    check(update_package.file_version(s.client) == OLD, "the client was replaced")
+
+
+GROUPS = {
+    "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
+              marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
+    "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on],
+    "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
+    "mandatory": [mandatory_release_updates_and_starts_the_new_client],
+    "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
+    "faults": [no_content_length_unpacks_only_the_complete_archive,
+               damaged_archive_leaves_the_installation_and_starts_the_old_client,
+               stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client],
+    "close_guard": [closing_during_the_download_asks_first],
+}
+
+
+def main():
+    group = sys.argv[1] if len(sys.argv) > 1 else ""
+    if group not in GROUPS:
+        print("usage: launcher_e2e.py {%s}" % ",".join(GROUPS))
+        return 2
+    control_present()
+    failed = 0
+    for scenario in GROUPS[group]:
+        started = time.time()
+        s = Scenario(scenario.__name__)
+        try:
+            scenario(s)
+            print("PASS %s (%.1f s)" % (scenario.__name__, time.time() - started))
+        except (Failure, subprocess.TimeoutExpired, OSError) as e:
+            failed += 1
+            print("FAIL %s (%.1f s): %s" % (scenario.__name__, time.time() - started, e))
+        finally:
+            s.close()
+        sys.stdout.flush()
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

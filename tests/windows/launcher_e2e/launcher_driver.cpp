@@ -1,0 +1,252 @@
+// Plays the user of VantorixAssist: waits for its message boxes and its form, reads their texts, presses
+// their buttons and takes screenshots. Each argument is one step; the first step that fails ends the run
+// with exit code 1 and says why. Every step is bounded by its own timeout.
+//
+//   box|yes|<text part>[|seconds]    a message box titled "VantorixAssist" whose text holds the part: press Yes
+//   box|no|... box|ok|...           the same with No or OK
+//   waitbox|<text part>[|seconds]   such a box is up (and stays up, for a screenshot)
+//   nobox|<seconds>                 no message box comes up within the time
+//   form|<button text>|<0|1>[|s]    the form "检查更新" is visible, Command1 shows the text, enabled or not
+//   msg|<text part>[|seconds]       the status line lblMsg holds the part
+//   label|<id>|<text>               a label (101 Label1, 107 Label7, 102 Label2, 103 Label3, 104 Label4) reads so
+//   click                           press Command1
+//   close                           the close box of the form (WM_SYSCOMMAND SC_CLOSE)
+//   neverform|<seconds>             the form appears hidden and goes away without ever being visible
+//   gone|<seconds>                  the form window no longer exists
+//   restore|<seconds>               waits for a minimised top-level window and restores it, as a click on
+//                                   its taskbar button would
+//   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
+//   sleep|<milliseconds>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kBoxTitle[] = L"VantorixAssist";
+constexpr wchar_t kFormCaption[] = L"检查更新";
+constexpr int kCommand1 = 201, kLblMsg = 105;
+
+std::string Utf8(const std::wstring& text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+void Say(const std::wstring& line) {
+    std::string text = Utf8(line) + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::vector<std::wstring> Split(const std::wstring& step) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t bar = step.find(L'|', start);
+        parts.push_back(step.substr(start, bar - start));
+        if (bar == std::wstring::npos) return parts;
+        start = bar + 1;
+    }
+}
+
+std::wstring WindowText(HWND window) {
+    wchar_t buffer[4096] = {};
+    // WM_GETTEXT reaches another process's controls; GetWindowText would not.
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+    return buffer;
+}
+
+template <class Test>
+bool WaitFor(double seconds, Test test) {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    do {
+        if (test()) return true;
+        Sleep(50);
+    } while (GetTickCount64() < end);
+    return test();
+}
+
+HWND VisibleBox() {
+    HWND box = FindWindowW(L"#32770", kBoxTitle);
+    return box && IsWindowVisible(box) ? box : nullptr;
+}
+
+HWND Form() { return FindWindowW(nullptr, kFormCaption); }
+
+std::wstring BoxText(HWND box) {
+    wchar_t buffer[4096] = {};
+    GetDlgItemTextW(box, 0xFFFF, buffer, 4096);
+    return buffer;
+}
+
+bool SaveScreen(const std::wstring& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    GdiFlush();
+    const DWORD stride = ((width * 3 + 3) / 4) * 4, size = stride * height;
+    BITMAPFILEHEADER file{0x4D42, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size, 0, 0,
+                          sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    bool ok = false;
+    HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        ok = WriteFile(out, &file, sizeof file, &written, nullptr) &&
+             WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+             WriteFile(out, bits, size, &written, nullptr);
+        CloseHandle(out);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}
+
+BOOL CALLBACK FindMinimised(HWND window, LPARAM out) {
+    if (!IsWindowVisible(window) || !IsIconic(window)) return TRUE;
+    *reinterpret_cast<HWND*>(out) = window;
+    return FALSE;
+}
+
+double Seconds(const std::vector<std::wstring>& parts, size_t index, double fallback) {
+    return parts.size() > index && !parts[index].empty() ? _wtof(parts[index].c_str()) : fallback;
+}
+
+// Runs one step; returns "" on success, else what went wrong.
+std::wstring Run(const std::vector<std::wstring>& p) {
+    const std::wstring& op = p[0];
+    if (op == L"box" && p.size() >= 3) {
+        HWND box = nullptr;
+        if (!WaitFor(Seconds(p, 3, 30), [&] { return (box = VisibleBox()) != nullptr; })) return L"no message box came up";
+        const std::wstring text = BoxText(box);
+        Say(L"  box text: " + text);
+        if (text.find(p[2]) == std::wstring::npos) return L"the box says something else";
+        const int id = p[1] == L"yes" ? IDYES : p[1] == L"no" ? IDNO : IDOK;
+        HWND button = GetDlgItem(box, id);
+        if (!button) return L"the box has no such button";
+        SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        if (!WaitFor(10, [&] { return !IsWindow(box); })) return L"the box stayed after its button was pressed";
+        return L"";
+    }
+    if (op == L"waitbox" && p.size() >= 2) {
+        std::wstring seen;
+        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
+            HWND box = VisibleBox();
+            seen = box ? BoxText(box) : L"";
+            return seen.find(p[1]) != std::wstring::npos;
+        });
+        Say(L"  box text: " + seen);
+        return ok ? L"" : L"no such message box came up";
+    }
+    if (op == L"nobox") {
+        if (WaitFor(Seconds(p, 1, 3), [] { return VisibleBox() != nullptr; }))
+            return L"a message box came up: " + BoxText(VisibleBox());
+        return L"";
+    }
+    if (op == L"form" && p.size() >= 3) {
+        const bool enabled = p[2] == L"1";
+        std::wstring seen;
+        bool ok = WaitFor(Seconds(p, 3, 30), [&] {
+            HWND form = Form();
+            if (!form || !IsWindowVisible(form)) return false;
+            HWND button = GetDlgItem(form, kCommand1);
+            seen = WindowText(button);
+            return seen == p[1] && (IsWindowEnabled(button) != FALSE) == enabled;
+        });
+        if (HWND form = Form()) {
+            for (int id : {101, 107, 102, 103, 104, kLblMsg, kCommand1})
+                Say(L"  control " + std::to_wstring(id) + L": " + WindowText(GetDlgItem(form, id)));
+        }
+        return ok ? L"" : L"the form's button reads \"" + seen + L"\"";
+    }
+    if (op == L"msg" && p.size() >= 2) {
+        std::wstring seen;
+        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
+            HWND form = Form();
+            seen = form ? WindowText(GetDlgItem(form, kLblMsg)) : L"";
+            return seen.find(p[1]) != std::wstring::npos;
+        });
+        Say(L"  status: " + seen);
+        return ok ? L"" : L"the status line reads \"" + seen + L"\"";
+    }
+    if (op == L"label" && p.size() >= 3) {
+        HWND form = Form();
+        const std::wstring seen = form ? WindowText(GetDlgItem(form, _wtoi(p[1].c_str()))) : L"";
+        return seen == p[2] ? L"" : L"the label reads \"" + seen + L"\"";
+    }
+    if (op == L"click") {
+        HWND form = Form();
+        if (!form) return L"no form";
+        SendMessageTimeoutW(GetDlgItem(form, kCommand1), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, nullptr);
+        return L"";
+    }
+    if (op == L"close") {
+        HWND form = Form();
+        if (!form) return L"no form";
+        PostMessageW(form, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return L"";
+    }
+    if (op == L"neverform") {
+        if (!WaitFor(Seconds(p, 1, 30), [] { return Form() != nullptr; })) return L"the launcher never made its form";
+        bool shown = false;
+        bool gone = WaitFor(Seconds(p, 1, 30), [&] {
+            HWND form = Form();
+            if (form && IsWindowVisible(form)) shown = true;
+            return form == nullptr;
+        });
+        if (shown) return L"the form was shown";
+        return gone ? L"" : L"the form is still there";
+    }
+    if (op == L"gone") {
+        return WaitFor(Seconds(p, 1, 30), [] { return Form() == nullptr; }) ? L"" : L"the form is still there";
+    }
+    if (op == L"shot" && p.size() >= 2) {
+        Sleep(300);  // let the last texts paint
+        return SaveScreen(p[1]) ? L"" : L"the screenshot could not be written";
+    }
+    if (op == L"restore") {
+        HWND found = nullptr;
+        bool ok = WaitFor(Seconds(p, 1, 30), [&] {
+            EnumWindows(&FindMinimised, reinterpret_cast<LPARAM>(&found));
+            return found != nullptr;
+        });
+        if (!ok) return L"no minimised window came up";
+        wchar_t title[256] = {};
+        GetWindowTextW(found, title, 256);
+        Say(L"  restoring: " + std::wstring(title));
+        ShowWindowAsync(found, SW_RESTORE);
+        SetForegroundWindow(found);
+        return L"";
+    }
+    if (op == L"sleep" && p.size() >= 2) {
+        Sleep(_wtoi(p[1].c_str()));
+        return L"";
+    }
+    return L"unknown step";
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    for (int i = 1; i < argc; ++i) {
+        Say(L"step " + std::wstring(argv[i]));
+        const std::wstring problem = Run(Split(argv[i]));
+        if (!problem.empty()) {
+            Say(L"FAILED: " + problem);
+            return 1;
+        }
+    }
+    Say(L"all steps passed");
+    return 0;
+}

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""Makes what an update server hands out: the manifest "updata.json" and the update archive.
+
+As a module (the launcher's end-to-end tests use it):
+    set_file_version(exe, "1.0.0.2")      rewrites the four-part version in a PE file's VERSIONINFO
+    file_version(exe)                      reads it back
+    manifest_text(version, url, ...)       the manifest's JSON text
+    make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
+
+As a program (the main job uses it):
+    update_package.py --print-version EXE      prints the file version of EXE
+    update_package.py --installation DIR --version 1.0.0.2 --base-url http://127.0.0.1:PORT --out ROOT
+        [--force-mod 1] [--title T] [--notes TEXT]
+    writes ROOT/updata.json and ROOT/newtemp.zip holding DIR's bin/client.exe (version raised to --version)
+    and Skin/UI.html.
+"""
+import argparse
+import json
+import os
+import struct
+import sys
+import zipfile
+
+_FIXED_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
+
+
+def _parse(version):
+    parts = [int(p) for p in version.split(".")]
+    if len(parts) != 4 or any(p < 0 or p > 0xFFFF for p in parts):
+        raise ValueError("a version has four parts of 0..65535: %r" % version)
+    return parts
+
+
+def _fixed_info_offsets(data):
+    """Offsets of every VS_FIXEDFILEINFO in the file (one per VERSIONINFO resource)."""
+    found, start = [], 0
+    while True:
+        i = data.find(_FIXED_SIGNATURE, start)
+        if i < 0:
+            return found
+        # dwStrucVersion follows the signature and is 0x00010000 in every real resource.
+        if data[i + 4:i + 8] == struct.pack("<I", 0x00010000):
+            found.append(i)
+        start = i + 4
+
+
+def file_version(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    offsets = _fixed_info_offsets(data)
+    if not offsets:
+        return None
+    ms, ls = struct.unpack_from("<II", data, offsets[0] + 8)
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def set_file_version(path, version):
+    """Sets file and product version in the fixed part, and the "FileVersion"/"ProductVersion" texts when
+    the new text has the old one's length (the resource keeps its size, so nothing else moves)."""
+    new = _parse(version)
+    with open(path, "rb") as f:
+        data = bytearray(f.read())
+    offsets = _fixed_info_offsets(data)
+    if not offsets:
+        raise ValueError("%s carries no version information" % path)
+    old = file_version(path)
+    ms, ls = (new[0] << 16) | new[1], (new[2] << 16) | new[3]
+    for i in offsets:
+        struct.pack_into("<IIII", data, i + 8, ms, ls, ms, ls)
+    old_text, new_text = old.encode("utf-16-le"), version.encode("utf-16-le")
+    if len(old_text) == len(new_text):
+        for key in ("FileVersion", "ProductVersion"):
+            needle = key.encode("utf-16-le") + b"\0\0" + old_text
+            at = data.find(needle)
+            if at >= 0:
+                data[at + len(needle) - len(old_text):at + len(needle)] = new_text
+            else:  # the value may be padded to a 32-bit boundary after the key
+                needle = key.encode("utf-16-le") + b"\0\0\0\0" + old_text
+                at = data.find(needle)
+                if at >= 0:
+                    data[at + len(needle) - len(old_text):at + len(needle)] = new_text
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl=""):
+    return json.dumps({"Version_date": {
+        "version": version, "url": url, "uptext": uptext, "new_title": new_title,
+        "force_mod": force_mod, "new_skinurl": new_skinurl}}, ensure_ascii=False, indent=2)
+
+
+def make_zip(path, entries):
+    """entries: archive name -> a file path or bytes. Folders in names are stored as ZIP stores them."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, source in entries.items():
+            if isinstance(source, (bytes, bytearray)):
+                z.writestr(name, bytes(source))
+            else:
+                z.write(source, name)
+
+
+def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--print-version":
+        version = file_version(sys.argv[2])
+        print(version or "")
+        return 0 if version else 1
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--installation", required=True)
+    ap.add_argument("--version", required=True)
+    ap.add_argument("--base-url", required=True)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--force-mod", default="1")
+    ap.add_argument("--title", default="")
+    ap.add_argument("--notes", default="")
+    a = ap.parse_args()
+    os.makedirs(a.out, exist_ok=True)
+    staged = os.path.join(a.out, "client.exe")
+    with open(os.path.join(a.installation, "bin", "client.exe"), "rb") as src, open(staged, "wb") as dst:
+        dst.write(src.read())
+    set_file_version(staged, a.version)
+    entries = {"bin/client.exe": staged}
+    skin = os.path.join(a.installation, "Skin", "UI.html")
+    if os.path.exists(skin):
+        entries["Skin/UI.html"] = skin
+    make_zip(os.path.join(a.out, "newtemp.zip"), entries)
+    os.remove(staged)
+    with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod))
+    print("update package %s in %s" % (a.version, a.out))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
