@@ -86,7 +86,6 @@ ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset) 
         plan.kind = ResponsePlan::Accept;
         plan.writeFrom = 0;
         plan.bodyLength = head.contentLength;
-        plan.remoteSize = head.contentLength;
         plan.totalSize = head.contentLength ? static_cast<double>(*head.contentLength) : 1.0;
         return plan;
     case 206:
@@ -96,7 +95,9 @@ ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset) 
         plan.writeFrom = resumeOffset;
         plan.bodyLength = head.contentLength ? head.contentLength : range->last - range->first + 1;
         plan.remoteSize = range->total;
-        plan.totalSize = static_cast<double>(*plan.bodyLength) + static_cast<double>(resumeOffset);
+        // The size shown follows Content-Length alone (1 when absent), as for a 200 answer.
+        plan.totalSize = (head.contentLength ? static_cast<double>(*head.contentLength) : 1.0) +
+                         static_cast<double>(resumeOffset);
         return plan;
     case 416:
         plan.kind = range && range->unsatisfied && range->total && *range->total == resumeOffset

@@ -14,6 +14,10 @@
 #include <memory>
 #include <string>
 
+namespace vantorix::download {
+class FileStore;
+}
+
 namespace vantorix::launcher {
 
 // Codes of StateChanged. The launcher shows the text listed for each code.
@@ -43,6 +47,8 @@ public:
     using StateChangedHandler = std::function<void(std::int16_t state)>;
 
     WinHttpDown();
+    // With another file layer in place of the Windows file system (tests inject failing disks with it).
+    explicit WinHttpDown(std::unique_ptr<download::FileStore> files);
     ~WinHttpDown();
     WinHttpDown(const WinHttpDown&) = delete;
     WinHttpDown& operator=(const WinHttpDown&) = delete;

@@ -220,6 +220,13 @@ TEST(DownloadRun, BrokenAnswersNeverEndAsComplete) {
              f.dl.OnFinished();
          },
          kAborted},
+        {"whole-file answer shorter than announced",
+         [&](Fixture& f) {
+             f.dl.OnResponseStart({200, 5000, std::nullopt});
+             f.Body(remote.substr(0, 3000));
+             f.dl.OnFinished();
+         },
+         kAborted},
         {"connection cut",
          [&](Fixture& f) {
              f.dl.OnResponseStart({206, 3000, "bytes 2000-4999/5000"});

@@ -1,0 +1,91 @@
+#include "launcher/download/WinHttpDown.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "common/download/progress.h"
+#include "common/download/resumable_download.h"
+#include "launcher/download/win_file_store.h"
+#include "launcher/download/winhttp_transport.h"
+
+namespace vantorix::launcher {
+
+std::wstring FormatByteSizeText(double bytes) {
+    char text[128] = {};
+    ::StrFormatByteSize64A(download::ByteCountForText(bytes), text, sizeof(text));
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 1) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
+    wide.resize(wide.find(L'\0'));
+    return wide;
+}
+
+// Joins the run logic to the Windows pieces: WinHTTP in, files out, events to the owner's handlers.
+class DownloadEngineHost : public download::Host, public TransportEvents {
+public:
+    DownloadEngineHost(WinHttpDown& owner, std::unique_ptr<download::FileStore> files)
+        : owner_(owner), files_(std::move(files)), transport_(*this), run_(*files_, transport_, *this) {
+        LARGE_INTEGER frequency{};
+        ::QueryPerformanceFrequency(&frequency);
+        frequency_ = static_cast<double>(frequency.QuadPart);
+    }
+
+    download::ResumableDownload& Run() { return run_; }
+
+    // download::Host
+    void OnHttpState(const std::wstring& total, float percentage, const std::wstring& speed,
+                     const std::wstring& present) override {
+        if (owner_.HttpState) owner_.HttpState(total, percentage, speed, present);
+    }
+    void OnStateChanged(std::int16_t state) override {
+        if (owner_.StateChanged) owner_.StateChanged(state);
+    }
+    void PumpMessages() override {
+        // One pass over the thread's queue, as a form's "do events" would; a quit request is left for
+        // the host's own loop.
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));
+                break;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    double Seconds() override {
+        // A steady clock: the time of day would jump back at midnight and spoil the speed.
+        LARGE_INTEGER now{};
+        ::QueryPerformanceCounter(&now);
+        return frequency_ > 0 ? static_cast<double>(now.QuadPart) / frequency_ : 0.0;
+    }
+    std::wstring FormatByteSize(std::int64_t bytes) override { return FormatByteSizeText(static_cast<double>(bytes)); }
+
+    // TransportEvents
+    void OnResponseStart(const download::ResponseHead& head) override { run_.OnResponseStart(head); }
+    void OnData(const std::uint8_t* bytes, std::size_t count) override { run_.OnData(bytes, count); }
+    void OnFinished() override { run_.OnFinished(); }
+    void OnError(long code) override { run_.OnError(code); }
+
+private:
+    WinHttpDown& owner_;
+    std::unique_ptr<download::FileStore> files_;
+    WinHttpTransport transport_;
+    download::ResumableDownload run_;
+    double frequency_ = 0;
+};
+
+WinHttpDown::WinHttpDown() : WinHttpDown(std::make_unique<WinFileStore>()) {}
+
+WinHttpDown::WinHttpDown(std::unique_ptr<download::FileStore> files)
+    : host_(std::make_unique<DownloadEngineHost>(*this, std::move(files))) {}
+
+WinHttpDown::~WinHttpDown() = default;
+
+void WinHttpDown::GetStart() { host_->Run().Start(FileName, URL); }
+void WinHttpDown::GetPause() { host_->Run().Pause(); }
+void WinHttpDown::GetStop() { host_->Run().Stop(); }
+bool WinHttpDown::Busy() const { return host_->Run().Busy(); }
+
+}  // namespace vantorix::launcher

@@ -1,0 +1,212 @@
+#include "launcher/download/winhttp_transport.h"
+
+#include <vector>
+
+namespace vantorix::launcher {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"VantorixWinHttpDownSink";
+// Posted from WinHTTP's threads; wParam carries the request id, lParam the value of the notification.
+constexpr UINT kSendComplete = WM_APP + 0x301;
+constexpr UINT kHeadersAvailable = WM_APP + 0x302;
+constexpr UINT kReadComplete = WM_APP + 0x303;
+constexpr UINT kRequestError = WM_APP + 0x304;
+
+std::optional<std::wstring> QueryText(HINTERNET request, DWORD query, const wchar_t* name = WINHTTP_HEADER_NAME_BY_INDEX) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, query, name, WINHTTP_NO_OUTPUT_BUFFER, &bytes, WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return std::nullopt;
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!::WinHttpQueryHeaders(request, query, name, &text[0], &bytes, WINHTTP_NO_HEADER_INDEX)) return std::nullopt;
+    text.resize(bytes / sizeof(wchar_t));
+    return text;
+}
+
+std::optional<std::uint64_t> ParseLength(const std::wstring& text) {
+    std::uint64_t value = 0;
+    std::size_t digits = 0, i = 0;
+    while (i < text.size() && text[i] == L' ') ++i;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i, ++digits) {
+        if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(text[i] - L'0');
+    }
+    while (i < text.size() && text[i] == L' ') ++i;
+    if (digits == 0 || i != text.size()) return std::nullopt;
+    return value;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';  // header values are ASCII
+    return out;
+}
+
+}  // namespace
+
+// Lives from Send until WinHTTP reports its request handle closed: WinHTTP may still write into the
+// buffer or call back until then, even after the transport has let the request go.
+struct WinHttpTransport::Request {
+    HWND window;
+    std::uint32_t id;
+    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
+};
+
+WinHttpTransport::WinHttpTransport(TransportEvents& events) : events_(events) {
+    WNDCLASSEXW wc{sizeof(wc)};
+    wc.lpfnWndProc = &WindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    ::RegisterClassExW(&wc);  // fails harmlessly when a second downloader registered it already
+    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+WinHttpTransport::~WinHttpTransport() {
+    Abandon();
+    session_.reset();
+    // Messages still queued for this window are dropped with it.
+    if (window_) ::DestroyWindow(window_);
+}
+
+bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom) {
+    Abandon();
+    if (!window_) return false;
+    if (!session_) {
+        session_.reset(::WinHttpOpen(L"VantorixAssist", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+        if (!session_) return false;
+    }
+    URL_COMPONENTS parts{sizeof(parts)};
+    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwSchemeLength = DWORD(-1);
+    if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                          std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    win::unique_hinternet connection(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!connection) return false;
+    win::unique_hinternet request(::WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
+                                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                       secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return false;
+    const std::wstring range = L"Range: bytes=" + std::to_wstring(rangeFrom) + L"-";
+    if (!::WinHttpAddRequestHeaders(request.get(), range.c_str(), DWORD(-1),
+                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+        return false;
+    if (::WinHttpSetStatusCallback(request.get(), &OnWinHttp,
+                                   WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                   0) == WINHTTP_INVALID_STATUS_CALLBACK)
+        return false;
+
+    auto* context = new Request{window_, ++nextId_};
+    if (!::WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                              reinterpret_cast<DWORD_PTR>(context))) {
+        // The context never reached WinHTTP's notifications, except when it closes the handle: keep
+        // it alive until then by handing it to the same closing path as any other request.
+        ::WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+        request.reset();
+        return false;
+    }
+    current_ = context;
+    connection_ = std::move(connection);
+    request_ = std::move(request);
+    return true;
+}
+
+void WinHttpTransport::Abandon() {
+    if (!request_) return;
+    current_ = nullptr;  // from here on its posted messages no longer match
+    request_.reset();     // WinHTTP cancels the outstanding operation and then reports the handle closed
+    connection_.reset();
+}
+
+void CALLBACK WinHttpTransport::OnWinHttp(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    auto* request = reinterpret_cast<Request*>(context);
+    if (!request) return;
+    switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        ::PostMessageW(request->window, kSendComplete, request->id, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+        ::PostMessageW(request->window, kHeadersAvailable, request->id, 0);
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+        ::PostMessageW(request->window, kReadComplete, request->id, static_cast<LPARAM>(length));
+        break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
+        const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
+        ::PostMessageW(request->window, kRequestError, request->id,
+                       static_cast<LPARAM>(result ? result->dwError : ERROR_WINHTTP_INTERNAL_ERROR));
+        break;
+    }
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+        delete request;  // the last notification WinHTTP gives for this handle
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT CALLBACK WinHttpTransport::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message >= kSendComplete && message <= kRequestError) {
+        auto* self = reinterpret_cast<WinHttpTransport*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (self) self->OnPosted(message, static_cast<std::uint32_t>(wparam), lparam);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wparam, lparam);
+}
+
+void WinHttpTransport::OnPosted(UINT message, std::uint32_t id, LPARAM value) {
+    if (!IsCurrent(id)) return;  // a request that was abandoned meanwhile
+    switch (message) {
+    case kSendComplete:
+        if (!::WinHttpReceiveResponse(request_.get(), nullptr)) Fail(static_cast<long>(::GetLastError()));
+        break;
+    case kHeadersAvailable:
+        HeadersArrived();
+        break;
+    case kReadComplete:
+        if (value == 0) {
+            events_.OnFinished();
+            if (IsCurrent(id)) Abandon();
+        } else {
+            events_.OnData(current_->buffer.data(), static_cast<std::size_t>(value));
+            if (IsCurrent(id)) ReadNext();  // not paused, stopped or restarted meanwhile
+        }
+        break;
+    case kRequestError:
+        Fail(static_cast<long>(value));
+        break;
+    }
+}
+
+bool WinHttpTransport::IsCurrent(std::uint32_t id) const { return current_ && current_->id == id; }
+
+void WinHttpTransport::HeadersArrived() {
+    download::ResponseHead head;
+    DWORD status = 0, size = sizeof(status);
+    ::WinHttpQueryHeaders(request_.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+    head.status = static_cast<int>(status);
+    // Read as text: a length beyond 4 GiB does not fit the numeric form.
+    if (auto length = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH)) head.contentLength = ParseLength(*length);
+    if (auto range = QueryText(request_.get(), WINHTTP_QUERY_CUSTOM, L"Content-Range")) head.contentRange = Narrow(*range);
+    const std::uint32_t id = current_->id;
+    events_.OnResponseStart(head);
+    if (IsCurrent(id)) ReadNext();
+}
+
+void WinHttpTransport::ReadNext() {
+    if (!::WinHttpReadData(request_.get(), current_->buffer.data(), static_cast<DWORD>(current_->buffer.size()),
+                           nullptr))
+        Fail(static_cast<long>(::GetLastError()));
+}
+
+void WinHttpTransport::Fail(long code) {
+    Abandon();
+    events_.OnError(code);
+}
+
+}  // namespace vantorix::launcher

@@ -1,0 +1,418 @@
+// WinHttpDown under Wine against the fault-injecting server on 127.0.0.1 (see run_downloader_tests.sh):
+// real asynchronous WinHTTP, real files, events on this thread's message loop.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "launcher/download/WinHttpDown.h"
+#include "launcher/download/win_file_store.h"
+
+using vantorix::launcher::FormatByteSizeText;
+using vantorix::launcher::WinHttpDown;
+
+namespace {
+
+std::wstring Env(const char* name) {
+    const char* v = std::getenv(name);
+    std::string s = v ? v : "";
+    return std::wstring(s.begin(), s.end());
+}
+std::wstring Work() { return Env("VANTORIX_DL_WORK"); }
+std::wstring Base() { return L"http://127.0.0.1:" + Env("VANTORIX_DL_PORT"); }
+
+// The bytes the server generates for /gen/SIZE/NAME.
+std::string Pattern(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 131 + (i >> 16)) & 255);
+    return s;
+}
+
+std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadFile(const std::wstring& path) {
+    std::ifstream in(Narrow(path), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::wstring& path, const std::string& bytes) {
+    std::ofstream out(Narrow(path), std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// Per-path faults for the next requests; see httpserver.py.
+void SetFault(const std::string& path, nlohmann::json mode) {
+    nlohmann::json table = nlohmann::json::object();
+    if (!mode.is_null()) table[path] = std::move(mode);
+    std::ofstream(Narrow(Work() + L"\\control.json"), std::ios::trunc) << table.dump();
+}
+
+// The Range headers the server saw for a path, in order.
+std::vector<std::string> RangesAsked(const std::string& path) {
+    std::vector<std::string> ranges;
+    std::ifstream in(Narrow(Work() + L"\\requests.jsonl"));
+    std::string line;
+    while (std::getline(in, line)) {
+        auto j = nlohmann::json::parse(line, nullptr, false);
+        if (j.is_discarded() || j.contains("done") || j.value("path", "") != path) continue;
+        ranges.push_back(j["range"].is_string() ? j["range"].get<std::string>() : "(none)");
+    }
+    return ranges;
+}
+
+struct Progress {
+    std::wstring total, speed, present;
+    float percentage;
+};
+
+// One downloader, its recorded events, and a message loop to drive it.
+struct Harness {
+    WinHttpDown dl;
+    std::vector<int> states;
+    std::vector<Progress> progress;
+    std::function<void(const Progress&)> onProgress;
+
+    explicit Harness(std::unique_ptr<vantorix::download::FileStore> files = nullptr)
+        : dl(files ? std::move(files) : std::make_unique<vantorix::launcher::WinFileStore>()) {}
+    Harness(const Harness&) = delete;
+
+    void Wire() {
+        dl.StateChanged = [this](std::int16_t s) { states.push_back(s); };
+        dl.HttpState = [this](const std::wstring& t, float p, const std::wstring& s, const std::wstring& n) {
+            progress.push_back({t, s, n, p});
+            if (onProgress) onProgress(progress.back());
+        };
+    }
+
+    // Starts and runs the message loop until the run has ended (or 60 s passed).
+    int Run(const std::wstring& file, const std::wstring& url) {
+        dl.FileName = file;
+        dl.URL = url;
+        states.clear();
+        progress.clear();
+        dl.GetStart();
+        return Wait();
+    }
+    int Wait() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (dl.Busy() && std::chrono::steady_clock::now() < deadline) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            MSG m;
+            while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&m);
+                DispatchMessageW(&m);
+            }
+        }
+        return dl.Busy() || states.empty() ? -1 : states.back();
+    }
+};
+
+class Downloader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Work().empty()) << "run through run_downloader_tests.sh";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = Work() + L"\\out\\" + std::wstring(info->name(), info->name() + strlen(info->name()));
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        target_ = folder_ + L"\\newtemp.zip";
+        SetFault("*", nullptr);
+    }
+    // A generated remote file unique to this test.
+    std::string Path(std::size_t size) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        return "/gen/" + std::to_string(size) + "/" + info->name() + ".bin";
+    }
+    std::wstring Url(const std::string& path) { return Base() + std::wstring(path.begin(), path.end()); }
+    std::wstring Data() const { return target_ + L".dl"; }
+    std::wstring Settings() const { return target_ + L".dl.cfg"; }
+    std::vector<std::wstring> FilesInFolder() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW d;
+        HANDLE h = FindFirstFileW((folder_ + L"\\*").c_str(), &d);
+        if (h == INVALID_HANDLE_VALUE) return names;
+        do {
+            if (wcscmp(d.cFileName, L".") && wcscmp(d.cFileName, L"..")) names.push_back(d.cFileName);
+        } while (FindNextFileW(h, &d));
+        FindClose(h);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    std::wstring folder_, target_;
+};
+
+using States = std::vector<int>;
+
+}  // namespace
+
+TEST_F(Downloader, FreshDownloadAsksFromZeroAndLeavesOnlyTheTarget) {
+    Harness h;
+    h.Wire();
+    const auto path = Path(1000000);
+    bool sideFilesDuringTransfer = false;
+    h.onProgress = [&](const Progress&) {
+        if (h.progress.size() == 1) sideFilesDuringTransfer = Exists(Data()) && Exists(Settings());
+    };
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    EXPECT_TRUE(sideFilesDuringTransfer);
+    ASSERT_GE(h.states.size(), 4u);
+    EXPECT_EQ(States(h.states.begin(), h.states.begin() + 3), (States{1, 2, 3}));
+    EXPECT_EQ(RangesAsked(path), std::vector<std::string>{"bytes=0-"});
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+    EXPECT_TRUE(ReadFile(target_) == Pattern(1000000));
+    ASSERT_FALSE(h.progress.empty());
+    EXPECT_FLOAT_EQ(h.progress.back().percentage, 100.0f);
+    EXPECT_EQ(h.progress.back().present, FormatByteSizeText(1000000));
+    EXPECT_EQ(h.progress.back().total, FormatByteSizeText(1000000));
+}
+
+TEST_F(Downloader, PauseThenStartResumesWithRangeFromWhatIsOnDisk) {
+    Harness h;
+    h.Wire();
+    const std::size_t size = 2000000;
+    const auto path = Path(size);
+    SetFault(path, {{"mode", "slow"}, {"chunk", 32768}, {"delay", 0.02}});
+    h.onProgress = [&](const Progress&) {
+        if (h.progress.size() == 3) h.dl.GetPause();
+    };
+    EXPECT_EQ(h.Run(target_, Url(path)), 6);
+    EXPECT_TRUE(Exists(Settings()));
+    const std::string kept = ReadFile(Data());
+    ASSERT_GT(kept.size(), 0u);
+    ASSERT_LT(kept.size(), size);
+    EXPECT_TRUE(kept == Pattern(kept.size()));
+    EXPECT_EQ(ReadFile(Settings()), Narrow(Url(path)));
+
+    SetFault("*", nullptr);
+    h.onProgress = nullptr;
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    const auto ranges = RangesAsked(path);
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[1], "bytes=" + std::to_string(kept.size()) + "-");
+    ASSERT_FALSE(h.progress.empty());
+    EXPECT_GT(h.progress.front().percentage, 100.0f * kept.size() / size);
+    EXPECT_EQ(h.progress.front().total, FormatByteSizeText(size));
+    EXPECT_TRUE(ReadFile(target_) == Pattern(size));
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+}
+
+TEST_F(Downloader, ExistingSideFilesOrTargetAreNeverOverwritten) {
+    const auto path = Path(300000);
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::wstring, std::string>> before;
+        std::wstring result;
+    } cases[] = {
+        {"side files of another URL",
+         {{L"newtemp.zip.dl", "old data"}, {L"newtemp.zip.dl.cfg", "http://127.0.0.1:1/other.zip"}},
+         L"newtemp.zip"},
+        {"data file without settings file", {{L"newtemp.zip.dl", "stopped data"}}, L"newtemp.zip"},
+        {"target already there", {{L"newtemp.zip", "mine"}}, L"newtemp(1).zip"},
+        {"target and first number taken", {{L"newtemp.zip", "mine"}, {L"newtemp(1).zip", "also"}}, L"newtemp(2).zip"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring sub = folder_ + L"\\" + std::to_wstring(++n);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        for (const auto& f : c.before) WriteFile(sub + L"\\" + f.first, f.second);
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(sub + L"\\newtemp.zip", Url(path)), 9) << c.what;
+        EXPECT_EQ(RangesAsked(path).back(), "bytes=0-") << c.what;
+        EXPECT_TRUE(ReadFile(sub + L"\\" + c.result) == Pattern(300000)) << c.what;
+        for (const auto& f : c.before) EXPECT_EQ(ReadFile(sub + L"\\" + f.first), f.second) << c.what;
+        EXPECT_FALSE(Exists(sub + L"\\newtemp(1).zip.dl")) << c.what;
+        EXPECT_FALSE(Exists(sub + L"\\newtemp(1).zip.dl.cfg")) << c.what;
+    }
+}
+
+TEST_F(Downloader, RefusedStatusesReportHeadersThenFailure) {
+    for (const char* code : {"404", "500"}) {
+        const auto path = Path(1000) + code;
+        SetFault(path, {{"mode", code}});
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(target_, Url(path)), 7) << code;
+        EXPECT_EQ(h.states, (States{1, 2, 7})) << code;
+        EXPECT_FALSE(h.dl.Busy());
+        EXPECT_FALSE(Exists(target_)) << code;
+        EXPECT_TRUE(h.progress.empty()) << code;
+    }
+}
+
+TEST_F(Downloader, AnswerWithoutLengthCountsAsOneByteAndCompletes) {
+    Harness h;
+    h.Wire();
+    const auto path = Path(500000);
+    SetFault(path, {{"mode", "nolength"}});
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    ASSERT_FALSE(h.progress.empty());
+    EXPECT_FLOAT_EQ(h.progress.front().percentage, 100.0f);
+    EXPECT_EQ(h.progress.front().total, FormatByteSizeText(1));
+    EXPECT_TRUE(ReadFile(target_) == Pattern(500000));
+}
+
+TEST_F(Downloader, CompleteDataFileFinishesOn416WithoutData) {
+    Harness h;
+    h.Wire();
+    const auto path = Path(400000);
+    WriteFile(Data(), Pattern(400000));
+    WriteFile(Settings(), Narrow(Url(path)));
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    EXPECT_EQ(h.states, (States{1, 2, 9}));
+    EXPECT_TRUE(h.progress.empty());
+    EXPECT_EQ(RangesAsked(path), std::vector<std::string>{"bytes=400000-"});
+    EXPECT_TRUE(ReadFile(target_) == Pattern(400000));
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+}
+
+TEST_F(Downloader, FaultyServersNeverLeaveAWrongFile) {
+    const std::size_t size = 600000;
+    const struct {
+        const char* what;
+        nlohmann::json fault;  // applies to the first request only
+        std::size_t before;    // bytes already in the data side file
+        int firstEnd;          // how the first run ends
+        bool resumable;        // the second run asks from the kept length
+    } cases[] = {
+        {"Range ignored with 200", {{"mode", "norange"}}, 100000, 9, false},
+        {"Content-Range one byte early", {{"mode", "badrange"}}, 100000, 7, true},
+        {"206 claiming to start at 0", {{"mode", "badrange"}, {"zero", 1}}, 100000, 7, true},
+        {"body shorter than announced", {{"mode", "short"}, {"after", 200000}}, 100000, 4, true},
+        {"connection dropped mid-body", {{"mode", "drop"}, {"after", 250000}}, 0, 4, true},
+        {"416 for a data file that is not whole", {{"mode", "416"}, {"size", 999999}}, 100000, 9, false},
+        {"416 without Content-Range", {{"mode", "416bare"}}, 100000, 9, false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring sub = folder_ + L"\\" + std::to_wstring(++n);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        const std::wstring target = sub + L"\\newtemp.zip";
+        const std::string path = Path(size) + std::to_string(n);
+        if (c.before) {
+            WriteFile(target + L".dl", Pattern(c.before));
+            WriteFile(target + L".dl.cfg", Narrow(Url(path)));
+        }
+        nlohmann::json fault = c.fault;
+        fault["times"] = 1;
+        SetFault(path, fault);
+        Harness h;
+        h.Wire();
+        const int first = h.Run(target, Url(path));
+        EXPECT_EQ(first, c.firstEnd) << c.what;
+        if (first != 9) {
+            EXPECT_FALSE(Exists(target)) << c.what;
+            EXPECT_TRUE(Exists(target + L".dl.cfg")) << c.what;
+            const std::string kept = ReadFile(target + L".dl");
+            EXPECT_TRUE(kept == Pattern(kept.size())) << c.what << ": kept bytes are not a prefix";
+            EXPECT_EQ(h.Run(target, Url(path)), 9) << c.what;
+            if (c.resumable) {
+                EXPECT_EQ(RangesAsked(path).back(), "bytes=" + std::to_string(kept.size()) + "-") << c.what;
+            }
+        }
+        EXPECT_TRUE(ReadFile(target) == Pattern(size)) << c.what;
+        EXPECT_FALSE(Exists(target + L".dl")) << c.what;
+        EXPECT_FALSE(Exists(target + L".dl.cfg")) << c.what;
+        EXPECT_EQ(RangesAsked(path).front(), "bytes=" + std::to_string(c.before) + "-") << c.what;
+    }
+}
+
+namespace {
+// The Windows file system, except that the final rename fails.
+struct RenameRefusingStore : vantorix::launcher::WinFileStore {
+    bool Rename(const std::wstring&, const std::wstring&) override { return false; }
+};
+}  // namespace
+
+TEST_F(Downloader, FailedRenameIsAFailureAndKeepsTheData) {
+    Harness h(std::make_unique<RenameRefusingStore>());
+    h.Wire();
+    const auto path = Path(200000);
+    EXPECT_EQ(h.Run(target_, Url(path)), 10);
+    EXPECT_EQ(std::count(h.states.begin(), h.states.end(), 9), 0);
+    EXPECT_FALSE(Exists(target_));
+    EXPECT_TRUE(ReadFile(Data()) == Pattern(200000));
+    EXPECT_TRUE(Exists(Settings()));
+
+    Harness again;  // a later start with a working disk finishes it without fetching it again
+    again.Wire();
+    EXPECT_EQ(again.Run(target_, Url(path)), 9);
+    EXPECT_EQ(again.states, (States{1, 2, 9}));
+    EXPECT_TRUE(ReadFile(target_) == Pattern(200000));
+}
+
+TEST_F(Downloader, StopDeletesTheSettingsFileAndIdleCallsDoNothing) {
+    Harness h;
+    h.Wire();
+    h.dl.GetPause();
+    h.dl.GetStop();
+    EXPECT_TRUE(h.states.empty());
+    const auto path = Path(1500000);
+    SetFault(path, {{"mode", "slow"}, {"chunk", 32768}, {"delay", 0.02}});
+    h.onProgress = [&](const Progress&) {
+        if (h.progress.size() == 2) h.dl.GetStop();
+    };
+    EXPECT_EQ(h.Run(target_, Url(path)), 5);
+    EXPECT_TRUE(Exists(Data()));
+    EXPECT_FALSE(Exists(Settings()));
+}
+
+TEST_F(Downloader, UnwritableOrUnreachablePlacesFailWithTheirCodes) {
+    const auto path = Path(1000);
+    {
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(folder_ + L"\\missing\\newtemp.zip", Url(path)), 10);
+        EXPECT_EQ(h.states, (States{1, 2, 10}));
+    }
+    {
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(L"newtemp.zip", Url(path)), 10);
+        EXPECT_EQ(h.states, (States{1, 10}));
+    }
+    {
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(target_, L"http://127.0.0.1:1/nothing-listens-here.zip"), 4);
+        EXPECT_EQ(h.states, (States{1, 4}));
+        EXPECT_FALSE(Exists(target_));
+    }
+    {
+        Harness h;
+        h.Wire();
+        EXPECT_EQ(h.Run(target_, L"http://"), 8);
+        EXPECT_EQ(h.states, (States{1, 8}));
+    }
+}
+
+TEST(DownloaderSizeText, SizesFormatLikeTheShellIncludingBeyondTwoGigabytes) {
+    char expected[128];
+    const struct {
+        double in;
+        long long asCount;
+    } cases[] = {{0, 0}, {532, 532}, {1484.7, 1485}, {12900000, 12900000}, {2147483647.0, 2147483647LL},
+                 {2147483648.0, 2147483648LL}, {5368709120.0, 5368709120LL}, {-1, 0}};
+    for (const auto& c : cases) {
+        StrFormatByteSize64A(c.asCount, expected, sizeof(expected));
+        EXPECT_EQ(Narrow(FormatByteSizeText(c.in)), expected) << c.in;
+    }
+    EXPECT_EQ(Narrow(FormatByteSizeText(532)), "532 bytes");
+    EXPECT_EQ(FormatByteSizeText(5368709120.0).substr(0, 4), L"5.00");
+    EXPECT_NE(FormatByteSizeText(2147483648.0), FormatByteSizeText(0));
+}
