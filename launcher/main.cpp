@@ -1,3 +1,24 @@
+// VantorixAssist.exe: the launcher and updater. Its one form drives everything; closing the form ends it.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include <string>
+
+#include "common/update_flow/update_flow.h"
+#include "launcher/app/update_form.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
+    try {
+        // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
+        const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
+        vantorix::launcher::UpdateForm form(instance);
+        form.Load(update_mode);
+        MSG message;
+        while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    } catch (...) {
+        return 1;
+    }
+    return 0;
+}

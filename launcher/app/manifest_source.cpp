@@ -1,0 +1,29 @@
+#include "launcher/app/manifest_source.h"
+
+#include <windows.h>
+
+#include "launcher/services/services.h"
+
+namespace vantorix::launcher {
+
+std::wstring ManifestUrl() {
+    wchar_t buffer[2048];
+    DWORD n = GetEnvironmentVariableW(kManifestUrlVariable, buffer, ARRAYSIZE(buffer));
+    if (n > 0 && n < ARRAYSIZE(buffer)) return std::wstring(buffer, n);
+    return kManifestUrl;
+}
+
+std::optional<update_flow::ManifestView> FetchManifestView() {
+    auto manifest = services::FetchManifest(ManifestUrl());
+    if (!manifest) return std::nullopt;
+    update_flow::ManifestView view;
+    view.version = manifest->version;
+    view.url = manifest->url;
+    view.uptext = manifest->uptext;
+    view.new_title = manifest->new_title;
+    view.mandatory_shown = services::MandatoryShownText(*manifest);
+    view.mandatory = services::IsMandatory(*manifest);
+    return view;
+}
+
+}  // namespace vantorix::launcher

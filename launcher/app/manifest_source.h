@@ -1,0 +1,20 @@
+#pragma once
+// Where the update manifest comes from and what the form makes of it.
+#include <optional>
+#include <string>
+
+#include "common/update_flow/update_flow.h"
+
+namespace vantorix::launcher {
+
+// The maker's manifest. Tests and the demo point the launcher at a local server instead through the
+// environment variable VANTORIX_MANIFEST_URL; nothing else changes the address.
+inline constexpr wchar_t kManifestUrl[] = L"https://www.vantorix.com/updata.json";
+inline constexpr wchar_t kManifestUrlVariable[] = L"VANTORIX_MANIFEST_URL";
+
+std::wstring ManifestUrl();
+
+// Fetches the manifest and takes the decisions the form shows; nullopt when there is no usable one.
+std::optional<update_flow::ManifestView> FetchManifestView();
+
+}  // namespace vantorix::launcher

@@ -1,0 +1,70 @@
+#pragma once
+// UpdateFrm, the launcher's one window (caption "检查更新"): six text lines, the one button whose text is
+// the form's state, the downloader WinHttpDown1 and the 500 ms Timer1. It carries out what the update
+// flow decides: files, processes, message boxes and its own controls.
+#include <windows.h>
+
+#include <string>
+
+#include "common/update_flow/update_flow.h"
+#include "launcher/app/installation.h"
+#include "launcher/app/registration.h"
+#include "launcher/download/WinHttpDown.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::launcher {
+
+class UpdateForm final : public update_flow::FlowHost {
+public:
+    explicit UpdateForm(HINSTANCE instance);
+    ~UpdateForm() override;
+    UpdateForm(const UpdateForm&) = delete;
+    UpdateForm& operator=(const UpdateForm&) = delete;
+
+    // Form load: "-update" shows the form at once, anything else starts hidden with the ticks.
+    void Load(bool update_mode);
+    HWND Window() const { return window_; }
+
+    // FlowHost
+    bool FileExists(const std::wstring& relative) override;
+    bool ControlFileExists() override;
+    bool CreateMarker() override;
+    void EnsureUpdateFolder() override;
+    std::wstring LocalVersion() override;
+    std::optional<update_flow::ManifestView> FetchManifest() override;
+    void StartRegistration() override;
+    bool RegistrationRunning() override;
+    void StartClient() override;
+    void EndRunningClients() override;
+    void OpenHomePage() override;
+    void ClearStaleArchive(const std::wstring& url) override;
+    void StartDownload(const std::wstring& url) override;
+    update_flow::UnpackOutcome UnpackArchive() override;
+    void DeleteArchive() override;
+    bool AskYesNo(const std::wstring& text) override;
+    void ShowMessage(const std::wstring& text) override;
+    void SetText(update_flow::Control control, const std::wstring& text) override;
+    void EnableButton(bool enabled) override;
+    void ShowForm(bool visible) override;
+    void SetTimer(bool enabled) override;
+    void CloseForm() override;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    void CreateControls();
+    HWND ControlWindow(update_flow::Control control) const;
+    HWND MessageOwner() const;
+
+    HINSTANCE instance_;
+    HWND window_ = nullptr;
+    HWND controls_[7] = {};
+    win::unique_gdi_object font_;
+    Installation installation_;
+    Registration registration_;
+    WinHttpDown WinHttpDown1;
+    update_flow::UpdateFlow flow_{*this};
+    bool timer_on_ = false;
+};
+
+}  // namespace vantorix::launcher
