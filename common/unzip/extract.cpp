@@ -198,7 +198,7 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             if (!dir) return fail(Status::CannotCreateFolder, FolderPart(target), "");
             const std::string final_path = *dir + FileNamePart(target);
             const std::string part_path = final_path + std::string(kPartSuffix);
-            auto out = fs.CreateFile(part_path);
+            auto out = fs.CreateOutput(part_path);
             if (!out) return fail(Status::CannotWriteFile, final_path, "cannot create");
             unz_file_info64 info{};
             unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
@@ -209,12 +209,12 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             });
             bool closed = out->Close();
             if (problem || !closed) {
-                fs.DeleteFile(part_path);
+                fs.RemoveFile(part_path);
                 if (write_failed || !closed) return fail(Status::CannotWriteFile, final_path, "write failed");
                 return fail(Status::DamagedEntry, entry.name, *problem);
             }
-            if (!fs.ReplaceFile(part_path, final_path)) {
-                fs.DeleteFile(part_path);
+            if (!fs.MoveOver(part_path, final_path)) {
+                fs.RemoveFile(part_path);
                 return fail(Status::CannotWriteFile, final_path, "cannot replace");
             }
             ++result.files_written;

@@ -28,10 +28,10 @@ public:
     virtual bool IsFolder(const std::string& path) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;
     // Creates or truncates a file; nullptr on failure.
-    virtual std::unique_ptr<OutputFile> CreateFile(const std::string& path) = 0;
+    virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
     // Moves from over to, replacing an existing file.
-    virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
-    virtual void DeleteFile(const std::string& path) = 0;
+    virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
+    virtual void RemoveFile(const std::string& path) = 0;
 };
 
 enum class Status {

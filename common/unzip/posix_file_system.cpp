@@ -75,17 +75,17 @@ bool PosixFileSystem::IsFolder(const std::string& path) {
 
 bool PosixFileSystem::CreateFolder(const std::string& path) { return ::mkdir(HostPath(path).c_str(), 0777) == 0; }
 
-std::unique_ptr<OutputFile> PosixFileSystem::CreateFile(const std::string& path) {
+std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path) {
     int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<PosixOutputFile>(fd);
 }
 
-bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+bool PosixFileSystem::MoveOver(const std::string& from, const std::string& to) {
     return std::rename(HostPath(from).c_str(), HostPath(to).c_str()) == 0;
 }
 
-void PosixFileSystem::DeleteFile(const std::string& path) { ::unlink(HostPath(path).c_str()); }
+void PosixFileSystem::RemoveFile(const std::string& path) { ::unlink(HostPath(path).c_str()); }
 
 }  // namespace vantorix::unzip
 #endif

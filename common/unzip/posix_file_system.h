@@ -11,9 +11,9 @@ public:
     std::string DecodeEntryName(std::string_view raw, bool utf8_flag) override;
     bool IsFolder(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
-    std::unique_ptr<OutputFile> CreateFile(const std::string& path) override;
-    bool ReplaceFile(const std::string& from, const std::string& to) override;
-    void DeleteFile(const std::string& path) override;
+    std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+    bool MoveOver(const std::string& from, const std::string& to) override;
+    void RemoveFile(const std::string& path) override;
 
     static std::string HostPath(const std::string& path);
 };

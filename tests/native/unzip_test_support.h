@@ -77,15 +77,15 @@ public:
         if (fail_create_folder(path)) return false;
         return PosixFileSystem::CreateFolder(path);
     }
-    std::unique_ptr<unzip::OutputFile> CreateFile(const std::string& path) override {
+    std::unique_ptr<unzip::OutputFile> CreateOutput(const std::string& path) override {
         written.insert(path);
-        auto inner = PosixFileSystem::CreateFile(path);
+        auto inner = PosixFileSystem::CreateOutput(path);
         if (!inner) return nullptr;
         return std::make_unique<Faulty>(std::move(inner), this);
     }
-    bool ReplaceFile(const std::string& from, const std::string& to) override {
+    bool MoveOver(const std::string& from, const std::string& to) override {
         if (fail_replace) return false;
-        return PosixFileSystem::ReplaceFile(from, to);
+        return PosixFileSystem::MoveOver(from, to);
     }
 
 private:

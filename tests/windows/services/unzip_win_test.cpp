@@ -1,0 +1,198 @@
+// Unzip on the Win32 file API: the layout an update produces, "\" folder forms, block sizes, replacing
+// files, Chinese names, and hostile archives that must not write anything anywhere.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "launcher/services/services.h"
+#include "launcher/services/wide_text.h"
+#include "tests/native/unzip_zip_builder.h"
+
+namespace vantorix::services {
+namespace {
+
+using testing::PatternBytes;
+using testing::ZipBuilder;
+using testing::ZipEntrySpec;
+
+void WriteFileBytes(const std::wstring& path, const std::string& data) {
+    MakePath(FolderPart(path));
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &done, nullptr);
+    CloseHandle(h);
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string data;
+    char buffer[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+    CloseHandle(h);
+    return data;
+}
+
+// Every file and folder below root, relative, "\" separated, folders with a trailing "\".
+void List(const std::wstring& root, const std::wstring& rel, std::set<std::wstring>& out) {
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW((root + rel + L"*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out.insert(rel + name + L"\\");
+            List(root, rel + name + L"\\", out);
+        } else {
+            out.insert(rel + name);
+        }
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+}
+
+void RemoveTree(const std::wstring& root) {
+    std::set<std::wstring> all;
+    List(root, L"", all);
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        std::wstring p = root + *it;
+        if (p.back() == L'\\') RemoveDirectoryW(p.c_str());
+        else DeleteFileW(p.c_str());
+    }
+    RemoveDirectoryW(root.c_str());
+}
+
+// A scratch folder (with a Chinese name, so every path the extractor touches is non-ASCII) holding the
+// archive "更新.zip" and the target "App".
+class Scratch {
+public:
+    Scratch() {
+        static int n = 0;
+        root_ = SpecialPath(280) + L"\\vx-解压-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n++) + L"\\";
+        RemoveTree(root_);
+        MakePath(root_);
+    }
+    ~Scratch() { RemoveTree(root_); }
+    std::wstring archive() const { return root_ + L"更新.zip"; }
+    std::wstring app() const { return root_ + L"App\\"; }
+    UnzipResult Run(const std::string& zip, const std::wstring& folder_suffix = L"") {
+        WriteFileBytes(archive(), zip);
+        return UnzipToFolder(root_ + L"App" + folder_suffix, archive());
+    }
+    std::set<std::wstring> Everything() const {
+        std::set<std::wstring> all;
+        List(root_, L"", all);
+        all.erase(L"更新.zip");
+        return all;
+    }
+
+private:
+    std::wstring root_;
+};
+
+TEST(UnzipWindows, UpdateLayoutForEveryFolderForm) {
+    for (const wchar_t* suffix : {L"", L"\\", L"\\\\"}) {
+        SCOPED_TRACE(Utf8(suffix));
+        Scratch s;
+        auto r = s.Run(ZipBuilder().File("bin/client.exe", "MZ new").File("Skin/UI.html", "<html>").Build(), suffix);
+        ASSERT_TRUE(r) << Utf8(UnzipStatusText(r.status)) << " " << Utf8(r.entry);
+        EXPECT_EQ(r.files_written, 2u);
+        EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "MZ new");
+        EXPECT_EQ(ReadFileBytes(s.app() + L"Skin\\UI.html"), "<html>");
+        EXPECT_EQ(s.Everything(), (std::set<std::wstring>{L"App\\", L"App\\bin\\", L"App\\bin\\client.exe", L"App\\Skin\\", L"App\\Skin\\UI.html"}));
+    }
+}
+
+TEST(UnzipWindows, BlockSizesReplacementCaseAndChineseNames) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", std::string(50000, 'O'));
+    ZipBuilder zip;
+    const std::string sizes[] = {"", PatternBytes(2048), PatternBytes(2049), PatternBytes(300000, 3)};
+    zip.File("e0.bin", sizes[0]).File("e2048.bin", sizes[1]).File("e2049.bin", sizes[2]).File("big.bin", sizes[3]);
+    zip.File("bin/client.exe", "short").File("Skin/MixedCase.HTML", "m");
+    ZipEntrySpec chinese{"皮肤/界面.html", "中文内容", true, 0, 0x800, false, 0, ""};
+    zip.Add(chinese);
+    auto r = s.Run(zip.Build());
+    ASSERT_TRUE(r) << Utf8(UnzipStatusText(r.status)) << " " << Utf8(r.entry);
+    EXPECT_EQ(ReadFileBytes(s.app() + L"e0.bin"), sizes[0]);
+    EXPECT_TRUE(ReadFileBytes(s.app() + L"e2048.bin") == sizes[1]);
+    EXPECT_TRUE(ReadFileBytes(s.app() + L"e2049.bin") == sizes[2]);
+    EXPECT_TRUE(ReadFileBytes(s.app() + L"big.bin") == sizes[3]);
+    EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "short");
+    EXPECT_EQ(ReadFileBytes(s.app() + L"皮肤\\界面.html"), "中文内容");
+    EXPECT_EQ(s.Everything().count(L"App\\Skin\\MixedCase.HTML"), 1u);
+    for (const auto& p : s.Everything()) EXPECT_EQ(p.find(L".vxpart"), std::wstring::npos) << Utf8(p);
+}
+
+TEST(UnzipWindows, NonArchivesAndHostileArchivesWriteNothingAnywhere) {
+    struct Case { const char* what; std::string zip; UnzipStatus status; } cases[] = {
+        {"text file", "not a zip at all", UnzipStatus::NotAnArchive},
+        {"parent folder", ZipBuilder().File("ok.txt", "x").File("../evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"backslash parent", ZipBuilder().File("ok.txt", "x").File("bin\\..\\..\\evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"drive letter", ZipBuilder().File("ok.txt", "x").File("C:\\evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"drive relative", ZipBuilder().File("ok.txt", "x").File("C:evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"absolute", ZipBuilder().File("ok.txt", "x").File("/evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"UNC", ZipBuilder().File("ok.txt", "x").File("\\\\127.0.0.1\\c$\\evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"device path", ZipBuilder().File("ok.txt", "x").File("\\\\?\\C:\\evil.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"device name", ZipBuilder().File("ok.txt", "x").File("bin/CON", "p").Build(), UnzipStatus::UnsafeName},
+        {"device with extension", ZipBuilder().File("ok.txt", "x").File("nul.txt", "p").Build(), UnzipStatus::UnsafeName},
+        {"stream", ZipBuilder().File("ok.txt", "x").File("ok.txt:hidden", "p").Build(), UnzipStatus::UnsafeName},
+        {"trailing dot", ZipBuilder().File("ok.txt", "x").File("evil.", "p").Build(), UnzipStatus::UnsafeName},
+        {"bad CRC", ZipBuilder().File("ok.txt", "x").Add({"z.bin", PatternBytes(5000), true, 0, 0, true, 0, ""}).Build(), UnzipStatus::DamagedEntry},
+        {"size lie", ZipBuilder().File("ok.txt", "x").Add({"z.bin", PatternBytes(5000), true, 0, 0, false, 7, ""}).Build(), UnzipStatus::DamagedEntry},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Scratch s;
+        auto r = s.Run(c.zip);
+        EXPECT_EQ(r.status, c.status) << Utf8(UnzipStatusText(r.status)) << " " << Utf8(r.entry);
+        EXPECT_TRUE(s.Everything().empty()) << Utf8(*s.Everything().begin());
+    }
+    EXPECT_FALSE(GetFileAttributesW(L"C:\\evil.txt") != INVALID_FILE_ATTRIBUTES);
+    Scratch missing;
+    EXPECT_EQ(UnzipToFolder(missing.app(), missing.archive()).status, UnzipStatus::NotAnArchive);
+    EXPECT_TRUE(missing.Everything().empty());
+}
+
+TEST(UnzipWindows, FolderThatCannotBeCreatedFails) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"blocker", "a file where a folder should go");
+    EXPECT_FALSE(MakePath(s.app() + L"blocker\\inner"));
+    EXPECT_FALSE(MakePath(s.app() + L"bad|name\\inner"));
+    auto made = MakePath(s.app() + L"a\\\\b\\c");
+    ASSERT_TRUE(made);
+    EXPECT_EQ(*made, s.app() + L"a\\b\\c\\");
+    auto r = UnzipToFolder(s.app() + L"blocker\\inner", s.archive());
+    EXPECT_FALSE(r);
+    WriteFileBytes(s.archive(), ZipBuilder().File("x.txt", "x").Build());
+    r = UnzipToFolder(s.app() + L"blocker\\inner", s.archive());
+    EXPECT_EQ(r.status, UnzipStatus::CannotCreateFolder);
+}
+
+TEST(UnzipWindows, FileInUseIsReportedAndKeptIntact) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", "running client");
+    // Like a running program: open without sharing delete or write.
+    HANDLE busy = CreateFileW((s.app() + L"bin\\client.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    auto r = s.Run(ZipBuilder().File("bin/client.exe", "new client").Build());
+    CloseHandle(busy);
+    EXPECT_EQ(r.status, UnzipStatus::CannotWriteFile);
+    EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "running client");
+    EXPECT_EQ(s.Everything(), (std::set<std::wstring>{L"App\\", L"App\\bin\\", L"App\\bin\\client.exe"}));
+}
+
+TEST(PathParts, WindowsPaths) {
+    EXPECT_EQ(FileNamePart(L"C:\\App\\bin\\client.exe"), L"client.exe");
+    EXPECT_EQ(FolderPart(L"C:\\App\\bin\\client.exe"), L"C:\\App\\bin\\");
+    EXPECT_EQ(FileNamePart(L"client.exe"), L"client.exe");
+    EXPECT_EQ(FolderPart(L"client.exe"), L"");
+}
+
+}  // namespace
+}  // namespace vantorix::services
