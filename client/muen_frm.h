@@ -33,6 +33,8 @@ public:
     // Runs one line as if it had been chosen.
     void Choose(UINT item);
     void Close();
+    // Loads the form and its menu (hidden) when it is not loaded yet.
+    void Load();
 
     bool IsLoaded() const { return window_ != nullptr; }
     HWND window() const { return window_; }
@@ -40,7 +42,6 @@ public:
     HMENU muens() const { return menu_ ? GetSubMenu(menu_.get(), 0) : nullptr; }
 
 private:
-    void Load();
     static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
 
     Actions actions_;
