@@ -132,11 +132,11 @@ int STANDIN_CALL standinCallBoundStrings(const char* name, int webView, const wc
  *   wkeSetUIThreadCallback      called as (webView, func = ints[0], param)
  *   the other wkeOn... names    ints[0..4]
  * "url" is a plain zero-terminated string in the system code page made from args->url; "string object" is
- * an engine string (wkeGetStringW reads it) made from the text. Engine string objects made for the call stay
- * valid after it. Returns 1 when a callback was registered (and was called), 0 otherwise; the callback's
+ * an engine string (wkeGetStringW reads it) made from the text; both stay valid after the call.
+ * Returns 1 when a callback was registered (and was called), 0 otherwise; the callback's
  * 32-bit result (EAX, all of it: mask the low byte for the byte results) goes to *callbackResult (may be
- * null). A view that asked for a new view gets the returned handle used as the new view when it is one of
- * ours. */
+ * null). wkeOnCreateView: when the callback returns the handle of one of the engine's views, the url is
+ * loaded into that view, where the page's new window opens. */
 typedef struct StandinFireArgs {
     const wchar_t* url;         /* plain-string url of the kinds that have one */
     const wchar_t* text1;       /* title / Msg / message */

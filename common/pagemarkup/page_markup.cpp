@@ -329,6 +329,44 @@ Page ParsePage(std::u16string_view html) {
 }
 
 namespace {
+
+std::u16string_view Trim(std::u16string_view s) {
+    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+bool ParseLiteral(std::u16string_view text, CallArgument& out) {
+    View s = Trim(text);
+    if (s.empty()) return false;
+    std::size_t i = 0;
+    out = CallArgument{};
+    if (s[0] == u'\'' || s[0] == u'"') {
+        if (!ReadString(s, i, out.text)) return false;
+    } else if (ReadNumber(s, i, out.text)) {
+        out.is_number = true;
+    } else {
+        return false;
+    }
+    return i == s.size();
+}
+
+bool ParseCallExpression(std::u16string_view text, std::string& function, std::vector<CallArgument>& args) {
+    View s = Trim(text);
+    std::size_t i = 0;
+    function.clear();
+    args.clear();
+    while (i < s.size() && (IsIdent(s[i]) || s[i] == u'.')) function += static_cast<char>(s[i++]);
+    if (function.empty() || (function[0] >= '0' && function[0] <= '9')) return false;
+    while (i < s.size() && IsSpace(s[i])) ++i;
+    std::size_t end = 0;
+    if (i >= s.size() || s[i] != u'(' || !ReadArguments(s, i, args, end)) return false;
+    return end == s.size();
+}
+
+namespace {
 constexpr int kHeaderHeight = 96;
 constexpr int kMargin = 16;
 constexpr int kButtonWidth = 180;

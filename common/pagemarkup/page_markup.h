@@ -27,6 +27,12 @@ struct Page {
 
 Page ParsePage(std::u16string_view html);
 
+// A whole expression that is one literal (a string in quotes or a number); false otherwise.
+bool ParseLiteral(std::u16string_view text, CallArgument& out);
+// A whole expression "name(literal, ...)" (blanks allowed around the parts, the name may hold dots);
+// false otherwise.
+bool ParseCallExpression(std::u16string_view text, std::string& function, std::vector<CallArgument>& args);
+
 // Decodes the character references of HTML text (&amp; &lt; &gt; &quot; &apos; &nbsp; &#NN; &#xHH;);
 // unknown ones stay as written.
 std::u16string DecodeEntities(std::u16string_view text);

@@ -105,3 +105,24 @@ TEST(PageMarkup, ButtonHitTestMatchesTheDrawnBoxes) {
         EXPECT_EQ(ButtonAt(1, 1, 7, width), -1);
     }
 }
+
+TEST(PageMarkup, ScriptExpressionsOfOneCallOrOneLiteralAreRecognised) {
+    std::string function;
+    std::vector<vantorix::pagemarkup::CallArgument> args;
+    EXPECT_TRUE(vantorix::pagemarkup::ParseCallExpression(u" alert('0') ", function, args));
+    EXPECT_EQ(function, "alert");
+    ASSERT_EQ(args.size(), 1u);
+    EXPECT_EQ(args[0].text, u"0");
+    EXPECT_TRUE(vantorix::pagemarkup::ParseCallExpression(u"window.onJsCall(\"btn\", 3)", function, args));
+    EXPECT_EQ(function, "window.onJsCall");
+    EXPECT_EQ(args.size(), 2u);
+    for (const char16_t* bad : {u"alert(x)", u"alert('a') + 1", u"(1)", u"1alert()", u""})
+        EXPECT_FALSE(vantorix::pagemarkup::ParseCallExpression(bad, function, args));
+    vantorix::pagemarkup::CallArgument literal;
+    EXPECT_TRUE(vantorix::pagemarkup::ParseLiteral(u" 'ab' ", literal));
+    EXPECT_EQ(literal.text, u"ab");
+    EXPECT_TRUE(vantorix::pagemarkup::ParseLiteral(u"42", literal));
+    EXPECT_TRUE(literal.is_number);
+    EXPECT_FALSE(vantorix::pagemarkup::ParseLiteral(u"'a' 'b'", literal));
+    EXPECT_FALSE(vantorix::pagemarkup::ParseLiteral(u"document.title", literal));
+}
