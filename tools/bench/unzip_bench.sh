@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Extraction benchmark: the launcher's extractor against Info-ZIP unzip on the same ~200 MB mixed archive,
+# in the same run. Prints wall time, throughput (uncompressed MB/s), the ratio to unzip and peak memory.
+#   tools/bench/unzip_bench.sh [SIZE_MB]        natively; set BENCH_WINE=1 to add the Windows build under Wine
+# Not part of the test run; needs g++, zlib1g-dev, unzip, python3 (and mingw + Wine for BENCH_WINE=1).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+size_mb=${1:-200}
+work=$(mktemp -d /tmp/vx-unzip-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+minizip=$(ls -d ${VANTORIX_THIRD_PARTY:-/opt/vantorix-deps}/zlib-*/contrib/minizip | head -1)
+sources=("$root"/common/unzip/extract.cpp "$root"/common/unzip/paths.cpp "$root"/common/unzip/posix_file_system.cpp
+         "$root"/common/manifest/utf8_text.cpp "$root"/common/text/utf8.cpp)
+
+echo "building the native extractor (-O2)..."
+gcc -O2 -w -c -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$minizip/unzip.c" -o "$work/unzip.o"
+gcc -O2 -w -c -I"$minizip" "$minizip/ioapi.c" -o "$work/ioapi.o"
+g++ -std=c++17 -O2 -I"$root" -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$root/tools/bench/unzip_bench.cpp" "${sources[@]}" \
+  "$work/unzip.o" "$work/ioapi.o" -lz -o "$work/unzip_bench"
+
+echo "making a ${size_mb} MB mixed archive..."
+python3 - "$work/mixed.zip" "$size_mb" <<'PY'
+import os, random, sys, zipfile
+path, total = sys.argv[1], int(sys.argv[2]) << 20
+rnd = random.Random(7)
+words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(4000)]
+def text(n):
+    out = bytearray()
+    while len(out) < n:
+        out += b" ".join(rnd.choice(words) for _ in range(64)) + b"\n"
+    return bytes(out[:n])
+made = 0
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
+    i = 0
+    while made < total:
+        kind = i % 10
+        if kind < 6:   # small and middle text files: skin pages, scripts, configuration
+            n = rnd.choice([700, 4096, 30000, 250000]); data = text(n); name = f"Skin/page{i}.html"
+        elif kind < 8: # binaries that do not compress
+            n = rnd.choice([200000, 2000000]); data = os.urandom(n); name = f"bin/lib{i}.dll"
+        elif kind == 8: # a large text log
+            n = 6000000; data = text(n); name = f"doc/notes{i}.txt"
+        else:          # stored entries, as archivers keep already compressed files
+            n = 500000; data = os.urandom(n); name = f"media/img{i}.png"
+            z.writestr(zipfile.ZipInfo(name), data, zipfile.ZIP_STORED); made += n; i += 1; continue
+        z.writestr(name, data); made += n; i += 1
+print(f"entries={i} uncompressed={made/1e6:.1f}MB archive={os.path.getsize(path)/1e6:.1f}MB")
+PY
+uncompressed=$(unzip -l "$work/mixed.zip" | tail -1 | awk '{print $1}')
+
+# run LABEL COMMAND...: wall time and the peak resident size of the command's process tree.
+run() {
+  local label=$1; shift
+  python3 - "$label" "$uncompressed" "$@" <<'PY'
+import resource, subprocess, sys, time
+label, size, cmd = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+t = time.monotonic()
+out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+dt = time.monotonic() - t
+peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+tail = out.stdout.decode(errors="replace").strip().splitlines()[-1:] if out.returncode else []
+print(f"{label:<28} {dt:7.2f} s  {size/1e6/dt:7.1f} MB/s  peak {peak:7.1f} MB  rc={out.returncode} {' '.join(tail)}")
+with open("/tmp/.vx_bench_last", "w") as f: f.write(str(dt))
+PY
+}
+fresh() { rm -rf "$work/out"; mkdir -p "$work/out"; sync; }
+
+echo "results (uncompressed $((uncompressed / 1000000)) MB):"
+fresh; run "Info-ZIP unzip" unzip -q -o "$work/mixed.zip" -d "$work/out"; ref=$(cat /tmp/.vx_bench_last)
+fresh; run "extractor (native)" "$work/unzip_bench" "$work/mixed.zip" "$work/out"; ours=$(cat /tmp/.vx_bench_last)
+cmp <(cd "$work/out" && find . -type f -exec md5sum {} + | sort) <(rm -rf "$work/ref" && mkdir "$work/ref" && unzip -q "$work/mixed.zip" -d "$work/ref" && cd "$work/ref" && find . -type f -exec md5sum {} + | sort) \
+  && echo "native output identical to unzip's" || echo "NATIVE OUTPUT DIFFERS"
+rm -rf "$work/ref"
+python3 -c "print(f'ratio extractor/unzip time (native): {float($ours)/float($ref):.2f}')"
+
+if [ "${BENCH_WINE:-0}" = 1 ]; then
+  echo "building the Windows extractor..."
+  ( cd "$work" && i686-w64-mingw32-gcc-posix -O2 -w -c -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$minizip/unzip.c" "$minizip/ioapi.c" "$minizip/iowin32.c" )
+  i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$root" -I"$minizip" -I/tmp/vx-json-none -DNOCRYPT -DNOUNCRYPT -DUNICODE -D_UNICODE \
+    -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 "$root/tools/bench/unzip_bench.cpp" \
+    "$root/launcher/services/unzip_files.cpp" "$root"/common/unzip/extract.cpp "$root"/common/unzip/paths.cpp \
+    "$root"/common/manifest/utf8_text.cpp "$root"/common/text/utf8.cpp "$work"/unzip.o "$work"/ioapi.o "$work"/iowin32.o \
+    /usr/i686-w64-mingw32/lib/libz.a -static -o "$work/unzip_bench.exe"
+  source "$root/tools/wine-env.sh"
+  wine_up
+  fresh; run "extractor (Windows, Wine)" timeout 900 /usr/lib/wine/wine "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"
+  wine=$(cat /tmp/.vx_bench_last)
+  python3 -c "print(f'ratio extractor-under-Wine/unzip time: {float($wine)/float($ref):.2f}')"
+fi
