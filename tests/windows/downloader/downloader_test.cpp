@@ -91,9 +91,16 @@ struct Harness {
         : dl(files ? std::move(files) : std::make_unique<vantorix::launcher::WinFileStore>()) {}
     Harness(const Harness&) = delete;
 
+    DWORD thread = GetCurrentThreadId();
+    int foreignThreadEvents = 0;  // events raised on any other thread than the owner's
+
     void Wire() {
-        dl.StateChanged = [this](std::int16_t s) { states.push_back(s); };
+        dl.StateChanged = [this](std::int16_t s) {
+            if (GetCurrentThreadId() != thread) ++foreignThreadEvents;
+            states.push_back(s);
+        };
         dl.HttpState = [this](const std::wstring& t, float p, const std::wstring& s, const std::wstring& n) {
+            if (GetCurrentThreadId() != thread) ++foreignThreadEvents;
             progress.push_back({t, s, n, p});
             if (onProgress) onProgress(progress.back());
         };
@@ -158,6 +165,33 @@ protected:
 
 using States = std::vector<int>;
 
+// A window of the test's own, standing in for the form: its messages run a handler (a button click).
+class HostWindow {
+public:
+    explicit HostWindow(std::function<void()> onMessage) : onMessage_(std::move(onMessage)) {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &Proc;
+        wc.lpszClassName = L"DownloaderTestHost";
+        RegisterClassW(&wc);
+        window_ = CreateWindowW(L"DownloaderTestHost", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~HostWindow() { DestroyWindow(window_); }
+    void Post() { PostMessageW(window_, WM_APP + 7, 0, 0); }
+
+private:
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        auto* self = reinterpret_cast<HostWindow*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+        if (m == WM_APP + 7 && self) {
+            self->onMessage_();
+            return 0;
+        }
+        return DefWindowProcW(w, m, wp, lp);
+    }
+    std::function<void()> onMessage_;
+    HWND window_;
+};
+
 }  // namespace
 
 TEST_F(Downloader, FreshDownloadAsksFromZeroAndLeavesOnlyTheTarget) {
@@ -209,6 +243,29 @@ TEST_F(Downloader, PauseThenStartResumesWithRangeFromWhatIsOnDisk) {
     EXPECT_EQ(h.progress.front().total, FormatByteSizeText(size));
     EXPECT_TRUE(ReadFile(target_) == Pattern(size));
     EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+}
+
+TEST_F(Downloader, EventsArriveOnTheOwnersThreadAndAQueuedPauseRunsBeforeTheNextBlock) {
+    Harness h;
+    h.Wire();
+    const auto path = Path(3000000);
+    SetFault(path, {{"mode", "slow"}, {"chunk", 65536}, {"delay", 0.01}});
+    int pausesRun = 0, blocksWhenPaused = -1;
+    HostWindow form([&] {
+        ++pausesRun;
+        blocksWhenPaused = static_cast<int>(h.progress.size());
+        h.dl.GetPause();
+    });
+    h.onProgress = [&](const Progress&) {
+        if (h.progress.size() == 1) form.Post();  // the user clicks "pause" while the block is reported
+    };
+    EXPECT_EQ(h.Run(target_, Url(path)), 6);
+    EXPECT_EQ(pausesRun, 1);
+    EXPECT_EQ(blocksWhenPaused, 1);       // the click ran in the pass after the first block
+    EXPECT_EQ(h.progress.size(), 1u);      // and no block was written after it
+    EXPECT_EQ(FormatByteSizeText(static_cast<double>(ReadFile(Data()).size())), h.progress[0].present);
+    EXPECT_EQ(h.foreignThreadEvents, 0);
+    EXPECT_EQ(h.states, (States{1, 2, 3, 6}));
 }
 
 TEST_F(Downloader, ExistingSideFilesOrTargetAreNeverOverwritten) {
