@@ -2,6 +2,7 @@
 // Shared pieces of the extractor's native tests: a scratch folder, file helpers and a file system that
 // fails on demand.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
