@@ -32,7 +32,13 @@ public:
             VARIANT* v = values_[i].put();
             if (FAILED(VariantCopyInd(v, const_cast<VARIANT*>(&params[i])))) return false;
             if (v->vt == VT_BSTR && stringMode != kStringAsIs) {
-                const BSTR text = v->bstrVal;
+                // The copy of a null text is an empty one on some platforms: ask the original.
+                const VARIANT* source = &params[i];
+                while (source->vt == (VT_VARIANT | VT_BYREF) && source->pvarVal) source = source->pvarVal;
+                const bool null = source->vt == VT_BSTR ? !source->bstrVal
+                                  : source->vt == (VT_BSTR | VT_BYREF) ? (!source->pbstrVal || !*source->pbstrVal)
+                                                                       : false;
+                const BSTR text = null ? nullptr : v->bstrVal;
                 std::uint32_t address = 0;
                 if (text && stringMode == kStringCodePage) {
                     std::string narrow = ToCodePage(text, static_cast<int>(SysStringLen(text)));

@@ -1,0 +1,242 @@
+// The calling-convention adapters and the fault guard, run as real i686 code: an engine (cdecl caller)
+// reaching stdcall routines, a fastcall caller reaching them, and a raw call into a routine that faults.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "webview/bridge/universal_dll_calls.h"
+#include "webview/x86/adapters.h"
+#include "webview/x86/guarded_call.h"
+
+namespace {
+
+using velview::cUniversalDLLCalls;
+using velview::fastcallCallback;
+
+// N 32-bit arguments as one block: passed by value, it is pushed as N consecutive stack arguments,
+// v[0] being the first.
+template <int N>
+struct Args {
+    std::uint32_t v[N];
+};
+
+template <int N>
+Args<N> Numbered() {
+    Args<N> a{};
+    for (int i = 0; i < N; ++i) a.v[i] = 0x1000u * (i + 1) + static_cast<std::uint32_t>(i);
+    return a;
+}
+
+// A result that depends on every argument and on its position.
+template <int N>
+std::uint32_t Weigh(const Args<N>& a) {
+    std::uint32_t sum = 0x9E3779B9u;
+    for (int i = 0; i < N; ++i) sum = sum * 31u + a.v[i] * static_cast<std::uint32_t>(i + 7);
+    return sum;
+}
+
+template <int N>
+std::uint32_t __stdcall StdcallTarget(Args<N> a) { return Weigh(a); }
+std::uint32_t __stdcall StdcallTarget0() { return 0xC0FFEE00u; }
+
+template <int N>
+using CdeclCaller = std::uint32_t(__cdecl*)(Args<N>);
+
+template <int N>
+void ExpectCdeclCallerGetsStdcallResult() {
+    void* adapter = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&StdcallTarget<N>), N);
+    ASSERT_NE(adapter, nullptr) << N << " arguments";
+    const auto call = reinterpret_cast<CdeclCaller<N>>(adapter);
+    const Args<N> args = Numbered<N>();
+    // Many calls in a row: a stack pointer off by even one slot would not survive them.
+    for (int round = 0; round < 200; ++round) ASSERT_EQ(call(args), Weigh(args)) << N << " arguments";
+    EXPECT_TRUE(velview::x86::ReleaseCdeclAdapter(adapter));
+}
+
+TEST(CdeclAdapter, CdeclCallersReachStdcallRoutinesOfAnyAcceptedCount) {
+    void* adapter0 = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&StdcallTarget0), 0);
+    ASSERT_NE(adapter0, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uint32_t(__cdecl*)()>(adapter0)(), 0xC0FFEE00u);
+    ExpectCdeclCallerGetsStdcallResult<1>();
+    ExpectCdeclCallerGetsStdcallResult<2>();
+    ExpectCdeclCallerGetsStdcallResult<7>();
+    ExpectCdeclCallerGetsStdcallResult<32>();
+    ExpectCdeclCallerGetsStdcallResult<63>();
+}
+
+TEST(CdeclAdapter, RefusesCountsOutsideZeroTo63AndNullTargets) {
+    const void* target = reinterpret_cast<const void*>(&StdcallTarget<1>);
+    struct Case {
+        const void* target;
+        int count;
+    } cases[] = {{target, 64}, {target, -1}, {target, 1000}, {nullptr, 1}, {nullptr, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(c.target, c.count), 0u) << c.count;
+    }
+}
+
+// Recursion through one adapter: the routine calls back through the very adapter it was reached by.
+CdeclCaller<1> g_recursiveAdapter = nullptr;
+std::uint32_t __stdcall Recurse(Args<1> depth) {
+    if (depth.v[0] == 0) return 1;
+    const std::uint32_t inner = g_recursiveAdapter(Args<1>{{depth.v[0] - 1}});
+    return inner * 2 + depth.v[0];
+}
+
+TEST(CdeclAdapter, MayBeEnteredAgainWhileACallThroughItRuns) {
+    const std::uint32_t address =
+        cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(reinterpret_cast<const void*>(&Recurse), 1);
+    ASSERT_NE(address, 0u);
+    g_recursiveAdapter = reinterpret_cast<CdeclCaller<1>>(address);
+    std::uint32_t expected = 1;
+    for (std::uint32_t d = 1; d <= 20; ++d) expected = expected * 2 + d;
+    EXPECT_EQ(g_recursiveAdapter(Args<1>{{20}}), expected);
+    cUniversalDLLCalls::ThunkRelease_CDECL(address);
+}
+
+std::uint64_t __stdcall Wide(Args<2> a) { return (static_cast<std::uint64_t>(a.v[0]) << 32) | a.v[1]; }
+double __stdcall Half(Args<1> a) { return a.v[0] / 2.0; }
+
+TEST(CdeclAdapter, PassesA64BitResultWholeAndAFloatingResult) {
+    void* wide = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&Wide), 2);
+    ASSERT_NE(wide, nullptr);
+    const auto call = reinterpret_cast<std::uint64_t(__cdecl*)(Args<2>)>(wide);
+    EXPECT_EQ(call(Args<2>{{0x11223344u, 0x55667788u}}), 0x1122334455667788ull);
+    EXPECT_EQ(call(Args<2>{{0xFFFFFFFFu, 0}}), 0xFFFFFFFF00000000ull);
+    void* half = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&Half), 1);
+    ASSERT_NE(half, nullptr);
+    EXPECT_DOUBLE_EQ(reinterpret_cast<double(__cdecl*)(Args<1>)>(half)(Args<1>{{5}}), 2.5);
+}
+
+TEST(CdeclAdapter, ReleaseFreesOnlyLiveAdapters) {
+    void* adapter = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&StdcallTarget<1>), 1);
+    ASSERT_NE(adapter, nullptr);
+    EXPECT_FALSE(velview::x86::ReleaseCdeclAdapter(static_cast<char*>(adapter) + 4));
+    EXPECT_TRUE(velview::x86::ReleaseCdeclAdapter(adapter));
+    EXPECT_FALSE(velview::x86::ReleaseCdeclAdapter(adapter)) << "a second release must be refused";
+    EXPECT_FALSE(velview::x86::ReleaseCdeclAdapter(nullptr));
+    cUniversalDLLCalls::ThunkRelease_CDECL(0);  // nothing to do, nothing to crash
+}
+
+TEST(CdeclAdapter, TwoAdaptersForOneRoutineAreDistinct) {
+    const void* target = reinterpret_cast<const void*>(&StdcallTarget<1>);
+    const std::uint32_t a = cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(target, 1);
+    const std::uint32_t b = cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(target, 1);
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(b, 0u);
+    EXPECT_NE(a, b);
+}
+
+// Fastcall callers: the engine calls a bound script function with its execution state in ECX.
+std::uint32_t g_seenExtra = 0;
+std::uint64_t __stdcall FromEcx(std::uint32_t es) { return (0xABCD0000ull << 32) | es; }
+std::uint64_t __stdcall WithExtra(std::uint32_t extra, std::uint32_t es) {
+    g_seenExtra = extra;
+    return es + 1;
+}
+std::uint32_t __stdcall ThreeArgs(std::uint32_t a, std::uint32_t b, std::uint32_t c) { return a * 100 + b * 10 + c; }
+
+TEST(FastcallAdapter, OneArgumentRoutineGetsEcxAndReturns64Bits) {
+    fastcallCallback maker;
+    const bool noExtra = false;
+    const std::uint32_t address = maker.fastcall(1, reinterpret_cast<const void*>(&FromEcx), noExtra);
+    ASSERT_NE(address, 0u);
+    const auto call = reinterpret_cast<std::uint64_t(__fastcall*)(std::uint32_t)>(address);
+    EXPECT_EQ(call(0x1234u), (0xABCD0000ull << 32) | 0x1234u);
+}
+
+TEST(FastcallAdapter, ExtraPushPassesTheMakersOwnAddressFirst) {
+    fastcallCallback maker;
+    const bool extra = true;
+    const std::uint32_t address = maker.fastcall(1, reinterpret_cast<const void*>(&WithExtra), extra);
+    ASSERT_NE(address, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uint64_t(__fastcall*)(std::uint32_t)>(address)(41), 42u);
+    EXPECT_EQ(g_seenExtra, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&maker)));
+}
+
+TEST(FastcallAdapter, RegisterAndStackArgumentsArriveInOrder) {
+    fastcallCallback maker;
+    const bool noExtra = false;
+    const std::uint32_t address = maker.fastcall(3, reinterpret_cast<const void*>(&ThreeArgs), noExtra);
+    ASSERT_NE(address, 0u);
+    const auto call = reinterpret_cast<std::uint32_t(__fastcall*)(std::uint32_t, std::uint32_t, std::uint32_t)>(address);
+    for (int round = 0; round < 100; ++round) ASSERT_EQ(call(1, 2, 3), 123u);
+}
+
+TEST(FastcallAdapter, NegativeCountOrNullRoutineGivesZero) {
+    fastcallCallback maker;
+    const bool noExtra = false;
+    EXPECT_EQ(maker.fastcall(-1, reinterpret_cast<const void*>(&FromEcx), noExtra), 0u);
+    EXPECT_EQ(maker.fastcall(1, nullptr, noExtra), 0u);
+}
+
+// The guard.
+std::int32_t __stdcall ReadsBadPointer(std::int32_t address) {
+    return *reinterpret_cast<volatile std::int32_t*>(static_cast<std::uintptr_t>(address));
+}
+std::int32_t __stdcall Divides(std::int32_t a, std::int32_t b) {
+    volatile std::int32_t divisor = b;
+    return a / divisor;
+}
+std::int32_t __stdcall Order(std::int32_t a, std::int32_t b, std::int32_t c) { return a * 100 + b * 10 + c; }
+std::int32_t __stdcall NoArguments() { return 77; }
+
+int g_guardedDepth = 0;
+std::int32_t __stdcall GuardsAgain(std::int32_t address) {
+    // A fault inside a nested guard must stop at the inner guard and leave the outer call running.
+    ++g_guardedDepth;
+    const std::int32_t inner = cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ReadsBadPointer), &address, 1);
+    return inner + 5;
+}
+
+TEST(CallStdcall, AFaultingCalleeGivesZeroAndTheProcessGoesOn) {
+    const std::int32_t bad[] = {0x10};
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ReadsBadPointer), bad, 1), 0);
+    const std::int32_t zero[] = {7, 0};
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Divides), zero, 2), 0);
+    const auto faulted = velview::x86::CallStdcallGuarded(reinterpret_cast<const void*>(&ReadsBadPointer),
+                                                         reinterpret_cast<const std::uint32_t*>(bad), 1);
+    EXPECT_TRUE(faulted.faulted);
+    // After the faults, calls work as before.
+    const std::int32_t fine[] = {84, 2};
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Divides), fine, 2), 42);
+}
+
+TEST(CallStdcall, ArgumentsArriveFirstToLastAndCountZeroPassesNone) {
+    const std::int32_t args[] = {1, 2, 3};
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Order), args, 3), 123);
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&NoArguments), nullptr, 0), 77);
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(nullptr, nullptr, 0), 0);
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Order), args, -1), 0);
+}
+
+TEST(CallStdcall, NestedGuardsEachCatchTheirOwnFault) {
+    const std::int32_t bad[] = {0x20};
+    const auto r = velview::x86::CallStdcallGuarded(reinterpret_cast<const void*>(&GuardsAgain),
+                                                   reinterpret_cast<const std::uint32_t*>(bad), 1);
+    EXPECT_FALSE(r.faulted);
+    EXPECT_EQ(r.value, 5u);
+    EXPECT_EQ(g_guardedDepth, 1);
+}
+
+// The guard links itself into the thread's exception chain (FS:[0]) for the call only: after a normal
+// return and after a fault the chain is exactly as before, or a later exception would find a dead record.
+unsigned long ExceptionChainHead() {
+    unsigned long head;
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+TEST(CallStdcall, LeavesTheThreadsExceptionChainAsItFoundIt) {
+    const unsigned long before = ExceptionChainHead();
+    const std::int32_t bad[] = {0x10};
+    cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ReadsBadPointer), bad, 1);
+    EXPECT_EQ(ExceptionChainHead(), before);
+    const std::int32_t args[] = {1, 2, 3};
+    cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Order), args, 3);
+    EXPECT_EQ(ExceptionChainHead(), before);
+}
+
+}  // namespace

@@ -1,0 +1,132 @@
+#include "webview/api/miniblink_api.h"
+
+#include <new>
+
+#include "webview/api/engine_table.h"
+#include "webview/api/wke.h"
+#include "webview/bridge/my_module.h"
+
+namespace velview::api {
+namespace {
+
+HRESULT Create(REFIID iid, void** out) {
+    auto* object = new MiniblinkAPI();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+
+const ClassInfo kClass = {&CLSID_MiniblinkAPI, L"MiniblinkAPI", L"Velview_G_201.MiniblinkAPI",
+                          L"Velview_G_201.MiniblinkAPI.1", false, Create};
+const ClassRegistration kRegistration(kClass);
+
+std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii)); }
+
+// The neutral result: what a method gives when the engine gave nothing.
+void ClearOutput(int type, void* target) {
+    switch (type) {
+        case 1: *static_cast<long*>(target) = 0; break;
+        case 2: *static_cast<VARIANT_BOOL*>(target) = VARIANT_FALSE; break;
+        case 3: *static_cast<double*>(target) = 0.0; break;
+        case 4: static_cast<CY*>(target)->int64 = 0; break;
+        case 5: *static_cast<BSTR*>(target) = nullptr; break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+HRESULT CreateMiniblinkAPI(_MiniblinkAPI** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        return Create(IID__MiniblinkAPI, reinterpret_cast<void**>(out));
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+MiniblinkAPI::MiniblinkAPI() : DispatchObject(IID__MiniblinkAPI) {
+    wke::CheckEngineFile();
+    exportNames_.reserve(kExportCount);
+    for (const char* name : ExportNames()) exportNames_.push_back(Widen(name));
+    methodExports_.reserve(kMethodCount);
+    for (const Method& m : Methods()) {
+        const int index = ExportIndexOf(m);
+        methodExports_.push_back(index < 0 ? std::wstring() : exportNames_[static_cast<std::size_t>(index)]);
+    }
+}
+
+Variant MiniblinkAPI::Argument(const Param& param, const Input& input) {
+    switch (param.kind) {
+        case Kind::Int: return Variant::Int32(input.l);
+        case Kind::Bool: return Variant::Byte(MyModule::BoolToByte(input.b));
+        case Kind::Double: return Variant::Double(input.d);
+        case Kind::Js: return Variant::Bits64(input.cy);
+        case Kind::Ansi:
+        case Kind::Wide:
+            // A private copy: the bridge converts text in the call's own storage, never the caller's.
+            return Variant::Text(input.s, input.s ? SysStringLen(input.s) : 0);
+        case Kind::Escaped: {
+            if (!input.s) return Variant::Text(nullptr, 0);
+            const std::wstring escaped = MyModule::PercentEncodeUtf8(std::wstring(input.s, SysStringLen(input.s)));
+            return Variant::Text(escaped.c_str(), static_cast<UINT>(escaped.size()));
+        }
+        case Kind::Callback:
+            // A new adapter at every registration, kept for as long as the engine may call it (for good).
+            return Variant::Int32(static_cast<std::int32_t>(cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(
+                reinterpret_cast<const void*>(input.l), param.adapterArguments)));
+        case Kind::Fastcall:
+            return Variant::Int32(static_cast<std::int32_t>(
+                fastcall_.fastcall(param.adapterArguments, reinterpret_cast<const void*>(input.l), false)));
+    }
+    return Variant();
+}
+
+HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs, Output output) {
+    if (output.type != Output::Nothing && !output.target) return E_POINTER;
+    ClearOutput(output.type, output.target);
+    try {
+        const Method& method = Methods()[static_cast<std::size_t>(methodIndex)];
+        std::vector<Variant> args;
+        args.reserve(inputs.size());
+        auto input = inputs.begin();
+        for (const Param& p : method.params) args.push_back(Argument(p, *input++));
+        std::vector<VARIANT> raw;
+        raw.reserve(args.size());
+        for (Variant& a : args) raw.push_back(*a.get());  // views of the owned values, not copies
+        const Variant result = calls_.CallFunction_DLL(
+            wke::EngineLibraryName(), methodExports_[static_cast<std::size_t>(methodIndex)], StringModeOf(method),
+            ReturnTypeOf(method.result), CC_CDECL, raw.data(), raw.size());
+        switch (method.result) {
+            case Result::None: break;
+            case Result::Int: *static_cast<long*>(output.target) = result.AsInt32(); break;
+            case Result::Bool:
+                *static_cast<VARIANT_BOOL*>(output.target) = MyModule::ByteToBool(result.AsByte());
+                break;
+            case Result::Double: *static_cast<double*>(output.target) = result.AsDouble(); break;
+            case Result::Js: static_cast<CY*>(output.target)->int64 = result.AsBits64(); break;
+            case Result::Utf8:
+            case Result::Utf16:
+            case Result::Ansi: {
+                const auto address = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(result.AsInt32()));
+                std::wstring text;
+                if (method.result == Result::Utf8)
+                    text = cUniversalDLLCalls::PointerToStringUTF8(reinterpret_cast<const char*>(address));
+                else if (method.result == Result::Utf16)
+                    text = cUniversalDLLCalls::PointerToStringW(reinterpret_cast<const wchar_t*>(address));
+                else
+                    text = cUniversalDLLCalls::PointerToStringA(reinterpret_cast<const char*>(address));
+                BSTR out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+                if (!out) throw std::bad_alloc();
+                *static_cast<BSTR*>(output.target) = out;
+                break;
+            }
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+}  // namespace velview::api

@@ -1,0 +1,53 @@
+#include "webview/api/wke.h"
+
+#include <windows.h>
+
+#include "webview/com/module.h"
+
+namespace velview::wke {
+namespace {
+
+std::wstring g_engineName;
+bool g_enginePresent = false;
+
+void ShowMissingEngineMessage() {
+    MessageBoxW(nullptr, L"node.dll 不存在", L"Velview_G_201", MB_OK | MB_SYSTEMMODAL);
+}
+
+MissingEngineNotice g_notice = ShowMissingEngineMessage;
+
+std::wstring LibraryFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(module::Instance(), path, MAX_PATH);
+    std::wstring folder(path, length);
+    const auto slash = folder.find_last_of(L"\\/");
+    folder.resize(slash == std::wstring::npos ? 0 : slash);
+    return folder;
+}
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+const std::wstring& EngineLibraryName() { return g_engineName; }
+bool EnginePresent() { return g_enginePresent; }
+
+void CheckEngineFile() {
+    if (g_enginePresent) return;
+    std::wstring path = LibraryFolder();
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    path += L"node.dll";
+    g_engineName = L"node.dll";
+    if (IsFile(path)) {
+        g_enginePresent = true;
+    } else {
+        g_notice();
+    }
+}
+
+void SetMissingEngineNotice(MissingEngineNotice notice) { g_notice = notice ? notice : ShowMissingEngineMessage; }
+
+}  // namespace velview::wke
