@@ -95,6 +95,7 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
             auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
             if (!data || data->dwData != STANDIN_COPYDATA_MAGIC) return -1;
             std::string utf8(static_cast<const char*>(data->lpData), data->cbData);
+            AppendNoteToFile("#standin " + utf8);
             int result = Execute(FromUtf8(utf8));
             AppendNoteToFile("#standin " + utf8 + " -> " + std::to_string(result));
             return result;

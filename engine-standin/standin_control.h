@@ -196,7 +196,8 @@ int STANDIN_CALL standinAlerts(int webView, int index, wchar_t* buf, int bufSize
  *   fire <registration> [<key>=<value>...]  fire on the first view that has that registration; keys: url,
  *                                       text1, text2, text3, int0..int4, job; result: the callback's result
  *   views                               number of views
- * Each command and its result are also written to the log file as a line "#standin <command> -> <result>".
+ * The log file gets a line "#standin <command>" before a command runs (so the calls it causes follow it)
+ * and "#standin <command> -> <result>" after.
  * The tool standinctl.exe (built next to node.dll) sends one command from a command line:
  *   standinctl.exe click Maximize            standinctl.exe fire wkeOnDownload url=http://x/y.zip */
 #define STANDIN_CONTROL_CLASS L"VantorixStandinControl"

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "win/unique_handle.h"
+
 namespace {
 
 using JsValue = std::uint64_t;
@@ -32,12 +34,10 @@ JsValue __cdecl OnJsCall(int es, std::uint32_t) {
         std::wstring line = first + L"|" + second + L"\n";
         char utf8[1024] = {};
         int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
-        HANDLE f = CreateFileW(g_calls_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        vantorix::win::unique_hfile f(
+            CreateFileW(g_calls_file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
         DWORD written = 0;
-        if (f != INVALID_HANDLE_VALUE) {
-            WriteFile(f, utf8, n > 0 ? n - 1 : 0, &written, nullptr);
-            CloseHandle(f);
-        }
+        if (f) WriteFile(f.get(), utf8, n > 0 ? n - 1 : 0, &written, nullptr);
     }
     if (first == L"btn" && second == L"close") PostQuitMessage(0);
     return 0;
