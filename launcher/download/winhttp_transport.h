@@ -34,7 +34,7 @@ public:
     bool Send(const std::wstring& url, std::uint64_t rangeFrom) override;
     void Abandon() override;
 
-    static constexpr std::size_t kBlockSize = 64 * 1024;
+    static constexpr std::size_t kBlockSize = 256 * 1024;
 
 private:
     struct Request;
