@@ -170,16 +170,28 @@ void UpdateFlow::Complete() {
         return;
     }
     host_.SetText(Control::lblMsg, text::kUnpacking);
-    if (host_.UnpackArchive() == UnpackOutcome::Done) {
+    const UnpackResult unpacked = host_.UnpackArchive();
+    const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
+    switch (unpacked.outcome) {
+    case UnpackOutcome::Done:
         SetButton(text::kStartNow, true);
         host_.SetText(Control::lblMsg, text::kUpdateDone);
         return;
+    case UnpackOutcome::WriteFailed:
+        // Some files are new, some old: offer the update again rather than start a mixed installation.
+        host_.DeleteArchive();
+        SetButton(text::kOfferUpdate, true);
+        host_.SetText(Control::lblMsg, text::kWriteFailed);
+        host_.ShowMessage(text::kWriteFailed + reason);
+        return;
+    case UnpackOutcome::ArchiveRejected:
+        break;
     }
     // The extractor refused the archive before touching a file: the installation is as it was, so the
     // old client goes on and the bad archive goes away.
     host_.DeleteArchive();
     host_.SetText(Control::lblMsg, text::kArchiveRejected);
-    host_.ShowMessage(text::kArchiveRejected);
+    host_.ShowMessage(text::kArchiveRejected + reason);
     if (ended_) return;
     if (host_.FileExists(kClientPath)) host_.StartClient();
     End();

@@ -29,7 +29,16 @@ struct ManifestView {
     bool mandatory = false;        // force_mod read as a number is above 0
 };
 
-enum class UnpackOutcome { Done, ArchiveRejected };
+enum class UnpackOutcome {
+    Done,             // every file of the archive is in place
+    ArchiveRejected,  // the archive was refused before any file was touched: the installation is as it was
+    WriteFailed,      // a file or folder could not be written part-way: some files are new, some old
+};
+
+struct UnpackResult {
+    UnpackOutcome outcome = UnpackOutcome::ArchiveRejected;
+    std::wstring reason;  // what the extractor says, with the entry concerned
+};
 
 class FlowHost {
 public:
@@ -50,7 +59,7 @@ public:
     // The update archive.
     virtual void ClearStaleArchive(const std::wstring& url) = 0;
     virtual void StartDownload(const std::wstring& url) = 0;
-    virtual UnpackOutcome UnpackArchive() = 0;
+    virtual UnpackResult UnpackArchive() = 0;
     virtual void DeleteArchive() = 0;
     // User interface.
     virtual bool AskYesNo(const std::wstring& text) = 0;

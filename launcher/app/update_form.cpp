@@ -165,9 +165,26 @@ void UpdateForm::StartDownload(const std::wstring& url) {
     WinHttpDown1.GetStart();
 }
 
-update_flow::UnpackOutcome UpdateForm::UnpackArchive() {
-    auto result = services::UnzipToFolder(installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath));
-    return result ? update_flow::UnpackOutcome::Done : update_flow::UnpackOutcome::ArchiveRejected;
+update_flow::UnpackResult UpdateForm::UnpackArchive() {
+    using services::UnzipStatus;
+    const auto result =
+        services::UnzipToFolder(installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath));
+    update_flow::UnpackResult unpacked;
+    switch (result.status) {
+    case UnzipStatus::Ok:
+        unpacked.outcome = update_flow::UnpackOutcome::Done;
+        return unpacked;
+    case UnzipStatus::CannotCreateFolder:
+    case UnzipStatus::CannotWriteFile:
+        unpacked.outcome = update_flow::UnpackOutcome::WriteFailed;
+        break;
+    default:
+        unpacked.outcome = update_flow::UnpackOutcome::ArchiveRejected;
+        break;
+    }
+    unpacked.reason = services::UnzipStatusText(result.status);
+    if (!result.entry.empty()) unpacked.reason += L": " + result.entry;
+    return unpacked;
 }
 
 void UpdateForm::DeleteArchive() { installation_.DeleteArchive(); }

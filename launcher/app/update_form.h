@@ -39,7 +39,7 @@ public:
     void OpenHomePage() override;
     void ClearStaleArchive(const std::wstring& url) override;
     void StartDownload(const std::wstring& url) override;
-    update_flow::UnpackOutcome UnpackArchive() override;
+    update_flow::UnpackResult UnpackArchive() override;
     void DeleteArchive() override;
     bool AskYesNo(const std::wstring& text) override;
     void ShowMessage(const std::wstring& text) override;

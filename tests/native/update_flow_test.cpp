@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
@@ -37,7 +38,7 @@ public:
     std::wstring local_version = L"1.0.0.1";
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
-    uf::UnpackOutcome unpack = uf::UnpackOutcome::Done;
+    uf::UnpackResult unpack{uf::UnpackOutcome::Done, L""};
     std::deque<bool> answers;  // Yes/No answers, in order
     std::function<void()> during_message;  // runs while a message box is open (nested message loop)
     std::vector<std::wstring> log;
@@ -71,9 +72,10 @@ public:
     void OpenHomePage() override { log.push_back(L"open-home-page"); }
     void ClearStaleArchive(const std::wstring& url) override { log.push_back(L"clear-stale " + url); }
     void StartDownload(const std::wstring& url) override { log.push_back(L"download " + url); }
-    uf::UnpackOutcome UnpackArchive() override {
+    uf::UnpackResult UnpackArchive() override {
         log.push_back(L"unpack");
-        if (unpack == uf::UnpackOutcome::Done && !version_after_unpack.empty()) local_version = version_after_unpack;
+        if (unpack.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty())
+            local_version = version_after_unpack;
         return unpack;
     }
     void DeleteArchive() override {
@@ -336,15 +338,35 @@ TEST(UpdateMode, ACompletedDownloadWithoutAnyProgressStillUnpacks) {
 TEST(UpdateMode, ARejectedArchiveLeavesTheInstallationAndStartsTheOldClient) {
     RecordingHost h;
     h.manifest = Release(L"1.0.0.2", false);
-    h.unpack = uf::UnpackOutcome::ArchiveRejected;
+    h.unpack = {uf::UnpackOutcome::ArchiveRejected, L"damaged entry: bin/client.exe"};
     h.flow.Load(true);
     h.flow.ButtonClicked();
     h.files.insert(uf::kArchivePath);
     h.flow.DownloadStateChanged(9);
     EXPECT_TRUE(h.Logged(L"delete-archive"));
     EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
+    EXPECT_EQ(h.log.back(), L"closed");
+    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
+        return l.find(L"(damaged entry: bin/client.exe)") != std::wstring::npos;
+    }));
     EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
     EXPECT_TRUE(h.closed);
+}
+
+TEST(UpdateMode, AFileThatCannotBeWrittenOffersTheUpdateAgainInsteadOfStartingAMixedInstallation) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.unpack = {uf::UnpackOutcome::WriteFailed, L"cannot write file: bin/client.exe"};
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    EXPECT_EQ(h.texts[Control::Command1], L"立即升级");
+    EXPECT_TRUE(h.button_enabled);
+    EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_FALSE(h.closed);
+    h.flow.ButtonClicked();  // the user tries again
+    EXPECT_EQ(h.Count(L"download"), 2u);
 }
 
 TEST(UpdateMode, AMissingArchiveAtCompletionOffersTheHomePage) {

@@ -4,7 +4,7 @@
 user: it finds the real message boxes and the form, reads their texts, presses their buttons and takes
 screenshots (kept under <build>/artifacts/launcher_e2e/<scenario>/).
 
-    launcher_e2e.py GROUP      run one group of scenarios (start, registration, optional, mandatory,
+    launcher_e2e.py GROUP [NAME...]   run one group of scenarios (start, registration, optional, mandatory,
                                update_mode, faults, close_guard); exit 1 when any scenario fails
 
 Runs with the Wine environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE, WINEPREFIX,
@@ -215,6 +215,14 @@ def control_removed():
     check(not typelib_registered(), "the control library's type library is still registered")
 
 
+def link_chinese_font():
+    """The dialog fonts Wine ships have no Chinese glyphs: link them to the installed WenQuanYi font, so the
+    screenshots show the texts (the texts the tests read do not depend on it)."""
+    for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif"):
+        wine(["reg", "add", "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink", "/v", face,
+              "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei", "/f"])
+
+
 def typelib_registered():
     return wine(["reg", "query", "HKCR\\TypeLib\\{%s}" % typelib_id()]).returncode == 0
 
@@ -291,8 +299,38 @@ def optional_release_is_offered_in_update_mode(s):
     s.expect_no_client()
 
 
+def taskkill_finds_processes_by_name():
+    """Under qemu-user Wine cannot read other processes' module lists, so "taskkill /im" finds nothing there;
+    on a machine that runs 32-bit code itself it works. Asked once, with a probe of our own."""
+    probe_dir = tempfile.mkdtemp(prefix="taskkill-")
+    probe = os.path.join(probe_dir, "taskkillprobe.exe")
+    shutil.copy(PROBE, probe)
+    stay = subprocess.Popen([WINE, winpath(probe), "-stay"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        for _ in range(100):
+            if os.path.exists(os.path.join(probe_dir, "started.txt")):
+                break
+            time.sleep(0.1)
+        wine(["taskkill", "/f", "/im", "taskkillprobe.exe"])
+        try:
+            stay.wait(10)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+    finally:
+        if stay.poll() is None:
+            stay.kill()
+        shutil.rmtree(probe_dir, ignore_errors=True)
+
+
 def mandatory_release_updates_and_starts_the_new_client(s):
-    s.start_staying_client()
+    # A client that is running when the update starts is ended by "cmd /c taskkill /f /im client.exe";
+    # where this machine's taskkill cannot find processes by name, the running client is left out.
+    ends_running_client = taskkill_finds_processes_by_name()
+    if ends_running_client:
+        s.start_staying_client()
+    else:
+        print("note: taskkill finds no process by name on this machine (qemu-user); running client not tested")
     s.manifest_path = "/updata.json"
     s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2")
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
@@ -304,7 +342,8 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     check(open(s.file("Skin\\UI.html"), "rb").read() == b"<html><body>new skin</body></html>", "the skin was not replaced")
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
-    check(s.stay.poll() is not None, "the running client was not ended before the update")
+    if ends_running_client:
+        check(s.stay.poll() is not None, "the running client was not ended before the update")
 
 
 def update_mode_without_new_version(s):
@@ -406,8 +445,12 @@ def main():
         print("usage: launcher_e2e.py {%s}" % ",".join(GROUPS))
         return 2
     control_present()
+    link_chinese_font()
     failed = 0
+    only = sys.argv[2:]  # optional scenario names, to run a few by hand
     for scenario in GROUPS[group]:
+        if only and scenario.__name__ not in only:
+            continue
         started = time.time()
         s = Scenario(scenario.__name__)
         try:

@@ -212,7 +212,10 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         return WaitFor(Seconds(p, 1, 30), [] { return Form() == nullptr; }) ? L"" : L"the form is still there";
     }
     if (op == L"shot" && p.size() >= 2) {
-        Sleep(300);  // let the last texts paint
+        // Under emulation painting lags behind the texts: ask for it, then give it a moment.
+        for (HWND window : {Form(), VisibleBox()})
+            if (window) RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(700);
         return SaveScreen(p[1]) ? L"" : L"the screenshot could not be written";
     }
     if (op == L"restore") {
