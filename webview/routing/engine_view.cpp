@@ -1,15 +1,21 @@
 #include "webview/routing/engine_view.h"
 
-#include "webview/bridge/universal_dll_calls.h"
-#include "webview/bridge/variant.h"
+#include "webview/api/miniblink_api.h"
 
 namespace velview::routing {
 
 std::uint32_t ViewOfCall(std::uint32_t es) {
-    static cUniversalDLLCalls bridge;  // the dispatcher's own, kept until the process ends
-    Variant arg = Variant::Int32(static_cast<std::int32_t>(es));
-    Variant view = bridge.CallFunction_DLL(L"node.dll", L"jsGetWebView", kStringAsIs, VT_I4, 1, arg.get(), 1);
-    return static_cast<std::uint32_t>(view.AsInt32());
+    // The dispatcher's own engine table, made on first use (with the engine file check) and kept until the
+    // process ends, like the binding of "jsCall" that leads here.
+    static _MiniblinkAPI* engine = [] {
+        _MiniblinkAPI* made = nullptr;
+        api::CreateMiniblinkAPI(&made);
+        return made;
+    }();
+    if (!engine) return 0;
+    long view = 0;
+    engine->jsGetWebView(static_cast<long>(es), &view);
+    return static_cast<std::uint32_t>(view);
 }
 
 }  // namespace velview::routing

@@ -44,6 +44,7 @@
 // it) a processor fault inside the handler is caught as well and the caller gets 0.
 #include <windows.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -160,6 +161,9 @@ public:
     template <std::size_t N>
     MethodThunks(Owner& self, const wchar_t* typeName, const Method (&methods)[N])
         : block_(&self, typeName, &detail::kHooks<Owner>, methods, static_cast<int>(N), SlotCount) {}
+    template <std::size_t N>
+    MethodThunks(Owner& self, const wchar_t* typeName, const std::array<Method, N>& methods)
+        : block_(&self, typeName, &detail::kHooks<Owner>, methods.data(), static_cast<int>(N), SlotCount) {}
 
     std::uint32_t cb_Callback(int ordinal, int paramCount, int slot, Owner* target = nullptr,
                               bool hostGuard = true) {

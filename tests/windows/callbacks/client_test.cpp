@@ -1,0 +1,149 @@
+// A client in plain C++ against the type library, as the client program is: it obtains MiniblinkAPI and
+// MiniblinkCallBack from the built control library's class factory (no registration needed), wires the
+// receiver's stubs to a view through MiniblinkAPI and handles the events through the connection point.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Velview_G_201.h"
+#include "engine_fixture.h"
+#include "recording_sink.h"
+
+using callbacks_test::Advise;
+using callbacks_test::RecordingSink;
+
+namespace {
+
+template <class Itf>
+Itf* CreateFromLibrary(REFCLSID clsid, REFIID iid) {
+    HMODULE library = LoadLibraryW(L"Velview_G_201.ocx");
+    if (!library) return nullptr;
+    using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    if (!get) return nullptr;
+    IClassFactory* factory = nullptr;
+    if (FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
+    Itf* object = nullptr;
+    factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object));
+    factory->Release();
+    return object;
+}
+
+std::wstring Take(BSTR text) {
+    std::wstring result = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    SysFreeString(text);
+    return result;
+}
+
+class ClientFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        api_ = CreateFromLibrary<_MiniblinkAPI>(CLSID_MiniblinkAPI, IID__MiniblinkAPI);
+        receiver_ = CreateFromLibrary<_MiniblinkCallBack>(CLSID_MiniblinkCallBack, IID__MiniblinkCallBack);
+        ASSERT_NE(api_, nullptr);
+        ASSERT_NE(receiver_, nullptr);
+        api_->wkeInitializeEx(0);
+        long view = 0;
+        api_->wkeCreateWebView(&view);
+        view_ = static_cast<int>(view);
+        ASSERT_NE(view_, 0);
+    }
+    void TearDown() override {
+        if (receiver_) receiver_->Release();
+        if (api_) api_->Release();
+        CoUninitialize();
+    }
+    _MiniblinkAPI* api_ = nullptr;
+    _MiniblinkCallBack* receiver_ = nullptr;
+    int view_ = 0;
+};
+
+}  // namespace
+
+TEST_F(ClientFixture, TheReceiverNamesItsEventInterfaceAndIds) {
+    IProvideClassInfo2* classInfo = nullptr;
+    ASSERT_EQ(receiver_->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&classInfo)), S_OK);
+    GUID source = GUID_NULL;
+    EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+    EXPECT_TRUE(IsEqualGUID(source, DIID___MiniblinkCallBack));
+    classInfo->Release();
+    const struct {
+        const wchar_t* name;
+        DISPID id;
+    } members[] = {{L"Return_wkeNetResponseCallback", 0x40030001}, {L"Return_wkeJsNativeFunction", 0x40030003},
+                   {L"Return_wkeWindowClosingCallback", 0x4003000a}, {L"wkeNetResponseCallback", 0x4003000b},
+                   {L"wkeLoadUrlBeginCallback", 0x4003001f}, {L"wkeWindowDestroyCallback", 0x40030025}};
+    for (const auto& m : members) {
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(m.name);
+        EXPECT_EQ(receiver_->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK) << m.name;
+        EXPECT_EQ(id, m.id) << m.name;
+    }
+    long stub = 0;
+    EXPECT_EQ(receiver_->get_wkeWindowDestroyCallback(&stub), S_OK);
+    EXPECT_NE(stub, 0) << "every stub address is made at construction";
+}
+
+TEST_F(ClientFixture, ThePagesCommandsAndTheViewsNotificationsReachTheClientsHandler) {
+    RecordingSink sink(DIID___MiniblinkCallBack);
+    Advise advise(receiver_, DIID___MiniblinkCallBack, &sink);
+    ASSERT_EQ(advise.Result(), S_OK);
+
+    long begin = 0, create = 0, download = 0, native = 0;
+    receiver_->get_wkeLoadUrlBeginCallback(&begin);
+    receiver_->get_wkeCreateViewCallback(&create);
+    receiver_->get_wkeDownloadCallback(&download);
+    receiver_->get_wkeJsNativeFunction(&native);
+    api_->wkeOnLoadUrlBegin(view_, begin, 0);
+    api_->wkeOnCreateView(view_, create, 0);
+    api_->wkeOnDownload(view_, download, 0);
+    BSTR name = SysAllocString(L"onJsCall");
+    api_->wkeJsBindFunction(name, native, 0, 2);
+    SysFreeString(name);
+
+    std::wstring command, argument;
+    sink.onEvent = [&](DISPID id, DISPPARAMS* params) {
+        if (id == 6) {  // wkeJsNativeFunction(es, param): read both arguments as the client does
+            const long es = params->rgvarg[1].lVal;
+            CY first{}, second{};
+            api_->jsArg(es, 0, &first);
+            api_->jsArg(es, 1, &second);
+            BSTR text = nullptr;
+            api_->jsToTempStringW(es, first, &text);
+            command = Take(text);
+            api_->jsToTempStringW(es, second, &text);
+            argument = Take(text);
+        }
+        if (id == 16) receiver_->put_Return_wkeCreateViewCallback(params->rgvarg[4].lVal);  // the same view
+        return S_OK;
+    };
+
+    const wchar_t* page[] = {L"btn", L"maximize"};
+    unsigned long long scriptResult = 1;
+    ASSERT_EQ(standinCallBoundStrings("onJsCall", view_, page, 2, &scriptResult), 1);
+    EXPECT_EQ(command, L"btn");
+    EXPECT_EQ(argument, L"maximize");
+    EXPECT_EQ(scriptResult, 0ull) << "Return_wkeJsNativeFunction was never set";
+
+    StandinFireArgs fire{};
+    fire.url = L"http://vantorix.test/new";
+    unsigned int result = 0xFF;
+    ASSERT_EQ(standinFire(view_, "wkeOnCreateView", &fire, &result), 1);
+    EXPECT_EQ(static_cast<int>(result), view_) << "the handler handed the engine its own view";
+    ASSERT_EQ(standinFire(view_, "wkeOnLoadUrlBegin", &fire, &result), 1);
+    EXPECT_EQ(result, 0u) << "Return_wkeLoadUrlBeginCallback never set: false";
+    receiver_->put_Return_wkeDownloadCallback(VARIANT_TRUE);
+    fire.url = L"http://vantorix.test/file.zip";
+    ASSERT_EQ(standinFire(view_, "wkeOnDownload", &fire, &result), 1);
+    EXPECT_EQ(result, 1u);
+
+    ASSERT_EQ(sink.events.size(), 4u);
+    EXPECT_EQ(sink.events[0].id, 6);
+    EXPECT_EQ(sink.events[1].id, 16);
+    EXPECT_EQ(sink.events[1].args[3].text, L"http://vantorix.test/new");
+    EXPECT_EQ(sink.events[2].id, 21);
+    EXPECT_EQ(sink.events[2].args[0].number, view_);
+    EXPECT_EQ(sink.events[3].id, 19);
+    EXPECT_EQ(sink.events[3].args[2].text, L"http://vantorix.test/file.zip");
+}

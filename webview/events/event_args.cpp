@@ -1,0 +1,138 @@
+#include "webview/events/event_args.h"
+
+#include <oleauto.h>
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "webview/com/module.h"
+
+namespace velview::events {
+namespace {
+
+const wchar_t* RecordName(Arg arg) {
+    switch (arg) {
+        case Arg::MemBuf: return L"wkeMemBuf";
+        case Arg::Rect: return L"wkeRect";
+        case Arg::WindowFeatures: return L"wkeWindowFeatures";
+        case Arg::MediaLoadInfo: return L"wkeMediaLoadInfo";
+        default: return nullptr;
+    }
+}
+
+std::size_t RecordSize(Arg arg) {
+    switch (arg) {
+        case Arg::MemBuf: return sizeof(wkeMemBuf);
+        case Arg::Rect: return sizeof(wkeRect);
+        case Arg::WindowFeatures: return sizeof(wkeWindowFeatures);
+        case Arg::MediaLoadInfo: return sizeof(wkeMediaLoadInfo);
+        default: return 0;
+    }
+}
+
+// The record's description from the library's type library, looked up by name; the caller owns it.
+IRecordInfo* RecordInfoOf(const wchar_t* name) {
+    ITypeLib* lib = module::TypeLib();
+    if (!lib) return nullptr;
+    const UINT count = lib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        BSTR typeName = nullptr;
+        if (FAILED(lib->GetDocumentation(static_cast<INT>(i), &typeName, nullptr, nullptr, nullptr))) continue;
+        const bool match = typeName && std::wcscmp(typeName, name) == 0;
+        SysFreeString(typeName);
+        if (!match) continue;
+        ITypeInfo* info = nullptr;
+        if (FAILED(lib->GetTypeInfo(i, &info))) return nullptr;
+        IRecordInfo* record = nullptr;
+        GetRecordInfoFromTypeInfo(info, &record);
+        info->Release();
+        return record;
+    }
+    return nullptr;
+}
+
+BSTR NewText(const std::wstring& text) {
+    BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    if (!value) throw std::bad_alloc();
+    return value;
+}
+
+}  // namespace
+
+EventArgs::EventArgs(const CallbackKind& kind, const std::uint32_t* args, EngineText& text) {
+    for (VARIANTARG& value : values_) VariantInit(&value);
+    try {
+        Read(kind, args, text);
+    } catch (...) {
+        Clear();
+        throw;
+    }
+}
+
+void EventArgs::Read(const CallbackKind& kind, const std::uint32_t* args, EngineText& text) {
+    for (int i = 0; i < kind.argCount; ++i) {
+        VARIANTARG& value = values_[i];
+        const std::uint32_t word = args[i];
+        switch (kind.args[static_cast<std::size_t>(i)]) {
+            case Arg::Int:
+                value.vt = VT_I4;
+                value.lVal = static_cast<LONG>(word);
+                break;
+            case Arg::Url:
+                value.bstrVal = NewText(EngineText::Plain(word));
+                value.vt = VT_BSTR;
+                break;
+            case Arg::EngineText:
+                value.bstrVal = NewText(text.Read(word));
+                value.vt = VT_BSTR;
+                break;
+            case Arg::PlatformText:
+                value.bstrVal = NewText(EngineText::Platform(word));
+                value.vt = VT_BSTR;
+                break;
+            case Arg::PromptResult:
+                promptText_ = NewText(std::wstring());
+                value.vt = VT_BSTR | VT_BYREF;
+                value.pbstrVal = &promptText_;
+                break;
+            case Arg::MemBuf:
+            case Arg::Rect:
+            case Arg::WindowFeatures:
+            case Arg::MediaLoadInfo:
+                SetRecord(value, kind.args[static_cast<std::size_t>(i)], word);
+                break;
+        }
+        count_ = static_cast<UINT>(i + 1);
+    }
+}
+
+void EventArgs::SetRecord(VARIANTARG& value, Arg arg, std::uint32_t address) {
+    recordInfo_ = RecordInfoOf(RecordName(arg));
+    if (!recordInfo_) throw std::runtime_error("record type information is missing");
+    // A copy of the engine's bytes in the receiver's layout; what a handler changes stays here.
+    if (address != 0)
+        std::memcpy(&record_, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), RecordSize(arg));
+    value.vt = VT_RECORD | VT_BYREF;
+    value.pvRecord = &record_;
+    value.pRecInfo = recordInfo_;
+}
+
+EventArgs::~EventArgs() { Clear(); }
+
+void EventArgs::Clear() {
+    // By-reference values belong to this object, not to the variants: free only the owned texts.
+    for (UINT i = 0; i < count_; ++i)
+        if (values_[i].vt == VT_BSTR) SysFreeString(values_[i].bstrVal);
+    count_ = 0;
+    SysFreeString(promptText_);
+    promptText_ = nullptr;
+    if (recordInfo_) recordInfo_->Release();
+    recordInfo_ = nullptr;
+}
+
+std::wstring EventArgs::PromptResult() const {
+    return promptText_ ? std::wstring(promptText_, SysStringLen(promptText_)) : std::wstring();
+}
+
+}  // namespace velview::events
