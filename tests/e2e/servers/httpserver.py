@@ -9,7 +9,9 @@ Start:
                   [--cert CERT.pem --key KEY.pem] [--max-requests N] [--max-seconds T] [--chunk BYTES]
 
     --port 0 picks a free port; the chosen port is written to --port-file (and printed as "port N" on stdout).
-    With --cert/--key the server speaks HTTPS (TLS) on the same port instead of plain HTTP.
+    With --cert/--key the server speaks HTTPS (TLS) on the same port instead of plain HTTP; handshakes are
+    logged ({"tls_hello": SNI} or {"tls_error": REASON, "sni": SNI}), so a client that refuses the
+    certificate is still seen to have spoken TLS.
     The server stops by itself after --max-requests requests (default 2000) or --max-seconds (default 600),
     whichever comes first. It binds 127.0.0.1 only.
 
@@ -341,6 +343,36 @@ class Handler(BaseHTTPRequestHandler):
         self.finish_log(status, sent)
 
 
+class TLSServer(ThreadingHTTPServer):
+    """HTTPS: each accepted connection is wrapped here, so that a handshake a client gives up on (for instance
+    because it does not trust the certificate) is logged as {"tls_error": reason, "sni": name} instead of
+    vanishing; a good handshake logs {"tls_hello": name}."""
+
+    def __init__(self, address, handler, context, state):
+        super().__init__(address, handler)
+        self.tls_context = context
+        self.tls_state = state
+        self._sni = threading.local()
+        context.sni_callback = self._on_sni
+
+    def _on_sni(self, sslobj, server_name, context):
+        self._sni.name = server_name
+
+    def get_request(self):
+        sock, addr = self.socket.accept()
+        sock.settimeout(10)
+        self._sni.name = None
+        try:
+            tls = self.tls_context.wrap_socket(sock, server_side=True)
+        except (ssl.SSLError, OSError) as e:
+            self.tls_state.write_log({"tls_error": str(getattr(e, "reason", None) or e), "sni": self._sni.name})
+            sock.close()
+            raise OSError("TLS handshake failed")
+        tls.settimeout(None)
+        self.tls_state.write_log({"tls_hello": self._sni.name})
+        return tls, addr
+
+
 def main():
     ap = argparse.ArgumentParser(description="fault-injecting loopback HTTP(S) server for tests")
     ap.add_argument("--root", default=".")
@@ -366,12 +398,13 @@ def main():
 
     state = State(args)
     Handler.state = state
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
-    server.daemon_threads = True
     if args.cert:
         ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         ctx.load_cert_chain(args.cert, args.key)
-        server.socket = ctx.wrap_socket(server.socket, server_side=True)
+        server = TLSServer(("127.0.0.1", args.port), Handler, ctx, state)
+    else:
+        server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    server.daemon_threads = True
     port = server.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"
