@@ -1,0 +1,412 @@
+// The real client under Wine, driven as a user drives it: its start-up checks, its engine calls as the
+// stand-in engine logs them, the page's commands sent through the stand-in engine, the tray icon and menu,
+// and every way out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <initializer_list>
+#include <thread>
+
+#include "driver_support.h"
+
+using namespace client_e2e;
+
+namespace {
+
+const wchar_t kToken[] = L"-2018.06.21";
+const wchar_t kTitle[] = L"TAVI助手Plus";
+
+std::wstring ClientExe() { return InstalledBin() + L"\\client.exe"; }
+
+// A client started with the token whose page is up (the engine's control window answers).
+struct Running {
+    Client client{ClientExe(), kToken};
+    HWND main = nullptr;
+    Running() {
+        main = client.WaitMainVisible(30000);
+        client.WaitStandin(30000);
+        WaitFor([&] { return Names(ReadLog(client.log_path)).size() >= 8; }, 20000);
+    }
+    LRESULT Page(const std::wstring& group, const std::wstring& command) const {
+        return client.Standin(L"call\tonJsCall\t" + group + L"\t" + command);
+    }
+};
+
+void Keys(std::initializer_list<WORD> keys) {
+    for (WORD key : keys) {
+        INPUT in[2]{};
+        in[0].type = in[1].type = INPUT_KEYBOARD;
+        in[0].ki.wVk = in[1].ki.wVk = key;
+        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, in, sizeof(INPUT));
+        Sleep(150);
+    }
+}
+
+int Count(const std::vector<std::string>& names, const std::string& name) {
+    int n = 0;
+    for (const auto& x : names) n += x == name;
+    return n;
+}
+
+}  // namespace
+
+TEST(ClientStart, WithoutTheExactTokenShowsCannotStartAndEndsWithoutAWindow) {
+    struct Case { std::wstring args; bool blank; const char* what; } cases[] = {
+        {L"", false, "no argument"},
+        {L"-2018.06.21 ", true, "the token with a trailing blank"},
+        {L"-2018.06.22", true, "another text"},
+        {L"-2018.06.21x", true, "the token with more text"},
+        {L"-2018.06.21 -2018.06.21", true, "the token twice"},
+    };
+    for (const auto& c : cases) {
+        Client client(ClientExe(), c.args, c.blank);
+        HWND box = client.WaitMessageBox(30000);
+        ASSERT_NE(box, nullptr) << c.what;
+        wchar_t caption[128] = {};
+        GetWindowTextW(box, caption, 128);
+        EXPECT_STREQ(caption, kTitle) << c.what;
+        EXPECT_EQ(BoxText(box), L"无法启动应用程序") << c.what;
+        EXPECT_EQ(client.Window(L"VantorixMainForm", true), nullptr) << c.what << ": no main window shown";
+        HWND tray = client.TrayWindow();
+        EXPECT_FALSE(tray && TrayIconPresent(tray)) << c.what << ": the token is checked before the icon is shown";
+        PressBoxButton(box, IDOK);
+        EXPECT_TRUE(client.WaitExit(15000)) << c.what;
+    }
+}
+
+TEST(ClientStart, MissingSkinShowsTheIntegrityMessageAndLeavesNoTrayIcon) {
+    Client client(Root() + L"\\noskin\\bin\\client.exe", kToken);
+    HWND box = client.WaitMessageBox(30000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(BoxText(box), L"程序完整性缺失，请检查程序完整性！");
+    HWND tray = client.TrayWindow();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_TRUE(TrayIconPresent(tray)) << "the icon is shown before the skin check";
+    Screenshot(L"missing-skin-message");
+    PressBoxButton(box, IDOK);
+    // The shutdown removes the icon while the process still has its window, then ends the process.
+    EXPECT_TRUE(WaitFor([&] { return !TrayIconPresent(tray); }, 15000));
+    EXPECT_TRUE(client.WaitExit(15000));
+}
+
+TEST(ClientStart, NormalStartSetsTheWebWindowUpOnceInOrder) {
+    Running r;
+    ASSERT_NE(r.main, nullptr);
+    EXPECT_EQ(WindowRect(r.main).right - WindowRect(r.main).left, 1000);
+    EXPECT_TRUE(TrayIconPresent(r.client.TrayWindow()));
+    auto log = ReadLog(r.client.log_path);
+    const std::vector<std::string> expected = {"wkeInitializeEx", "wkeJsBindFunction", "wkeCreateWebWindow",
+                                               "wkeShowWindow", "wkeOnLoadUrlBegin", "wkeOnCreateView",
+                                               "wkeOnDownload", "wkeLoadFileW"};
+    ASSERT_GE(log.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(log[i].name, expected[i]) << i;
+    RECT inner{};
+    GetClientRect(r.main, &inner);
+    EXPECT_EQ(log[0].Int(0), 0u);
+    EXPECT_EQ(log[1].Text(0), L"onJsCall");
+    EXPECT_NE(log[1].Int(1), 0u);
+    EXPECT_EQ(log[1].Int(2), 0u);
+    EXPECT_EQ(log[1].Int(3), 2u);
+    const auto& create = log[2];
+    EXPECT_EQ(create.Int(0), 2u);
+    EXPECT_EQ(create.Int(1), static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(r.main)));
+    EXPECT_EQ(create.Int(2), 0u);
+    EXPECT_EQ(create.Int(3), 0u);
+    EXPECT_EQ(create.Int(4), static_cast<std::uint32_t>(inner.right + 13));
+    EXPECT_EQ(create.Int(5), static_cast<std::uint32_t>(inner.bottom));
+    const std::uint32_t view = log[3].Int(0);
+    EXPECT_NE(view, 0u);
+    EXPECT_EQ(log[3].Int(1), 1u);
+    for (int i = 4; i <= 6; ++i) {
+        EXPECT_EQ(log[i].Int(0), view) << log[i].name;
+        EXPECT_NE(log[i].Int(1), 0u) << log[i].name;
+        EXPECT_EQ(log[i].Int(2), 0u) << log[i].name << ": user value 0";
+    }
+    const std::wstring address = log[7].Text(1);
+    const std::wstring prefix = L"file:///" + InstalledBin() + L"\\skin\\Ui.html?";
+    ASSERT_EQ(address.substr(0, prefix.size()), prefix);
+    const std::wstring number = address.substr(prefix.size());
+    ASSERT_FALSE(number.empty());
+    EXPECT_LT(std::stod(number), 1.0);
+    EXPECT_GE(std::stod(number), 0.0);
+    Screenshot(L"main-window-demo-skin");
+
+    // A later activation repeats none of it.
+    Client other(ClientExe(), L"not-the-token");
+    HWND box = other.WaitMessageBox(30000);
+    SetForegroundWindow(r.main);
+    WaitFor([] { return false; }, 500);
+    if (box) PressBoxButton(box, IDOK);
+    auto names = Names(ReadLog(r.client.log_path));
+    EXPECT_EQ(Count(names, "wkeInitializeEx"), 1);
+    EXPECT_EQ(Count(names, "wkeCreateWebWindow"), 1);
+    EXPECT_EQ(Count(names, "wkeLoadFileW"), 1);
+
+    // A resize moves the web window to (0, 0) with the new size, 13 pixels wider.
+    SetWindowPos(r.main, nullptr, 0, 0, 1100, 700, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(WaitFor([&] { return ReadLog(r.client.log_path).back().name == "wkeMoveWindow"; }, 10000));
+    auto move = ReadLog(r.client.log_path).back();
+    EXPECT_EQ(move.Int(0), view);
+    EXPECT_EQ(move.Int(1), 0u);
+    EXPECT_EQ(move.Int(2), 0u);
+    EXPECT_EQ(move.Int(3), 1113u);
+    EXPECT_EQ(move.Int(4), 700u);
+}
+
+TEST(ClientStart, NewViewStaysInTheSameViewAndADownloadAlertsZero) {
+    Running r;
+    const std::uint32_t view = ReadLog(r.client.log_path)[3].Int(0);
+    EXPECT_EQ(static_cast<std::uint32_t>(r.client.Standin(L"fire\twkeOnCreateView\turl=http://example.test/new")), view);
+    r.client.Standin(L"fire\twkeOnDownload\turl=http://example.test/file.zip");
+    auto log = ReadLog(r.client.log_path);
+    ASSERT_EQ(log.back().name, "wkeRunJS");
+    EXPECT_EQ(log.back().Int(0), view);
+    EXPECT_EQ(log.back().Text(1), L"return alert('0');");
+}
+
+TEST(PageCommands, MaximiseByPageCommandsAndRestoreExactly) {
+    Running r;
+    const RECT before = WindowRect(r.main);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    r.Page(L"btn", L"MAXIMIZE");
+    RECT max = WindowRect(r.main);
+    EXPECT_EQ(max.left, 0);
+    EXPECT_EQ(max.top, 0);
+    EXPECT_EQ(max.right, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(max.bottom, work.bottom);
+    Screenshot(L"main-window-maximised");
+    EXPECT_EQ(r.client.Standin(L"click\tMaximize"), 1);  // the drawn button, clicked as a user would
+    RECT back = WindowRect(r.main);
+    EXPECT_TRUE(EqualRect(&back, &before));
+    auto log = ReadLog(r.client.log_path);
+    ASSERT_EQ(log.back().name, "wkeMoveWindow");
+    EXPECT_EQ(log.back().Int(3), 1013u);
+    r.Page(L"BTN", L"maximize");
+    back = WindowRect(r.main);
+    EXPECT_TRUE(EqualRect(&back, &before)) << "group in capitals does nothing";
+}
+
+TEST(PageCommands, UnknownCommandsAndOneArgumentCallsDoNothing) {
+    Running r;
+    const RECT before = WindowRect(r.main);
+    const std::size_t entries = ReadLog(r.client.log_path).size();
+    r.Page(L"btn", L"explode");
+    r.client.Standin(L"call\tonJsCall\tbtn");
+    r.client.Standin(L"call\tonJsCall\tmaximize");
+    RECT after = WindowRect(r.main);
+    EXPECT_TRUE(EqualRect(&before, &after));
+    EXPECT_EQ(r.client.MessageBoxWindow(), nullptr);
+    EXPECT_TRUE(r.client.Running());
+    EXPECT_TRUE(IsWindowVisible(r.main));
+    EXPECT_EQ(r.client.CountWindows(L"VantorixWindowdc", false), 0);
+    // Only the argument reads of the three calls reached the engine.
+    const auto log = ReadLog(r.client.log_path);
+    ASSERT_GE(log.size(), entries);
+    for (auto e = log.begin() + entries; e != log.end(); ++e)
+        EXPECT_TRUE(e->name == "jsArg" || e->name == "jsArgCount" || e->name == "jsToTempStringW") << e->name;
+}
+
+TEST(PageCommands, MinimiseAndMoveWithTheMouse) {
+    Running r;
+    const RECT before = WindowRect(r.main);
+    // "move": the user holds the button on the page's title; the system move loop follows the mouse.
+    MouseTo(before.left + 300, before.top + 20);
+    Sleep(200);
+    MouseButton(true);
+    std::thread hand([] {
+        Sleep(1500);
+        POINT p;
+        GetCursorPos(&p);
+        MouseTo(p.x + 30, p.y + 20);
+        Sleep(300);
+        MouseTo(p.x + 60, p.y + 40);
+        Sleep(500);
+        MouseButton(false);
+    });
+    r.Page(L"btn", L"move");  // returns when the button is released
+    hand.join();
+    WaitFor([] { return false; }, 300);
+    RECT moved = WindowRect(r.main);
+    EXPECT_EQ(moved.left - before.left, 60);
+    EXPECT_EQ(moved.top - before.top, 40);
+    EXPECT_EQ(moved.right - moved.left, before.right - before.left);
+
+    r.Page(L"btn", L"minimize");
+    EXPECT_TRUE(WaitFor([&] { return IsIconic(r.main) != FALSE; }, 5000));
+}
+
+TEST(PageCommands, ShrinkmizeHidesAndATrayClickShowsThePageAgain) {
+    Running r;
+    const std::size_t loads = Count(Names(ReadLog(r.client.log_path)), "wkeLoadFileW");
+    r.Page(L"btn", L"shrinkmize");
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(r.main); }, 5000));
+    EXPECT_TRUE(TrayIconPresent(r.client.TrayWindow()));
+    Screenshot(L"tray-icon-while-hidden");
+    POINT icon{};
+    ASSERT_TRUE(TrayIconCentre(0, &icon));
+    Click(icon.x, icon.y);
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(r.main) != FALSE; }, 10000)) << "the tray's left click shows it";
+    auto names = Names(ReadLog(r.client.log_path));
+    EXPECT_EQ(static_cast<std::size_t>(Count(names, "wkeLoadFileW")), loads) << "the page was not reloaded";
+    EXPECT_EQ(Count(names, "wkeCreateWebWindow"), 1);
+}
+
+TEST(PageCommands, WindowdcTwiceGivesOnePickerAndCloseEndsEverything) {
+    Running r;
+    r.Page(L"btn", L"windowdc");
+    r.Page(L"btn", L"WindowDC");
+    EXPECT_EQ(r.client.CountWindows(L"VantorixWindowdc", true), 1);
+    HWND picker = r.client.Window(L"VantorixWindowdc", true);
+    ASSERT_NE(picker, nullptr);
+    // Sampling, over the page.
+    SendMessageW(GetDlgItem(picker, 103), BM_CLICK, 0, 0);
+    MouseTo(300, 200);
+    WaitFor([] { return false; }, 800);
+    Screenshot(L"colour-picker-sampling");
+    wchar_t coordinates[64] = {};
+    GetWindowTextW(GetDlgItem(picker, 105), coordinates, 64);
+    EXPECT_STREQ(coordinates, L"坐标(300,200)");
+    HWND tray = r.client.TrayWindow();
+    r.Page(L"btn", L"close");
+    EXPECT_TRUE(r.client.WaitExit(15000));
+    EXPECT_FALSE(TrayIconPresent(tray));
+}
+
+TEST(ExitPaths, AltF4CloseMessageAndSessionEndAllRunTheShutdown) {
+    struct Case { const char* what; std::function<void(HWND)> close; } cases[] = {
+        {"Alt+F4", [](HWND main) {
+             SetForegroundWindow(main);
+             Sleep(300);
+             INPUT in[4]{};
+             in[0].type = in[1].type = in[2].type = in[3].type = INPUT_KEYBOARD;
+             in[0].ki.wVk = VK_MENU;
+             in[1].ki.wVk = VK_F4;
+             in[2].ki.wVk = VK_F4;
+             in[2].ki.dwFlags = KEYEVENTF_KEYUP;
+             in[3].ki.wVk = VK_MENU;
+             in[3].ki.dwFlags = KEYEVENTF_KEYUP;
+             SendInput(4, in, sizeof(INPUT));
+         }},
+        {"close message", [](HWND main) { PostMessageW(main, WM_CLOSE, 0, 0); }},
+        {"session end", [](HWND main) {
+             DWORD_PTR ignored;
+             SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 5000, &ignored);
+             PostMessageW(main, WM_ENDSESSION, TRUE, 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        Running r;
+        ASSERT_NE(r.main, nullptr) << c.what;
+        HWND tray = r.client.TrayWindow();
+        ASSERT_TRUE(TrayIconPresent(tray)) << c.what;
+        c.close(r.main);
+        EXPECT_TRUE(r.client.WaitExit(15000)) << c.what;
+        EXPECT_FALSE(TrayIconPresent(tray)) << c.what;
+    }
+}
+
+TEST(TrayMenu, RightClickOpensTheMenuAndQuitEndsAHiddenClient) {
+    Running r;
+    r.Page(L"btn", L"shrinkmize");
+    WaitFor([&] { return !IsWindowVisible(r.main); }, 5000);
+    POINT icon{};
+    ASSERT_TRUE(TrayIconCentre(0, &icon));
+    Click(icon.x, icon.y, true);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); }, 10000));
+    RECT m = WindowRect(menu);
+    EXPECT_LE(std::abs(m.left - icon.x), 4) << "the menu opens at the mouse position";
+    Screenshot(L"tray-menu-open");
+    // A click elsewhere closes it.
+    Click(900, 600);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(menu) || !IsWindow(menu); }, 10000));
+    EXPECT_TRUE(r.client.Running());
+    // Open it again and choose the last line, "退出".
+    Click(icon.x, icon.y, true);
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); }, 10000));
+    HWND tray = r.client.TrayWindow();
+    Keys({VK_UP, VK_RETURN});  // the last line
+    EXPECT_TRUE(r.client.WaitExit(15000));
+    EXPECT_FALSE(TrayIconPresent(tray));
+}
+
+TEST(Update, LauncherBesideTheBinFolderIsStartedOnceWithUpdate) {
+    const std::wstring launcher = Root() + L"\\Vantorix Assist\\VantorixAssist.exe";
+    const std::wstring records = Root() + L"\\records.txt";
+    ASSERT_TRUE(CopyFileTo(Root() + L"\\recorder.exe", launcher));
+    RemoveFile(records);
+    {
+        Running r;
+        r.Page(L"btn", L"updateme");
+        ASSERT_TRUE(WaitFor([&] { return !ReadFileUtf8(records).empty(); }, 15000));
+        WaitFor([] { return false; }, 1500);
+        EXPECT_TRUE(r.client.Running()) << "the client keeps running";
+        EXPECT_EQ(r.client.MessageBoxWindow(), nullptr);
+    }
+    RemoveFile(launcher);
+    const std::string recorded = ReadFileUtf8(records);
+    // One start, of the launcher itself (not the decoy "Vantorix.exe" a cut-off path would name), with the
+    // program path quoted and the argument kept.
+    EXPECT_EQ(std::count(recorded.begin(), recorded.end(), '\n'), 1) << recorded;
+    EXPECT_EQ(recorded.find("Vantorix.exe|"), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("VantorixAssist.exe|\""), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("VantorixAssist.exe\" -update"), std::string::npos) << recorded;
+}
+
+TEST(Update, MissingLauncherAsksAndOnlyYesOpensTheHomePage) {
+    const std::wstring records = Root() + L"\\records.txt";
+    RemoveFile(records);
+    RemoveFile(Root() + L"\\Vantorix Assist\\VantorixAssist.exe");
+    Running r;
+    for (int answer : {IDNO, IDYES}) {
+        std::thread page([&] { r.Page(L"btn", L"updateme"); });
+        HWND box = r.client.WaitMessageBox(15000);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(BoxText(box), L"未找到更新程式，是否从官网重新下载？");
+        PressBoxButton(box, answer);
+        page.join();
+        WaitFor([&] { return !ReadFileUtf8(records).empty(); }, answer == IDYES ? 15000 : 3000);
+        const std::string recorded = ReadFileUtf8(records);
+        if (answer == IDNO)
+            EXPECT_TRUE(recorded.empty()) << recorded;
+        else
+            EXPECT_NE(recorded.find("https://www.vantorix.com/"), std::string::npos) << recorded;
+    }
+}
+
+TEST(Update, CheckForUpdatesOutsideABinFolderLooksInTheParentAndAsks) {
+    Client client(Root() + L"\\flat\\client.exe", kToken);
+    HWND main = client.WaitMainVisible(30000);
+    ASSERT_NE(main, nullptr);
+    client.WaitStandin(30000);
+    POINT icon{};
+    ASSERT_TRUE(TrayIconCentre(0, &icon));
+    Click(icon.x, icon.y, true);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); }, 10000));
+    // Down to the third line that can be chosen (the separator is skipped): "检查更新".
+    Keys({VK_DOWN, VK_DOWN, VK_DOWN, VK_RETURN});
+    HWND box = client.WaitMessageBox(15000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(BoxText(box), L"未找到更新程式，是否从官网重新下载？");
+    PressBoxButton(box, IDNO);
+}
+
+TEST(PageCommands, SupportButtonsOpenTheMakersAddresses) {
+    const std::wstring records = Root() + L"\\records.txt";
+    Running r;
+    struct Case { const wchar_t* command; const char* address; } cases[] = {
+        {L"qgroup", "https://qm.qq.com/cgi-bin/qm/qr?k=vantorix-users"},
+        {L"service_btn", "tencent://message/?uin="},
+    };
+    for (const auto& c : cases) {
+        RemoveFile(records);
+        r.Page(L"btn", c.command);
+        EXPECT_TRUE(WaitFor([&] { return ReadFileUtf8(records).find(c.address) != std::string::npos; }, 15000))
+            << ReadFileUtf8(records);
+        EXPECT_TRUE(r.client.Running());
+    }
+}
