@@ -1,141 +1,150 @@
-// The owners' engine calls, each one export of node.dll called through the native call bridge with the
-// engine's conventions: cdecl, booleans as one byte (true only when the byte is 1), script values as 64
-// bits, text in UTF-16 for the W exports and the code page for the plain ones, callbacks behind a new
-// cdecl adapter per registration (kept for the life of the process: the engine may call it any time).
-#include <array>
+// The owners' engine calls, made through the library's own engine function table (MiniblinkAPI), so
+// every one takes the typed path with its conventions: booleans as one byte, script values whole, text in
+// UTF-16 for the W exports, a new cdecl adapter in front of each callback registered.
 #include <string>
 
-#include "webview/bridge/universal_dll_calls.h"
-#include "webview/bridge/variant.h"
+#include "webview/api/miniblink_api.h"
 #include "webview/control/view_engine.h"
 
 namespace velview::view {
 namespace {
 
-constexpr wchar_t kEngine[] = L"node.dll";
-constexpr int kCdecl = 1;  // CC_CDECL
-enum ResultType { kNone = VT_EMPTY, kInt = VT_I4, kScript = VT_CY, kByte = VT_UI1 };
+// Owns a BSTR made from or returned to the table's methods.
+class Bstr {
+public:
+    Bstr() = default;
+    explicit Bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
+        if (!b_) throw EngineCallError{E_OUTOFMEMORY};
+    }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { SysFreeString(b_); }
+    BSTR get() const { return b_; }
+    BSTR* put() { return &b_; }
+    std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
 
-struct RegistrationExport {
-    Notification kind;
-    const wchar_t* name;
-    int arguments;
-};
-constexpr RegistrationExport kRegistrationExports[] = {
-    {Notification::DocumentReady, L"wkeOnDocumentReady", 2},
-    {Notification::LoadUrlBegin, L"wkeOnLoadUrlBegin", 4},
-    {Notification::CreateView, L"wkeOnCreateView", 5},
-    {Notification::LoadUrlEnd, L"wkeOnLoadUrlEnd", 6},
+private:
+    BSTR b_ = nullptr;
 };
 
-Variant I(std::int32_t v) { return Variant::Int32(v); }
-Variant B(bool v) { return Variant::Byte(v ? 1 : 0); }
-Variant J(std::int64_t v) { return Variant::Bits64(v); }
-Variant T(const std::wstring& s) { return Variant::Text(s.c_str(), static_cast<UINT>(s.size())); }
+void Check(HRESULT hr) {
+    if (FAILED(hr)) throw EngineCallError{hr};
+}
+
+long Word(std::uint32_t value) { return static_cast<long>(value); }
 
 class MiniblinkViewEngine final : public ViewEngine {
 public:
-    void InitializeEx() override { Call(L"wkeInitializeEx", kNone, kStringAsIs, I(0)); }
+    MiniblinkViewEngine() { Check(api::CreateMiniblinkAPI(&api_)); }
+    ~MiniblinkViewEngine() override {
+        if (api_) api_->Release();
+    }
+
+    void InitializeEx() override { Check(api_->wkeInitializeEx(0)); }
     void BindJsCall(std::uint32_t dispatcher) override {
-        std::uint32_t adapter = Adapter(dispatcher, 2);
-        Call(L"wkeJsBindFunction", kNone, kStringCodePage, T(L"jsCall"), I(static_cast<std::int32_t>(adapter)), I(0),
-             I(2));
+        Bstr name(L"jsCall");
+        Check(api_->wkeJsBindFunction(name.get(), Word(dispatcher), 0, 2));
     }
     std::int32_t CreateWebWindow(HWND parent, int width, int height) override {
-        return Call(L"wkeCreateWebWindow", kInt, kStringAsIs, I(2),
-                    I(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(parent))), I(0), I(0), I(width),
-                    I(height))
-            .AsInt32();
+        long view = 0;
+        Check(api_->wkeCreateWebWindow(2, static_cast<long>(reinterpret_cast<std::uintptr_t>(parent)), 0, 0, width,
+                                       height, &view));
+        return view;
     }
-    std::int32_t CreateWebView() override { return Call(L"wkeCreateWebView", kInt, kStringAsIs).AsInt32(); }
-    void ShowWindow(std::int32_t view) override { Call(L"wkeShowWindow", kNone, kStringAsIs, I(view), B(true)); }
-    void Resize(std::int32_t view, int width, int height) override {
-        Call(L"wkeResize", kNone, kStringAsIs, I(view), I(width), I(height));
+    std::int32_t CreateWebView() override {
+        long view = 0;
+        Check(api_->wkeCreateWebView(&view));
+        return view;
     }
+    void ShowWindow(std::int32_t view) override { Check(api_->wkeShowWindow(view, VARIANT_TRUE)); }
+    void Resize(std::int32_t view, int width, int height) override { Check(api_->wkeResize(view, width, height)); }
     void Register(Notification kind, std::int32_t view, std::uint32_t stub) override {
-        for (const auto& r : kRegistrationExports)
-            if (r.kind == kind)
-                Call(r.name, kNone, kStringAsIs, I(view), I(static_cast<std::int32_t>(Adapter(stub, r.arguments))),
-                     I(0));
+        switch (kind) {
+            case Notification::DocumentReady: Check(api_->wkeOnDocumentReady(view, Word(stub), 0)); break;
+            case Notification::LoadUrlBegin: Check(api_->wkeOnLoadUrlBegin(view, Word(stub), 0)); break;
+            case Notification::CreateView: Check(api_->wkeOnCreateView(view, Word(stub), 0)); break;
+            case Notification::LoadUrlEnd: Check(api_->wkeOnLoadUrlEnd(view, Word(stub), 0)); break;
+        }
     }
-    void LoadW(std::int32_t view, const std::wstring& url) override {
-        Call(L"wkeLoadW", kNone, kStringUtf16, I(view), T(url));
-    }
+    void LoadW(std::int32_t view, const std::wstring& url) override { Check(api_->wkeLoadW(view, Bstr(url).get())); }
     void LoadHTMLW(std::int32_t view, const std::wstring& html) override {
-        Call(L"wkeLoadHTMLW", kNone, kStringUtf16, I(view), T(html));
+        Check(api_->wkeLoadHTMLW(view, Bstr(html).get()));
     }
     void LoadFileW(std::int32_t view, const std::wstring& filename) override {
-        Call(L"wkeLoadFileW", kNone, kStringUtf16, I(view), T(filename));
+        Check(api_->wkeLoadFileW(view, Bstr(filename).get()));
     }
     std::int64_t RunJSW(std::int32_t view, const std::wstring& script) override {
-        return Call(L"wkeRunJSW", kScript, kStringUtf16, I(view), T(script)).AsBits64();
+        CY value{};
+        Check(api_->wkeRunJSW(view, Bstr(script).get(), &value));
+        return value.int64;
     }
     std::int32_t GlobalExec(std::int32_t view) override {
-        return Call(L"wkeGlobalExec", kInt, kStringAsIs, I(view)).AsInt32();
+        long es = 0;
+        Check(api_->wkeGlobalExec(view, &es));
+        return es;
     }
     std::int64_t Arg(std::int32_t es, int index) override {
-        return Call(L"jsArg", kScript, kStringAsIs, I(es), I(index)).AsBits64();
+        CY value{};
+        Check(api_->jsArg(es, index, &value));
+        return value.int64;
     }
     std::wstring ToTempStringW(std::int32_t es, std::int64_t value) override {
-        return Utf16(Call(L"jsToTempStringW", kInt, kStringAsIs, I(es), J(value)).AsInt32());
+        CY v;
+        v.int64 = value;
+        Bstr text;
+        Check(api_->jsToTempStringW(es, v, text.put()));
+        return text.str();
     }
     bool IsLoadComplete(std::int32_t view) override {
-        return Call(L"wkeIsLoadComplete", kByte, kStringAsIs, I(view)).AsByte() == 1;
+        VARIANT_BOOL result = VARIANT_FALSE;
+        Check(api_->wkeIsLoadComplete(view, &result));
+        return result != VARIANT_FALSE;
     }
     bool IsDocumentReady(std::int32_t view) override {
-        return Call(L"wkeIsDocumentReady", kByte, kStringAsIs, I(view)).AsByte() == 1;
+        VARIANT_BOOL result = VARIANT_FALSE;
+        Check(api_->wkeIsDocumentReady(view, &result));
+        return result != VARIANT_FALSE;
     }
     bool FireMouseEvent(std::int32_t view, std::int32_t message, std::int32_t x, std::int32_t y,
                         std::int32_t flags) override {
-        return Call(L"wkeFireMouseEvent", kByte, kStringAsIs, I(view), I(message), I(x), I(y), I(flags)).AsByte() == 1;
+        VARIANT_BOOL result = VARIANT_FALSE;
+        Check(api_->wkeFireMouseEvent(view, message, x, y, flags, &result));
+        return result != VARIANT_FALSE;
     }
     bool FireMouseWheelEvent(std::int32_t view, std::int32_t x, std::int32_t y, std::int32_t delta,
                              std::int32_t flags) override {
-        return Call(L"wkeFireMouseWheelEvent", kByte, kStringAsIs, I(view), I(x), I(y), I(delta), I(flags)).AsByte() ==
-               1;
+        VARIANT_BOOL result = VARIANT_FALSE;
+        Check(api_->wkeFireMouseWheelEvent(view, x, y, delta, flags, &result));
+        return result != VARIANT_FALSE;
     }
-    void NetHookRequest(std::int32_t job) override { Call(L"wkeNetHookRequest", kNone, kStringAsIs, I(job)); }
+    void NetHookRequest(std::int32_t job) override { Check(api_->wkeNetHookRequest(job)); }
     std::wstring GetUserAgent(std::int32_t view) override {
-        return Utf8(Call(L"wkeGetUserAgent", kInt, kStringAsIs, I(view)).AsInt32());
+        Bstr text;
+        Check(api_->wkeGetUserAgent(view, text.put()));
+        return text.str();
     }
     void SetUserAgent(std::int32_t view, const std::wstring& userAgent) override {
-        Call(L"wkeSetUserAgent", kNone, kStringCodePage, I(view), T(userAgent));
+        Check(api_->wkeSetUserAgent(view, Bstr(userAgent).get()));
     }
     void SetTouchEnabled(std::int32_t view, bool enabled) override {
-        Call(L"wkeSetTouchEnabled", kNone, kStringAsIs, I(view), B(enabled));
+        Check(api_->wkeSetTouchEnabled(view, enabled ? VARIANT_TRUE : VARIANT_FALSE));
     }
     void SetMouseEnabled(std::int32_t view, bool enabled) override {
-        Call(L"wkeSetMouseEnabled", kNone, kStringAsIs, I(view), B(enabled));
+        Check(api_->wkeSetMouseEnabled(view, enabled ? VARIANT_TRUE : VARIANT_FALSE));
     }
     std::wstring GetURL(std::int32_t view) override {
-        return Utf8(Call(L"wkeGetURL", kInt, kStringAsIs, I(view)).AsInt32());
+        Bstr text;
+        Check(api_->wkeGetURL(view, text.put()));
+        return text.str();
     }
     std::wstring GetTitleW(std::int32_t view) override {
-        return Utf16(Call(L"wkeGetTitleW", kInt, kStringAsIs, I(view)).AsInt32());
+        Bstr text;
+        Check(api_->wkeGetTitleW(view, text.put()));
+        return text.str();
     }
 
 private:
-    template <class... Args>
-    Variant Call(const wchar_t* name, ResultType result, int stringMode, Args&&... args) {
-        std::array<Variant, sizeof...(Args)> list{std::move(args)...};
-        std::array<VARIANT, sizeof...(Args) + 1> raw{};
-        for (std::size_t i = 0; i < list.size(); ++i) raw[i] = *list[i].get();  // shallow: list keeps ownership
-        return bridge_.CallFunction_DLL(kEngine, name, stringMode, result, kCdecl, raw.data(), list.size());
-    }
-    static std::uint32_t Adapter(std::uint32_t routine, int arguments) {
-        if (!routine) return 0;  // the engine then gets 0 in its place
-        return cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(
-            reinterpret_cast<const void*>(static_cast<std::uintptr_t>(routine)), arguments);
-    }
-    static std::wstring Utf8(std::int32_t pointer) {
-        return cUniversalDLLCalls::PointerToStringUTF8(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(pointer)));
-    }
-    static std::wstring Utf16(std::int32_t pointer) {
-        return cUniversalDLLCalls::PointerToStringW(
-            reinterpret_cast<const wchar_t*>(static_cast<std::uintptr_t>(pointer)));
-    }
-
-    cUniversalDLLCalls bridge_;
+    _MiniblinkAPI* api_ = nullptr;  // owned
 };
 
 }  // namespace

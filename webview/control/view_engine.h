@@ -10,6 +10,12 @@
 
 namespace velview::view {
 
+// An engine call that failed on the library's side (no memory for its arguments, no function table).
+// Engine failures themselves are silent and give neutral results; this carries the library's own error.
+struct EngineCallError {
+    HRESULT hr;
+};
+
 // The four notifications an owner registers on its view, in registration order.
 enum class Notification { DocumentReady, LoadUrlBegin, CreateView, LoadUrlEnd };
 

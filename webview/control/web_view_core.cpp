@@ -97,6 +97,8 @@ template <class Fn>
 HRESULT Boundary(Fn&& fn) noexcept {
     try {
         return fn();
+    } catch (const EngineCallError& e) {
+        return e.hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {

@@ -139,7 +139,7 @@ TEST(Registered, TheControlAndTheObjectAreRegisteredUnderBothNames) {
 }
 
 TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
-    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ITypeLib* lib = nullptr;
     ASSERT_EQ(LoadRegTypeLib(LIBID_Velview_G_201, 1, 0, LOCALE_NEUTRAL, &lib), S_OK);
     const std::map<std::wstring, MEMBERID> common = {

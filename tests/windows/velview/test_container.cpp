@@ -13,7 +13,7 @@ PropertyObject::~PropertyObject() {
 void PropertyObject::Set(const std::wstring& name, const VARIANT& value) {
     VARIANT copy;
     VariantInit(&copy);
-    VariantCopy(&copy, &value);
+    VariantCopy(&copy, const_cast<VARIANT*>(&value));
     values_.emplace_back(name, copy);
 }
 
