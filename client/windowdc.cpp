@@ -3,6 +3,7 @@
 #include <string>
 
 #include "client/regkey.h"
+#include "client/ui_font.h"
 
 namespace vantorix::client {
 namespace {
@@ -48,7 +49,7 @@ void Windowdc::ShowOrActivate() {
         SetForegroundWindow(window_);
         return;
     }
-    const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
@@ -85,7 +86,7 @@ void Windowdc::ShowOrActivate() {
 
 void Windowdc::CreateControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    HFONT font = UiFont();
     struct Control {
         const wchar_t* cls;
         const wchar_t* text;
@@ -95,7 +96,10 @@ void Windowdc::CreateControls() {
         ControlId id;
     };
     const Control controls[] = {
-        {L"BUTTON", L"鼠标位置：", BS_GROUPBOX, 0, 170, 6, 316, 112, kFrame1},
+        // The frame: its border, and its caption as a label of its own laid on the border (a group box's own
+        // caption is not redrawn reliably when it changes 20 times a second).
+        {L"BUTTON", L"", BS_GROUPBOX, 0, 170, 6, 316, 112, kFrameBorder},
+        {L"STATIC", L"鼠标位置：", 0, 0, 180, 4, 150, 16, kFrame1},
         {kPictureClass, L"", WS_BORDER, 0, 12, 12, kPictureSize, kPictureSize, kPicture1},
         {L"STATIC", L"", SS_NOTIFY | WS_BORDER, 0, 90, 12, kPictureSize, kPictureSize, kLabel1},
         {L"BUTTON", L"开始", BS_PUSHBUTTON | WS_TABSTOP, 0, 12, 86, 65, 26, kCommand1},

@@ -30,7 +30,7 @@ public:
 
     enum ControlId : int {
         kPicture1 = 101, kLabel1, kCommand1, kCheck1, kFrame1, kText1, kText2, kText3, kLabel5,
-        kLabelRgb, kLabelHex, kLabelDec,
+        kLabelRgb, kLabelHex, kLabelDec, kFrameBorder,
     };
 
     explicit Windowdc(HWND main_form);  // the main form gives the picker its icon

@@ -319,6 +319,7 @@ TEST(TrayMenu, RightClickOpensTheMenuAndQuitEndsAHiddenClient) {
     ASSERT_TRUE(WaitFor([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); }, 10000));
     RECT m = WindowRect(menu);
     EXPECT_LE(std::abs(m.left - icon.x), 4) << "the menu opens at the mouse position";
+    WaitFor([] { return false; }, 800);  // let it paint
     Screenshot(L"tray-menu-open");
     // A click elsewhere closes it.
     Click(900, 600);

@@ -1,0 +1,38 @@
+#include "client/ui_font.h"
+
+namespace vantorix::client {
+namespace {
+
+int CALLBACK FoundFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool Installed(HDC dc, const wchar_t* face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    bool found = false;
+    EnumFontFamiliesExW(dc, &wanted, FoundFace, reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+}  // namespace
+
+HFONT UiFont() {
+    static HFONT font = [] {
+        const wchar_t* faces[] = {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
+        HDC screen = GetDC(nullptr);
+        HFONT chosen = nullptr;
+        for (const wchar_t* face : faces) {
+            if (!Installed(screen, face)) continue;
+            chosen = CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, DEFAULT_QUALITY, 0, face);
+            break;
+        }
+        ReleaseDC(nullptr, screen);
+        return chosen ? chosen : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    }();
+    return font;
+}
+
+}  // namespace vantorix::client
