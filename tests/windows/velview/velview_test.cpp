@@ -300,18 +300,81 @@ TEST_F(ViewTest, DocumentReadyAndLoadUrlBeginCarryTheViewsUrlAndTitle) {
     EXPECT_EQ(sink->events[0].id, 1);
     EXPECT_EQ(sink->events[0].texts, std::vector<std::wstring>{L"http://ready.test/page"});
 
+    Bstr html(L"<html><head><title>Shown now</title></head><body>x</body></html>");
+    control->LoadHtml(html.b);
+    sink->events.clear();
     StandinFireArgs begin{};
     begin.url = L"http://next.test/a.js";
-    EXPECT_EQ(Fire(view, "wkeOnLoadUrlBegin", &begin) & 0xFF, 0u);
-    ASSERT_EQ(sink->events.size(), 2u);
-    EXPECT_EQ(sink->events[1].id, 2);
-    ASSERT_EQ(sink->events[1].texts.size(), 2u);
-    wchar_t title[256] = {};
-    // the title of the page now shown, as the engine reports it
-    EXPECT_EQ(sink->events[1].texts[1], L"http://next.test/a.js");
-    (void)title;
+    EXPECT_EQ(Fire(view, "wkeOnLoadUrlBegin", &begin), 0u);
+    ASSERT_EQ(sink->events.size(), 1u);
+    EXPECT_EQ(sink->events[0].id, 2);
+    // the title of the page now shown, then the requested address
+    EXPECT_EQ(sink->events[0].texts, (std::vector<std::wstring>{L"Shown now", L"http://next.test/a.js"}));
     control->Release();
     sink->Release();
+}
+
+TEST_F(ViewTest, RunJsRunsInThePageAndReadsTheValueAsText) {
+    Form form;
+    _Velview* control = form.Place(kRect);
+    engine().standinLogClear();
+    Bstr js(L"1+1"), result;
+    ASSERT_EQ(control->RunJs(js.b, &result.b), S_OK);
+    std::vector<std::string> expected = {"wkeRunJSW", "wkeGlobalExec", "jsToTempStringW"};
+    EXPECT_EQ(engine().Names(), expected);
+    EXPECT_EQ(engine().Text(0, 1), L"1+1");
+    control->Release();
+}
+
+TEST_F(ViewTest, TheControlDrawsItsBackgroundPersistsNothingAndNamesItsEvents) {
+    Form form;
+    _Velview* control = form.Place(kRect, false);
+    IViewObject2* viewObject = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IViewObject2, reinterpret_cast<void**>(&viewObject)), S_OK);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, 20, 20);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECTL bounds{0, 0, 20, 20};
+    EXPECT_EQ(viewObject->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, dc, &bounds, nullptr, nullptr, 0), S_OK);
+    EXPECT_EQ(GetPixel(dc, 10, 10), GetSysColor(COLOR_BTNFACE));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    viewObject->Release();
+
+    IPersistStreamInit* persist = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)), S_OK);
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    EXPECT_EQ(persist->Save(stream, TRUE), S_OK);
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    EXPECT_EQ(stat.cbSize.QuadPart, 0u) << "nothing is stored";
+    EXPECT_EQ(persist->Load(stream), S_OK);
+    stream->Release();
+    persist->Release();
+    for (REFIID iid : {IID_IPersistPropertyBag, IID_IPersistStorage, IID_IOleControl, IID_IOleInPlaceActiveObject}) {
+        IUnknown* other = nullptr;
+        EXPECT_EQ(control->QueryInterface(iid, reinterpret_cast<void**>(&other)), S_OK);
+        if (other) other->Release();
+    }
+
+    IProvideClassInfo2* classInfo = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IProvideClassInfo2, reinterpret_cast<void**>(&classInfo)), S_OK);
+    GUID events{};
+    EXPECT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events), S_OK);
+    EXPECT_TRUE(IsEqualGUID(events, DIID___Velview));
+    classInfo->Release();
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    DWORD status = 0;
+    ole->GetMiscStatus(DVASPECT_CONTENT, &status);
+    EXPECT_TRUE(status & OLEMISC_SETCLIENTSITEFIRST);
+    EXPECT_TRUE(status & OLEMISC_ACTIVATEWHENVISIBLE);
+    ole->Release();
+    control->Release();
 }
 
 TEST_F(ViewTest, NetHookRequestHooksOnlyTheRequestOfTheRunningLoadUrlBegin) {
