@@ -10,7 +10,7 @@
 #      "立即启动" and brings the started client's window up;
 #   4. screenshots of each state in build/artifacts/main-job/, the final screen in build/artifacts/main-job.png.
 # Bounded: every step has a time limit; the server and the client are stopped at the end.
-# Environment: SKIP_SETUP=1 skips tools/setup.sh; BUILD_DIR, VANTORIX_WINE_DIR, VANTORIX_DISPLAY as for the tests.
+# Environment: SKIP_SETUP=1 skips tools/setup.sh, SKIP_BUILD=1 the build; BUILD_DIR, VANTORIX_WINE_DIR, VANTORIX_DISPLAY as for the tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -19,7 +19,7 @@ log() { printf '[main-job] %s\n' "$*"; }
 if [ "${SKIP_SETUP:-0}" != 1 ]; then
   if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; else sudo bash "$root/tools/setup.sh"; fi
 fi
-BUILD_DIR=$build bash "$root/tools/build.sh"
+[ "${SKIP_BUILD:-0}" = 1 ] || BUILD_DIR=$build bash "$root/tools/build.sh"
 
 export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$build/wine}
 source "$root/tools/wine-env.sh"
@@ -42,6 +42,7 @@ trap cleanup EXIT
 
 log "bringing up Xvfb, the Wine prefix and wineserver"
 wine_up
+bash "$root/tools/wine-cjk-font.sh"
 
 cp -r "$win/installation" "$work/installation"
 current=$(python3 "$root/tools/update-server/update_package.py" --print-version "$work/installation/bin/client.exe")
@@ -68,7 +69,7 @@ steps+=("waitbox|发现新版本！$next|120" "shot|$(winpath "$shots")\\1-new-v
         "waitbox|Vantorix已经成功下载了当前最新的：$next|120" "shot|$(winpath "$shots")\\3-downloaded.bmp"
         "box|ok|Vantorix已经成功下载了当前最新的：$next"
         "form|立即启动|1|60" "msg|更新完成！|30" "shot|$(winpath "$shots")\\4-start-now.bmp" "click" "gone|30"
-        "restore|30" "sleep|4000")
+        "restore|15" "sleep|4000")
 
 log "starting the launcher; the user answers its questions"
 timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &

@@ -32,6 +32,7 @@ DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
 INSTALLATION = os.path.join(WIN_BUILD, "installation")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
+TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root.exe")
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
 SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
@@ -91,14 +92,26 @@ class Scenario:
         self.port = None
         self.manifest_path = "/updata.json"
         self.stay = None
+        self.scheme = "http"
+        self.trusted = None
 
     # ---- the update server -------------------------------------------------------------------------
-    def serve(self):
+    def serve(self, tls=False):
         port_file = os.path.join(self.dir, "port")
-        self.server = subprocess.Popen(
-            [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
-             "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240"],
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.dir, "server.err"), "w"))
+        command = [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
+                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240"]
+        if tls:
+            # A throw-away root CA, trusted by the Wine machine for this scenario only, as an administrator
+            # adds a company CA; certificate checking stays on.
+            ca = os.path.join(self.dir, "ca")
+            subprocess.run(["bash", os.path.join(SOURCE, "tests", "e2e", "tls", "make_test_ca.sh"), ca], check=True,
+                           timeout=120)
+            self.trusted = os.path.join(ca, "ca.der")
+            check(wine([TRUST_ROOT, "add", winpath(self.trusted)]).returncode == 0, "the test root CA is not trusted")
+            command += ["--cert", os.path.join(ca, "server.pem"), "--key", os.path.join(ca, "server.key")]
+            self.scheme = "https"
+        self.server = subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                       stderr=open(os.path.join(self.dir, "server.err"), "w"))
         for _ in range(100):
             if os.path.exists(port_file) and open(port_file).read().strip():
                 self.port = int(open(port_file).read())
@@ -107,11 +120,12 @@ class Scenario:
         raise Failure("the update server did not start")
 
     def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
-    def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定"):
+    def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定",
+                tls=False):
         if self.server is None:
-            self.serve()
+            self.serve(tls)
         entries = zip_entries if zip_entries is not None else self.new_release_entries()
         update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
         with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
@@ -199,6 +213,8 @@ class Scenario:
             self.server.wait(10)
         if self.stay and self.stay.poll() is None:
             self.stay.kill()
+        if self.trusted:
+            wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -216,20 +232,9 @@ def control_removed():
 
 
 def link_chinese_font():
-    """The dialog fonts Wine ships have no Chinese glyphs: link them to the installed WenQuanYi font, so the
-    screenshots show the texts (the texts the tests read do not depend on it). One regedit run."""
-    system_reg = os.path.join(os.environ["WINEPREFIX"], "system.reg")
-    if os.path.exists(system_reg) and "WenQuanYi" in open(system_reg, encoding="utf-8", errors="replace").read():
-        return
-    value = ",".join("%02x" % b for b in "wqy-microhei.ttc,WenQuanYi Micro Hei\0\0".encode("utf-16-le"))
-    lines = ["Windows Registry Editor Version 5.00", "",
-             "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]"]
-    lines += ['"%s"=hex(7):%s' % (face, value) for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif")]
-    reg = os.path.join(tempfile.mkdtemp(prefix="fontlink-"), "fontlink.reg")
-    with open(reg, "w", encoding="utf-16") as f:
-        f.write("\r\n".join(lines) + "\r\n")
-    wine(["regedit", "/S", winpath(reg)])
-    shutil.rmtree(os.path.dirname(reg), ignore_errors=True)
+    """Screenshots show the Chinese texts only with a Chinese font linked to the dialog fonts (the texts the
+    tests read do not depend on it)."""
+    subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-cjk-font.sh")], timeout=90)
 
 
 def typelib_registered():
@@ -355,6 +360,16 @@ def mandatory_release_updates_and_starts_the_new_client(s):
         check(s.stay.poll() is not None, "the running client was not ended before the update")
 
 
+def mandatory_release_over_https(s):
+    s.publish(tls=True)
+    check(s.url("/").startswith("https://"), "the server does not speak TLS")
+    s.run(["box|ok|发现新版本！" + NEW, "form|升级中|0", "waitbox|" + DOWNLOADED + "|120",
+           "shot|{shots}\\1-downloaded.bmp", "box|ok|" + DOWNLOADED, "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    paths = [r["path"] for r in s.requests()]
+    check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the TLS server: %s" % paths)
+
+
 def update_mode_without_new_version(s):
     s.publish(version=OLD)
     s.run(["form|您已是最新版本|0", "label|102|最新程序版本：" + OLD, "shot|{shots}\\1-latest.bmp", "close", "gone|20"],
@@ -440,7 +455,7 @@ GROUPS = {
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
     "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on],
     "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
-    "mandatory": [mandatory_release_updates_and_starts_the_new_client],
+    "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https],
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,

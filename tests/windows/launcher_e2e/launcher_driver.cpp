@@ -14,7 +14,8 @@
 //   neverform|<seconds>             the form appears hidden and goes away without ever being visible
 //   gone|<seconds>                  the form window no longer exists
 //   restore|<seconds>               waits for a minimised top-level window and restores it, as a click on
-//                                   its taskbar button would
+//                                   its taskbar button would; a program that showed itself normally needs
+//                                   nothing, so finding none is no failure
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
 #include <windows.h>
@@ -224,7 +225,10 @@ std::wstring Run(const std::vector<std::wstring>& p) {
             EnumWindows(&FindMinimised, reinterpret_cast<LPARAM>(&found));
             return found != nullptr;
         });
-        if (!ok) return L"no minimised window came up";
+        if (!ok) {
+            Say(L"  no minimised window to restore");
+            return L"";
+        }
         wchar_t title[256] = {};
         GetWindowTextW(found, title, 256);
         Say(L"  restoring: " + std::wstring(title));
