@@ -16,6 +16,7 @@ namespace {
 
 constexpr unsigned long kDirectoryAttribute = 0x10;
 constexpr unsigned long kUtf8NameFlag = 0x800;
+constexpr size_t kMaxPath = 260;  // MAX_PATH, counting the terminating NUL
 
 struct ArchiveCloser {
     void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
@@ -93,7 +94,17 @@ std::optional<std::string> UnicodePathField(std::string_view extra, std::string_
     return std::nullopt;
 }
 
-std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, std::vector<Entry>& entries) {
+// Length in UTF-16 code units, the measure of Windows' path limit.
+size_t Utf16Length(std::string_view utf8) {
+    size_t n = 0;
+    for (unsigned char c : utf8) {
+        if ((c & 0xC0) != 0x80) ++n;
+        if (c >= 0xF0) ++n;  // a surrogate pair
+    }
+    return n;
+}
+
+std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, size_t folder_length, std::vector<Entry>& entries) {
     std::vector<char> raw(65536 + 1), extra(65536);
     int rc = unzGoToFirstFile(zf);
     while (rc == UNZ_OK) {
@@ -113,6 +124,9 @@ std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, std::vector<Entry>& 
             if (c == '/') c = '\\';
         // Folders: the MS-DOS directory attribute, or a name ending in "/" as other systems store them.
         entry.folder = (info.external_fa & kDirectoryAttribute) != 0 || entry.name.back() == '\\';
+        // A path beyond the classic limit would fail half-way through the writes; refuse it now.
+        if (folder_length + Utf16Length(entry.name) + kPartSuffix.size() >= kMaxPath)
+            return Fail(Status::UnsafeName, entry.name, "path too long");
         if (auto problem = ReadEntry(zf, info.uncompressed_size, [](const char*, size_t) { return true; }))
             return Fail(Status::DamagedEntry, entry.name, *problem);
         entries.push_back(std::move(entry));
@@ -176,7 +190,7 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
     if (global.number_entry == 0) return Fail(Status::EmptyArchive, "", "no entries");
 
     std::vector<Entry> entries;
-    if (auto failure = VerifyAll(fs, zf, entries)) return *failure;
+    if (auto failure = VerifyAll(fs, zf, Utf16Length(NormaliseFolder(folder)), entries)) return *failure;
 
     auto base = MakePath(fs, folder);
     if (!base) return Fail(Status::CannotCreateFolder, NormaliseFolder(folder), "");

@@ -152,6 +152,7 @@ TEST(UnzipToFolder, RefusesArchivesWithNamesThatEscapeTheFolder) {
         {"bin/.../x.txt"},        {"evil. "},               {"a//b.txt"},              {"bad\x01name"},
         {"q?.txt"},               {"a*b"},                  {"pipe|x"},                {std::string("nul\0.txt", 8)},
         {"x/.."},                 {".."},                   {"/"},                     {""},
+        {std::string(250, 'a') + "/" + std::string(30, 'b')},  // beyond the Windows path limit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
