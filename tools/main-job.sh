@@ -33,10 +33,13 @@ mkdir -p "$work" "$shots" "$artifacts"
 
 server_pid=
 launcher_pid=
+trusted=
+trust_root=$win/tests/windows/services/trust_root.exe
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
   timeout 30 "$WINE" taskkill /f /im client.exe >/dev/null 2>&1 || true
+  [ -n "$trusted" ] && timeout 60 "$WINE" "$trust_root" remove "$trusted" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
@@ -49,14 +52,26 @@ current=$(python3 "$root/tools/update-server/update_package.py" --print-version 
 next=$(python3 -c 'import sys; p=sys.argv[1].split("."); p[3]=str(int(p[3])+1); print(".".join(p))' "$current")
 
 mkdir -p "$work/server"
-log "update server on 127.0.0.1 with version $next (installation has $current)"
+# HTTPS as on the maker's site: a throw-away root CA that the Wine machine trusts for this run only (as an
+# administrator adds a company CA; certificate checks stay on), and a server certificate for 127.0.0.1.
+scheme=http
+tls=()
+if [ -f "$trust_root" ] && bash "$root/tests/e2e/tls/make_test_ca.sh" "$work/ca" \
+   && timeout 60 "$WINE" "$trust_root" add "$(winpath "$work/ca/ca.der")" >/dev/null 2>&1; then
+  trusted=$(winpath "$work/ca/ca.der")
+  scheme=https
+  tls=(--cert "$work/ca/server.pem" --key "$work/ca/server.key")
+else
+  log "no test root CA could be trusted: serving plain HTTP"
+fi
+log "update server on 127.0.0.1 ($scheme) with version $next (installation has $current)"
 python3 "$root/tests/e2e/servers/httpserver.py" --root "$work/server" --port 0 --port-file "$work/port" \
-  --log "$work/server.jsonl" --max-seconds 300 --max-requests 200 >/dev/null 2>"$work/server.err" &
+  --log "$work/server.jsonl" --max-seconds 300 --max-requests 200 "${tls[@]}" >/dev/null 2>"$work/server.err" &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 port=$(cat "$work/port")
 python3 "$root/tools/update-server/update_package.py" --installation "$win/installation" --version "$next" \
-  --base-url "http://127.0.0.1:$port" --out "$work/server" --force-mod 1 --title "Vantorix $next" \
+  --base-url "$scheme://127.0.0.1:$port" --out "$work/server" --force-mod 1 --title "Vantorix $next" \
   --notes $'界面更新\r\n修复若干问题'
 
 steps=()
@@ -75,7 +90,7 @@ log "starting the launcher; the user answers its questions"
 timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &
 driver_pid=$!
 sleep 1
-VANTORIX_MANIFEST_URL="http://127.0.0.1:$port/updata.json" \
+VANTORIX_MANIFEST_URL="$scheme://127.0.0.1:$port/updata.json" \
   timeout -k 5 300 "$WINE" "$(winpath "$work/installation/VantorixAssist.exe")" >/dev/null 2>&1 &
 launcher_pid=$!
 driver_rc=0
