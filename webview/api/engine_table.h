@@ -35,6 +35,7 @@ struct Method {
 
 inline constexpr int kMethodCount = 210;
 inline constexpr int kExportCount = 333;
+inline constexpr std::size_t kMaxParams = 12;  // no method has more parameters
 
 const std::vector<Method>& Methods();            // interface order
 const std::vector<const char*>& ExportNames();   // alphabetical, as held per instance

@@ -1,5 +1,6 @@
 #include "webview/api/miniblink_api.h"
 
+#include <algorithm>
 #include <new>
 
 #include "webview/api/engine_table.h"
@@ -88,16 +89,18 @@ HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs,
     ClearOutput(output.type, output.target);
     try {
         const Method& method = Methods()[static_cast<std::size_t>(methodIndex)];
-        std::vector<Variant> args;
-        args.reserve(inputs.size());
+        // No engine function takes more than kMaxParams arguments (the table test holds it to that).
+        Variant args[kMaxParams];
+        VARIANT raw[kMaxParams];
+        const std::size_t count = std::min(method.params.size(), std::min(inputs.size(), kMaxParams));
         auto input = inputs.begin();
-        for (const Param& p : method.params) args.push_back(Argument(p, *input++));
-        std::vector<VARIANT> raw;
-        raw.reserve(args.size());
-        for (Variant& a : args) raw.push_back(*a.get());  // views of the owned values, not copies
+        for (std::size_t i = 0; i < count; ++i) {
+            args[i] = Argument(method.params[i], *input++);
+            raw[i] = *args[i].get();  // a view of the owned value, not a copy
+        }
         const Variant result = calls_.CallFunction_DLL(
             wke::EngineLibraryName(), methodExports_[static_cast<std::size_t>(methodIndex)], StringModeOf(method),
-            ReturnTypeOf(method.result), CC_CDECL, raw.data(), raw.size());
+            ReturnTypeOf(method.result), CC_CDECL, raw, count);
         switch (method.result) {
             case Result::None: break;
             case Result::Int: *static_cast<long*>(output.target) = result.AsInt32(); break;

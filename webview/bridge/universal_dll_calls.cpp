@@ -18,19 +18,68 @@ std::string ToCodePage(const wchar_t* text, int length) {
     return out;
 }
 
+// A zero-terminated code-page copy of a name (library or export), on the stack when it is short: every
+// engine call converts its export name, so this path avoids the heap.
+class NarrowName {
+public:
+    explicit NarrowName(std::wstring_view name) {
+        const int length = static_cast<int>(name.size());
+        int n = length > 0 ? WideCharToMultiByte(CP_ACP, 0, name.data(), length, small_, sizeof small_ - 1,
+                                                 nullptr, nullptr)
+                           : 0;
+        if (n > 0 || length == 0) {
+            small_[n] = '\0';
+            text_ = small_;
+        } else {
+            large_ = ToCodePage(name.data(), length);
+            text_ = large_.c_str();
+        }
+    }
+    const char* c_str() const { return text_; }
+
+private:
+    char small_[128];
+    std::string large_;
+    const char* text_ = nullptr;
+};
+
 bool ValidReturnType(int type) { return (type & ~0xFFFF) == 0; }
 
-// The copied arguments of one call, each a plain value (references resolved), with the storage that text
-// arguments point into. Lives until the call returns.
+// The copied arguments of one call: each a plain value (references resolved), the values actually passed
+// (text replaced by pointers into the call's own buffers), and the two arrays DispCallFunc reads. Up to
+// kInline arguments live inside the object. Lives until the call returns.
 class ArgumentCopy {
 public:
+    static constexpr std::size_t kInline = 16;
+
+    explicit ArgumentCopy(std::size_t count) : count_(count) {
+        if (count > kInline) {
+            heapOwned_.resize(count);
+            heapPassed_.resize(count);
+            heapTypes_.resize(count);
+            heapPointers_.resize(count);
+        }
+        owned_ = count > kInline ? heapOwned_.data() : inlineOwned_;
+        passed_ = count > kInline ? heapPassed_.data() : inlinePassed_;
+        types_ = count > kInline ? heapTypes_.data() : inlineTypes_;
+        pointers_ = count > kInline ? heapPointers_.data() : inlinePointers_;
+        // VT_EMPTY is 0: zeroed VARIANTs are initialised ones.
+        std::memset(owned_, 0, sizeof(VARIANT) * (count ? count : 1));
+        types_[0] = VT_EMPTY;
+        pointers_[0] = nullptr;
+    }
+    ArgumentCopy(const ArgumentCopy&) = delete;
+    ArgumentCopy& operator=(const ArgumentCopy&) = delete;
+    ~ArgumentCopy() {
+        for (std::size_t i = 0; i < count_; ++i) VariantClear(&owned_[i]);
+    }
+
     // Returns false when an argument cannot be copied (e.g. a reference to a type that has no value).
-    bool Fill(const VARIANT* params, std::size_t count, int stringMode) {
-        values_.resize(count);
-        texts_.reserve(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            VARIANT* v = values_[i].put();
+    bool Fill(const VARIANT* params, int stringMode) {
+        for (std::size_t i = 0; i < count_; ++i) {
+            VARIANT* v = &owned_[i];
             if (FAILED(VariantCopyInd(v, const_cast<VARIANT*>(&params[i])))) return false;
+            passed_[i] = *v;  // bit for bit: the owned copy keeps any storage
             if (v->vt == VT_BSTR && stringMode != kStringAsIs) {
                 // The copy of a null text is an empty one on some platforms: ask the original.
                 const VARIANT* source = &params[i];
@@ -41,30 +90,27 @@ public:
                 const BSTR text = null ? nullptr : v->bstrVal;
                 std::uint32_t address = 0;
                 if (text && stringMode == kStringCodePage) {
+                    // Converted into the call's own buffer; the caller's text is never written to.
                     std::string narrow = ToCodePage(text, static_cast<int>(SysStringLen(text)));
                     texts_.emplace_back(narrow.begin(), narrow.end());
                     texts_.back().push_back('\0');
                     address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(texts_.back().data()));
                 } else if (text) {
-                    // The copy's own BSTR is zero-terminated UTF-16; it stays alive with the copy.
+                    // The owned copy's BSTR is zero-terminated UTF-16 and lives as long as this object.
                     address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(text));
-                    keep_.push_back(std::move(values_[i]));
                 }
-                values_[i] = Variant::Int32(static_cast<std::int32_t>(address));
+                passed_[i].vt = VT_I4;
+                passed_[i].lVal = static_cast<LONG>(address);
             } else {
-                Widen(*v);
+                Widen(passed_[i]);
             }
-        }
-        types_.resize(count ? count : 1, VT_EMPTY);
-        pointers_.resize(count ? count : 1, nullptr);
-        for (std::size_t i = 0; i < count; ++i) {
-            types_[i] = values_[i].type();
-            pointers_[i] = values_[i].get();
+            types_[i] = passed_[i].vt;
+            pointers_[i] = &passed_[i];
         }
         return true;
     }
-    VARTYPE* types() { return types_.data(); }
-    VARIANTARG** pointers() { return pointers_.data(); }
+    VARTYPE* types() { return types_; }
+    VARIANTARG** pointers() { return pointers_; }
 
 private:
     // Values narrower than 32 bits occupy a whole stack slot: make the slot's upper bytes defined.
@@ -78,11 +124,19 @@ private:
         }
     }
 
-    std::vector<Variant> values_;
-    std::vector<Variant> keep_;
+    std::size_t count_;
+    VARIANT inlineOwned_[kInline];
+    VARIANT inlinePassed_[kInline];
+    VARTYPE inlineTypes_[kInline];
+    VARIANTARG* inlinePointers_[kInline];
+    std::vector<VARIANT> heapOwned_, heapPassed_;
+    std::vector<VARTYPE> heapTypes_;
+    std::vector<VARIANTARG*> heapPointers_;
+    VARIANT* owned_;
+    VARIANT* passed_;
+    VARTYPE* types_;
+    VARIANTARG** pointers_;
     std::vector<std::vector<char>> texts_;
-    std::vector<VARTYPE> types_;
-    std::vector<VARIANTARG*> pointers_;
 };
 
 Variant Dispatch(void* instance, ULONG_PTR offset, int callConvention, int returnType, ArgumentCopy& args,
@@ -101,13 +155,13 @@ Variant Dispatch(void* instance, ULONG_PTR offset, int callConvention, int retur
 
 }  // namespace
 
-HMODULE cUniversalDLLCalls::ModuleFor(const std::wstring& libName) {
+HMODULE cUniversalDLLCalls::ModuleFor(std::wstring_view libName) {
     if (module_ && libName == cachedName_) return module_;
     if (module_ && loadedHere_) FreeLibrary(module_);
     module_ = nullptr;
     loadedHere_ = false;
     cachedName_.clear();
-    const std::string name = ToCodePage(libName.c_str(), static_cast<int>(libName.size()));
+    const NarrowName name(libName);
     HMODULE found = GetModuleHandleA(name.c_str());
     bool loaded = false;
     if (!found) {
@@ -121,7 +175,7 @@ HMODULE cUniversalDLLCalls::ModuleFor(const std::wstring& libName) {
     return module_;
 }
 
-Variant cUniversalDLLCalls::CallFunction_DLL(const std::wstring& libName, const std::wstring& functionName,
+Variant cUniversalDLLCalls::CallFunction_DLL(std::wstring_view libName, std::wstring_view functionName,
                                              int hasStringParams, int functionReturnType, int callConvention,
                                              const VARIANT* params, std::size_t count) {
     if (libName.empty() || functionName.empty() || !ValidReturnType(functionReturnType) || hasStringParams < 0 ||
@@ -129,11 +183,11 @@ Variant cUniversalDLLCalls::CallFunction_DLL(const std::wstring& libName, const 
         return Variant();
     HMODULE module = ModuleFor(libName);
     if (!module) return Variant();
-    const std::string exportName = ToCodePage(functionName.c_str(), static_cast<int>(functionName.size()));
+    const NarrowName exportName(functionName);
     FARPROC proc = GetProcAddress(module, exportName.c_str());
     if (!proc) return Variant();
-    ArgumentCopy args;
-    if (!args.Fill(params, count, hasStringParams)) return Variant();
+    ArgumentCopy args(count);
+    if (!args.Fill(params, hasStringParams)) return Variant();
     return Dispatch(nullptr, reinterpret_cast<ULONG_PTR>(proc), callConvention, functionReturnType, args, count,
                     true);
 }
@@ -142,8 +196,8 @@ Variant cUniversalDLLCalls::CallFunction_COM(void* interfacePointer, long vtable
                                              int callConvention, const VARIANT* params, std::size_t count) {
     if (!interfacePointer || vtableOffset < 0 || !ValidReturnType(functionReturnType) || (count && !params))
         return Variant();
-    ArgumentCopy args;
-    if (!args.Fill(params, count, kStringAsIs)) return Variant();
+    ArgumentCopy args(count);
+    if (!args.Fill(params, kStringAsIs)) return Variant();
     return Dispatch(interfacePointer, static_cast<ULONG_PTR>(vtableOffset), callConvention, functionReturnType,
                     args, count, false);
 }

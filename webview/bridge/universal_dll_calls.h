@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "webview/bridge/variant.h"
 
@@ -39,7 +40,7 @@ public:
     // a reference (VT_BYREF), and the callee gets the current value. Text arguments are converted into
     // the call's own buffers: the caller's texts are never modified. Result: the callee's result as
     // `functionReturnType` (0 = none gives the integer 0 on success), or empty when no call was made.
-    Variant CallFunction_DLL(const std::wstring& libName, const std::wstring& functionName, int hasStringParams,
+    Variant CallFunction_DLL(std::wstring_view libName, std::wstring_view functionName, int hasStringParams,
                              int functionReturnType, int callConvention, const VARIANT* params = nullptr,
                              std::size_t count = 0);
 
@@ -67,7 +68,7 @@ public:
     bool LoadedHere() const noexcept { return loadedHere_; }
 
 private:
-    HMODULE ModuleFor(const std::wstring& libName);
+    HMODULE ModuleFor(std::wstring_view libName);
 
     std::wstring cachedName_;
     HMODULE module_ = nullptr;  // not owned unless loadedHere_; never released at the instance's end

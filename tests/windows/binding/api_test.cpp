@@ -369,6 +369,18 @@ TEST_F(MiniblinkApiTest, DebugConfigParameterIsPercentEncodedUtf8) {
     }
 }
 
+TEST_F(MiniblinkApiTest, TheBridgeMakesNoEngineCallForAnEmptyExportName) {
+    velview::cUniversalDLLCalls calls;
+    velview::Variant view = velview::Variant::Int32(view_);
+    const int before = standinLogCount();
+    EXPECT_TRUE(calls.CallFunction_DLL(L"node.dll", L"", 0, VT_I4, CC_CDECL, view.get(), 1).empty());
+    EXPECT_EQ(standinLogCount(), before);
+    // The same bridge with the name reaches the engine.
+    EXPECT_FALSE(calls.CallFunction_DLL(L"node.dll", L"wkeGetWidth", 0, VT_I4, CC_CDECL, view.get(), 1).empty());
+    EXPECT_EQ(standinLogCount(), before + 1);
+    EXPECT_EQ(Last("wkeGetWidth").Value(0), static_cast<unsigned long long>(view_));
+}
+
 TEST_F(MiniblinkApiTest, SetWkeDllPathMakesNoEngineCall) {
     Bstr path(L"C:\\engine\\node.dll");
     const int before = standinLogCount();
@@ -419,6 +431,7 @@ TEST(EngineTable, EveryMethodButSetWkeDllPathHasAnExportAnd124ExportsHaveNoMetho
         }
     }
     EXPECT_EQ(withoutExport, 1);
+    for (const auto& m : methods) EXPECT_LE(m.params.size(), velview::api::kMaxParams) << m.name;
     int namesOnly = 0;
     for (bool u : used) namesOnly += u ? 0 : 1;
     EXPECT_EQ(namesOnly, 124);

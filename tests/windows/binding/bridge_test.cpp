@@ -41,10 +41,17 @@ TEST(CallFunctionDll, TextReachesTheCalleeAsUtf16OrCodePageAndTheCallersTextStay
     ref.pbstrVal = &arg.get()->bstrVal;
     r = calls.CallFunction_DLL(L"kernel32.dll", L"lstrlenW", velview::kStringUtf16, VT_I4, CC_STDCALL, &ref, 1);
     EXPECT_EQ(r.AsInt32(), 7);
-    // a null text is a null pointer
+    // MulDiv(x, 1, 1) gives x back: it shows the very pointer the callee received. A null text is a null
+    // pointer, a text a pointer to the characters (not the caller's own storage).
     Variant null = Variant::Text(nullptr, 0);
-    r = calls.CallFunction_DLL(L"kernel32.dll", L"lstrlenW", velview::kStringUtf16, VT_I4, CC_STDCALL, null.get(), 1);
+    Variant one = Variant::Int32(1);
+    VARIANT echo[] = {*null.get(), *one.get(), *one.get()};
+    r = calls.CallFunction_DLL(L"kernel32.dll", L"MulDiv", velview::kStringUtf16, VT_I4, CC_STDCALL, echo, 3);
+    EXPECT_EQ(r.type(), VT_I4);
     EXPECT_EQ(r.AsInt32(), 0);
+    // String mode 0 passes the text as it is: a BSTR, whose characters a UTF-16 reader can take.
+    r = calls.CallFunction_DLL(L"kernel32.dll", L"lstrlenW", velview::kStringAsIs, VT_I4, CC_STDCALL, arg.get(), 1);
+    EXPECT_EQ(r.AsInt32(), 7);
 }
 
 TEST(CallFunctionDll, RefusedCallsGiveEmptyAndMakeNoCall) {
