@@ -24,15 +24,38 @@ Engine& E() { return Engine::Get(); }
 std::uint64_t Pointer(const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); }
 std::wstring W(const std::u16string& u) { return std::wstring(u.begin(), u.end()); }
 
+int CALLBACK FoundFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+// A face that has Chinese glyphs, so that the skin's labels are legible: the first installed one of a
+// short list (Windows' own, then those Linux machines running Wine commonly have).
+const wchar_t* FontFace() {
+    static const wchar_t* face = [] {
+        const wchar_t* candidates[] = {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei", L"Noto Sans CJK SC",
+                                       L"Droid Sans Fallback"};
+        vantorix::win::unique_window_dc screen = vantorix::win::unique_window_dc::ClientOf(nullptr);
+        for (const wchar_t* candidate : candidates) {
+            LOGFONTW wanted{};
+            wanted.lfCharSet = DEFAULT_CHARSET;
+            lstrcpynW(wanted.lfFaceName, candidate, LF_FACESIZE);
+            bool found = false;
+            EnumFontFamiliesExW(screen.get(), &wanted, FoundFont, reinterpret_cast<LPARAM>(&found), 0);
+            if (found) return candidate;
+        }
+        return L"Tahoma";
+    }();
+    return face;
+}
+
 // Fonts live as long as the process (the view windows use them until the end).
 HFONT TitleFont() {
-    static HFONT font = CreateFontW(-26, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                                    L"Microsoft YaHei");
+    static HFONT font = CreateFontW(-26, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, FontFace());
     return font;
 }
 HFONT TextFont() {
-    static HFONT font = CreateFontW(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0,
-                                    L"Microsoft YaHei");
+    static HFONT font = CreateFontW(-14, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, CLEARTYPE_QUALITY, 0, FontFace());
     return font;
 }
 
