@@ -16,7 +16,8 @@ namespace {
 
 constexpr unsigned long kDirectoryAttribute = 0x10;
 constexpr unsigned long kUtf8NameFlag = 0x800;
-constexpr size_t kMaxPath = 260;  // MAX_PATH, counting the terminating NUL
+constexpr size_t kMaxPath = 260;
+constexpr unsigned kCheckBlock = 256 * 1024;  // MAX_PATH, counting the terminating NUL
 
 struct ArchiveCloser {
     void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
@@ -40,13 +41,12 @@ Result Fail(Status status, std::string entry, std::string detail) {
 // counts as intact only when every read succeeds, exactly the stored size arrives, and minizip's CRC check
 // at close passes (it checks only when the whole entry was read, hence the size test).
 template <class Sink>
-std::optional<std::string> ReadEntry(unzFile zf, unsigned long long expected_size, Sink&& sink) {
+std::optional<std::string> ReadEntry(unzFile zf, unsigned long long expected_size, char* buffer, unsigned block, Sink&& sink) {
     if (unzOpenCurrentFile(zf) != UNZ_OK) return "cannot open entry";
-    char buffer[kReadBlock];
     unsigned long long total = 0;
     std::optional<std::string> problem;
     for (;;) {
-        int got = unzReadCurrentFile(zf, buffer, sizeof buffer);
+        int got = unzReadCurrentFile(zf, buffer, block);
         if (got < 0) {
             problem = "read error " + std::to_string(got);
             break;
@@ -105,7 +105,7 @@ size_t Utf16Length(std::string_view utf8) {
 }
 
 std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, size_t folder_length, std::vector<Entry>& entries) {
-    std::vector<char> raw(65536 + 1), extra(65536);
+    std::vector<char> raw(65536 + 1), extra(65536), check_buffer(kCheckBlock);
     int rc = unzGoToFirstFile(zf);
     while (rc == UNZ_OK) {
         unz_file_info64 info{};
@@ -127,7 +127,8 @@ std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, size_t folder_length
         // A path beyond the classic limit would fail half-way through the writes; refuse it now.
         if (folder_length + Utf16Length(entry.name) + kPartSuffix.size() >= kMaxPath)
             return Fail(Status::UnsafeName, entry.name, "path too long");
-        if (auto problem = ReadEntry(zf, info.uncompressed_size, [](const char*, size_t) { return true; }))
+        // The check reads in large blocks: nothing is written, and the result is the same.
+        if (auto problem = ReadEntry(zf, info.uncompressed_size, check_buffer.data(), kCheckBlock, [](const char*, size_t) { return true; }))
             return Fail(Status::DamagedEntry, entry.name, *problem);
         entries.push_back(std::move(entry));
         rc = unzGoToNextFile(zf);
@@ -217,7 +218,8 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             unz_file_info64 info{};
             unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
             bool write_failed = false;
-            auto problem = ReadEntry(zf, info.uncompressed_size, [&](const char* data, size_t size) {
+            char block[kReadBlock];
+            auto problem = ReadEntry(zf, info.uncompressed_size, block, kReadBlock, [&](const char* data, size_t size) {
                 write_failed = !out->Write(data, size);
                 return !write_failed;
             });

@@ -8,19 +8,41 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 #include "common/manifest/utf8_text.h"
 
 namespace vantorix::unzip {
 namespace {
 
+// Collects the extractor's small blocks into larger writes; the bytes and their order are unchanged.
 class PosixOutputFile : public OutputFile {
 public:
-    explicit PosixOutputFile(int fd) : fd_(fd) {}
+    explicit PosixOutputFile(int fd) : fd_(fd) { buffer_.reserve(kBufferSize); }
     ~PosixOutputFile() override {
         if (fd_ >= 0) ::close(fd_);
     }
     bool Write(const char* data, size_t size) override {
+        if (buffer_.size() + size > kBufferSize && !Flush()) return false;
+        if (size >= kBufferSize) return WriteAll(data, size);
+        buffer_.insert(buffer_.end(), data, data + size);
+        return true;
+    }
+    bool Close() override {
+        bool flushed = Flush();
+        int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 && ::close(fd) == 0 && flushed;
+    }
+
+private:
+    static constexpr size_t kBufferSize = 64 * 1024;
+    bool Flush() {
+        bool ok = WriteAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+        return ok;
+    }
+    bool WriteAll(const char* data, size_t size) {
         while (size > 0) {
             ssize_t n = ::write(fd_, data, size);
             if (n < 0 && errno == EINTR) continue;
@@ -30,14 +52,8 @@ public:
         }
         return true;
     }
-    bool Close() override {
-        int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 && ::close(fd) == 0;
-    }
-
-private:
     int fd_;
+    std::vector<char> buffer_;
 };
 
 }  // namespace
