@@ -16,6 +16,44 @@ namespace {
 
 HINSTANCE g_module = nullptr;
 HWND g_control = nullptr;  // lives until the process ends
+bool g_auto_fire = false;
+constexpr UINT kFireLoadNotifications = WM_APP + 1;
+
+// The notifications of one completed load, in a browser's order (see standinSetAutoFire).
+void FireLoadNotifications(int handle) {
+    View* view = Engine::Get().FindView(handle);
+    if (!view) return;
+    std::wstring url = view->url, title = view->title;
+    std::string page = ToUtf8(view->source);
+    auto fire = [&](const char* registration, StandinFireArgs& args) {
+        unsigned int result = 0;
+        standinFire(handle, registration, &args, &result);
+    };
+    StandinFireArgs begin{};
+    begin.url = url.c_str();
+    fire("wkeOnLoadUrlBegin", begin);
+    StandinFireArgs changed{};
+    changed.url = url.c_str();
+    fire("wkeOnURLChanged", changed);
+    StandinFireArgs changed2{};
+    changed2.url = url.c_str();
+    changed2.ints[0] = 1;
+    fire("wkeOnURLChanged2", changed2);
+    StandinFireArgs titled{};
+    titled.text1 = title.c_str();
+    fire("wkeOnTitleChanged", titled);
+    StandinFireArgs ready{};
+    fire("wkeOnDocumentReady", ready);
+    StandinFireArgs ready2{};
+    ready2.ints[0] = 1;
+    fire("wkeOnDocumentReady2", ready2);
+    StandinFireArgs end{};
+    end.url = url.c_str();
+    end.job = begin.jobUsed;
+    end.buffer = page.data();
+    end.bufferLength = static_cast<int>(page.size());
+    fire("wkeOnLoadUrlEnd", end);
+}
 
 std::vector<std::wstring> Fields(const std::wstring& command) {
     std::vector<std::wstring> fields;
@@ -90,6 +128,13 @@ int Execute(const std::wstring& command) {
 }
 
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
+    if (message == kFireLoadNotifications) {
+        try {
+            FireLoadNotifications(static_cast<int>(lp));
+        } catch (...) {
+        }
+        return 0;
+    }
     if (message == WM_COPYDATA) {
         try {
             auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
@@ -110,6 +155,13 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
 
 HINSTANCE ModuleInstance() { return g_module; }
 
+void SetAutoFire(bool on) { g_auto_fire = on; }
+
+void QueueLoadNotifications(int view) {
+    EnsureControlWindow();
+    if (g_auto_fire && g_control) PostMessageW(g_control, kFireLoadNotifications, 0, view);
+}
+
 void EnsureControlWindow() {
     if (g_control) return;
     WNDCLASSEXW wc{};
@@ -124,10 +176,15 @@ void EnsureControlWindow() {
 
 }  // namespace standin
 
+extern "C" void STANDIN_CALL standinSetAutoFire(int on) { standin::SetAutoFire(on != 0); }
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH) {
         standin::g_module = module;
         DisableThreadLibraryCalls(module);
+        wchar_t value[4] = {};
+        if (GetEnvironmentVariableW(L"VANTORIX_STANDIN_AUTOFIRE", value, 4) == 1 && value[0] == L'1')
+            standin::g_auto_fire = true;
     }
     return TRUE;
 }

@@ -81,6 +81,7 @@ void Show(View& view, const std::wstring& url, const std::wstring& html, bool fa
     view.load_complete = true;
     view.document_ready = !failed;
     RepaintPage(view);
+    QueueLoadNotifications(view.handle);
 }
 
 }  // namespace

@@ -184,6 +184,16 @@ int STANDIN_CALL standinClickButton(int webView, const wchar_t* label);
  * the number of them and copies the one at `index` (if any) into buf. */
 int STANDIN_CALL standinAlerts(int webView, int index, wchar_t* buf, int bufSize);
 
+/* ---- Load notifications ------------------------------------------------------------------------------------
+ * Loading is synchronous and fires nothing by default, so that a test decides what its host sees. With
+ * auto-fire on (this call, or VANTORIX_STANDIN_AUTOFIRE=1 in the environment when node.dll loads), every
+ * completed load of a view queues, on the engine's thread, the notifications a browser gives, each to
+ * whatever is registered on the view, in this order: wkeOnLoadUrlBegin (url, a new job), wkeOnURLChanged
+ * (url), wkeOnURLChanged2 (frame 1, url), wkeOnTitleChanged (title), wkeOnDocumentReady,
+ * wkeOnDocumentReady2 (frame 1), wkeOnLoadUrlEnd (url, the job, the page's bytes as UTF-8, their length).
+ * They run from the message loop, after the load call has returned. */
+void STANDIN_CALL standinSetAutoFire(int on);
+
 /* ---- Control from another process --------------------------------------------------------------------------
  * Once the engine is initialised (wkeInitialize/wkeInitializeEx/wkeInit or the first view), node.dll owns a
  * message-only window of class STANDIN_CONTROL_CLASS titled "VantorixStandin <process id>" on that thread.

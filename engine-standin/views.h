@@ -20,5 +20,8 @@ bool ClickButton(View& view, int index);
 // The message-only control window (created on the engine's thread at initialisation).
 void EnsureControlWindow();
 HINSTANCE ModuleInstance();
+// Load notifications (see standinSetAutoFire): queued after a load when switched on.
+void SetAutoFire(bool on);
+void QueueLoadNotifications(int view);
 
 }  // namespace standin

@@ -2,6 +2,7 @@
 // call, and a click that travels to the bound function as the page's own call would.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -171,4 +172,41 @@ TEST(StandinPage, ScriptsGiveValuesAndAlertsAndAMissingFileFailsTheLoad) {
     EXPECT_EQ(Fn<std::uint32_t(__cdecl*)(int)>("wkeIsLoadFailed")(view) & 0xFF, 1u);
     EXPECT_EQ(Fn<std::uint32_t(__cdecl*)(int)>("wkeIsDocumentReady")(view) & 0xFF, 0u);
     EXPECT_EQ(standinButtonCount(view), 0);
+}
+
+namespace {
+
+std::vector<std::uint32_t> g_order;
+std::uint32_t g_end_length = 0;
+std::wstring g_title_seen;
+
+std::uint32_t __cdecl LoadRecorder(int, std::uint32_t kind, std::uint32_t a, std::uint32_t, std::uint32_t, std::uint32_t e) {
+    g_order.push_back(kind);
+    if (kind == 3) g_title_seen = GetStringW(static_cast<int>(a));
+    if (kind == 6) g_end_length = e;
+    return 0;
+}
+
+}  // namespace
+
+TEST(StandinPage, WithAutoFireALoadNotifiesInABrowsersOrderAfterTheLoadCallReturns) {
+    int view = Fn<int(__cdecl*)()>("wkeCreateWebView")();
+    const char* kinds[] = {"wkeOnLoadUrlBegin", "wkeOnURLChanged", "wkeOnURLChanged2", "wkeOnTitleChanged",
+                           "wkeOnDocumentReady", "wkeOnDocumentReady2", "wkeOnLoadUrlEnd"};
+    for (std::uint32_t k = 0; k < 7; ++k)
+        Fn<void(__cdecl*)(int, void*, std::uint32_t)>(kinds[k])(view, reinterpret_cast<void*>(LoadRecorder), k);
+    g_order.clear();
+    standinSetAutoFire(1);
+    Fn<void(__cdecl*)(int, const wchar_t*)>("wkeLoadHTMLW")(view, L"<title>Auto \u4E2D</title>");
+    standinSetAutoFire(0);
+    EXPECT_TRUE(g_order.empty()) << "nothing fires inside the load call";
+    PumpMessages();
+    EXPECT_EQ(g_order, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(g_title_seen, L"Auto \u4E2D");
+    EXPECT_EQ(g_end_length, std::strlen("<title>Auto \xE4\xB8\xAD</title>"));
+    // Switched off, a load fires nothing.
+    g_order.clear();
+    Fn<void(__cdecl*)(int, const wchar_t*)>("wkeLoadHTMLW")(view, L"<title>Quiet</title>");
+    PumpMessages();
+    EXPECT_TRUE(g_order.empty());
 }
