@@ -5,6 +5,7 @@
 #include "webview/com/module.h"
 #include "webview/control/ambient.h"
 #include "webview/control/control_window.h"
+#include "win/unique_handle.h"
 
 namespace velview::view {
 namespace {
@@ -19,9 +20,8 @@ constexpr int kDefaultWidth = 320, kDefaultHeight = 240;  // pixels, until the c
 LONG PixelsToHimetric(int pixels, int perInch) { return MulDiv(pixels, kHimetricPerInch, perInch); }
 
 int ScreenDpi(int index) {
-    HDC screen = GetDC(nullptr);
-    int dpi = GetDeviceCaps(screen, index);
-    ReleaseDC(nullptr, screen);
+    auto screen = vantorix::win::unique_window_dc::ClientOf(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen.get(), index) : 0;
     return dpi > 0 ? dpi : 96;
 }
 

@@ -77,7 +77,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO* info) override;
     HRESULT STDMETHODCALLTYPE OnMnemonic(MSG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID id) override;
-    HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override {
+        core().FreezeEvents(freeze != FALSE);
+        return S_OK;
+    }
 
     // IViewObject2
     HRESULT STDMETHODCALLTYPE Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds,

@@ -167,6 +167,11 @@ void WebViewCore::Resize(int width, int height) {
     }
 }
 
+void WebViewCore::Raise(DISPID id, VARIANTARG* args, UINT count) {
+    if (frozenEvents_ > 0) return;  // the container asked for no events (IOleControl::FreezeEvents)
+    events_.Fire(id, args, count);
+}
+
 HRESULT WebViewCore::NotStarted() const {
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create))) {
@@ -337,7 +342,7 @@ std::uint32_t WebViewCore::OnDocumentReady(std::uint32_t view, std::uint32_t) {
     return Neutral([&] {
         Text url(engine_->GetURL(static_cast<std::int32_t>(view)));
         VARIANTARG args[1] = {url.Arg()};
-        events_.Fire(kDocumentReady, args, 1);
+        Raise(kDocumentReady, args, 1);
         return 0u;
     });
 }
@@ -351,7 +356,7 @@ std::uint32_t WebViewCore::OnLoadUrlBegin(std::uint32_t view, std::uint32_t, std
         // request afterwards rather than clearing it under the outer handler.
         const std::int32_t outer = hookJob_;
         hookJob_ = static_cast<std::int32_t>(job);
-        events_.Fire(kLoadUrlBegin, args, 2);
+        Raise(kLoadUrlBegin, args, 2);
         hookJob_ = outer;
         return 0u;
     });
@@ -370,7 +375,7 @@ std::uint32_t WebViewCore::OnJsCall(std::uint32_t es, std::uint32_t) {
         // wrapped number the call is not passed on.
         if (!index) return 0u;
         VARIANTARG args[2] = {LongArg(*index), info.Arg()};
-        events_.Fire(kJsCall, args, 2);
+        Raise(kJsCall, args, 2);
         return 0u;
     });
 }
@@ -385,7 +390,7 @@ std::uint32_t WebViewCore::OnCreateView(std::uint32_t view, std::uint32_t, std::
         VariantInit(&args[1]);
         args[1].vt = VT_I4 | VT_BYREF;
         args[1].plVal = &ret;
-        events_.Fire(kShowNewView, args, 2);
+        Raise(kShowNewView, args, 2);
         return ret != 0 ? static_cast<std::uint32_t>(ret) : view;
     });
 }
@@ -401,7 +406,7 @@ std::uint32_t WebViewCore::OnLoadUrlEnd(std::uint32_t, std::uint32_t, std::uint3
         VariantInit(&args[1]);
         args[1].vt = VT_ARRAY | VT_UI1 | VT_BYREF;
         args[1].pparray = &data;
-        events_.Fire(kLoadUrlEnd, args, 2);
+        Raise(kLoadUrlEnd, args, 2);
         // The host may have replaced or erased the array; what is there now is ours to free, and nothing of
         // it goes back to the engine.
         if (data) SafeArrayDestroy(data);

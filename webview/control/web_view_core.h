@@ -45,6 +45,8 @@ public:
     void Resize(int width, int height);  // only once ready
 
     bool started() const { return started_; }
+    // While frozen (counted), events are dropped; the engine still gets each handler's result.
+    void FreezeEvents(bool freeze) { frozenEvents_ += freeze ? 1 : (frozenEvents_ > 0 ? -1 : 0); }
     bool ready() const { return ready_; }
 
     // The members of the view's interface. Loads record their argument and act when ready; the engine-
@@ -83,6 +85,7 @@ public:
 
 private:
     HRESULT NotStarted() const;
+    void Raise(DISPID id, VARIANTARG* args, UINT count);
     void LoadPending();
 
     const ViewKind kind_;
@@ -107,7 +110,8 @@ private:
     bool mouseSetting_ = false;
     std::int32_t hookJob_ = 0;
     bool started_ = false;
-    bool routed_ = false;  // this core wrote a routing entry for webView_
+    bool routed_ = false;
+    int frozenEvents_ = 0;  // this core wrote a routing entry for webView_
     std::unique_ptr<ViewEngine> engine_;
 };
 

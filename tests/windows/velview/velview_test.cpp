@@ -485,6 +485,28 @@ TEST_F(ViewTest, PageJsCallRaisesTheIndexByTheLeadingNumberRule) {
     sink->Release();
 }
 
+TEST_F(ViewTest, EventsFrozenByTheContainerAreDroppedAndTheEngineStillGetsItsResult) {
+    Form form;
+    EventSink* sink = nullptr;
+    _Velview* control = PlaceWithSink(form, sink);
+    long view = ViewOf(control);
+    IOleControl* ole = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&ole)), S_OK);
+    ole->FreezeEvents(TRUE);
+    StandinFireArgs create{};
+    create.url = L"http://frozen.test/";
+    EXPECT_EQ(Fire(view, "wkeOnCreateView", &create), static_cast<unsigned>(view));
+    EXPECT_TRUE(PageCall(view, L"1", L"frozen"));
+    EXPECT_TRUE(sink->events.empty());
+    ole->FreezeEvents(FALSE);
+    EXPECT_TRUE(PageCall(view, L"2", L"thawed"));
+    ASSERT_EQ(sink->events.size(), 1u);
+    EXPECT_EQ(sink->events[0].numbers, std::vector<long>{2});
+    ole->Release();
+    control->Release();
+    sink->Release();
+}
+
 // ---- destruction -----------------------------------------------------------------------------------------------
 
 TEST_F(ViewTest, ADestroyedControlIsNotReachedByItsViewAnyMore) {
