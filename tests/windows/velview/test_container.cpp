@@ -208,6 +208,7 @@ public:
 
     int activations = 0;
     int deactivations = 0;
+    void SetUserMode(bool userMode) { userMode_ = userMode; }
 
 private:
     HWND form_;
@@ -292,6 +293,18 @@ void Form::Move(_Velview* control, const RECT& rect) {
     if (SUCCEEDED(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
         inPlace->SetObjectRects(&rect, &rect);
         inPlace->Release();
+    }
+}
+
+void Form::SwitchUserMode(_Velview* control, bool userMode) {
+    for (auto& p : placed_) {
+        if (p.first != control) continue;
+        p.second->SetUserMode(userMode);
+        IOleControl* ole = nullptr;
+        if (SUCCEEDED(control->QueryInterface(IID_IOleControl, reinterpret_cast<void**>(&ole)))) {
+            ole->OnAmbientPropertyChange(DISPID_AMBIENT_USERMODE);
+            ole->Release();
+        }
     }
 }
 

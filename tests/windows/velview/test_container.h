@@ -102,6 +102,9 @@ public:
                     std::optional<bool> parentRunMode = std::nullopt, bool activate = true);
     // Sets the new rectangle through IOleInPlaceObject::SetObjectRects.
     static void Move(_Velview* control, const RECT& rect);
+    // Changes the ambient UserMode of a control's site and tells the control, as a container switching
+    // between design and run mode does.
+    void SwitchUserMode(_Velview* control, bool userMode);
     // Closes and releases one control (its site lets go of it).
     void Remove(_Velview* control);
 

@@ -161,6 +161,19 @@ TEST_F(ViewTest, RunModeComesFromTheAmbientFlagUnlessTheEnclosingObjectHasOne) {
     }
 }
 
+TEST_F(ViewTest, AVisibleControlStartsWhenItsContainerSwitchesToRunMode) {
+    Form form;
+    _Velview* control = form.Place(kRect, false);
+    EXPECT_EQ(ViewOf(control), 0);
+    form.SwitchUserMode(control, true);
+    EXPECT_NE(ViewOf(control), 0);
+    EXPECT_EQ(engine().Find("wkeCreateWebWindow").size(), 1u);
+    form.SwitchUserMode(control, false);
+    form.SwitchUserMode(control, true);
+    EXPECT_EQ(engine().Find("wkeCreateWebWindow").size(), 1u) << "started once";
+    control->Release();
+}
+
 // ---- startup ------------------------------------------------------------------------------------------------
 
 TEST_F(ViewTest, StartupBuildsAChildViewFillingTheControlAndLoadsOnePendingContent) {
