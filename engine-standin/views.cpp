@@ -163,6 +163,22 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(window, message, wp, lp);
 }
 
+// Buttons of calls that a page makes on mouse-down (onmousedown: dragging the window, resizing it by an
+// edge) act on the press itself, as the page would, so that the host can start a move or size loop
+// while the button is still held; the others act on the click.
+WNDPROC g_button_proc = nullptr;
+
+LRESULT CALLBACK PressButtonProc(HWND button, UINT message, WPARAM wp, LPARAM lp) {
+    if (message == WM_LBUTTONDOWN) {
+        try {
+            if (View* view = E().ViewOfWindow(GetParent(button))) ClickButton(*view, GetDlgCtrlID(button) - kFirstButtonId);
+        } catch (...) {
+        }
+        return 0;
+    }
+    return CallWindowProcW(g_button_proc, button, message, wp, lp);
+}
+
 void RegisterViewClass() {
     static bool registered = false;
     if (registered) return;
@@ -627,6 +643,11 @@ void RepaintPage(View& view) {
                                  0, 0, 10, 10, view.window, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kFirstButtonId + i)),
                                  ModuleInstance(), nullptr);
         SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(TextFont()), FALSE);
+        if (view.buttons[i].trigger == "onmousedown") {
+            WNDPROC old = reinterpret_cast<WNDPROC>(
+                SetWindowLongPtrW(b, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PressButtonProc)));
+            if (!g_button_proc) g_button_proc = old;
+        }
         view.button_windows.push_back(b);
     }
     PlaceButtons(view);

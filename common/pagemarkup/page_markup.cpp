@@ -153,6 +153,36 @@ std::u16string LabelFor(View html, std::size_t call) {
     return label;
 }
 
+// The name of the attribute whose value holds the call at `call` ("onmousedown" in onmousedown="f()"), in
+// lower case; empty when the call is not in an attribute value.
+std::string TriggerFor(View html, std::size_t call) {
+    std::size_t open = html.rfind(u'<', call);
+    if (open == View::npos) return {};
+    std::size_t end = TagEnd(html, open);
+    if (end == View::npos || end < call) return {};
+    // Walk the tag's attributes up to the call, remembering the last name followed by "=".
+    std::string last;
+    char16_t quote = 0;
+    for (std::size_t i = open + 1; i < call; ++i) {
+        char16_t c = html[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            continue;
+        }
+        if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u'=') {
+            std::size_t e = i;
+            while (e > open && IsSpace(html[e - 1])) --e;
+            std::size_t b = e;
+            while (b > open && (IsIdent(html[b - 1]) || html[b - 1] == u'-')) --b;
+            last.clear();
+            for (std::size_t k = b; k < e; ++k) last += static_cast<char>(Lower(html[k]));
+        }
+    }
+    return quote ? last : std::string();
+}
+
 // Reads a JavaScript string literal starting at the quote at `i`; false when it does not end.
 bool ReadString(View s, std::size_t& i, std::u16string& out) {
     char16_t quote = s[i++];
@@ -318,6 +348,7 @@ Page ParsePage(std::u16string_view html) {
         call.function = function;
         if (p < html.size() && html[p] == u'(' && ReadArguments(html, p, call.args, end)) {
             call.label = LabelFor(html, i);
+            call.trigger = TriggerFor(html, i);
             if (call.label.empty()) call.label = std::u16string(html.substr(i, end - i));
             page.calls.push_back(std::move(call));
             i = end;

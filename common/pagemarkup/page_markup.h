@@ -18,6 +18,7 @@ struct PageCall {
     std::u16string label;
     std::string function;  // "onJsCall" or "jsCall"
     std::vector<CallArgument> args;
+    std::string trigger;   // the lower-case attribute holding the call ("onclick", "onmousedown"); "" if none
 };
 
 struct Page {

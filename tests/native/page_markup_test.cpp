@@ -126,3 +126,14 @@ TEST(PageMarkup, ScriptExpressionsOfOneCallOrOneLiteralAreRecognised) {
     EXPECT_FALSE(vantorix::pagemarkup::ParseLiteral(u"'a' 'b'", literal));
     EXPECT_FALSE(vantorix::pagemarkup::ParseLiteral(u"document.title", literal));
 }
+
+TEST(PageMarkup, EachButtonKnowsTheAttributeThatHoldsItsCall) {
+    auto page = ParsePage(
+        u"<div title=\"x=y\" onmousedown=\"onJsCall('btn','move')\">Drag</div>"
+        u"<a ONCLICK = 'onJsCall(\"btn\",\"close\")'>Close</a>"
+        u"<script>onJsCall('btn','hide');</script>");
+    ASSERT_EQ(page.calls.size(), 3u);
+    EXPECT_EQ(page.calls[0].trigger, "onmousedown");
+    EXPECT_EQ(page.calls[1].trigger, "onclick");
+    EXPECT_EQ(page.calls[2].trigger, "");
+}

@@ -101,6 +101,15 @@ TEST(StandinPage, AChildWebWindowShowsTheLoadedFileWithItsTitleAndButtons) {
     PumpMessages();
     ASSERT_EQ(g_calls.size(), 1u);
     EXPECT_EQ(g_calls[0], (std::vector<std::wstring>{L"btn", L"maximize"}));
+    // A call the page makes on mouse-down acts on the press, while the button is still held.
+    HWND drag = FindWindowExW(window, nullptr, L"BUTTON", L"Drag");
+    SendMessageW(drag, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ASSERT_EQ(g_calls.size(), 2u);
+    EXPECT_EQ(g_calls[1], (std::vector<std::wstring>{L"btn", L"move"}));
+    SendMessageW(drag, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    PumpMessages();
+    EXPECT_EQ(g_calls.size(), 2u) << "the release makes no second call";
+    g_calls.erase(g_calls.begin() + 1);
     EXPECT_EQ(standinClickButton(view, L"\u5173\u95ED"), 1);
     ASSERT_EQ(g_calls.size(), 2u);
     EXPECT_EQ(g_calls[1], (std::vector<std::wstring>{L"btn", L"close"}));
