@@ -61,9 +61,10 @@ int STANDIN_CALL standinLogArgText(int entry, int arg, wchar_t* buf, int bufSize
  * Returns the line's length (without terminator; buf gets it cut to fit), -1 for no such entry. */
 int STANDIN_CALL standinLogLine(int entry, char* buf, int bufSize);
 
-/* When the environment variable VANTORIX_STANDIN_LOG names a file when node.dll loads, every logged call
- * is also appended to that file as its line (UTF-8 text, one line per call, "\r\n" ends), flushed at once,
- * so a test in another process can read what the engine received. */
+/* When the environment variable VANTORIX_STANDIN_LOG names a file (it is read at the first logged call),
+ * every logged call is also appended to that file as its line (UTF-8 text, one line per call, "\r\n"
+ * ends), written at once, so a test in another process can read what the engine received. The file is
+ * opened for appending and shared: several runs may write to one file in turn. */
 
 /* ---- Results ---------------------------------------------------------------------------------------------
  * Makes an engine export return `value` instead of its own result: once (its next call only) or always
