@@ -195,26 +195,34 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
 
     auto base = MakePath(fs, folder);
     if (!base) return Fail(Status::CannotCreateFolder, NormaliseFolder(folder), "");
-    Result result;
-    result.status = Status::Ok;
-    auto fail = [&result](Status status, std::string entry, std::string detail) {
+    // Stage every file beside its target first; only when all are staged, and no target is held open by
+    // a running program, are the old files replaced, one quick move each.
+    struct Staged {
+        std::string part, final_path;
+    };
+    std::vector<Staged> staged;
+    auto discard = [&](size_t from) {
+        for (size_t i = from; i < staged.size(); ++i) fs.RemoveFile(staged[i].part);
+    };
+    auto fail = [&](Status status, std::string entry, std::string detail, size_t written = 0) {
         Result r = Fail(status, std::move(entry), std::move(detail));
-        r.files_written = result.files_written;
+        r.files_written = written;
         return r;
     };
     int rc = unzGoToFirstFile(zf);
     for (const Entry& entry : entries) {
-        if (rc != UNZ_OK) return fail(Status::DamagedEntry, entry.name, "archive changed while unpacking");
+        if (rc != UNZ_OK) return discard(0), fail(Status::DamagedEntry, entry.name, "archive changed while unpacking");
         const std::string target = *base + entry.name;
         if (entry.folder) {
-            if (!MakePath(fs, target)) return fail(Status::CannotCreateFolder, target, "");
+            if (!MakePath(fs, target)) return discard(0), fail(Status::CannotCreateFolder, target, "");
         } else {
             auto dir = MakePath(fs, FolderPart(target));
-            if (!dir) return fail(Status::CannotCreateFolder, FolderPart(target), "");
+            if (!dir) return discard(0), fail(Status::CannotCreateFolder, FolderPart(target), "");
             const std::string final_path = *dir + FileNamePart(target);
             const std::string part_path = final_path + std::string(kPartSuffix);
             auto out = fs.CreateOutput(part_path);
-            if (!out) return fail(Status::CannotWriteFile, final_path, "cannot create");
+            if (!out) return discard(0), fail(Status::CannotWriteFile, final_path, "cannot create");
+            staged.push_back({part_path, final_path});
             unz_file_info64 info{};
             unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
             bool write_failed = false;
@@ -225,17 +233,21 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             });
             bool closed = out->Close();
             if (problem || !closed) {
-                fs.RemoveFile(part_path);
+                discard(0);
                 if (write_failed || !closed) return fail(Status::CannotWriteFile, final_path, "write failed");
                 return fail(Status::DamagedEntry, entry.name, *problem);
             }
-            if (!fs.MoveOver(part_path, final_path)) {
-                fs.RemoveFile(part_path);
-                return fail(Status::CannotWriteFile, final_path, "cannot replace");
-            }
-            ++result.files_written;
         }
         rc = unzGoToNextFile(zf);
+    }
+    for (const Staged& s : staged)
+        if (!fs.CanReplace(s.final_path)) return discard(0), fail(Status::CannotWriteFile, s.final_path, "in use");
+    Result result;
+    result.status = Status::Ok;
+    for (size_t i = 0; i < staged.size(); ++i) {
+        if (!fs.MoveOver(staged[i].part, staged[i].final_path))
+            return discard(i), fail(Status::CannotWriteFile, staged[i].final_path, "cannot replace", i);
+        ++result.files_written;
     }
     return result;
 }

@@ -29,6 +29,8 @@ public:
     virtual bool CreateFolder(const std::string& path) = 0;
     // Creates or truncates a file; nullptr on failure.
     virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
+    // False when an existing file at path cannot be replaced now (a running program holds it).
+    virtual bool CanReplace(const std::string& path) = 0;
     // Moves from over to, replacing an existing file.
     virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
     virtual void RemoveFile(const std::string& path) = 0;
@@ -59,8 +61,9 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path);
 
 // Unpacks every entry of the archive into the folder. Before the first write the whole archive is read:
 // every name must be safe, every entry readable to its stored size with a correct CRC; otherwise nothing
-// is written. Each file is written beside its target and then moved over it, so a failed write never
-// leaves a half-written file under the entry's name.
+// is written. Every file is first written beside its target; only when all of them are written and no
+// target is in use are the old files replaced, each by one move. A failure before that point leaves the
+// folder's files as they were (sub-folders the archive needed may have been created).
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive);
 
 // The read size of the unpacking loop.

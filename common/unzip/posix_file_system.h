@@ -12,6 +12,7 @@ public:
     bool IsFolder(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
+    bool CanReplace(const std::string&) override { return true; }
     bool MoveOver(const std::string& from, const std::string& to) override;
     void RemoveFile(const std::string& path) override;
 

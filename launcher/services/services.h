@@ -73,8 +73,9 @@ enum class UnzipStatus {
     EmptyArchive,        // a ZIP file without entries: nothing written
     UnsafeName,          // an entry would land outside the folder or on a device: nothing written
     DamagedEntry,        // bad CRC, read error or truncated data: nothing written
-    CannotCreateFolder,  // a folder level could not be made: entries before it are in place
-    CannotWriteFile,     // a file could not be written or replaced: entries before it are in place
+    CannotCreateFolder,  // a folder level could not be made: no file replaced
+    CannotWriteFile,     // a file could not be written, or a target is in use: no file replaced, except when
+                         // the final moves fail part-way (files_written tells how many were replaced)
 };
 
 struct UnzipResult {
@@ -85,7 +86,9 @@ struct UnzipResult {
 };
 
 // Unpacks every entry of the archive into the folder, creating sub-folders and replacing files. The
-// whole archive is checked (names, readability, CRC) before the first file is touched.
+// whole archive is checked (names, readability, CRC) before the first file is touched; all files are
+// then written beside their targets and moved over them only when every one was written and no target
+// is held open by a running program.
 UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive);
 
 // Creates every missing level of the folder path; returns it normalised with one trailing "\", or

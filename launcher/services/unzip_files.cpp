@@ -83,6 +83,12 @@ public:
         if (!file) return nullptr;
         return std::make_unique<Win32OutputFile>(std::move(file));
     }
+    bool CanReplace(const std::string& path) override {
+        // A file open without write sharing (a running program, an editor) cannot be replaced: ask for
+        // exclusive write access the way the final move will need it, and let go at once.
+        unique_hfile probe(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return probe || GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    }
     bool MoveOver(const std::string& from, const std::string& to) override {
         return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     }

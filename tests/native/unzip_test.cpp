@@ -218,9 +218,10 @@ TEST(UnzipToFolder, AFolderThatCannotBeCreatedEndsWithFailure) {
     auto r = u.Run(ZipBuilder().File("bin/client.exe", "x").File("Skin/UI.html", "y").File("z.txt", "z").Build());
     EXPECT_EQ(r.status, Status::CannotCreateFolder);
     EXPECT_NE(r.entry.find("Skin"), std::string::npos);
-    EXPECT_EQ(r.files_written, 1u);
+    EXPECT_EQ(r.files_written, 0u);
     EXPECT_LT(attempts, 10);
-    EXPECT_FALSE(fs::exists(u.target / "z.txt"));
+    // The file staged before the failure is gone again; only the folder it needed stays.
+    EXPECT_EQ(u.Everything(), (std::set<std::string>{"App/", "App/bin/"}));
 }
 
 TEST(UnzipToFolder, AFailingWriteLeavesTheOldFileAndNoPartialOne) {
@@ -241,6 +242,27 @@ TEST(UnzipToFolder, AFailingWriteLeavesTheOldFileAndNoPartialOne) {
         EXPECT_EQ(r.status, Status::CannotWriteFile);
         EXPECT_EQ(ReadBytes(u.target / "bin/client.exe"), "old client");
         EXPECT_EQ(u.Everything(), (std::set<std::string>{"App/", "App/bin/", "App/bin/client.exe"}));
+    }
+}
+
+TEST(UnzipToFolder, AFailureOnALaterFileLeavesEveryEarlierFileOld) {
+    struct Case { const char* what; long fail_after; bool in_use; } cases[] = {
+        {"disk full on the last file", 6000, false},
+        {"last file held by a running program", -1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Unpack u;
+        WriteBytes(u.target / "Skin/UI.html", "old page");
+        WriteBytes(u.target / "bin/client.exe", "old client");
+        u.files.fail_write_after = c.fail_after;
+        if (c.in_use) u.files.in_use.insert(Win(u.target / "bin/client.exe"));
+        auto r = u.Run(ZipBuilder().File("Skin/UI.html", "new page").File("bin/client.exe", PatternBytes(10000)).Build());
+        EXPECT_EQ(r.status, Status::CannotWriteFile);
+        EXPECT_EQ(r.files_written, 0u);
+        EXPECT_EQ(ReadBytes(u.target / "Skin/UI.html"), "old page");
+        EXPECT_EQ(ReadBytes(u.target / "bin/client.exe"), "old client");
+        EXPECT_EQ(u.Everything(), (std::set<std::string>{"App/", "App/Skin/", "App/Skin/UI.html", "App/bin/", "App/bin/client.exe"}));
     }
 }
 

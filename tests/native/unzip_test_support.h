@@ -84,6 +84,8 @@ public:
         if (!inner) return nullptr;
         return std::make_unique<Faulty>(std::move(inner), this);
     }
+    std::set<std::string> in_use;  // targets CanReplace refuses
+    bool CanReplace(const std::string& path) override { return in_use.count(path) == 0; }
     bool MoveOver(const std::string& from, const std::string& to) override {
         if (fail_replace) return false;
         return PosixFileSystem::MoveOver(from, to);

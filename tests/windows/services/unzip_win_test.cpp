@@ -180,11 +180,15 @@ TEST(UnzipWindows, FileInUseIsReportedAndKeptIntact) {
     // Like a running program: open without sharing delete or write.
     HANDLE busy = CreateFileW((s.app() + L"bin\\client.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(busy, INVALID_HANDLE_VALUE);
-    auto r = s.Run(ZipBuilder().File("bin/client.exe", "new client").Build());
+    WriteFileBytes(s.app() + L"Skin\\UI.html", "old page");
+    auto r = s.Run(ZipBuilder().File("Skin/UI.html", "new page").File("bin/client.exe", "new client").Build());
     CloseHandle(busy);
     EXPECT_EQ(r.status, UnzipStatus::CannotWriteFile);
+    EXPECT_EQ(r.files_written, 0u);
+    // Nothing of the update is laid down while one of its files cannot be replaced.
     EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "running client");
-    EXPECT_EQ(s.Everything(), (std::set<std::wstring>{L"App\\", L"App\\bin\\", L"App\\bin\\client.exe"}));
+    EXPECT_EQ(ReadFileBytes(s.app() + L"Skin\\UI.html"), "old page");
+    EXPECT_EQ(s.Everything(), (std::set<std::wstring>{L"App\\", L"App\\bin\\", L"App\\bin\\client.exe", L"App\\Skin\\", L"App\\Skin\\UI.html"}));
 }
 
 TEST(PathParts, WindowsPaths) {
