@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <string>
 #include <vector>
 
