@@ -91,10 +91,34 @@ TEST(ClientStart, MissingSkinShowsTheIntegrityMessageAndLeavesNoTrayIcon) {
     EXPECT_TRUE(client.WaitExit(15000));
 }
 
+TEST(ClientStart, ProgramIconIsOne128PixelImageWith32BitsPerPixel) {
+    HMODULE exe = LoadLibraryExW(ClientExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(exe, nullptr);
+    HRSRC group = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(exe, group)));
+    ASSERT_NE(dir, nullptr);
+    const WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+    EXPECT_EQ(count, 1);
+    const BYTE* entry = dir + 6;  // width, height, colours, reserved, planes (2), bit count (2), bytes (4), id (2)
+    EXPECT_EQ(entry[0], 128);
+    EXPECT_EQ(entry[1], 128);
+    EXPECT_EQ(*reinterpret_cast<const WORD*>(entry + 6), 32);
+    FreeLibrary(exe);
+}
+
 TEST(ClientStart, NormalStartSetsTheWebWindowUpOnceInOrder) {
     Running r;
     ASSERT_NE(r.main, nullptr);
     EXPECT_EQ(WindowRect(r.main).right - WindowRect(r.main).left, 1000);
+    EXPECT_EQ(WindowRect(r.main).bottom - WindowRect(r.main).top, 611);
+    EXPECT_EQ(GetWindowLongW(r.main, GWL_STYLE) & (WS_CAPTION | WS_THICKFRAME), 0) << "borderless";
+    wchar_t caption[64] = {};
+    GetWindowTextW(r.main, caption, 64);
+    EXPECT_STREQ(caption, kTitle);
+    const RECT placed = WindowRect(r.main);
+    EXPECT_EQ(placed.left, (GetSystemMetrics(SM_CXSCREEN) - 1000) / 2) << "centred";
+    EXPECT_EQ(placed.top, (GetSystemMetrics(SM_CYSCREEN) - 611) / 2) << "centred";
     EXPECT_TRUE(TrayIconPresent(r.client.TrayWindow()));
     auto log = ReadLog(r.client.log_path);
     const std::vector<std::string> expected = {"wkeInitializeEx", "wkeJsBindFunction", "wkeCreateWebWindow",
@@ -261,6 +285,8 @@ TEST(PageCommands, WindowdcTwiceGivesOnePickerAndCloseEndsEverything) {
     EXPECT_EQ(r.client.CountWindows(L"VantorixWindowdc", true), 1);
     HWND picker = r.client.Window(L"VantorixWindowdc", true);
     ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(SendMessageW(picker, WM_GETICON, ICON_BIG, 0), SendMessageW(r.main, WM_GETICON, ICON_BIG, 0))
+        << "the picker shows the main window's icon";
     // Sampling, over the page.
     SendMessageW(GetDlgItem(picker, 103), BM_CLICK, 0, 0);
     MouseTo(300, 200);
