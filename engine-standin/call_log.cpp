@@ -12,6 +12,7 @@ namespace {
 struct Log {
     std::mutex lock;
     std::vector<LogEntry> entries;
+    bool enabled = true;
     bool file_checked = false;
     vantorix::win::unique_hfile file;
 
@@ -61,8 +62,9 @@ std::string FormatLine(const LogEntry& entry) {
 
 void AppendToLog(const char* name, const Arguments& args) {
     Log& log = TheLog();
-    LogEntry entry{name, args.items()};
     std::lock_guard<std::mutex> guard(log.lock);
+    if (!log.enabled) return;
+    LogEntry entry{name, args.items()};
     log.WriteLine(FormatLine(entry));
     log.entries.push_back(std::move(entry));
 }
@@ -93,6 +95,12 @@ int LogFind(const std::string& name, int from) {
     for (int i = from < 0 ? 0 : from; i < static_cast<int>(log.entries.size()); ++i)
         if (log.entries[i].name == name) return i;
     return -1;
+}
+
+void EnableLog(bool on) {
+    Log& log = TheLog();
+    std::lock_guard<std::mutex> guard(log.lock);
+    log.enabled = on;
 }
 
 void ClearLog() {

@@ -24,5 +24,6 @@ int LogSize();
 bool LogEntryAt(int index, LogEntry& out);
 int LogFind(const std::string& name, int from);
 void ClearLog();
+void EnableLog(bool on);
 
 }  // namespace standin

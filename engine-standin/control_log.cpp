@@ -42,6 +42,8 @@ int STANDIN_CALL standinLogCount(void) { return standin::LogSize(); }
 
 void STANDIN_CALL standinLogClear(void) { standin::ClearLog(); }
 
+void STANDIN_CALL standinLogEnable(int on) { standin::EnableLog(on != 0); }
+
 int STANDIN_CALL standinLogName(int entry, char* buf, int bufSize) {
     standin::LogEntry e;
     if (!standin::LogEntryAt(entry, e)) return -1;

@@ -36,6 +36,9 @@ extern "C" {
  */
 int STANDIN_CALL standinLogCount(void);
 void STANDIN_CALL standinLogClear(void);
+/* Logging is on from the start; a benchmark that makes very many calls may switch it off (0) and on (1)
+ * again. While it is off, calls are neither kept nor written to the log file. */
+void STANDIN_CALL standinLogEnable(int on);
 /* Copies the export name (ASCII, zero-terminated) into buf; returns its length, or -1 for no such entry. */
 int STANDIN_CALL standinLogName(int entry, char* buf, int bufSize);
 /* Index of the first entry at or after `from` whose export name equals `name`; -1 when there is none. */

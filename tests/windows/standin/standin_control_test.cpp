@@ -95,9 +95,15 @@ TEST(StandinControl, AnotherProcessClicksPageButtonsAndReadsTheCallLogInOrder) {
     for (int i = 0; i < 600 && clicked != 1; ++i) {  // up to a minute on a busy machine
         if (!control) control = FindWindowExW(HWND_MESSAGE, nullptr, STANDIN_CONTROL_CLASS, title.c_str());
         if (control) clicked = Command(control, "click\tMaximise");
-        if (clicked != 1) Sleep(100);
+        // Keep answering messages while waiting: the host's windows may send some to ours (activation).
+        if (clicked != 1) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            PumpMessages();
+        }
     }
-    ASSERT_TRUE(control) << "the host's control window never appeared";
+    DWORD host_state = WaitForSingleObject(host.process.get(), 0);
+    ASSERT_TRUE(control) << "the host's control window never appeared; host "
+                         << (host_state == WAIT_OBJECT_0 ? "ended" : "still runs") << "; its log:\n" << ReadAll(log);
     EXPECT_EQ(clicked, 1);
     EXPECT_EQ(Command(control, "views"), 1);
     EXPECT_EQ(Command(control, "click\tNo such label"), 0);

@@ -119,6 +119,12 @@ TEST(StandinLog, BadQueriesGiveClearFailuresAndClearEmptiesTheLog) {
     EXPECT_STREQ(small, "wkeS");  // cut to fit, terminated
     standinLogClear();
     EXPECT_EQ(standinLogCount(), 0);
+    standinLogEnable(0);
+    Fn<void(__cdecl*)(int)>("wkeStopLoading")(1);
+    standinLogEnable(1);
+    Fn<void(__cdecl*)(int)>("wkeStopLoading")(2);
+    ASSERT_EQ(standinLogCount(), 1) << "a call made while logging is off is not kept";
+    EXPECT_EQ(LogLine(0), "wkeStopLoading i=02000000");
 }
 
 TEST(StandinResults, AnOverrideReplacesTheResultOnceOrAlways) {
