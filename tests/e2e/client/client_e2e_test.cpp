@@ -437,3 +437,41 @@ TEST(PageCommands, SupportButtonsOpenTheMakersAddresses) {
         EXPECT_TRUE(r.client.Running());
     }
 }
+
+TEST(PageCommands, EdgeZoneResizesTheBorderlessWindowAndTwoArgumentsOnlyReleaseTheCapture) {
+    Running r;
+    const RECT before = WindowRect(r.main);
+    // Two arguments: the zone is "btn", which names none; the call returns at once and nothing moves.
+    const DWORD start = GetTickCount();
+    r.Page(L"btn", L"mousedown");
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    RECT after = WindowRect(r.main);
+    EXPECT_TRUE(EqualRect(&before, &after));
+    // The skin's bottom-right zone passes "se-resize": the user drags the corner 50 x 30 further out.
+    MouseTo(before.right - 2, before.bottom - 2);
+    Sleep(200);
+    MouseButton(true);
+    std::thread hand([] {
+        Sleep(1500);
+        POINT p;
+        GetCursorPos(&p);
+        MouseTo(p.x + 25, p.y + 15);
+        Sleep(300);
+        MouseTo(p.x + 50, p.y + 30);
+        Sleep(500);
+        MouseButton(false);
+    });
+    r.client.Standin(L"call\tonJsCall\tbtn\tmousedown\tse-resize");
+    hand.join();
+    WaitFor([] { return false; }, 300);
+    after = WindowRect(r.main);
+    EXPECT_EQ(after.left, before.left);
+    EXPECT_EQ(after.top, before.top);
+    EXPECT_EQ(after.right - before.right, 50);
+    EXPECT_EQ(after.bottom - before.bottom, 30);
+    auto log = ReadLog(r.client.log_path);
+    ASSERT_EQ(log.back().name, "wkeMoveWindow");
+    RECT inner{};
+    GetClientRect(r.main, &inner);
+    EXPECT_EQ(log.back().Int(3), static_cast<std::uint32_t>(inner.right + 13));
+}
