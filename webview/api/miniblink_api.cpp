@@ -129,6 +129,8 @@ HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs,
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;  // nothing crosses the COM boundary
     }
 }
 
