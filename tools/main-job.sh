@@ -38,7 +38,8 @@ trust_root=$win/tests/windows/services/trust_root.exe
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null || true
-  timeout 30 "$WINE" taskkill /f /im client.exe >/dev/null 2>&1 || true
+  # The client this job started (from its own copy of the installation, so nothing else is touched).
+  [ -f "$driver" ] && timeout 30 "$WINE" "$driver" "end|$(winpath "$work/installation/bin/client.exe")" >/dev/null 2>&1 || true
   [ -n "$trusted" ] && timeout 60 "$WINE" "$trust_root" remove "$trusted" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT

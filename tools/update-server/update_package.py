@@ -119,9 +119,10 @@ def main():
         dst.write(src.read())
     set_file_version(staged, a.version)
     entries = {"bin/client.exe": staged}
-    skin = os.path.join(a.installation, "Skin", "UI.html")
-    if os.path.exists(skin):
-        entries["Skin/UI.html"] = skin
+    for skin in ("Skin/UI.html", "bin/Skin/UI.html"):  # the installation's skin page and the client's copy
+        path = os.path.join(a.installation, *skin.split("/"))
+        if os.path.exists(path):
+            entries[skin] = path
     make_zip(os.path.join(a.out, "newtemp.zip"), entries)
     os.remove(staged)
     with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:

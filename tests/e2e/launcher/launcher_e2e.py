@@ -220,14 +220,20 @@ class Scenario:
 
 # ---- the control library in the system folder ------------------------------------------------------
 def control_present():
+    """The state after a first start: the installation's own script has put the library (and the engine
+    beside it) into the system folder and registered it."""
     if not os.path.exists(CONTROL):
-        shutil.copy(os.path.join(INSTALLATION, "Build", "Velview_G_201.ocx"), CONTROL)
+        script = os.path.join(INSTALLATION, "Build", "注册控件.bat")
+        wine(["cmd", "/c", winpath(script)], timeout=120)
+    check(os.path.exists(CONTROL), "the registration script did not install the control library")
 
 
 def control_removed():
     if os.path.exists(CONTROL):
         wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"])
         os.remove(CONTROL)
+    if os.path.exists(os.path.join(SYSTEM32, "node.dll")):
+        os.remove(os.path.join(SYSTEM32, "node.dll"))
     check(not typelib_registered(), "the control library's type library is still registered")
 
 
@@ -282,6 +288,7 @@ def registration_yes_runs_the_script_and_goes_on(s):
     s.run(["waitbox|" + ASK_REGISTER, "shot|{shots}\\1-registration-question.bmp", "box|yes|" + ASK_REGISTER,
            "nobox|6"])
     check(os.path.exists(CONTROL), "the control library is not in the system folder")
+    check(os.path.exists(os.path.join(SYSTEM32, "node.dll")), "the engine is not beside the control library")
     check(typelib_registered(), "the control library is not registered")
     check(os.path.isfile(s.file("Build\\installock.txt")), "no marker")
     s.expect_client(OLD)
