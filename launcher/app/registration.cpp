@@ -18,11 +18,19 @@ bool Registration::ControlFileExists() const {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+constexpr unsigned long long kScriptPatienceMs = 60000;
+}
+
 void Registration::Start() {
     script_ = win::StartProgramTracked(installation_.Path(update_flow::kScriptPath), {}, SW_HIDE,
                                        installation_.Path(L"\\Build"));
+    started_ms_ = GetTickCount64();
 }
 
-bool Registration::Running() const { return script_ && WaitForSingleObject(script_.get(), 0) == WAIT_TIMEOUT; }
+bool Registration::Running() const {
+    return script_ && WaitForSingleObject(script_.get(), 0) == WAIT_TIMEOUT &&
+           GetTickCount64() - started_ms_ < kScriptPatienceMs;
+}
 
 }  // namespace vantorix::launcher

@@ -18,12 +18,14 @@ public:
     bool ControlFileExists() const;
     // Starts the script hidden, without waiting.
     void Start();
-    // True while the script started last is still at work.
+    // True while the script started last is still at work, for at most a minute: a script that hangs
+    // must not keep the hidden launcher waiting for ever.
     bool Running() const;
 
 private:
     const Installation& installation_;
     win::unique_kernel_handle script_;
+    unsigned long long started_ms_ = 0;
 };
 
 }  // namespace vantorix::launcher

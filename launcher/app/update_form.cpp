@@ -74,6 +74,8 @@ UpdateForm::UpdateForm(HINSTANCE instance)
 }
 
 UpdateForm::~UpdateForm() {
+    WinHttpDown1.StateChanged = nullptr;
+    WinHttpDown1.HttpState = nullptr;
     if (window_) {
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         DestroyWindow(window_);

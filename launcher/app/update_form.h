@@ -62,8 +62,8 @@ private:
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;
-    WinHttpDown WinHttpDown1;
     update_flow::UpdateFlow flow_{*this};
+    WinHttpDown WinHttpDown1;  // after flow_: it goes first, so no late event reaches a finished flow
     bool timer_on_ = false;
 };
 
