@@ -22,12 +22,27 @@ std::wstring OwnFolder() {
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+// The installation's registration script puts an engine beside the control library in the system
+// folder, where the standard search would find it; while this suite runs, that copy is moved aside.
+std::wstring SystemEngine() {
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\node.dll";
+}
+std::wstring SystemEngineAside() { return SystemEngine() + L".aside-for-test"; }
+
 class NoEngine : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         velview::wke::SetMissingEngineNotice(CountNotice);
         DeleteFileW((OwnFolder() + L"\\node.dll").c_str());  // left over by an interrupted run
+        if (GetFileAttributesW(SystemEngine().c_str()) != INVALID_FILE_ATTRIBUTES)
+            movedAside_ = MoveFileExW(SystemEngine().c_str(), SystemEngineAside().c_str(), MOVEFILE_REPLACE_EXISTING);
     }
+    static void TearDownTestSuite() {
+        if (movedAside_) MoveFileExW(SystemEngineAside().c_str(), SystemEngine().c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    static inline bool movedAside_ = false;
     _MiniblinkAPI* Create() {
         _MiniblinkAPI* api = nullptr;
         EXPECT_EQ(velview::api::CreateMiniblinkAPI(&api), S_OK);
