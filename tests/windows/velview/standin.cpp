@@ -11,18 +11,7 @@ const Standin& Standin::Get() {
 #define STANDIN_FN(name)                                                                 \
     r.name = reinterpret_cast<decltype(&::name)>(GetProcAddress(node, #name));            \
     all = all && r.name != nullptr;
-        STANDIN_FN(standinLogCount)
-        STANDIN_FN(standinLogClear)
-        STANDIN_FN(standinLogName)
-        STANDIN_FN(standinLogFind)
-        STANDIN_FN(standinLogArgValue)
-        STANDIN_FN(standinLogArgText)
-        STANDIN_FN(standinCallBoundStrings)
-        STANDIN_FN(standinFire)
-        STANDIN_FN(standinRegistration)
-        STANDIN_FN(standinJobHooked)
-        STANDIN_FN(standinViewWindow)
-        STANDIN_FN(standinViewCount)
+        VELVIEW_TEST_STANDIN_FUNCTIONS(STANDIN_FN)
 #undef STANDIN_FN
         r.loaded = all;
         return r;

@@ -10,20 +10,15 @@
 
 namespace velview_test {
 
+// The control functions these tests use, listed once: declared as members below, resolved in Get().
+#define VELVIEW_TEST_STANDIN_FUNCTIONS(X)                                                          \
+    X(standinLogCount) X(standinLogClear) X(standinLogName) X(standinLogFind) X(standinLogArgValue) \
+    X(standinLogArgText) X(standinCallBoundStrings) X(standinFire) X(standinRegistration)           \
+    X(standinJobHooked) X(standinViewWindow) X(standinViewCount)
+
 struct Standin {
 #define STANDIN_FN(name) decltype(&::name) name = nullptr;
-    STANDIN_FN(standinLogCount)
-    STANDIN_FN(standinLogClear)
-    STANDIN_FN(standinLogName)
-    STANDIN_FN(standinLogFind)
-    STANDIN_FN(standinLogArgValue)
-    STANDIN_FN(standinLogArgText)
-    STANDIN_FN(standinCallBoundStrings)
-    STANDIN_FN(standinFire)
-    STANDIN_FN(standinRegistration)
-    STANDIN_FN(standinJobHooked)
-    STANDIN_FN(standinViewWindow)
-    STANDIN_FN(standinViewCount)
+    VELVIEW_TEST_STANDIN_FUNCTIONS(STANDIN_FN)
 #undef STANDIN_FN
 
     // Loads node.dll (the same module the library uses) and resolves every function; ok() tells.
