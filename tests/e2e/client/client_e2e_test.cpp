@@ -50,6 +50,21 @@ int Count(const std::vector<std::string>& names, const std::string& name) {
     return n;
 }
 
+// The user's hand while a system move or size loop runs: once the loop has started, moves the pressed
+// mouse by (dx, dy) in two steps and lets the button go.
+std::thread DragAfterPress(int dx, int dy) {
+    return std::thread([dx, dy] {
+        Sleep(1500);
+        POINT p;
+        GetCursorPos(&p);
+        MouseTo(p.x + dx / 2, p.y + dy / 2);
+        Sleep(300);
+        MouseTo(p.x + dx, p.y + dy);
+        Sleep(500);
+        MouseButton(false);
+    });
+}
+
 }  // namespace
 
 TEST(ClientStart, WithoutTheExactTokenShowsCannotStartAndEndsWithoutAWindow) {
@@ -240,16 +255,7 @@ TEST(PageCommands, MinimiseAndMoveWithTheMouse) {
     MouseTo(before.left + 300, before.top + 20);
     Sleep(200);
     MouseButton(true);
-    std::thread hand([] {
-        Sleep(1500);
-        POINT p;
-        GetCursorPos(&p);
-        MouseTo(p.x + 30, p.y + 20);
-        Sleep(300);
-        MouseTo(p.x + 60, p.y + 40);
-        Sleep(500);
-        MouseButton(false);
-    });
+    std::thread hand = DragAfterPress(60, 40);
     r.Page(L"btn", L"move");  // returns when the button is released
     hand.join();
     WaitFor([] { return false; }, 300);
@@ -451,16 +457,7 @@ TEST(PageCommands, EdgeZoneResizesTheBorderlessWindowAndTwoArgumentsOnlyReleaseT
     MouseTo(before.right - 2, before.bottom - 2);
     Sleep(200);
     MouseButton(true);
-    std::thread hand([] {
-        Sleep(1500);
-        POINT p;
-        GetCursorPos(&p);
-        MouseTo(p.x + 25, p.y + 15);
-        Sleep(300);
-        MouseTo(p.x + 50, p.y + 30);
-        Sleep(500);
-        MouseButton(false);
-    });
+    std::thread hand = DragAfterPress(50, 30);
     r.client.Standin(L"call\tonJsCall\tbtn\tmousedown\tse-resize");
     hand.join();
     WaitFor([] { return false; }, 300);
