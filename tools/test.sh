@@ -11,7 +11,10 @@ bash "$root/tools/build.sh" || exit 1
 export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$build/wine}
 mkdir -p "$build/artifacts"
 start=$(date +%s)
-( cd "$build/native" && ctest --output-on-failure --timeout 900 -j "${CTEST_JOBS:-2}" "$@" ) 2>&1 | tee "$build/artifacts/ctest.log"
+# A failing test gets one more run: GUI tests under emulated Wine now and then lose a race with the window
+# system (seen: another process's message-only window not found within a minute). A deterministic failure
+# fails both runs; every first failure stays in the log above the summary.
+( cd "$build/native" && ctest --output-on-failure --timeout 900 -j "${CTEST_JOBS:-2}" --repeat until-pass:2 "$@" ) 2>&1 | tee "$build/artifacts/ctest.log"
 rc=${PIPESTATUS[0]}
 echo "test run took $(( $(date +%s) - start )) s"
 exit "$rc"
