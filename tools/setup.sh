@@ -41,7 +41,8 @@ fi
 pkgs=(cmake ninja-build g++ g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-dev nlohmann-json3-dev
       googletest libgtest-dev zlib1g-dev wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick
       python3 openssl curl zip unzip file dpkg-dev libwine-dev
-      fonts-wqy-microhei)  # a font with Chinese glyphs, so the windows under Wine show their texts
+      fonts-wqy-microhei  # a font with Chinese glyphs, so the windows under Wine show their texts
+      nginx-light nsis ccache)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -57,15 +58,20 @@ fi
 binfmt=/proc/sys/fs/binfmt_misc
 mountpoint -q "$binfmt" || mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null || true
 [ -e "$binfmt/qemu-i386" ] && echo 0 > "$binfmt/qemu-i386" || true
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  log "32-bit code runs natively"
+native=0
+/usr/lib/wine/wine --version >/dev/null 2>&1 && native=1
+# qemu-user 10 is needed on both kinds of machine: it is the only road where the kernel cannot run 32-bit
+# code, and the test run's second road where it can.
+if ! dpkg-query -W -f='${Version}' qemu-user 2>/dev/null | grep -q '^1:10'; then
+  "${APT[@]}" update -q
+  "${APT[@]}" install -q -t bookworm-backports qemu-user
+fi
+[ -e "$binfmt/qemu-i386" ] || echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' > "$binfmt/register"
+if [ $native = 1 ]; then
+  log "32-bit code runs natively (qemu-user 10 stands by for the test run's second road)"
+  echo 0 > "$binfmt/qemu-i386"
 else
   log "32-bit code needs qemu-user 10"
-  if ! dpkg-query -W -f='${Version}' qemu-user 2>/dev/null | grep -q '^1:10'; then
-    "${APT[@]}" update -q
-    "${APT[@]}" install -q -t bookworm-backports qemu-user
-  fi
-  [ -e "$binfmt/qemu-i386" ] || echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:' > "$binfmt/register"
   echo 1 > "$binfmt/qemu-i386"
   /usr/lib/wine/wine --version >/dev/null
 fi

@@ -41,6 +41,7 @@ _wine_prefix_up() {
   "$WINESERVER" -w
   # No window manager runs here: unmanaged windows close without waiting for one.
   timeout 120 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  bash "$_here/wine-cjk-font.sh"
   "$WINESERVER" -w
   tar -C "$VANTORIX_WINE_DIR" -cf "$cache" prefix
 }
@@ -55,6 +56,8 @@ wine_up() {
     # The first process starts Wine's services, which live as long as the server: give them no pipe of
     # the caller's to hold open.
     timeout 300 "$WINE" wineboot </dev/null >"$VANTORIX_WINE_DIR/services.log" 2>&1
+    # A prefix seeded from an older tarball may lack the Chinese UI font; a grep when it has it.
+    bash "$_here/wine-cjk-font.sh"
   fi
 }
 

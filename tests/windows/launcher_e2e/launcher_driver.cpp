@@ -7,6 +7,12 @@
 //   waitbox|<text part>[|seconds]   such a box is up (and stays up, for a screenshot)
 //   nobox|<seconds>                 no message box comes up within the time
 //   form|<button text>|<0|1>[|s]    the form "检查更新" is visible, Command1 shows the text, enabled or not
+//   reached|<button text>[|s]       the form is visible and its button shows that state or a later one of the
+//                                   update flow (立即升级, 升级中, 升级完毕, 立即启动): a download may pass
+//                                   a state in milliseconds, so a state that may be missed is never awaited
+//   order|<state>,<state>,...       every button text recorded so far appears in this list, in this order
+//                                   (a state may be skipped, none may come back after a later one)
+//   seenmsg|<text part>             the status line held the part at some point so far (recorded)
 //   msg|<text part>[|seconds]       the status line lblMsg holds the part
 //   label|<id>|<text>               a label (101 Label1, 107 Label7, 102 Label2, 103 Label3, 104 Label4) reads so
 //   click                           press Command1
@@ -16,6 +22,7 @@
 //   restore|<seconds>               waits for a minimised top-level window and restores it, as a click on
 //                                   its taskbar button would; a program that showed itself normally needs
 //                                   nothing, so finding none is no failure
+//   shown|<window class>[|seconds]  a visible, not minimised top-level window of that class exists
 //   end|<full program path>         ends every process started from exactly that file (the demo's client)
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
@@ -23,7 +30,9 @@
 #include <tlhelp32.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -142,6 +151,61 @@ int EndProgram(const std::wstring& path) {
     return ended;
 }
 
+// The update flow's button states in the order the flow passes them.
+const std::vector<std::wstring> kFlow = {L"立即升级", L"升级中", L"升级完毕", L"立即启动"};
+
+int FlowIndex(const std::wstring& state) {
+    for (size_t i = 0; i < kFlow.size(); ++i)
+        if (kFlow[i] == state) return static_cast<int>(i);
+    return -1;
+}
+
+// Watches the form from its own thread for the whole run and keeps every change of the button and the
+// status line, so that steps can ask what the form went through, however briefly a state lasted.
+class Recorder {
+public:
+    void Start() {
+        std::thread([this] {
+            for (;;) {
+                Sample();
+                Sleep(15);
+            }
+        }).detach();
+    }
+    // Also called by the steps that read the record, so that it holds what they see now.
+    void Sample() {
+        HWND form = Form();
+        if (!form) return;
+        std::wstring button = WindowText(GetDlgItem(form, kCommand1));
+        std::wstring status = WindowText(GetDlgItem(form, kLblMsg));
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!button.empty() && (buttons_.empty() || buttons_.back() != button)) buttons_.push_back(button);
+        if (!status.empty() && (statuses_.empty() || statuses_.back() != status)) statuses_.push_back(status);
+    }
+    std::vector<std::wstring> Buttons() {
+        Sample();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return buttons_;
+    }
+    std::vector<std::wstring> Statuses() {
+        Sample();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return statuses_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::wstring> buttons_, statuses_;
+};
+
+Recorder g_recorder;
+
+std::wstring Joined(const std::vector<std::wstring>& items) {
+    std::wstring out;
+    for (const auto& item : items) out += (out.empty() ? L"" : L" > ") + item;
+    return out;
+}
+
 double Seconds(const std::vector<std::wstring>& parts, size_t index, double fallback) {
     return parts.size() > index && !parts[index].empty() ? _wtof(parts[index].c_str()) : fallback;
 }
@@ -192,6 +256,44 @@ std::wstring Run(const std::vector<std::wstring>& p) {
                 Say(L"  control " + std::to_wstring(id) + L": " + WindowText(GetDlgItem(form, id)));
         }
         return ok ? L"" : L"the form's button reads \"" + seen + L"\"";
+    }
+    if (op == L"reached" && p.size() >= 2) {
+        const int wanted = FlowIndex(p[1]);
+        if (wanted < 0) return L"not a state of the update flow";
+        std::wstring seen;
+        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
+            HWND form = Form();
+            if (!form || !IsWindowVisible(form)) return false;
+            seen = WindowText(GetDlgItem(form, kCommand1));
+            return FlowIndex(seen) >= wanted;
+        });
+        Say(L"  button: " + seen);
+        return ok ? L"" : L"the form's button reads \"" + seen + L"\"";
+    }
+    if (op == L"order" && p.size() >= 2) {
+        std::vector<std::wstring> allowed;
+        for (size_t start = 0;;) {
+            size_t comma = p[1].find(L',', start);
+            allowed.push_back(p[1].substr(start, comma - start));
+            if (comma == std::wstring::npos) break;
+            start = comma + 1;
+        }
+        const std::vector<std::wstring> seen = g_recorder.Buttons();
+        Say(L"  button states: " + Joined(seen));
+        size_t at = 0;
+        for (const auto& state : seen) {
+            while (at < allowed.size() && allowed[at] != state) ++at;
+            if (at == allowed.size()) return L"the button went through \"" + state + L"\" out of order";
+        }
+        return L"";
+    }
+    if (op == L"seenmsg" && p.size() >= 2) {
+        for (const auto& status : g_recorder.Statuses())
+            if (status.find(p[1]) != std::wstring::npos) {
+                Say(L"  status seen: " + status);
+                return L"";
+            }
+        return L"the status line never held it: " + Joined(g_recorder.Statuses());
     }
     if (op == L"msg" && p.size() >= 2) {
         std::wstring seen;
@@ -258,6 +360,15 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         SetForegroundWindow(found);
         return L"";
     }
+    if (op == L"shown" && p.size() >= 2) {
+        HWND window = nullptr;
+        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
+            window = FindWindowW(p[1].c_str(), nullptr);
+            return window && IsWindowVisible(window) && !IsIconic(window);
+        });
+        if (!window) return L"no such window";
+        return ok ? L"" : L"the window is hidden or minimised";
+    }
     if (op == L"end" && p.size() >= 2) {
         Say(L"  ended " + std::to_wstring(EndProgram(p[1])) + L" process(es)");
         return L"";
@@ -272,6 +383,7 @@ std::wstring Run(const std::vector<std::wstring>& p) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    g_recorder.Start();
     for (int i = 1; i < argc; ++i) {
         Say(L"step " + std::wstring(argv[i]));
         const std::wstring problem = Run(Split(argv[i]));
