@@ -10,5 +10,10 @@ endfunction()
 add_test(NAME win.setup COMMAND ${VANTORIX_WINE_TEST} --up)
 set_tests_properties(win.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 600 LABELS windows)
 add_test(NAME win.teardown COMMAND ${VANTORIX_WINE_TEST} --down)
-set_tests_properties(win.teardown PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60 LABELS windows)
+set_tests_properties(win.teardown PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60 LABELS windows
+  DEPENDS win.prefix_left_as_installed)
+# Whatever ran, the prefix ends as a user's machine would be, for the main job or the next run.
+add_test(NAME win.prefix_left_as_installed COMMAND ${VANTORIX_WINE_TEST} --check-installed)
+set_tests_properties(win.prefix_left_as_installed PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120 LABELS windows
+  RESOURCE_LOCK wine_display)
 include(${VANTORIX_WIN_BUILD}/windows-tests.cmake)

@@ -75,5 +75,14 @@ wine_run() {
   timeout -k 5 "$limit" "$WINE" "$@"
 }
 
+# A test that registers a copy of the control library of its own calls this when it ends: the classes point
+# again at the copy in the system folder, where the launcher installed it, so the prefix stays as a user's
+# machine would be for whatever runs next (the main job or another test).
+wine_restore_installed_control() {
+  [ -f "$WINEPREFIX/drive_c/windows/system32/Velview_G_201.ocx" ] \
+    && wine_run 120 regsvr32 /s 'C:\windows\system32\Velview_G_201.ocx'
+  return 0
+}
+
 # The Windows path of a Linux file, as Wine's Z: drive shows it.
 winpath() { printf 'Z:%s' "$(realpath -m "$1" | sed 's#/#\\#g')"; }

@@ -50,11 +50,16 @@ int Count(const std::vector<std::string>& names, const std::string& name) {
     return n;
 }
 
-// The user's hand while a system move or size loop runs: once the loop has started, moves the pressed
-// mouse by (dx, dy) in two steps and lets the button go.
-std::thread DragAfterPress(int dx, int dy) {
-    return std::thread([dx, dy] {
-        Sleep(1500);
+// The user's hand while a system move or size loop runs: once the window's thread is in the loop (however
+// long the loop takes to start on this machine), moves the pressed mouse by (dx, dy) in two steps and lets
+// the button go. Without the loop, the button is let go at once and the caller's checks fail.
+std::thread DragAfterPress(HWND window, int dx, int dy) {
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    return std::thread([thread, dx, dy] {
+        WaitFor([&] {
+            GUITHREADINFO info{sizeof info};
+            return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
+        }, 30000);
         POINT p;
         GetCursorPos(&p);
         MouseTo(p.x + dx / 2, p.y + dy / 2);
@@ -255,7 +260,7 @@ TEST(PageCommands, MinimiseAndMoveWithTheMouse) {
     MouseTo(before.left + 300, before.top + 20);
     Sleep(200);
     MouseButton(true);
-    std::thread hand = DragAfterPress(60, 40);
+    std::thread hand = DragAfterPress(r.main, 60, 40);
     r.Page(L"btn", L"move");  // returns when the button is released
     hand.join();
     WaitFor([] { return false; }, 300);
@@ -457,7 +462,7 @@ TEST(PageCommands, EdgeZoneResizesTheBorderlessWindowAndTwoArgumentsOnlyReleaseT
     MouseTo(before.right - 2, before.bottom - 2);
     Sleep(200);
     MouseButton(true);
-    std::thread hand = DragAfterPress(50, 30);
+    std::thread hand = DragAfterPress(r.main, 50, 30);
     r.client.Standin(L"call\tonJsCall\tbtn\tmousedown\tse-resize");
     hand.join();
     WaitFor([] { return false; }, 300);

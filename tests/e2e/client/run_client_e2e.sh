@@ -37,6 +37,8 @@ for scheme in https tencent; do
   wine_run 60 reg add "HKLM\\Software\\Classes\\$scheme\\shell\\open\\command" /ve /d "$handler" /f >/dev/null 2>&1
 done
 restore() {
+  wine_run 60 regsvr32 /s /u "$(winpath "$root/Vantorix Assist/bin/Velview_G_201.ocx")"
+  wine_restore_installed_control
   wine_run 60 reg delete 'HKLM\Software\Classes\tencent' /f >/dev/null 2>&1
   [ -f "$scratch/https.reg" ] && wine_run 60 reg import "$(winpath "$scratch/https.reg")" >/dev/null 2>&1
   rm -rf "$scratch"

@@ -5,10 +5,8 @@ set -u
 source "$VANTORIX_SOURCE/tools/wine-env.sh"
 check=$1
 ocx=$(winpath "$VANTORIX_WIN_BUILD/bin/Velview_G_201.ocx")
-# The classes are those of an installed copy too: when the prefix has one in its system folder, it is
-# registered again at the end, so the prefix stays as a user's machine would be.
-installed=$WINEPREFIX/drive_c/windows/system32/Velview_G_201.ocx
-trap '[ -f "$installed" ] && wine_run 120 regsvr32 /s "C:\windows\system32\Velview_G_201.ocx"' EXIT
+# The classes are those of an installed copy too: it is registered again at the end.
+trap wine_restore_installed_control EXIT
 wine_run 120 regsvr32 /s "$ocx" || { echo "regsvr32 failed"; exit 1; }
 wine_run 120 "$check" --gtest_filter='Registered.*' || exit 1
 wine_run 120 regsvr32 /s /u "$ocx" || { echo "regsvr32 /u failed"; exit 1; }

@@ -7,6 +7,7 @@ host=$1
 script=$(realpath "$2")
 ocx=$(winpath "$VANTORIX_WIN_BUILD/bin/Velview_G_201.ocx")
 rc=0
+trap wine_restore_installed_control EXIT
 wine_run 120 regsvr32 /s "$ocx" || { echo "regsvr32 failed"; exit 1; }
 wine_run 120 "$host" --gtest_filter='Registered.*:AtlHost.*' || rc=1
 # The script host finds node.dll by the library search: run it from the folder that holds the engine.
