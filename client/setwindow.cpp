@@ -31,9 +31,18 @@ double ScreenTwipsPerPixel() {
     return window::TwipsPerPixel(dpi);
 }
 
+// The press that starts a system move or size loop, at the cursor's screen position as a real press on the
+// frame would carry it: the loop measures every later mouse move from this point (a zero point makes the
+// window jump by the cursor's distance from the screen's corner where the loop reads it).
+LPARAM CursorPoint() {
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    return MAKELPARAM(static_cast<SHORT>(cursor.x), static_cast<SHORT>(cursor.y));
+}
+
 void StartDrag(HWND window) {
     ReleaseCapture();
-    SendMessageW(window, WM_NCLBUTTONDOWN, window::kMoveZoneCode, 0);
+    SendMessageW(window, WM_NCLBUTTONDOWN, window::kMoveZoneCode, CursorPoint());
 }
 
 void StartEdgeResize(HWND window, std::wstring_view zone) {
@@ -44,7 +53,7 @@ void StartEdgeResize(HWND window, std::wstring_view zone) {
         if (c > 0x7F) return;
         name += static_cast<char>(c);
     }
-    if (auto code = window::ResizeZoneCode(name)) SendMessageW(window, WM_NCLBUTTONDOWN, *code, 0);
+    if (auto code = window::ResizeZoneCode(name)) SendMessageW(window, WM_NCLBUTTONDOWN, *code, CursorPoint());
 }
 
 std::int16_t GetTaskbarHeight() {
