@@ -12,7 +12,8 @@
 #      states are recorded and must come in order, however fast the download passes them;
 #   4. screenshots of each state in build/artifacts/main-job/, the final screen in build/artifacts/main-job.png.
 # Bounded: every step has a time limit; the server and the client are stopped at the end.
-# Environment: SKIP_SETUP=1 skips tools/setup.sh, SKIP_BUILD=1 the build; BUILD_DIR, VANTORIX_WINE_DIR, VANTORIX_DISPLAY as for the tests.
+# Environment: SKIP_SETUP=1 skips tools/setup.sh, SKIP_BUILD=1 the build; BUILD_DIR, VANTORIX_WINE_DIR, VANTORIX_DISPLAY as for the tests;
+# VANTORIX_UPDATE_RATE the rate nginx sends the archive at (default 256k; 0 sends it at once).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -82,7 +83,7 @@ http {
     ssl_certificate $work/ca/server.pem;
     ssl_certificate_key $work/ca/server.key;
     root $work/server;
-    location = /newtemp.zip { limit_rate 256k; }
+    location = /newtemp.zip { limit_rate ${VANTORIX_UPDATE_RATE:-256k}; }
   }
 }
 EOF

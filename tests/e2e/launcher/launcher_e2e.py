@@ -447,10 +447,13 @@ def unreadable_manifest_in_update_mode_offers_nothing(s):
 
 
 def closing_during_the_download_asks_first(s):
-    # The server sends the first 256 KiB block (so the progress shows) and then holds the connection, so the
-    # download is running at every step however fast this machine is, until WinHTTP's 30 s receive
-    # time-out: the steps after the stall take a few seconds even under emulation.
-    s.publish(force_mod="0", zip_path="/stall/newtemp.zip?after=300000&delay=150")
+    # A large archive that the server trickles without pause (16 KiB every 20 ms, about 40 s in all): the
+    # download is running at every step however fast this machine is, and data keeps coming, so the form
+    # answers between blocks. (A server that stops sending would hold the form's thread in Wine's WinHTTP
+    # until its receive time-out.)
+    entries = s.new_release_entries()
+    entries["bin/data/filler.bin"] = os.urandom(32 * 1024 * 1024)
+    s.publish(force_mod="0", zip_path="/slow/newtemp.zip?chunk=16384&delay=0.02", zip_entries=entries)
     s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "close", "waitbox|" + ASK_FORCE_CLOSE,
            "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "sleep|1500", "form|升级中|0",
            "msg|文件大小：", "close", "box|yes|" + ASK_FORCE_CLOSE, "gone|20"], args=["-update"])

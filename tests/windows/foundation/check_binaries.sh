@@ -22,5 +22,16 @@ for f in VantorixAssist.exe client.exe Velview_G_201.ocx node.dll; do
   done < <(i686-w64-mingw32-objdump -p "$path" | awk '/DLL Name:/{print $3}')
   echo "checked $f: $desc"
 done
+# The installation ships them stripped (an update downloads a tenth of the size); the debug information of
+# each is kept beside the build, and the shipped file names it.
+inst=$VANTORIX_WIN_BUILD/installation
+for f in VantorixAssist.exe bin/client.exe bin/node.dll Build/Velview_G_201.ocx; do
+  name=$(basename "$f")
+  if i686-w64-mingw32-objdump -h "$inst/$f" | grep -q '\.debug_'; then echo "FAIL $f: shipped with debug sections"; fail=1; fi
+  i686-w64-mingw32-objdump -h "$VANTORIX_WIN_BUILD/debug/$name.debug" 2>/dev/null | grep -q '\.debug_info' ||
+    { echo "FAIL $f: no debug information kept in debug/$name.debug"; fail=1; }
+  grep -qa "$name.debug" "$inst/$f" || { echo "FAIL $f: does not name its debug file"; fail=1; }
+  echo "shipped $f: $(stat -c %s "$inst/$f") bytes (built: $(stat -c %s "$VANTORIX_WIN_BUILD/bin/$name"))"
+done
 [ $fail = 0 ] && echo "1 passed, 0 failed" || echo "0 passed, 1 failed"
 exit $fail
