@@ -200,7 +200,13 @@ FunctionEnd
 Section "!${PRODUCT}" SecMain
   SectionIn RO
   SetShellVarContext all
-  GetFullPathName $INSTDIR $INSTDIR
+  ; Never write into a drive's root: "$INSTDIR\bin" of an empty folder would be "\bin".
+  StrLen $0 $INSTDIR
+  ${If} $0 < 4
+    MessageBox MB_OK|MB_ICONSTOP "请选择一个文件夹：$INSTDIR" /SD IDOK
+    SetErrorLevel 3
+    Abort
+  ${EndIf}
   Call FindEntry
   ${If} $EntryKey == ""
     MessageBox MB_OK|MB_ICONSTOP "已安装的副本过多，无法再安装。" /SD IDOK
@@ -236,7 +242,6 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  GetFullPathName $INSTDIR $INSTDIR
   Call un.FindEntry
   !insertmacro EndInstallationPrograms
   ${If} $EntryFound == 1
