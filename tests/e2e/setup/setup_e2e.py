@@ -4,7 +4,8 @@ Wine machine of its own: the cached clean prefix untarred into a temporary folde
 (the shared prefix of the other tests is never touched, so registry keys and system files seen here come
 from this scenario alone).
 
-    setup_e2e.py SCENARIO     install | upgrade | uninstall; exit 1 when it fails
+    setup_e2e.py SCENARIO [SETUP.exe]   install | upgrade | uninstall; exit 1 when it fails
+                                        (default: the one VantorixSetup-*.exe of the Windows build)
 
 Runs with the environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE,
 VANTORIX_WINE_DIR with its prefix.tar, DISPLAY). The launcher is played by launcher_driver.exe against a
@@ -51,6 +52,9 @@ def check(condition, what):
 
 
 def setup_program():
+    if len(sys.argv) > 2:
+        check(os.path.isfile(sys.argv[2]), "the setup program was not built: %s" % sys.argv[2])
+        return sys.argv[2]
     found = sorted(glob.glob(os.path.join(WIN_BUILD, "VantorixSetup-*.exe")))
     check(len(found) == 1, "expected one built setup program, found %s" % found)
     return found[0]
@@ -113,7 +117,8 @@ class Machine:
 
     def install(self, folder=None):
         """The setup run silently through tools/install-from-setup.sh; the installation's Linux path."""
-        run = subprocess.run(["bash", INSTALL] + ([folder] if folder else []), env=self.env, timeout=360,
+        run = subprocess.run(["bash", INSTALL] + ([folder] if folder else []), timeout=360,
+                             env=dict(self.env, SETUP=setup_program()),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         check(run.returncode == 0, "silent install failed (%d): %s" % (run.returncode, run.stderr))
         return run.stdout.strip()
