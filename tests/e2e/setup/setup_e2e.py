@@ -16,6 +16,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -81,11 +82,18 @@ class Machine:
     def __init__(self, name):
         self.name = name
         self.dir = tempfile.mkdtemp(prefix="setup-e2e-")
+        self.prefix = os.path.join(self.dir, "prefix")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix)
+        self.server = None
+        self.http = None
+        self.port = None
+        self.children = []
+        self.artifacts = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "setup_e2e", name)
+
+    def boot(self):
         cache = os.path.join(os.environ["VANTORIX_WINE_DIR"], "prefix.tar")
         check(os.path.isfile(cache), "no cached clean prefix at %s" % cache)
         subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=300)
-        self.prefix = os.path.join(self.dir, "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix)
         self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
         time.sleep(0.5)
@@ -93,10 +101,6 @@ class Machine:
         # ours to hold open.
         subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.http = None
-        self.port = None
-        self.children = []
-        self.artifacts = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "setup_e2e", name)
         shutil.rmtree(self.artifacts, ignore_errors=True)
         os.makedirs(self.artifacts)
 
@@ -213,11 +217,12 @@ class Machine:
         for process in self.children:
             if process.poll() is None:
                 process.kill()
-        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
-        try:
-            self.server.wait(30)
-        except subprocess.TimeoutExpired:
-            self.server.kill()
+        if self.server:
+            subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+            try:
+                self.server.wait(30)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -401,7 +406,10 @@ def main():
         return 2
     started = time.time()
     m = Machine(name)
+    # The runner's time-out sends SIGTERM: the machine's wineserver and folder still go.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("FAIL %s: stopped by the time-out" % name))
     try:
+        m.boot()
         SCENARIOS[name](m)
         print("PASS %s (%.1f s)" % (name, time.time() - started))
         return 0
