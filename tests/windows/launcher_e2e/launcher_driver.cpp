@@ -27,13 +27,14 @@
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "win/end_program.h"
 
 namespace {
 
@@ -129,26 +130,6 @@ BOOL CALLBACK FindMinimised(HWND window, LPARAM out) {
     if (!IsWindowVisible(window) || !IsIconic(window)) return TRUE;
     *reinterpret_cast<HWND*>(out) = window;
     return FALSE;
-}
-
-// Processes whose program file is exactly `path` (compared without regard to case), ended at once.
-int EndProgram(const std::wstring& path) {
-    int ended = 0;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32W entry{sizeof entry};
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
-        if (!process) continue;
-        wchar_t image[MAX_PATH * 2] = {};
-        DWORD size = MAX_PATH * 2;
-        if (QueryFullProcessImageNameW(process, 0, image, &size) &&
-            CompareStringOrdinal(image, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL && TerminateProcess(process, 0))
-            ++ended;
-        CloseHandle(process);
-    }
-    CloseHandle(snapshot);
-    return ended;
 }
 
 // The update flow's button states in the order the flow passes them.
@@ -370,7 +351,7 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         return ok ? L"" : L"the window is hidden or minimised";
     }
     if (op == L"end" && p.size() >= 2) {
-        Say(L"  ended " + std::to_wstring(EndProgram(p[1])) + L" process(es)");
+        Say(L"  ended " + std::to_wstring(vantorix::win::EndProgram(p[1])) + L" process(es)");
         return L"";
     }
     if (op == L"sleep" && p.size() >= 2) {

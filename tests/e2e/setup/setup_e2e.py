@@ -1,0 +1,424 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios of the setup program VantorixSetup-<version>.exe and its uninstaller, each on a fresh
+Wine machine of its own: the cached clean prefix untarred into a temporary folder with its own wineserver
+(the shared prefix of the other tests is never touched, so registry keys and system files seen here come
+from this scenario alone).
+
+    setup_e2e.py SCENARIO [SETUP.exe]   install | upgrade | uninstall; exit 1 when it fails
+                                        (default: the one VantorixSetup-*.exe of the Windows build)
+
+Runs with the environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE,
+VANTORIX_WINE_DIR with its prefix.tar, DISPLAY). The launcher is played by launcher_driver.exe against a
+loopback update server (tests/e2e/servers/httpserver.py).
+"""
+import glob
+import json
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
+WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
+sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
+import update_package  # noqa: E402
+
+WINE = "/usr/lib/wine/wine"
+WINESERVER = "/usr/lib/wine/wineserver32" if os.path.exists("/usr/lib/wine/wineserver32") else "wineserver"
+HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
+DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
+PROBE = os.path.join(HELPERS, "probe_client.exe")
+END_PROGRAMS = os.path.join(WIN_BUILD, "install", "setup", "EndPrograms.exe")
+SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
+INSTALL = os.path.join(SOURCE, "tools", "install-from-setup.sh")
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VantorixAssist"
+SHARED_DLLS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+PRODUCT = "TAVI助手Plus"
+ASK_REGISTER = "程序首次启动需要注册DLL控件"
+DOWNLOADED = "Vantorix已经成功下载了当前最新的"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def setup_program():
+    if len(sys.argv) > 2:
+        check(os.path.isfile(sys.argv[2]), "the setup program was not built: %s" % sys.argv[2])
+        return sys.argv[2]
+    found = sorted(glob.glob(os.path.join(WIN_BUILD, "VantorixSetup-*.exe")))
+    check(len(found) == 1, "expected one built setup program, found %s" % found)
+    return found[0]
+
+
+def fixed_version(path):
+    """The file version of the VERSIONINFO resource. NSIS leaves dwStrucVersion 0, so the first signature
+    is taken as it is (update_package.file_version insists on 0x00010000)."""
+    data = read(path)
+    at = data.find(struct.pack("<I", 0xFEEF04BD))
+    if at < 0:
+        return None
+    ms, ls = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Machine:
+    """A fresh Wine machine: the clean cached prefix in a folder of its own, with its own wineserver."""
+
+    def __init__(self, name):
+        self.name = name
+        self.dir = tempfile.mkdtemp(prefix="setup-e2e-")
+        self.prefix = os.path.join(self.dir, "prefix")
+        self.env = dict(os.environ, WINEPREFIX=self.prefix)
+        self.server = None
+        self.http = None
+        self.port = None
+        self.children = []
+        self.artifacts = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "setup_e2e", name)
+
+    def boot(self):
+        cache = os.path.join(os.environ["VANTORIX_WINE_DIR"], "prefix.tar")
+        check(os.path.isfile(cache), "no cached clean prefix at %s" % cache)
+        subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=300)
+        self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        time.sleep(0.5)
+        # The first process starts Wine's services, which live as long as the server: they get no pipe of
+        # ours to hold open.
+        subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        os.makedirs(self.artifacts)
+
+    def c(self, windows_path):
+        """The Linux path of a C: path of this machine."""
+        check(windows_path[:3].lower() == "c:\\", "not a C: path: %s" % windows_path)
+        return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
+
+    def wine(self, args, timeout=120, env=None):
+        return subprocess.run([WINE] + args, env=env or self.env, timeout=timeout, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def start(self, args):
+        process = subprocess.Popen([WINE] + args, env=self.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        self.children.append(process)
+        return process
+
+    def install(self, folder=None):
+        """The setup run silently through tools/install-from-setup.sh; the installation's Linux path."""
+        run = subprocess.run(["bash", INSTALL] + ([folder] if folder else []), timeout=360,
+                             env=dict(self.env, SETUP=setup_program()),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        check(run.returncode == 0, "silent install failed (%d): %s" % (run.returncode, run.stderr))
+        return run.stdout.strip()
+
+    def reg_values(self, key):
+        """name -> data (text, or int for a DWORD) of a key's own values; None when the key does not exist.
+        Read through "reg export", whose UTF-16 file keeps every character ("reg query" prints in the
+        console's code page)."""
+        out = os.path.join(self.dir, "key.reg")
+        if os.path.exists(out):
+            os.remove(out)
+        if self.wine(["reg", "export", key, winpath(out), "/y"]).returncode != 0 or not os.path.exists(out):
+            return None
+        values, own = {}, False
+        for line in read(out).decode("utf-16").splitlines():
+            if line.startswith("["):
+                own = line.strip("[]").lower() == key.lower().replace("hklm\\", "hkey_local_machine\\")
+                continue
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
+            if own and m:
+                name = m.group(1).replace("\\\\", "\\").replace('\\"', '"')
+                if m.group(3) is not None:
+                    values[name] = int(m.group(3), 16)
+                else:
+                    values[name] = m.group(2).replace("\\\\", "\\").replace('\\"', '"')
+        return values
+
+    def entry_keys(self):
+        out = self.wine(["reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"])
+        return [l.strip() for l in out.stdout.decode("utf-8", "replace").splitlines() if "\\VantorixAssist" in l]
+
+    def control_count(self):
+        values = self.reg_values(SHARED_DLLS) or {}
+        counts = [data for name, data in values.items() if name.lower().endswith("\\velview_g_201.ocx")]
+        return counts[0] if counts else None
+
+    def end_programs(self, *paths):
+        """How many processes of exactly these program files EndPrograms.exe ended."""
+        out = self.wine([END_PROGRAMS] + list(paths), timeout=60).stdout.decode("utf-8", "replace")
+        m = re.search(r"ended (\d+) process", out)
+        check(m, "EndPrograms said: %s" % out)
+        return int(m.group(1))
+
+    # ---- the update server and the launcher --------------------------------------------------------
+    def serve(self, root):
+        port_file = os.path.join(self.dir, "port")
+        self.http_log = os.path.join(self.dir, "server.jsonl")
+        self.http = subprocess.Popen([sys.executable, SERVER, "--root", root, "--port", "0", "--port-file", port_file,
+                                      "--log", self.http_log, "--max-seconds", "300"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if os.path.exists(port_file) and open(port_file).read().strip():
+                self.port = int(open(port_file).read())
+                return
+            time.sleep(0.05)
+        raise Failure("the update server did not start")
+
+    def requests(self):
+        if not os.path.exists(self.http_log):
+            return []
+        return [json.loads(l) for l in open(self.http_log, encoding="utf-8") if '"path"' in l]
+
+    def run_launcher(self, inst, steps, timeout=180):
+        """launcher_driver plays the user while the installed launcher runs; both must end by themselves."""
+        env = dict(self.env, VANTORIX_MANIFEST_URL="http://127.0.0.1:%d/updata.json" % self.port)
+        log_path = os.path.join(self.artifacts, "driver.log")
+        with open(log_path, "wb") as log:
+            driver = subprocess.Popen([WINE, DRIVER] + steps, env=self.env, stdout=log, stderr=subprocess.STDOUT)
+            time.sleep(1.0)  # the user is there before the launcher starts
+            launcher = subprocess.Popen([WINE, os.path.join(inst, "VantorixAssist.exe")], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.children += [driver, launcher]
+            try:
+                driver_rc = driver.wait(timeout)
+            except subprocess.TimeoutExpired:
+                driver_rc = "timeout"
+            try:
+                launcher_rc = launcher.wait(60)
+            except subprocess.TimeoutExpired:
+                launcher_rc = "still running"
+        text = open(log_path, encoding="utf-8", errors="replace").read()
+        for bmp in glob.glob(os.path.join(self.artifacts, "*.bmp")):
+            if subprocess.run(["convert", bmp, bmp[:-4] + ".png"], timeout=60).returncode == 0:
+                os.remove(bmp)
+        check(driver_rc == 0, "the user's steps failed (%s):\n%s" % (driver_rc, text))
+        check(launcher_rc == 0, "the launcher did not end by itself (%s)" % launcher_rc)
+
+    def close(self):
+        if self.http:
+            self.http.terminate()
+            self.http.wait(10)
+        for process in self.children:
+            if process.poll() is None:
+                process.kill()
+        if self.server:
+            subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+            try:
+                self.server.wait(30)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def wait_gone(path, seconds):
+    end = time.time() + seconds
+    while os.path.exists(path) and time.time() < end:
+        time.sleep(0.25)
+    return not os.path.exists(path)
+
+
+# ---- scenarios -------------------------------------------------------------------------------------
+def install(m):
+    """Silent install into the default folder; the launcher's first start asks nothing and starts the client."""
+    setup = setup_program()
+    version = re.search(r"VantorixSetup-(.+)\.exe$", setup).group(1)
+    check(fixed_version(setup) == version, "the setup program carries no version %s" % version)
+    system32 = m.c("C:\\windows\\system32")
+    control = os.path.join(system32, "Velview_G_201.ocx")
+    check(not os.path.exists(control), "the clean machine has the control library already")
+
+    inst = m.install()
+    check(inst == m.c("C:\\Program Files\\VantorixAssist"), "installed into %s" % inst)
+    for rel in ["VantorixAssist.exe", "bin/client.exe", "bin/node.dll", "bin/Skin/UI.html", "Skin/UI.html",
+                "Build/注册控件.bat", "Build/Velview_G_201.ocx", "uninstall.exe"]:
+        check(os.path.isfile(os.path.join(inst, rel)), "missing after install: %s" % rel)
+    check(os.listdir(os.path.join(inst, "update")) == [], "the update folder is not empty")
+    check(not os.path.exists(os.path.join(inst, "Build", "installock.txt")), "setup wrote the first-start marker")
+    check(read(control) == read(os.path.join(inst, "Build", "Velview_G_201.ocx")), "no control library in System32")
+    check(os.path.isfile(os.path.join(system32, "node.dll")), "the engine is not beside the control library")
+    check(m.control_count() == 1, "SharedDLLs count of the control library: %s" % m.control_count())
+
+    entry = m.reg_values(UNINSTALL_KEY)
+    check(entry is not None, "no uninstall entry")
+    expected = {"DisplayName": PRODUCT, "DisplayVersion": version, "Publisher": "Vantorix",
+                "InstallLocation": "C:\\Program Files\\VantorixAssist",
+                "DisplayIcon": "C:\\Program Files\\VantorixAssist\\VantorixAssist.exe,0",
+                "UninstallString": '"C:\\Program Files\\VantorixAssist\\uninstall.exe"',
+                "QuietUninstallString": '"C:\\Program Files\\VantorixAssist\\uninstall.exe" /S'}
+    for name, data in expected.items():
+        check(entry.get(name) == data, "uninstall entry %s: %r, expected %r" % (name, entry.get(name), data))
+    start_menu = m.c("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\%s\\%s.lnk" % (PRODUCT, PRODUCT))
+    check(os.path.isfile(start_menu), "no Start-menu shortcut")
+    check(os.path.isfile(m.c("C:\\users\\Public\\Desktop\\%s.lnk" % PRODUCT)), "no desktop shortcut")
+
+    # The launcher's first start: the same version is published, so it starts the installed client at once.
+    root = os.path.join(m.dir, "server")
+    os.makedirs(root)
+    m.serve(root)
+    with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(update_package.manifest_text(version, "http://127.0.0.1:%d/newtemp.zip" % m.port))
+    m.run_launcher(inst, ["nobox|5", "shot|%s" % winpath(os.path.join(m.artifacts, "first-start.bmp"))])
+    check(os.path.isfile(os.path.join(inst, "Build", "installock.txt")), "the first start wrote no marker")
+    # The launcher has ended; the client it started keeps running until it is ended here.
+    check(m.end_programs("C:\\Program Files\\VantorixAssist\\bin\\client.exe") == 1, "the client is not running")
+
+
+def upgrade(m):
+    """Setup over an installation with an unfinished download keeps the marker and the side files; the next
+    start resumes the download where it stopped."""
+    folder = "C:\\Apps\\Vantorix Assist"
+    inst = m.install(folder)
+    marker = os.path.join(inst, "Build", "installock.txt")
+    with open(marker, "wb") as f:
+        f.write("创建文件\r\n".encode("gbk"))
+
+    version = update_package.file_version(os.path.join(inst, "bin", "client.exe"))
+    new = version.rsplit(".", 1)[0] + "." + str(int(version.rsplit(".", 1)[1]) + 1)
+    root = os.path.join(m.dir, "server")
+    os.makedirs(root)
+    m.serve(root)
+    new_client = os.path.join(m.dir, "client-new.exe")
+    shutil.copy(PROBE, new_client)
+    update_package.set_file_version(new_client, new)
+    archive = os.path.join(root, "newtemp.zip")
+    update_package.make_zip(archive, {"bin/client.exe": new_client, "bin/data/filler.bin": os.urandom(300 * 1024)})
+    url = "http://127.0.0.1:%d/newtemp.zip" % m.port
+    with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(update_package.manifest_text(new, url, "修复若干问题", "春季版", "1"))
+    # A download of that archive that stopped half-way, as the launcher leaves it.
+    half = os.path.getsize(archive) // 2
+    side = {"newtemp.zip.dl": read(archive)[:half], "newtemp.zip.dl.cfg": url.encode("ascii")}
+    for name, data in side.items():
+        with open(os.path.join(inst, "update", name), "wb") as f:
+            f.write(data)
+
+    again = m.install(folder)
+    check(again == inst, "the upgrade went to %s" % again)
+    check(read(marker) == "创建文件\r\n".encode("gbk"), "the first-start marker was touched")
+    for name, data in side.items():
+        path = os.path.join(inst, "update", name)
+        check(os.path.isfile(path) and read(path) == data, "side file %s did not survive the upgrade" % name)
+    check(len(m.entry_keys()) == 1, "uninstall entries after the upgrade: %s" % m.entry_keys())
+    check(m.control_count() == 1, "the upgrade counted the control library again: %s" % m.control_count())
+
+    m.run_launcher(inst, ["box|ok|发现新版本！" + new, "box|ok|" + DOWNLOADED + "|120", "form|立即启动|1", "click",
+                          "gone|30"])
+    ranges = [r.get("range") for r in m.requests() if r["path"] == "/newtemp.zip"]
+    check(ranges and ranges[0] == "bytes=%d-" % half, "the download did not resume at %d: %s" % (half, ranges))
+    check(update_package.file_version(os.path.join(inst, "bin", "client.exe")) == new, "the update was not applied")
+
+
+def uninstall(m):
+    """Silent uninstall with the client running: the client ends, every file, key and shortcut of setup goes,
+    a file the user added and another client.exe elsewhere stay."""
+    # A second installation shares the control library: it must stay until that one goes too.
+    inst = m.install()
+    second = m.install("C:\\Second")
+    check(m.control_count() == 2, "SharedDLLs count with two installations: %s" % m.control_count())
+    client = os.path.join(inst, "bin", "client.exe")
+    user_files = [os.path.join(inst, "notes.txt"), os.path.join(inst, "bin", "my-settings.ini")]
+    for path in user_files:
+        with open(path, "w") as f:
+            f.write("the user's own\n")
+    # The launcher's own files: the marker and a download in progress.
+    with open(os.path.join(inst, "Build", "installock.txt"), "wb") as f:
+        f.write(b"marker\r\n")
+    for name in ["newtemp.zip.dl", "newtemp.zip.dl.cfg", "newtemp(1).zip.dl", "newtemp(1).zip.dl.cfg"]:
+        with open(os.path.join(inst, "update", name), "wb") as f:
+            f.write(b"partial")
+    other = m.c("C:\\Other\\bin\\client.exe")
+    os.makedirs(os.path.dirname(other))
+    shutil.copy(PROBE, other)
+    installed_client = m.start([client, "-2018.06.21"])
+    other_client = m.start([other, "-stay"])
+    end = time.time() + 60
+    while not os.path.exists(os.path.join(os.path.dirname(other), "started.txt")) and time.time() < end:
+        time.sleep(0.2)
+    check(os.path.exists(os.path.join(os.path.dirname(other), "started.txt")), "the other client did not start")
+    time.sleep(2.0)
+    check(installed_client.poll() is None, "the installed client did not keep running")
+
+    uninstaller = os.path.join(inst, "uninstall.exe")
+    entry = m.reg_values(UNINSTALL_KEY)
+    check(entry and entry.get("QuietUninstallString", "").endswith("/S"), "no quiet uninstall command")
+    # As the system runs it: the uninstaller copies itself away and returns; its own file goes last.
+    check(m.wine(["C:\\Program Files\\VantorixAssist\\uninstall.exe", "/S"]).returncode == 0,
+          "the uninstaller did not start")
+    check(wait_gone(uninstaller, 180), "the uninstaller did not finish")
+    try:
+        installed_client.wait(30)
+    except subprocess.TimeoutExpired:
+        raise Failure("the installed client is still running")
+    check(other_client.poll() is None, "the other client.exe was ended")
+
+    left = sorted(os.path.relpath(os.path.join(d, f), inst) for d, _, fs in os.walk(inst) for f in fs)
+    check(left == ["bin/my-settings.ini", "notes.txt"], "left in the installation folder: %s" % left)
+    check(m.reg_values(UNINSTALL_KEY) is None, "the uninstall entry remains")
+    menu = m.c("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\%s" % PRODUCT)
+    desktop = m.c("C:\\users\\Public\\Desktop")
+    check(not os.path.exists(os.path.join(menu, PRODUCT + ".lnk")), "the Start-menu shortcut remains")
+    check(not os.path.exists(os.path.join(desktop, PRODUCT + ".lnk")), "the desktop shortcut remains")
+    check(os.path.isfile(os.path.join(menu, PRODUCT + " (2).lnk")), "the other installation's shortcut went too")
+    system32 = m.c("C:\\windows\\system32")
+    check(os.path.isfile(os.path.join(system32, "Velview_G_201.ocx")), "the control library went with another in use")
+    check(m.control_count() == 1, "SharedDLLs count after one of two uninstalls: %s" % m.control_count())
+    check(os.path.isfile(os.path.join(second, "VantorixAssist.exe")) and len(m.entry_keys()) == 1,
+          "the other installation was touched: %s" % m.entry_keys())
+
+    # The last one takes the library with it. "_?=" runs the uninstaller in place and waits for it.
+    check(m.wine(["C:\\Second\\uninstall.exe", "/S", "_?=C:\\Second"], timeout=180).returncode == 0,
+          "the second uninstall failed")
+    for name in ["Velview_G_201.ocx", "node.dll"]:
+        check(not os.path.exists(os.path.join(system32, name)), "%s remains in System32" % name)
+    check(m.control_count() is None, "the SharedDLLs count remains")
+    check(m.entry_keys() == [], "uninstall entries remain: %s" % m.entry_keys())
+    check(not os.path.exists(menu) and os.listdir(desktop) == [], "shortcuts remain")
+
+
+SCENARIOS = {"install": install, "upgrade": upgrade, "uninstall": uninstall}
+
+
+def main():
+    name = sys.argv[1] if len(sys.argv) > 1 else ""
+    if name not in SCENARIOS:
+        print("usage: setup_e2e.py {%s}" % ",".join(SCENARIOS))
+        return 2
+    started = time.time()
+    m = Machine(name)
+    # The runner's time-out sends SIGTERM: the machine's wineserver and folder still go.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("FAIL %s: stopped by the time-out" % name))
+    try:
+        m.boot()
+        SCENARIOS[name](m)
+        print("PASS %s (%.1f s)" % (name, time.time() - started))
+        return 0
+    except (Failure, subprocess.TimeoutExpired, OSError) as e:
+        print("FAIL %s (%.1f s): %s" % (name, time.time() - started, e))
+        return 1
+    finally:
+        m.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
