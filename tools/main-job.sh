@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, and lets the launcher update an installation from a local
 # update server, as a user would see it under Wine and Xvfb:
-#   1. a copy of build/win/installation (client version V) and an update package of version V+1: the
+#   1. a fresh Wine machine (its own prefix, seeded from the tests' cached one when there is one) on which the
+#      built setup program installs the installation silently into "C:\Program Files\VantorixAssist"
+#      (client version V, the control library registered), and an update package of version V+1: the
 #      manifest "updata.json" (mandatory) and "newtemp.zip" holding bin\client.exe with the higher version and
 #      the skin page, served over HTTPS on 127.0.0.1 by nginx (started and stopped here), as the maker's
 #      site serves them;
-#   2. VantorixAssist.exe started from the copy with VANTORIX_MANIFEST_URL pointing at that server;
-#   3. a user (launcher_driver.exe) answers the registration question when the control library is not yet
-#      in the system folder, confirms "发现新版本！", waits for the download and the unpacking, presses
+#   2. the installed VantorixAssist.exe started with VANTORIX_MANIFEST_URL pointing at that server;
+#   3. a user (launcher_driver.exe) sees no registration question (the setup registered the library),
+#      confirms "发现新版本！", waits for the download and the unpacking, presses
 #      "立即启动" and brings the started client's window up (restored, not minimised); the flow's button
 #      states are recorded and must come in order, however fast the download passes them;
 #   4. screenshots of each state in build/artifacts/main-job/, the final screen in build/artifacts/main-job.png.
-# Bounded: every step has a time limit; the server and the client are stopped at the end.
+# Bounded: every step has a time limit; the server, the client and the machine are stopped at the end.
 # Environment: SKIP_SETUP=1 skips tools/setup.sh, SKIP_BUILD=1 the build; BUILD_DIR, VANTORIX_WINE_DIR, VANTORIX_DISPLAY as for the tests;
 # VANTORIX_UPDATE_RATE the rate nginx sends the archive at (default 256k; 0 sends it at once).
 set -euo pipefail
@@ -24,8 +26,14 @@ if [ "${SKIP_SETUP:-0}" != 1 ]; then
 fi
 [ "${SKIP_BUILD:-0}" = 1 ] || BUILD_DIR=$build bash "$root/tools/build.sh"
 
-export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$build/wine}
+# A machine of its own, new for every run, so the job sees what a user's machine sees after the setup and
+# neither it nor the test run can leave the other anything.
+export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$build/wine-main-job}
+export VANTORIX_DISPLAY=${VANTORIX_DISPLAY:-88}
+[ -f "$build/wine/prefix.tar" ] && export VANTORIX_WINE_SEED=${VANTORIX_WINE_SEED:-$build/wine/prefix.tar}
 source "$root/tools/wine-env.sh"
+wine_down
+rm -rf "$VANTORIX_WINE_DIR/prefix"
 win=$build/win
 work=$build/main-job
 artifacts=$build/artifacts
@@ -37,21 +45,25 @@ mkdir -p "$work" "$shots" "$artifacts"
 nginx_pid=
 launcher_pid=
 trusted=
+inst=
 trust_root=$win/tests/windows/services/trust_root.exe
 cleanup() {
   [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
   [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null || true
-  # The client this job started (from its own copy of the installation, so nothing else is touched).
-  [ -f "$driver" ] && timeout 30 "$WINE" "$driver" "end|$(winpath "$work/installation/bin/client.exe")" >/dev/null 2>&1 || true
+  # The client this job started (by its program path, so nothing else is touched).
+  [ -f "$driver" ] && [ -n "$inst" ] && timeout 30 "$WINE" "$driver" "end|$(winpath "$inst/bin/client.exe")" >/dev/null 2>&1 || true
   [ -n "$trusted" ] && timeout 60 "$WINE" "$trust_root" remove "$trusted" >/dev/null 2>&1 || true
+  wine_down
 }
 trap cleanup EXIT
 
 log "bringing up Xvfb, the Wine prefix and wineserver"
 wine_up
 
-cp -r "$win/installation" "$work/installation"
-current=$(python3 "$root/tools/update-server/update_package.py" --print-version "$work/installation/bin/client.exe")
+log "installing with the setup program, silently"
+inst=$(SETUP=$(ls -t "$win"/VantorixSetup-*.exe 2>/dev/null | head -n 1) bash "$root/tools/install-from-setup.sh") || { log "the setup program did not install"; exit 1; }
+log "installed in $inst"
+current=$(python3 "$root/tools/update-server/update_package.py" --print-version "$inst/bin/client.exe")
 next=$(python3 -c 'import sys; p=sys.argv[1].split("."); p[3]=str(int(p[3])+1); print(".".join(p))' "$current")
 
 # The maker's side: nginx serving the manifest and the archive over HTTPS on 127.0.0.1, with a certificate
@@ -102,10 +114,6 @@ curl -sf --cacert "$work/ca/ca.pem" -o /dev/null "https://127.0.0.1:$port/updata
   || { cat "$work/nginx/stderr.log" "$work/nginx/error.log" 2>/dev/null; log "nginx does not serve the manifest"; exit 1; }
 
 steps=()
-system_dir=$WINEPREFIX/drive_c/windows/system32
-if [ ! -f "$system_dir/Velview_G_201.ocx" ]; then
-  steps+=("waitbox|程序首次启动需要注册DLL控件|90" "shot|$(winpath "$shots")\\0-register.bmp" "box|yes|程序首次启动需要注册DLL控件")
-fi
 steps+=("waitbox|发现新版本！$next|120" "shot|$(winpath "$shots")\\1-new-version.bmp" "box|ok|发现新版本！$next"
         "reached|升级中|30" "shot|$(winpath "$shots")\\2-downloading.bmp"
         "waitbox|Vantorix已经成功下载了当前最新的：$next|120" "shot|$(winpath "$shots")\\3-downloaded.bmp"
@@ -119,7 +127,7 @@ timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &
 driver_pid=$!
 sleep 1
 VANTORIX_MANIFEST_URL="https://127.0.0.1:$port/updata.json" \
-  timeout -k 5 300 "$WINE" "$(winpath "$work/installation/VantorixAssist.exe")" >/dev/null 2>&1 &
+  timeout -k 5 300 "$WINE" "$(winpath "$inst/VantorixAssist.exe")" >/dev/null 2>&1 &
 launcher_pid=$!
 driver_rc=0
 wait "$driver_pid" || driver_rc=$?
@@ -129,7 +137,7 @@ launcher_pid=
 for bmp in "$shots"/*.bmp; do [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"; done
 cat "$shots/driver.log"
 
-installed=$(python3 "$root/tools/update-server/update_package.py" --print-version "$work/installation/bin/client.exe")
+installed=$(python3 "$root/tools/update-server/update_package.py" --print-version "$inst/bin/client.exe")
 log "client version in the installation: $installed (was $current)"
 log "screenshot: $artifacts/main-job.png; every state: $shots/"
 if [ "$driver_rc" != 0 ] || [ "$installed" != "$next" ]; then

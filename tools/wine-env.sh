@@ -61,10 +61,12 @@ wine_up() {
   fi
 }
 
-wine_down() {
+wine_down() {  # safe under "set -e": a process that is gone already is no failure
   "$WINESERVER" -k >/dev/null 2>&1 || true
-  [ -f "$VANTORIX_WINE_DIR/server.pid" ] && kill "$(cat "$VANTORIX_WINE_DIR/server.pid")" 2>/dev/null
-  [ -f "$VANTORIX_WINE_DIR/xvfb.pid" ] && kill "$(cat "$VANTORIX_WINE_DIR/xvfb.pid")" 2>/dev/null
+  local pid
+  for pid in server xvfb; do
+    [ -f "$VANTORIX_WINE_DIR/$pid.pid" ] && { kill "$(cat "$VANTORIX_WINE_DIR/$pid.pid")" 2>/dev/null || true; }
+  done
   rm -f "$VANTORIX_WINE_DIR/server.pid" "$VANTORIX_WINE_DIR/xvfb.pid"
   return 0
 }
