@@ -85,6 +85,15 @@ void AddRef() { InterlockedIncrement(&g_objects); }
 void Release() { InterlockedDecrement(&g_objects); }
 bool CanUnload() { return g_objects == 0; }
 
+void PinUntilProcessEnd() {
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&PinUntilProcessEnd), &self) != FALSE;
+    }();
+    (void)pinned;
+}
+
 const ClassInfo* FindClass(REFCLSID clsid) {
     for (const ClassInfo* info : Classes())
         if (IsEqualCLSID(*info->clsid, clsid)) return info;

@@ -26,6 +26,10 @@ void SetInstance(HINSTANCE instance);
 void AddRef();   // one count per live object or lock; DllCanUnloadNow answers from it
 void Release();
 bool CanUnload();
+// Keeps the library's code mapped until the process ends. Called wherever the library hands the engine an
+// address of its own (a method entry, the "jsCall" binding): the engine keeps calling such addresses after
+// every object is gone, so an unused-library sweep (CoFreeUnusedLibraries) must not unload the module.
+void PinUntilProcessEnd();
 const ClassInfo* FindClass(REFCLSID clsid);
 HRESULT RegisterAll();
 HRESULT UnregisterAll();

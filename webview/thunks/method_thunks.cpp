@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "webview/com/module.h"
 #include "webview/x86/code_memory.h"
 #include "webview/x86/guarded_call.h"
 #include "webview/x86/method_thunk.h"
@@ -126,6 +127,7 @@ std::uint32_t ThunkBlock::cb_Callback(int ordinal, int paramCount, int slot, voi
     data->hooks = hooks_;
     data->guarded = hostGuard ? 1u : 0u;
     void* entry = x86::WriteMethodEntry(data, &SlotRoutine, paramCount);
+    module::PinUntilProcessEnd();  // the entry runs this module's code for as long as the engine keeps it
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry));
 }
 

@@ -169,6 +169,37 @@ TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
     CoUninitialize();
 }
 
+// A host that frees unused libraries when idle, as form runtimes and browsers do, while the engine still
+// holds a receiver's entry: the library stays mapped and the late callback lands safely. Run in a process of
+// its own (run_hosts.sh), so no earlier test has kept the library loaded.
+TEST(Unload, FreeingUnusedLibrariesLeavesTheEnginesCallbacksRunnable) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    _MiniblinkAPI* api = nullptr;
+    _MiniblinkCallBack* receiver = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI,
+                               reinterpret_cast<void**>(&api)), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_MiniblinkCallBack, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkCallBack,
+                               reinterpret_cast<void**>(&receiver)), S_OK);
+    api->wkeInitializeEx(0);
+    long view = 0, begin = 0;
+    api->wkeCreateWebView(&view);
+    ASSERT_NE(view, 0);
+    receiver->get_wkeLoadUrlBeginCallback(&begin);
+    api->wkeOnLoadUrlBegin(view, begin, 0);
+    const Standin& engine = Standin::Get();
+    ASSERT_TRUE(engine.ok());
+    receiver->Release();
+    api->Release();
+    CoFreeUnusedLibraries();
+    ASSERT_NE(GetModuleHandleW(L"Velview_G_201.ocx"), nullptr) << "unloaded while the engine holds its entry";
+    StandinFireArgs fire{};
+    fire.url = L"http://late.test/";
+    unsigned result = 0xFF;
+    ASSERT_EQ(engine.standinFire(view, "wkeOnLoadUrlBegin", &fire, &result), 1);
+    EXPECT_EQ(result, 0u) << "the released receiver's entry answers false";
+    CoUninitialize();
+}
+
 TEST(Unregistered, NeitherClassIsLeft) {
     for (const CLSID* clsid : {&CLSID_Velview, &CLSID_VelviewCls})
         EXPECT_EQ(ReadDefault(L"CLSID\\" + GuidText(*clsid) + L"\\InprocServer32"), L"<missing>");
