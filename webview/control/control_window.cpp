@@ -71,4 +71,24 @@ void DestroyControlWindow(HWND window) {
     DestroyWindow(window);
 }
 
+HWND ParkingWindow() {
+    static const HWND parking = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                                GetModuleHandleW(nullptr), nullptr);
+    return parking;
+}
+
+std::vector<HWND> ParkChildWindows(HWND window) {
+    std::vector<HWND> children;
+    if (!window || !ParkingWindow()) return children;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    for (HWND child : children) SetParent(child, ParkingWindow());
+    return children;
+}
+
+void UnparkChildWindows(const std::vector<HWND>& windows, HWND window) {
+    for (HWND child : windows)
+        if (IsWindow(child)) SetParent(child, window);
+}
+
 }  // namespace velview::view

@@ -138,6 +138,10 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
         return E_FAIL;
     }
     inPlaceSite_.assign(inPlace.get());
+    // Activated again after a deactivation: the running view comes back (creating the window has already
+    // sized it to the new window), instead of a second engine start.
+    UnparkChildWindows(parked_, window_);
+    parked_.clear();
     ShowWindow(window_, SW_SHOW);  // the show that starts the view in run mode
     return S_OK;
 }
@@ -224,6 +228,9 @@ HRESULT Velview::GetWindow(HWND* window) {
 
 HRESULT Velview::InPlaceDeactivate() {
     if (!window_ && !inPlaceSite_) return S_OK;
+    // Containers deactivate and activate controls again (tab switches, re-created host windows): the
+    // engine's window and its page outlive the control window.
+    if (core().started()) parked_ = ParkChildWindows(window_);
     DestroyControlWindow(window_);
     window_ = nullptr;
     if (inPlaceSite_) inPlaceSite_->OnInPlaceDeactivate();

@@ -6,6 +6,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <vector>
+
 #include "Velview_G_201.h"
 #include "webview/control/com_ref.h"
 #include "webview/control/view_members.h"
@@ -127,6 +129,9 @@ private:
     DWORD viewFlags_ = 0;
     SIZEL extent_;  // HIMETRIC
     HWND window_ = nullptr;
+    // The engine's web window while the control is deactivated: kept alive off screen, shown again when
+    // the control is activated once more (the engine is started once per control).
+    std::vector<HWND> parked_;
 };
 
 }  // namespace velview::view

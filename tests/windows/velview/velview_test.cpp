@@ -545,4 +545,53 @@ TEST_F(ViewTest, ADestroyedControlIsNotReachedByItsViewAnyMore) {
     sink->Release();
 }
 
+// ---- deactivation ---------------------------------------------------------------------------------------------
+
+// Containers deactivate and activate controls again (tab switches, re-created host windows, ATL): the view
+// and its page come back in the new control window, and the engine is not started a second time.
+TEST_F(ViewTest, AReactivatedControlShowsItsRunningViewAgain) {
+    Form form;
+    EventSink* sink = nullptr;
+    _Velview* control = PlaceWithSink(form, sink);
+    const long view = ViewOf(control);
+    ASSERT_NE(view, 0);
+    const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(view)));
+    IOleInPlaceObject* inPlace = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+    ASSERT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    inPlace->Release();
+    EXPECT_EQ(WindowOf(control), nullptr);
+    ASSERT_TRUE(IsWindow(viewWindow)) << "deactivation destroyed the engine's window";
+
+    engine().standinLogClear();
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    IOleClientSite* site = nullptr;
+    ole->GetClientSite(&site);
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
+    site->Release();
+    ole->Release();
+    PumpMessages();
+    EXPECT_EQ(engine().standinLogFind("wkeInitializeEx", 0), -1) << "the engine was started again";
+    EXPECT_EQ(engine().standinLogFind("wkeCreateWebWindow", 0), -1) << "the engine was started again";
+    EXPECT_EQ(ViewOf(control), view);
+    ASSERT_NE(WindowOf(control), nullptr);
+    EXPECT_EQ(GetParent(viewWindow), WindowOf(control));
+    EXPECT_TRUE(IsWindowVisible(viewWindow));
+
+    // The page calls the host, takes a new address and paints.
+    ASSERT_TRUE(PageCall(view, L"1", L"back"));
+    ASSERT_EQ(sink->events.size(), 1u);
+    Bstr url(L"http://again.test/");
+    EXPECT_EQ(control->LoadURL(url.b), S_OK);
+    const int load = engine().standinLogFind("wkeLoadW", 0);
+    ASSERT_GE(load, 0);
+    EXPECT_EQ(engine().standinLogArgValue(load, 0), static_cast<unsigned long long>(view));
+    InvalidateRect(viewWindow, nullptr, FALSE);
+    UpdateWindow(viewWindow);
+    EXPECT_FALSE(GetUpdateRect(viewWindow, nullptr, FALSE)) << "the view did not repaint";
+    control->Release();
+    sink->Release();
+}
+
 }  // namespace
