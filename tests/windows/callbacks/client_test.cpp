@@ -29,6 +29,36 @@ Itf* CreateFromLibrary(REFCLSID clsid, REFIID iid) {
     return object;
 }
 
+// What a creation on another thread of the process gave: its result and the error text it left.
+struct OtherThreadCreation {
+    HRESULT hr = E_UNEXPECTED;
+    std::wstring description;
+};
+
+DWORD WINAPI CreateOnThisThread(void* context) {
+    auto* result = static_cast<OtherThreadCreation*>(context);
+    CoInitialize(nullptr);
+    HMODULE library = LoadLibraryW(L"Velview_G_201.ocx");
+    using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    IClassFactory* factory = nullptr;
+    if (get && SUCCEEDED(get(CLSID_MiniblinkCallBack, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        IUnknown* object = nullptr;
+        result->hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        IErrorInfo* info = nullptr;
+        BSTR text = nullptr;
+        if (GetErrorInfo(0, &info) == S_OK && SUCCEEDED(info->GetDescription(&text)) && text)
+            result->description.assign(text, SysStringLen(text));
+        SysFreeString(text);
+        if (info) info->Release();
+        factory->Release();
+    }
+    FreeLibrary(library);
+    CoUninitialize();
+    return 0;
+}
+
 std::wstring Take(BSTR text) {
     std::wstring result = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
     SysFreeString(text);
@@ -146,4 +176,21 @@ TEST_F(ClientFixture, ThePagesCommandsAndTheViewsNotificationsReachTheClientsHan
     EXPECT_EQ(sink.events[2].args[0].number, view_);
     EXPECT_EQ(sink.events[3].id, 19);
     EXPECT_EQ(sink.events[3].args[2].text, L"http://vantorix.test/file.zip");
+}
+
+// Objects share the engine's thread: a second apartment thread of the same host is refused with a text
+// that says why, and the first thread's objects go on working.
+TEST_F(ClientFixture, CreationOnASecondThreadIsRefusedWithAClearError) {
+    OtherThreadCreation other;
+    HANDLE thread = CreateThread(nullptr, 0, CreateOnThisThread, &other, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(other.hr, RPC_E_WRONG_THREAD);
+    EXPECT_NE(other.description.find(L"thread"), std::wstring::npos) << "no error text";
+    long width = -1;
+    EXPECT_EQ(api_->wkeGetWidth(view_, &width), S_OK);
+    _MiniblinkCallBack* again = CreateFromLibrary<_MiniblinkCallBack>(CLSID_MiniblinkCallBack, IID__MiniblinkCallBack);
+    ASSERT_NE(again, nullptr) << "the engine's own thread still creates objects";
+    again->Release();
 }
