@@ -65,7 +65,7 @@ void* Velview::QueryOther(REFIID iid) {
 }
 
 HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {
-    if (!value) return E_POINTER;
+    if (!value) return Reported(E_POINTER);
     *value = RunModeOf(site_.get()) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }

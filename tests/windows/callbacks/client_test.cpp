@@ -194,3 +194,30 @@ TEST_F(ClientFixture, CreationOnASecondThreadIsRefusedWithAClearError) {
     ASSERT_NE(again, nullptr) << "the engine's own thread still creates objects";
     again->Release();
 }
+
+// A foreign container finds the events by enumerating the connection points, not only by asking for one.
+TEST_F(ClientFixture, TheConnectionPointsCanBeEnumerated) {
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(receiver_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(container->EnumConnectionPoints(&points), S_OK);
+    container->Release();
+    IConnectionPoint* found[2] = {};
+    ULONG fetched = 9;
+    EXPECT_EQ(points->Next(2, found, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    IID events = IID_NULL;
+    EXPECT_EQ(found[0]->GetConnectionInterface(&events), S_OK);
+    EXPECT_TRUE(IsEqualIID(events, DIID___MiniblinkCallBack));
+    found[0]->Release();
+    EXPECT_EQ(points->Next(1, found, nullptr), S_FALSE) << "one point only";
+    EXPECT_EQ(points->Reset(), S_OK);
+    IEnumConnectionPoints* copy = nullptr;
+    ASSERT_EQ(points->Clone(&copy), S_OK);
+    EXPECT_EQ(points->Skip(1), S_OK);
+    EXPECT_EQ(points->Skip(1), S_FALSE);
+    points->Release();
+    EXPECT_EQ(copy->Next(1, found, nullptr), S_OK) << "the clone keeps its own position";
+    found[0]->Release();
+    copy->Release();
+}

@@ -135,6 +135,34 @@ TEST_F(ViewTest, EngineMembersBeforeStartupFailWithAClearErrorAndNoEngineCall) {
     control->Release();
 }
 
+// Each failure leaves its own text: after a not-started failure that nobody read, a null result pointer
+// reports itself, not the earlier failure.
+std::wstring LastErrorText() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return L"<none>";
+    Bstr text;
+    info->GetDescription(&text.b);
+    info->Release();
+    return text.str();
+}
+
+TEST_F(ViewTest, TwoDifferentFailuresEachReportTheirOwnText) {
+    Form form;
+    _Velview* control = form.Place(kRect, false);
+    long es = 0;
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_EQ(control->GetEs(nullptr), E_POINTER);
+    EXPECT_NE(LastErrorText().find(L"null pointer"), std::wstring::npos);
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_NE(LastErrorText().find(L"not started"), std::wstring::npos);
+    VARIANT_BOOL runMode;
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_EQ(control->get_RunMode(nullptr), E_POINTER);
+    EXPECT_NE(LastErrorText().find(L"null pointer"), std::wstring::npos);
+    EXPECT_EQ(control->get_RunMode(&runMode), S_OK);
+    control->Release();
+}
+
 TEST_F(ViewTest, RunModeComesFromTheAmbientFlagUnlessTheEnclosingObjectHasOne) {
     struct Case {
         std::optional<bool> ambient;
