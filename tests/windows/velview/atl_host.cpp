@@ -138,6 +138,25 @@ TEST(Registered, TheControlAndTheObjectAreRegisteredUnderBothNames) {
     EXPECT_EQ(ReadDefault(L"CLSID\\" + GuidText(CLSID_Velview) + L"\\MiscStatus\\1"), L"131473");
 }
 
+// The toolbox picture the registration names ("<library>, <resource id>") is in the library.
+TEST(Registered, TheToolboxBitmapTheRegistrationNamesExists) {
+    const std::wstring entry = ReadDefault(L"CLSID\\" + GuidText(CLSID_Velview) + L"\\ToolboxBitmap32");
+    const auto comma = entry.rfind(L',');
+    ASSERT_NE(comma, std::wstring::npos) << entry;
+    const std::wstring path = entry.substr(0, comma);
+    const int id = _wtoi(entry.c_str() + comma + 1);
+    HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(library, nullptr) << path;
+    HBITMAP picture = static_cast<HBITMAP>(LoadImageW(library, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0));
+    ASSERT_NE(picture, nullptr) << "no bitmap " << id;
+    BITMAP info{};
+    GetObjectW(picture, sizeof info, &info);
+    EXPECT_EQ(info.bmWidth, 16);
+    EXPECT_EQ(info.bmHeight, 16);
+    DeleteObject(picture);
+    FreeLibrary(library);
+}
+
 TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ITypeLib* lib = nullptr;
