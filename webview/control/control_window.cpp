@@ -23,6 +23,12 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_SIZE:
             control->OnSize(LOWORD(lParam), HIWORD(lParam));
             return 0;
+        case WM_PARENTNOTIFY:
+            // A click into the page makes the control the container's active object.
+            if (LOWORD(wParam) == WM_LBUTTONDOWN || LOWORD(wParam) == WM_RBUTTONDOWN ||
+                LOWORD(wParam) == WM_MBUTTONDOWN)
+                control->OnPageClicked();
+            return 0;
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT fills the whole area
         case WM_PAINT: {

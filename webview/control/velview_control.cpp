@@ -148,11 +148,14 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
 
 HRESULT Velview::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) {
     switch (verb) {
-        case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
         case OLEIVERB_INPLACEACTIVATE:
-        case OLEIVERB_UIACTIVATE:
             return ActivateInPlace(site);
+        case OLEIVERB_PRIMARY:
+        case OLEIVERB_UIACTIVATE: {
+            const HRESULT hr = ActivateInPlace(site);
+            return FAILED(hr) ? hr : UIActivate();
+        }
         case OLEIVERB_HIDE:
             if (window_) ShowWindow(window_, SW_HIDE);
             return S_OK;
@@ -226,8 +229,52 @@ HRESULT Velview::GetWindow(HWND* window) {
     return window_ ? S_OK : E_FAIL;
 }
 
+HRESULT Velview::UIActivate() {
+    if (!window_ || !inPlaceSite_) return E_UNEXPECTED;
+    if (!uiActive_) {
+        uiActive_ = true;
+        inPlaceSite_->OnUIActivate();
+        RECT position, clip;
+        OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
+        inPlaceSite_->GetWindowContext(frame_.put(), document_.put(), &position, &clip, &frameInfo);
+        IOleInPlaceActiveObject* self = this;
+        if (frame_) frame_->SetActiveObject(self, const_cast<LPOLESTR>(L"Velview"));
+        if (document_) document_->SetActiveObject(self, const_cast<LPOLESTR>(L"Velview"));
+    }
+    const HWND view = ::GetWindow(window_, GW_CHILD);
+    SetFocus(view ? view : window_);
+    return S_OK;
+}
+
+void Velview::OnPageClicked() {
+    if (!uiActive_) UIActivate();
+}
+
+HRESULT Velview::UIDeactivate() {
+    if (!uiActive_) return S_OK;
+    uiActive_ = false;
+    if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+    if (document_) document_->SetActiveObject(nullptr, nullptr);
+    frame_.reset();
+    document_.reset();
+    if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+    return S_OK;
+}
+
+// The container hands its active object each keyboard message before its own dialog navigation. A key
+// typed in the page belongs to the page (Tab, Enter and the arrows too): it is delivered to its window
+// here, so the container does not take it.
+HRESULT Velview::TranslateAccelerator(LPMSG message) {
+    if (!message || !window_ || message->message < WM_KEYFIRST || message->message > WM_KEYLAST) return S_FALSE;
+    if (message->hwnd != window_ && !IsChild(window_, message->hwnd)) return S_FALSE;
+    TranslateMessage(message);
+    DispatchMessageW(message);
+    return S_OK;
+}
+
 HRESULT Velview::InPlaceDeactivate() {
     if (!window_ && !inPlaceSite_) return S_OK;
+    UIDeactivate();
     // Containers deactivate and activate controls again (tab switches, re-created host windows): the
     // engine's window and its page outlive the control window.
     if (core().started()) parked_ = ParkChildWindows(window_);

@@ -66,10 +66,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override;
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
     HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT position, LPCRECT clip) override;
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG message) override;
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
@@ -114,12 +114,16 @@ public:
     void OnSize(int width, int height);
     void OnPaint(HDC dc, const RECT& area);
     void OnWindowGone() { window_ = nullptr; }
+    void OnPageClicked();
 
 protected:
     void* QueryOther(REFIID iid) override;
 
 private:
     HRESULT ActivateInPlace(IOleClientSite* site);
+    // UI activation: the container learns the control is its active object (so it hands it keyboard
+    // messages first, TranslateAccelerator) and the focus goes into the page.
+    HRESULT UIActivate();
 
     Ref<IOleClientSite> site_;
     Ref<IOleInPlaceSite> inPlaceSite_;
@@ -132,6 +136,9 @@ private:
     // The engine's web window while the control is deactivated: kept alive off screen, shown again when
     // the control is activated once more (the engine is started once per control).
     std::vector<HWND> parked_;
+    bool uiActive_ = false;
+    Ref<IOleInPlaceFrame> frame_;        // told about the active object while UI-active
+    Ref<IOleInPlaceUIWindow> document_;
 };
 
 }  // namespace velview::view

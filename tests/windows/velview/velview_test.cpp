@@ -622,4 +622,33 @@ TEST_F(ViewTest, AReactivatedControlShowsItsRunningViewAgain) {
     sink->Release();
 }
 
+// ---- keyboard -------------------------------------------------------------------------------------------------
+
+// Keys typed into the page reach the engine's window in a container with dialog navigation, which would take
+// Tab, Enter and the arrows for itself: UI activation names the control as the active object and puts the
+// focus into the page, and the control hands the page its keys.
+TEST_F(ViewTest, KeysTypedIntoThePageReachTheEngineView) {
+    Form form;
+    _Velview* control = form.Place(kRect);
+    const long view = ViewOf(control);
+    const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(view)));
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    IOleClientSite* site = nullptr;
+    ole->GetClientSite(&site);
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
+    site->Release();
+    ole->Release();
+    ASSERT_TRUE(form.HasActiveObject()) << "the container was not told the active object";
+    EXPECT_EQ(GetFocus(), viewWindow);
+    const std::vector<unsigned> typed = {VK_TAB, VK_RETURN, VK_LEFT, 'A'};
+    for (unsigned key : typed) PostMessageW(viewWindow, WM_KEYDOWN, key, 1);
+    form.PumpAsDialog();
+    unsigned keys[8] = {};
+    const int count = engine().standinViewKeys(view, keys, 8);
+    ASSERT_GE(count, 0);
+    EXPECT_EQ(std::vector<unsigned>(keys, keys + std::min(count, 8)), typed);
+    control->Release();
+}
+
 }  // namespace
