@@ -308,4 +308,25 @@ TEST(CallStdcall, ANonContinuableExceptionGoesOnToTheOuterFrames) {
     EXPECT_EQ(code, 42u) << "43: another exception reached the top; 44: the guard resumed it";
 }
 
+// Generated code is never writable and executable at once: the adapter's page is execute-read, a write
+// into it faults (caught by the guard), and the adapter still runs afterwards.
+std::int32_t __stdcall WritesTo(std::int32_t address) {
+    *reinterpret_cast<volatile std::uint8_t*>(static_cast<std::uintptr_t>(address)) = 0xC3;
+    return 1;
+}
+
+TEST(CdeclAdapter, ItsCodeIsExecutableButNotWritable) {
+    void* adapter = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&Order), 3);
+    ASSERT_NE(adapter, nullptr);
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(VirtualQuery(adapter, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ));
+    const std::int32_t at[] = {static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(adapter))};
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&WritesTo), at, 1), 0)
+        << "the write into the adapter went through";
+    using Cdecl3 = std::int32_t(__cdecl*)(std::int32_t, std::int32_t, std::int32_t);
+    EXPECT_EQ(reinterpret_cast<Cdecl3>(adapter)(1, 2, 3), 123);
+    EXPECT_TRUE(velview::x86::ReleaseCdeclAdapter(adapter));
+}
+
 }  // namespace
