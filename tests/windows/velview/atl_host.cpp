@@ -82,6 +82,30 @@ TEST(AtlHost, AnAtlAxWinWindowRunsTheControlByItsNameWithItsOwnChildView) {
         EXPECT_EQ(engine.standinLogArgValue(resized.back(), 1), 321u);
         EXPECT_EQ(engine.standinLogArgValue(resized.back(), 2), 123u);
 
+        // Deactivated and activated again through ATL's own site, with an unused-library sweep between, as
+        // a container that re-creates its windows does: the same view comes back and still raises events.
+        IOleInPlaceObject* inPlace = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+        EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+        inPlace->Release();
+        CoFreeUnusedLibraries();
+        IOleObject* ole = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+        IOleClientSite* site = nullptr;
+        ole->GetClientSite(&site);
+        ASSERT_NE(site, nullptr);
+        RECT area{};
+        GetClientRect(host, &area);
+        EXPECT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, host, &area), S_OK);
+        site->Release();
+        ole->Release();
+        PumpMessages();
+        EXPECT_TRUE(IsChild(host, viewWindow)) << "the view is back inside the ATL host window";
+        EXPECT_TRUE(IsWindowVisible(viewWindow));
+        sink->events.clear();
+        ASSERT_EQ(engine.standinFire(view, "wkeOnDocumentReady", &none, &result), 1);
+        EXPECT_EQ(sink->events.size(), 1u);
+
         control->Release();
         sink->Release();
         DestroyWindow(host);
