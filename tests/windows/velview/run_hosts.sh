@@ -16,6 +16,11 @@ out=$(cd "$VANTORIX_WIN_BUILD/bin" && wine_run 120 cscript //nologo "$(winpath "
 status=$?
 echo "$out"
 if [ $status -ne 0 ] || ! grep -q "VelviewCls script checks: 0 failed" <<<"$out"; then echo "script checks failed"; rc=1; fi
+vbs=$(realpath "$(dirname "$script")/late_bound.vbs")
+out=$(cd "$VANTORIX_WIN_BUILD/bin" && wine_run 120 cscript //nologo "$(winpath "$vbs")" 2>&1)
+status=$?
+echo "$out"
+if [ $status -ne 0 ] || ! grep -q "late-bound VBScript checks: 0 failed" <<<"$out"; then echo "VBScript checks failed"; rc=1; fi
 wine_run 120 regsvr32 /s /u "$ocx" || { echo "regsvr32 /u failed"; exit 1; }
 wine_run 120 "$host" --gtest_filter='Unregistered.*' || rc=1
 exit $rc
