@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Velview_G_201.h"
+#include "early_bound.h"
 #include "engine_fixture.h"
 #include "recording_sink.h"
 
@@ -220,4 +221,14 @@ TEST_F(ClientFixture, TheConnectionPointsCanBeEnumerated) {
     EXPECT_EQ(copy->Next(1, found, nullptr), S_OK) << "the clone keeps its own position";
     found[0]->Release();
     copy->Release();
+}
+
+// A C client built against the type library alone: every call by the vtable offset the library describes.
+TEST_F(ClientFixture, AnEarlyBoundCClientCallsByTheTypeLibrarysVtableOffsets) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"Velview_G_201.ocx"), path, MAX_PATH);
+    long view = 0, width = 0;
+    ASSERT_EQ(EarlyBoundWidthRoundTrip(path, api_, 321, &view, &width), 1);
+    EXPECT_NE(view, 0);
+    EXPECT_EQ(width, 321);
 }
