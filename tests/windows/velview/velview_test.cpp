@@ -42,6 +42,18 @@ HWND WindowOf(IUnknown* control) {
     return window;
 }
 
+// Runs an OLE verb on the control with its own client site, as its container does.
+HRESULT Verb(_Velview* control, LONG verb, HWND window) {
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    IOleClientSite* site = nullptr;
+    ole->GetClientSite(&site);
+    const HRESULT hr = ole->DoVerb(verb, nullptr, site, 0, window, &kRect);
+    if (site) site->Release();
+    ole->Release();
+    return hr;
+}
+
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -225,13 +237,7 @@ TEST_F(ViewTest, StartupBuildsAChildViewFillingTheControlAndLoadsOnePendingConte
             if (call.first == 'f') control->LoadFile(arg.b);
         }
         engine().standinLogClear();
-        IOleObject* ole = nullptr;
-        control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-        IOleClientSite* site = nullptr;
-        ole->GetClientSite(&site);
-        ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
-        site->Release();
-        ole->Release();
+        ASSERT_EQ(Verb(control, OLEIVERB_INPLACEACTIVATE, form.window()), S_OK);
 
         std::vector<std::string> names = engine().Names();
         std::vector<std::string> expected = {"wkeInitializeEx", "wkeCreateWebWindow", "wkeShowWindow",
@@ -286,13 +292,7 @@ TEST_F(ViewTest, TouchSettingBeforeStartupIsLostAndMouseIsOnAfterIt) {
     control->get_MouseEnabled(&mouse);
     EXPECT_EQ(touch, VARIANT_FALSE);
     EXPECT_EQ(mouse, VARIANT_FALSE);
-    IOleObject* ole = nullptr;
-    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-    IOleClientSite* site = nullptr;
-    ole->GetClientSite(&site);
-    ole->DoVerb(OLEIVERB_SHOW, nullptr, site, 0, form.window(), &kRect);
-    site->Release();
-    ole->Release();
+    Verb(control, OLEIVERB_SHOW, form.window());
     control->get_TouchEnabled(&touch);
     control->get_MouseEnabled(&mouse);
     EXPECT_EQ(touch, VARIANT_FALSE);
@@ -592,13 +592,7 @@ TEST_F(ViewTest, AReactivatedControlShowsItsRunningViewAgain) {
     ASSERT_TRUE(IsWindow(viewWindow)) << "deactivation destroyed the engine's window";
 
     engine().standinLogClear();
-    IOleObject* ole = nullptr;
-    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-    IOleClientSite* site = nullptr;
-    ole->GetClientSite(&site);
-    ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
-    site->Release();
-    ole->Release();
+    ASSERT_EQ(Verb(control, OLEIVERB_INPLACEACTIVATE, form.window()), S_OK);
     PumpMessages();
     EXPECT_EQ(engine().standinLogFind("wkeInitializeEx", 0), -1) << "the engine was started again";
     EXPECT_EQ(engine().standinLogFind("wkeCreateWebWindow", 0), -1) << "the engine was started again";
@@ -632,13 +626,7 @@ TEST_F(ViewTest, KeysTypedIntoThePageReachTheEngineView) {
     _Velview* control = form.Place(kRect);
     const long view = ViewOf(control);
     const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(view)));
-    IOleObject* ole = nullptr;
-    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-    IOleClientSite* site = nullptr;
-    ole->GetClientSite(&site);
-    ASSERT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
-    site->Release();
-    ole->Release();
+    ASSERT_EQ(Verb(control, OLEIVERB_UIACTIVATE, form.window()), S_OK);
     ASSERT_TRUE(form.HasActiveObject()) << "the container was not told the active object";
     EXPECT_EQ(GetFocus(), viewWindow);
     const std::vector<unsigned> typed = {VK_TAB, VK_RETURN, VK_LEFT, 'A'};
