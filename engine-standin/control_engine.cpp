@@ -103,6 +103,14 @@ int STANDIN_CALL standinViewWindow(int webView) {
     return v ? static_cast<int>(reinterpret_cast<std::uintptr_t>(v->window)) : 0;
 }
 
+int STANDIN_CALL standinViewKeys(int webView, unsigned int* keys, int max) {
+    View* v = Engine::Get().FindView(webView);
+    if (!v) return -1;
+    const int count = static_cast<int>(v->keys_down.size());
+    for (int i = 0; keys && i < count && i < max; ++i) keys[i] = v->keys_down[static_cast<std::size_t>(i)];
+    return count;
+}
+
 int STANDIN_CALL standinViewUrl(int webView, wchar_t* buf, int bufSize) {
     View* v = Engine::Get().FindView(webView);
     return v ? CopyOut(v->url, buf, bufSize) : -1;

@@ -72,6 +72,7 @@ struct View {
     std::vector<HWND> button_windows;  // children of `window`, destroyed with it
     bool load_complete = false, document_ready = false, load_failed = false;
     std::vector<std::wstring> alerts;
+    std::vector<unsigned int> keys_down;  // virtual-key codes of the WM_KEYDOWN messages its window received
 
     std::wstring user_agent = L"Mozilla/5.0 (Windows NT 6.1) VantorixStandin/1.0";
     std::wstring name, cookie;

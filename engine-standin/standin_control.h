@@ -172,6 +172,10 @@ int STANDIN_CALL standinViewWindow(int webView);
 /* The page the view shows: its current URL (UTF-16) and title; returns the length, -1 for an unknown view. */
 int STANDIN_CALL standinViewUrl(int webView, wchar_t* buf, int bufSize);
 int STANDIN_CALL standinViewTitle(int webView, wchar_t* buf, int bufSize);
+/* The keys typed into a web window: the virtual-key codes of the WM_KEYDOWN messages its window received, in
+ * order. Copies up to `max` of them into keys (may be null) and returns how many there are; -1 for an
+ * unknown view. */
+int STANDIN_CALL standinViewKeys(int webView, unsigned int* keys, int max);
 /* The page's buttons: one per onJsCall(...) / jsCall(...) call with literal arguments found in its markup,
  * labelled with the text of the element that holds the call. */
 int STANDIN_CALL standinButtonCount(int webView);

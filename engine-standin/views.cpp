@@ -125,6 +125,9 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
                 return 0;
             }
             case WM_ERASEBKGND: return 1;
+            case WM_KEYDOWN:
+                if (view) view->keys_down.push_back(static_cast<unsigned int>(wp));
+                break;
             case WM_SIZE:
                 if (view) {
                     view->width = LOWORD(lp);

@@ -42,6 +42,7 @@ void CheckEngineFile() {
     path += L"node.dll";
     g_engineName = L"node.dll";
     if (IsFile(path)) {
+        g_engineName = path;  // the file the check found is the one that runs, whatever the search would find
         g_enginePresent = true;
     } else {
         g_notice();

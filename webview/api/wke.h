@@ -1,12 +1,14 @@
 #pragma once
 // Module wke: the engine library's name and the check that the engine file sits in the control library's
-// own folder. The engine itself is loaded by its bare name on the first engine call, so the standard
-// library search decides which file runs; the check only decides whether the user is told.
+// own folder. The engine is loaded on the first engine call: by the full path of the file the check found,
+// or, while none was found, by its bare name from the safe default folders only (never the current
+// directory: see LoadLibrarySafely in the call bridge).
 #include <string>
 
 namespace velview::wke {
 
-// "node.dll" once a check has run (empty before).
+// The full path of the engine file once a check has found it; "node.dll" after a check that did not
+// (empty before any check).
 const std::wstring& EngineLibraryName();
 bool EnginePresent();
 

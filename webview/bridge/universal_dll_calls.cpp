@@ -1,5 +1,6 @@
 #include "webview/bridge/universal_dll_calls.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -42,6 +43,38 @@ private:
     std::string large_;
     const char* text_ = nullptr;
 };
+
+std::wstring FolderOf(HMODULE module) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    std::wstring folder(path, length);
+    folder.resize(std::min(folder.size(), folder.find_last_of(L"\\/")));
+    return folder;
+}
+
+std::wstring SystemFolder() {
+    wchar_t path[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+// A library given by its full path is that file; its own dependencies come from its folder. A bare name is
+// searched only in the safe default folders (the program's folder, the system folder, folders added with
+// AddDllDirectory), never in the current directory or on PATH, where anyone may plant a file of that name.
+// Systems without the restricted search get the same two folders by full path.
+HMODULE LoadLibrarySafely(const std::wstring& name) {
+    if (name.find_first_of(L"\\/") != std::wstring::npos)
+        return LoadLibraryExW(name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    static const bool restrictedSearch =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") != nullptr;
+    if (restrictedSearch) return LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    for (const std::wstring& folder : {FolderOf(nullptr), SystemFolder()}) {
+        if (folder.empty()) continue;
+        if (HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+            return module;
+    }
+    return nullptr;
+}
 
 bool ValidReturnType(int type) { return (type & ~0xFFFF) == 0; }
 
@@ -161,11 +194,11 @@ HMODULE cUniversalDLLCalls::ModuleFor(std::wstring_view libName) {
     module_ = nullptr;
     loadedHere_ = false;
     cachedName_.clear();
-    const NarrowName name(libName);
-    HMODULE found = GetModuleHandleA(name.c_str());
+    const std::wstring name(libName);
+    HMODULE found = GetModuleHandleW(name.c_str());
     bool loaded = false;
     if (!found) {
-        found = LoadLibraryA(name.c_str());
+        found = LoadLibrarySafely(name);
         loaded = found != nullptr;
     }
     if (!found) return nullptr;

@@ -6,6 +6,65 @@
 #include <new>
 
 namespace velview {
+namespace {
+
+// Enumerates the one connection point of an EventSource. An object of its own (the contract: enumerators
+// have their own reference count); it holds the point, and through it the owner, while it lives.
+class OnePointEnumerator final : public IEnumConnectionPoints {
+public:
+    OnePointEnumerator(IConnectionPoint* point, ULONG position) : point_(point), position_(position) {
+        point_->AddRef();
+    }
+    ~OnePointEnumerator() { point_->Release(); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumConnectionPoints)) return E_NOINTERFACE;
+        *out = static_cast<IEnumConnectionPoints*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+        if (!out || (count > 1 && !fetched)) return E_POINTER;
+        ULONG given = 0;
+        if (count > 0 && position_ == 0) {
+            out[0] = point_;
+            point_->AddRef();
+            position_ = 1;
+            given = 1;
+        }
+        if (fetched) *fetched = given;
+        return given == count ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        const bool enough = count <= 1 - position_;
+        position_ = count == 0 ? position_ : 1;
+        return enough ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) OnePointEnumerator(point_, position_);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    IConnectionPoint* point_;
+    ULONG position_;
+    LONG refs_ = 1;
+    ModuleLock lock_;
+};
+
+}  // namespace
 
 // The container shares the owner's identity: every IUnknown call goes to the owner.
 class EventSource::Container final : public IConnectionPointContainer {
@@ -17,10 +76,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
 
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
-        if (out) *out = nullptr;
-        return E_NOTIMPL;
-    }
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
 private:
@@ -110,6 +166,12 @@ public:
 private:
     EventSource& source_;
 };
+
+HRESULT STDMETHODCALLTYPE EventSource::Container::EnumConnectionPoints(IEnumConnectionPoints** out) {
+    if (!out) return E_POINTER;
+    *out = new (std::nothrow) OnePointEnumerator(source_.point_, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
 
 HRESULT STDMETHODCALLTYPE EventSource::Container::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
     if (!out) return E_POINTER;

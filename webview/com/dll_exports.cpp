@@ -32,6 +32,10 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
+        if (!velview::module::OnEngineThread())
+            return velview::module::Fail(RPC_E_WRONG_THREAD,
+                                         L"Velview_G_201 objects can only be created on the thread that created "
+                                         L"the first one, the thread that runs the web engine.");
         try {
             return info_.create(iid, out);
         } catch (const std::bad_alloc&) {

@@ -85,6 +85,36 @@ void AddRef() { InterlockedIncrement(&g_objects); }
 void Release() { InterlockedDecrement(&g_objects); }
 bool CanUnload() { return g_objects == 0; }
 
+bool OnEngineThread() {
+    static LONG engineThread = 0;
+    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    const LONG owner = InterlockedCompareExchange(&engineThread, self, 0);
+    return owner == 0 || owner == self;
+}
+
+HRESULT Fail(HRESULT hr, const wchar_t* description) {
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create))) return hr;
+    create->SetSource(const_cast<LPOLESTR>(L"Velview_G_201"));
+    create->SetDescription(const_cast<LPOLESTR>(description));
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+        SetErrorInfo(0, info);
+        info->Release();
+    }
+    create->Release();
+    return hr;
+}
+
+void PinUntilProcessEnd() {
+    static const bool pinned = [] {
+        HMODULE self = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  reinterpret_cast<LPCWSTR>(&PinUntilProcessEnd), &self) != FALSE;
+    }();
+    (void)pinned;
+}
+
 const ClassInfo* FindClass(REFCLSID clsid) {
     for (const ClassInfo* info : Classes())
         if (IsEqualCLSID(*info->clsid, clsid)) return info;

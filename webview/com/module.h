@@ -26,6 +26,18 @@ void SetInstance(HINSTANCE instance);
 void AddRef();   // one count per live object or lock; DllCanUnloadNow answers from it
 void Release();
 bool CanUnload();
+// Keeps the library's code mapped until the process ends. Called wherever the library hands the engine an
+// address of its own (a method entry, the "jsCall" binding): the engine keeps calling such addresses after
+// every object is gone, so an unused-library sweep (CoFreeUnusedLibraries) must not unload the module.
+void PinUntilProcessEnd();
+// The library's objects share process-wide state with the engine (the "jsCall" routing table, the engine
+// file check, the engine's own state) that is not guarded for several threads, and the engine itself runs on
+// one thread. So objects are created on one thread only: the first creation claims its thread, and this
+// answers whether the calling thread is that one.
+bool OnEngineThread();
+// Sets the thread's error information (source "Velview_G_201", the given text) and returns `hr`: the one
+// way the library's COM methods report a failure a caller can read with IErrorInfo.
+HRESULT Fail(HRESULT hr, const wchar_t* description);
 const ClassInfo* FindClass(REFCLSID clsid);
 HRESULT RegisterAll();
 HRESULT UnregisterAll();

@@ -23,6 +23,12 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_SIZE:
             control->OnSize(LOWORD(lParam), HIWORD(lParam));
             return 0;
+        case WM_PARENTNOTIFY:
+            // A click into the page makes the control the container's active object.
+            if (LOWORD(wParam) == WM_LBUTTONDOWN || LOWORD(wParam) == WM_RBUTTONDOWN ||
+                LOWORD(wParam) == WM_MBUTTONDOWN)
+                control->OnPageClicked();
+            return 0;
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT fills the whole area
         case WM_PAINT: {
@@ -69,6 +75,26 @@ void DestroyControlWindow(HWND window) {
     if (!window) return;
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     DestroyWindow(window);
+}
+
+HWND ParkingWindow() {
+    static const HWND parking = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                                GetModuleHandleW(nullptr), nullptr);
+    return parking;
+}
+
+std::vector<HWND> ParkChildWindows(HWND window) {
+    std::vector<HWND> children;
+    if (!window || !ParkingWindow()) return children;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    for (HWND child : children) SetParent(child, ParkingWindow());
+    return children;
+}
+
+void UnparkChildWindows(const std::vector<HWND>& windows, HWND window) {
+    for (HWND child : windows)
+        if (IsWindow(child)) SetParent(child, window);
 }
 
 }  // namespace velview::view

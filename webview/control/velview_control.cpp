@@ -65,7 +65,7 @@ void* Velview::QueryOther(REFIID iid) {
 }
 
 HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {
-    if (!value) return E_POINTER;
+    if (!value) return Reported(E_POINTER);
     *value = RunModeOf(site_.get()) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
@@ -138,17 +138,24 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
         return E_FAIL;
     }
     inPlaceSite_.assign(inPlace.get());
+    // Activated again after a deactivation: the running view comes back (creating the window has already
+    // sized it to the new window), instead of a second engine start.
+    UnparkChildWindows(parked_, window_);
+    parked_.clear();
     ShowWindow(window_, SW_SHOW);  // the show that starts the view in run mode
     return S_OK;
 }
 
 HRESULT Velview::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) {
     switch (verb) {
-        case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
         case OLEIVERB_INPLACEACTIVATE:
-        case OLEIVERB_UIACTIVATE:
             return ActivateInPlace(site);
+        case OLEIVERB_PRIMARY:
+        case OLEIVERB_UIACTIVATE: {
+            const HRESULT hr = ActivateInPlace(site);
+            return FAILED(hr) ? hr : UIActivate();
+        }
         case OLEIVERB_HIDE:
             if (window_) ShowWindow(window_, SW_HIDE);
             return S_OK;
@@ -222,8 +229,55 @@ HRESULT Velview::GetWindow(HWND* window) {
     return window_ ? S_OK : E_FAIL;
 }
 
+HRESULT Velview::UIActivate() {
+    if (!window_ || !inPlaceSite_) return E_UNEXPECTED;
+    if (!uiActive_) {
+        uiActive_ = true;
+        inPlaceSite_->OnUIActivate();
+        RECT position, clip;
+        OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
+        inPlaceSite_->GetWindowContext(frame_.put(), document_.put(), &position, &clip, &frameInfo);
+        IOleInPlaceActiveObject* self = this;
+        if (frame_) frame_->SetActiveObject(self, const_cast<LPOLESTR>(L"Velview"));
+        if (document_) document_->SetActiveObject(self, const_cast<LPOLESTR>(L"Velview"));
+    }
+    const HWND view = ::GetWindow(window_, GW_CHILD);
+    SetFocus(view ? view : window_);
+    return S_OK;
+}
+
+void Velview::OnPageClicked() {
+    if (!uiActive_) UIActivate();
+}
+
+HRESULT Velview::UIDeactivate() {
+    if (!uiActive_) return S_OK;
+    uiActive_ = false;
+    if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+    if (document_) document_->SetActiveObject(nullptr, nullptr);
+    frame_.reset();
+    document_.reset();
+    if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+    return S_OK;
+}
+
+// The container hands its active object each keyboard message before its own dialog navigation. A key
+// typed in the page belongs to the page (Tab, Enter and the arrows too): it is delivered to its window
+// here, so the container does not take it.
+HRESULT Velview::TranslateAccelerator(LPMSG message) {
+    if (!message || !window_ || message->message < WM_KEYFIRST || message->message > WM_KEYLAST) return S_FALSE;
+    if (message->hwnd != window_ && !IsChild(window_, message->hwnd)) return S_FALSE;
+    TranslateMessage(message);
+    DispatchMessageW(message);
+    return S_OK;
+}
+
 HRESULT Velview::InPlaceDeactivate() {
     if (!window_ && !inPlaceSite_) return S_OK;
+    UIDeactivate();
+    // Containers deactivate and activate controls again (tab switches, re-created host windows): the
+    // engine's window and its page outlive the control window.
+    if (core().started()) parked_ = ParkChildWindows(window_);
     DestroyControlWindow(window_);
     window_ = nullptr;
     if (inPlaceSite_) inPlaceSite_->OnInPlaceDeactivate();

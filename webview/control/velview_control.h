@@ -6,6 +6,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <vector>
+
 #include "Velview_G_201.h"
 #include "webview/control/com_ref.h"
 #include "webview/control/view_members.h"
@@ -64,10 +66,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override;
     HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override;
-    HRESULT STDMETHODCALLTYPE UIDeactivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE UIDeactivate() override;
     HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT position, LPCRECT clip) override;
     HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG message) override;
     HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
@@ -112,12 +114,16 @@ public:
     void OnSize(int width, int height);
     void OnPaint(HDC dc, const RECT& area);
     void OnWindowGone() { window_ = nullptr; }
+    void OnPageClicked();
 
 protected:
     void* QueryOther(REFIID iid) override;
 
 private:
     HRESULT ActivateInPlace(IOleClientSite* site);
+    // UI activation: the container learns the control is its active object (so it hands it keyboard
+    // messages first, TranslateAccelerator) and the focus goes into the page.
+    HRESULT UIActivate();
 
     Ref<IOleClientSite> site_;
     Ref<IOleInPlaceSite> inPlaceSite_;
@@ -127,6 +133,12 @@ private:
     DWORD viewFlags_ = 0;
     SIZEL extent_;  // HIMETRIC
     HWND window_ = nullptr;
+    // The engine's web window while the control is deactivated: kept alive off screen, shown again when
+    // the control is activated once more (the engine is started once per control).
+    std::vector<HWND> parked_;
+    bool uiActive_ = false;
+    Ref<IOleInPlaceFrame> frame_;        // told about the active object while UI-active
+    Ref<IOleInPlaceUIWindow> document_;
 };
 
 }  // namespace velview::view

@@ -30,27 +30,27 @@ public:
         return IsEqualIID(iid, iid_) ? S_OK : S_FALSE;
     }
 
-    HRESULT STDMETHODCALLTYPE get_MouseEnabled(VARIANT_BOOL* v) override { return core_.get_MouseEnabled(v); }
-    HRESULT STDMETHODCALLTYPE put_MouseEnabled(VARIANT_BOOL v) override { return core_.put_MouseEnabled(v); }
-    HRESULT STDMETHODCALLTYPE get_TouchEnabled(VARIANT_BOOL* v) override { return core_.get_TouchEnabled(v); }
-    HRESULT STDMETHODCALLTYPE put_TouchEnabled(VARIANT_BOOL v) override { return core_.put_TouchEnabled(v); }
-    HRESULT STDMETHODCALLTYPE get_userAgent(BSTR* v) override { return core_.get_userAgent(v); }
-    HRESULT STDMETHODCALLTYPE put_userAgent(BSTR v) override { return core_.put_userAgent(v); }
-    HRESULT STDMETHODCALLTYPE LoadURL(BSTR url) override { return core_.LoadURL(url); }
-    HRESULT STDMETHODCALLTYPE LoadHtml(BSTR html) override { return core_.LoadHtml(html); }
-    HRESULT STDMETHODCALLTYPE LoadFile(BSTR filename) override { return core_.LoadFile(filename); }
-    HRESULT STDMETHODCALLTYPE GetWebWindow(long* webView) override { return core_.GetWebWindow(webView); }
-    HRESULT STDMETHODCALLTYPE RunJs(BSTR js, BSTR* result) override { return core_.RunJs(js, result); }
-    HRESULT STDMETHODCALLTYPE GetEs(long* es) override { return core_.GetEs(es); }
-    HRESULT STDMETHODCALLTYPE IsLoadComplete(VARIANT_BOOL* r) override { return core_.IsLoadComplete(r); }
-    HRESULT STDMETHODCALLTYPE IsDocumentReady(VARIANT_BOOL* r) override { return core_.IsDocumentReady(r); }
+    HRESULT STDMETHODCALLTYPE get_MouseEnabled(VARIANT_BOOL* v) override { return Reported(core_.get_MouseEnabled(v)); }
+    HRESULT STDMETHODCALLTYPE put_MouseEnabled(VARIANT_BOOL v) override { return Reported(core_.put_MouseEnabled(v)); }
+    HRESULT STDMETHODCALLTYPE get_TouchEnabled(VARIANT_BOOL* v) override { return Reported(core_.get_TouchEnabled(v)); }
+    HRESULT STDMETHODCALLTYPE put_TouchEnabled(VARIANT_BOOL v) override { return Reported(core_.put_TouchEnabled(v)); }
+    HRESULT STDMETHODCALLTYPE get_userAgent(BSTR* v) override { return Reported(core_.get_userAgent(v)); }
+    HRESULT STDMETHODCALLTYPE put_userAgent(BSTR v) override { return Reported(core_.put_userAgent(v)); }
+    HRESULT STDMETHODCALLTYPE LoadURL(BSTR url) override { return Reported(core_.LoadURL(url)); }
+    HRESULT STDMETHODCALLTYPE LoadHtml(BSTR html) override { return Reported(core_.LoadHtml(html)); }
+    HRESULT STDMETHODCALLTYPE LoadFile(BSTR filename) override { return Reported(core_.LoadFile(filename)); }
+    HRESULT STDMETHODCALLTYPE GetWebWindow(long* webView) override { return Reported(core_.GetWebWindow(webView)); }
+    HRESULT STDMETHODCALLTYPE RunJs(BSTR js, BSTR* result) override { return Reported(core_.RunJs(js, result)); }
+    HRESULT STDMETHODCALLTYPE GetEs(long* es) override { return Reported(core_.GetEs(es)); }
+    HRESULT STDMETHODCALLTYPE IsLoadComplete(VARIANT_BOOL* r) override { return Reported(core_.IsLoadComplete(r)); }
+    HRESULT STDMETHODCALLTYPE IsDocumentReady(VARIANT_BOOL* r) override { return Reported(core_.IsDocumentReady(r)); }
     HRESULT STDMETHODCALLTYPE SendMouseEvent(long message, long x, long y, long flags, VARIANT_BOOL* r) override {
-        return core_.SendMouseEvent(message, x, y, flags, r);
+        return Reported(core_.SendMouseEvent(message, x, y, flags, r));
     }
     HRESULT STDMETHODCALLTYPE SendMouseWheelEvent(long x, long y, long delta, long flags, VARIANT_BOOL* r) override {
-        return core_.SendMouseWheelEvent(x, y, delta, flags, r);
+        return Reported(core_.SendMouseWheelEvent(x, y, delta, flags, r));
     }
-    HRESULT STDMETHODCALLTYPE NetHookRequest() override { return core_.NetHookRequest(); }
+    HRESULT STDMETHODCALLTYPE NetHookRequest() override { return Reported(core_.NetHookRequest()); }
 
 protected:
     void* QueryOther(REFIID iid) override {
@@ -58,6 +58,9 @@ protected:
         return events_.Query(iid);
     }
     WebViewCore& core() { return core_; }
+    // The members' one error boundary towards the caller: every failure leaves its own description, so
+    // a caller that reads IErrorInfo after a failure never sees the text of an earlier one.
+    static HRESULT Reported(HRESULT hr) { return FAILED(hr) ? module::Fail(hr, DescriptionOf(hr)) : hr; }
 
 private:
     const IID iid_;

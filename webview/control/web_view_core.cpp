@@ -172,20 +172,16 @@ void WebViewCore::Raise(DISPID id, VARIANTARG* args, UINT count) {
     events_.Fire(id, args, count);
 }
 
-HRESULT WebViewCore::NotStarted() const {
-    ICreateErrorInfo* create = nullptr;
-    if (SUCCEEDED(CreateErrorInfo(&create))) {
-        create->SetSource(const_cast<LPOLESTR>(L"Velview_G_201"));
-        create->SetDescription(const_cast<LPOLESTR>(
-            L"The web view has not started yet: show the control in run mode before calling this member."));
-        IErrorInfo* info = nullptr;
-        if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-            SetErrorInfo(0, info);
-            info->Release();
-        }
-        create->Release();
+HRESULT WebViewCore::NotStarted() const { return kViewNotStarted; }
+
+const wchar_t* DescriptionOf(HRESULT hr) {
+    switch (hr) {
+        case kViewNotStarted:
+            return L"The web view has not started yet: show the control in run mode before calling this member.";
+        case E_POINTER: return L"A result argument is missing (a null pointer was passed for it).";
+        case E_OUTOFMEMORY: return L"There was not enough memory for the call.";
+        default: return L"The web engine call failed.";
     }
-    return kViewNotStarted;
 }
 
 HRESULT WebViewCore::LoadURL(BSTR url) {

@@ -29,6 +29,9 @@ inline constexpr HRESULT kViewNotStarted = MAKE_HRESULT(SEVERITY_ERROR, FACILITY
 
 enum class ViewKind { Windowed, Windowless };
 
+// The text a caller reads (IErrorInfo) for a failure of a view member.
+const wchar_t* DescriptionOf(HRESULT hr);
+
 class WebViewCore {
 public:
     // owner: the COM identity of the control or object (AddRef/Release while a callback runs);

@@ -3,6 +3,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "webview/com/module.h"
 #include "webview/routing/engine_view.h"
 #include "webview/bridge/universal_dll_calls.h"
 
@@ -51,6 +52,11 @@ std::uint32_t JsCallRoute(std::uint32_t webView) {
     const auto& routes = State().routes;
     auto it = routes.find(JsCallKey(webView));
     return it == routes.end() ? 0 : it->second;
+}
+
+std::uint32_t JsCallDispatchAddress() {
+    module::PinUntilProcessEnd();
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&JsCallDispatch));
 }
 
 // Bound to the page's "jsCall": the engine's boundary, so nothing thrown here leaves it.

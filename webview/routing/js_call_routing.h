@@ -46,8 +46,7 @@ std::uint32_t JsCallRoute(std::uint32_t webView);
 // Forwards (es, param) to the handler of the view the call came from; a view without an entry is dropped.
 // Always returns the script value 0.
 std::uint64_t __stdcall JsCallDispatch(std::uint32_t es, std::uint32_t param);
-inline std::uint32_t JsCallDispatchAddress() {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&JsCallDispatch));
-}
+// The address to bind; asking for it keeps the library loaded until the process ends.
+std::uint32_t JsCallDispatchAddress();
 
 }  // namespace velview::routing

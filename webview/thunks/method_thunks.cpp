@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "webview/com/module.h"
 #include "webview/x86/code_memory.h"
 #include "webview/x86/guarded_call.h"
 #include "webview/x86/method_thunk.h"
@@ -10,15 +11,19 @@
 namespace velview::thunks {
 namespace {
 
-// The 16 data bytes at the start of every slot, read by SlotRoutine through the slot address the entry
-// code pushes. A null target means the slot was never filled or its owner is gone.
+}  // namespace
+
+// The data of one slot, read by SlotRoutine through the address its entry code pushes; ordinary read-write
+// memory, never inside the executable block. A null target means the slot was never filled or its owner
+// is gone.
 struct SlotData {
     void* target;
     const Method* method;
     const LifetimeHooks* hooks;
     std::uint32_t guarded;
 };
-static_assert(sizeof(SlotData) == x86::kMethodEntryOffset, "slot data fills the bytes before the entry");
+
+namespace {
 
 class KeepAlive {
 public:
@@ -63,8 +68,8 @@ std::uint64_t __stdcall SlotRoutine(void* slot, const std::uint32_t* args) {
     return (static_cast<std::uint64_t>(result.high) << 32) | result.value;
 }
 
-SlotData* SlotAt(unsigned char* block, int slot) {
-    return reinterpret_cast<SlotData*>(block + static_cast<std::size_t>(slot) * x86::kMethodSlotSize);
+unsigned char* SlotAt(unsigned char* block, int slot) {
+    return block + static_cast<std::size_t>(slot) * x86::kMethodSlotSize;
 }
 
 }  // namespace
@@ -80,11 +85,10 @@ ThunkBlock::ThunkBlock(void* self, const wchar_t* typeName, const LifetimeHooks*
       held_(static_cast<std::size_t>(slots), nullptr) {}
 
 ThunkBlock::~ThunkBlock() {
-    if (block_) {
+    if (data_) {
         for (int i = 0; i < slots_; ++i) {
-            SlotData* data = SlotAt(block_, i);
-            data->target = nullptr;
-            data->method = nullptr;
+            data_[i].target = nullptr;
+            data_[i].method = nullptr;
         }
     }
     for (void* target : held_)
@@ -109,14 +113,14 @@ std::uint32_t ThunkBlock::cb_Callback(int ordinal, int paramCount, int slot, voi
     }
     const Method* method = &methods_[methodCount_ - ordinal];
     if (!block_) {
+        // The engine may call an entry after the owner is gone: the data, like the code, stays until the
+        // process ends (the owner's destructor only clears it).
+        data_ = new SlotData[static_cast<std::size_t>(slots_)]();
         block_ = static_cast<unsigned char*>(x86::AllocateCode(static_cast<std::size_t>(slots_) * x86::kMethodSlotSize));
         if (!block_) return 0;
-        for (int i = 0; i < slots_; ++i) {
-            std::memset(SlotAt(block_, i), 0, sizeof(SlotData));
-            x86::WriteMethodEntry(SlotAt(block_, i), &SlotRoutine, 0);
-        }
+        for (int i = 0; i < slots_; ++i) x86::WriteMethodEntry(SlotAt(block_, i), &data_[i], &SlotRoutine, 0);
     }
-    SlotData* data = SlotAt(block_, slot);
+    SlotData* data = &data_[slot];
     void*& held = held_[static_cast<std::size_t>(slot)];
     if (target != self_) hooks_->addRef(target);
     if (held) hooks_->release(held);
@@ -125,7 +129,8 @@ std::uint32_t ThunkBlock::cb_Callback(int ordinal, int paramCount, int slot, voi
     data->method = method;
     data->hooks = hooks_;
     data->guarded = hostGuard ? 1u : 0u;
-    void* entry = x86::WriteMethodEntry(data, &SlotRoutine, paramCount);
+    void* entry = x86::WriteMethodEntry(SlotAt(block_, slot), data, &SlotRoutine, paramCount);
+    module::PinUntilProcessEnd();  // the entry runs this module's code for as long as the engine keeps it
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry));
 }
 

@@ -66,6 +66,8 @@ struct LifetimeHooks {
     void (*release)(void* target);
 };
 
+struct SlotData;
+
 // The type-erased factory behind MethodThunks; one per owner object.
 class ThunkBlock {
 public:
@@ -93,6 +95,7 @@ private:
     int methodCount_;
     int slots_;
     unsigned char* block_ = nullptr;  // kept until the process ends, see above
+    SlotData* data_ = nullptr;        // per slot: what its entry hands the routine (read-write memory)
     std::vector<void*> held_;         // per slot: a target other than the owner, held with AddRef
 };
 

@@ -35,8 +35,10 @@ public:
     }
     // The code is written for the address it will have: reserve the block first, then copy it in.
     void* InstallAt(void* block) const {
-        std::memcpy(block, code_.data(), code_.size());
-        CodeWritten(block, code_.size());
+        if (!WriteCode(block, code_.data(), code_.size())) {
+            FreeCode(block);
+            return nullptr;
+        }
         return block;
     }
 

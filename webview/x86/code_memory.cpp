@@ -16,6 +16,18 @@ constexpr std::size_t kSmallest = 32;
 constexpr std::size_t kLargest = 4096;
 constexpr int kClasses = 8;  // 32, 64, ..., 4096
 
+// The pages holding [at, at + size) made writable (not executable) for one write, then executable and
+// read-only again: generated code is never writable and executable at the same time.
+template <class Write>
+bool WriteProtected(void* at, std::size_t size, Write write) {
+    DWORD old = 0;
+    if (!VirtualProtect(at, size, PAGE_READWRITE, &old)) return false;
+    write();
+    VirtualProtect(at, size, PAGE_EXECUTE_READ, &old);
+    FlushInstructionCache(GetCurrentProcess(), at, size);
+    return true;
+}
+
 int ClassOf(std::size_t size) {
     int c = 0;
     for (std::size_t s = kSmallest; s < size; s <<= 1) ++c;
@@ -37,8 +49,11 @@ public:
             if (!next_ || next_ + blockSize > end_) {
                 // The rest of the old region is abandoned; regions live as long as the process.
                 auto* region = static_cast<char*>(
-                    VirtualAlloc(nullptr, kRegionSize, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+                    VirtualAlloc(nullptr, kRegionSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
                 if (!region) return nullptr;
+                std::memset(region, 0xCC, kRegionSize);  // int3 everywhere no code is written
+                DWORD old = 0;
+                VirtualProtect(region, kRegionSize, PAGE_EXECUTE_READ, &old);
                 next_ = region;
                 end_ = region + kRegionSize;
             }
@@ -51,7 +66,6 @@ public:
             free_[c].push_back(block);
             return nullptr;
         }
-        std::memset(block, 0xCC, blockSize);  // int3 everywhere the writer leaves untouched
         return block;
     }
 
@@ -61,7 +75,9 @@ public:
         if (it == live_.end()) return false;
         const int c = it->second;
         live_.erase(it);
-        std::memset(block, 0xCC, kSmallest << c);  // a late call through a freed adapter traps at once
+        const std::size_t size = kSmallest << c;
+        // A late call through a freed adapter traps at once.
+        WriteProtected(block, size, [&] { std::memset(block, 0xCC, size); });
         free_[c].push_back(block);
         return true;
     }
@@ -83,6 +99,8 @@ Arena& TheArena() {
 
 void* AllocateCode(std::size_t size) { return TheArena().Allocate(size); }
 bool FreeCode(void* block) { return block && TheArena().Free(block); }
-void CodeWritten(void* block, std::size_t size) { FlushInstructionCache(GetCurrentProcess(), block, size); }
+bool WriteCode(void* at, const void* code, std::size_t size) {
+    return at && code && WriteProtected(at, size, [&] { std::memcpy(at, code, size); });
+}
 
 }  // namespace velview::x86

@@ -6,12 +6,18 @@
 //   Builds a frame, saves EBX/ESI/EDI, and links an exception registration record into FS:[0]:
 //       [ebp-24] previous record     [ebp-20] handler     [ebp-16] the guard frame's EBP
 //   pushes args[count-1] .. args[0], calls fn (stdcall), stores state[0] = 1 and state[1] = EDX.
-//   The handler, for a first-pass exception, rewrites the faulting context so that execution continues
-//   at the resume label with ESP = the record and EBP = the guard's frame; the resume path returns 0 and
-//   leaves state[0] at 0. Both paths unlink the record (restoring FS:[0] also drops any record the callee
-//   left behind) and restore the saved registers.
-// CONTEXT offsets (i386): Ebp 0xB4, Eip 0xB8, Esp 0xC4. EXCEPTION_RECORD.ExceptionFlags at 4;
-// flags 2 | 4 mean an unwind is under way, which the handler leaves alone.
+//   Both paths unlink the record and restore the saved registers.
+//
+// The handler follows the platform's rules for frame-based handlers:
+//   - during an unwind (flags 2 | 4) it does nothing: ExceptionContinueSearch;
+//   - a non-continuable exception (flag 1: e.g. a C++ exception thrown by another compiler's code) may not
+//     be resumed, so it continues the search and an outer frame decides;
+//   - any other exception (a bad pointer, a division by zero, a bad code address) is the guard's: it first
+//     unwinds every frame registered after its own (RtlUnwind calls their handlers with the unwind flag and
+//     unlinks them, so the callee's cleanup runs), then leaves the dispatcher and continues at the resume
+//     label on the guard's own frame, which clears the direction flag and returns 0 with state[0] still 0.
+//   RtlUnwind may change EBX/ESI/EDI; the handler saves them around it (the resume path does not need them).
+// EXCEPTION_RECORD.ExceptionFlags is at offset 4.
 asm(R"(
     .text
     .globl _velview_guarded_stdcall
@@ -37,6 +43,7 @@ _velview_guarded_stdcall:
     movl  %edx, 4(%ecx)
     jmp   4f
 _velview_guard_resume:
+    cld
     xorl  %eax, %eax
 4:  leal  -24(%ebp), %esp
     popl  %fs:0
@@ -50,16 +57,22 @@ _velview_guard_resume:
     .def _velview_guard_handler; .scl 3; .type 32; .endef
 _velview_guard_handler:
     movl  4(%esp), %eax
-    testl $6, 4(%eax)
+    testl $7, 4(%eax)
     jnz   5f
-    movl  8(%esp), %edx
-    movl  12(%esp), %ecx
-    movl  8(%edx), %eax
-    movl  %eax, 0xB4(%ecx)
-    movl  %edx, 0xC4(%ecx)
-    movl  $_velview_guard_resume, 0xB8(%ecx)
-    xorl  %eax, %eax
-    ret
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    pushl $0
+    pushl %eax
+    pushl $6f
+    pushl 32(%esp)
+    call  _RtlUnwind@16
+6:  popl  %edi
+    popl  %esi
+    popl  %ebx
+    movl  8(%esp), %eax
+    movl  8(%eax), %ebp
+    jmp   _velview_guard_resume
 5:  movl  $1, %eax
     ret
 )");

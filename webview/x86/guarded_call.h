@@ -2,7 +2,8 @@
 // Calls a raw stdcall address inside a structured-exception guard. The guard is a frame-based SEH
 // registration (FS:[0]) written in assembly, so it works for 32-bit mingw code that has no __try: when the
 // callee raises a processor exception (a bad pointer, a division by zero, a bad code address), the
-// handler resumes right after the call with the guard's own stack and registers restored.
+// handler unwinds the frames the callee registered and resumes right after the call on the guard's own
+// stack; a non-continuable exception (which may not be resumed) is left to the frames outside the guard.
 #include <cstdint>
 
 namespace velview::x86 {

@@ -8,6 +8,7 @@
 #include "webview/bridge/universal_dll_calls.h"
 #include "webview/x86/adapters.h"
 #include "webview/x86/guarded_call.h"
+#include "win/process.h"
 
 namespace {
 
@@ -237,6 +238,95 @@ TEST(CallStdcall, LeavesTheThreadsExceptionChainAsItFoundIt) {
     const std::int32_t args[] = {1, 2, 3};
     cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Order), args, 3);
     EXPECT_EQ(ExceptionChainHead(), before);
+}
+
+// A callee that registers its own exception handler and then faults: the guard must unwind that frame (its
+// handler sees the unwind, so the callee's cleanup runs) before it resumes on its own frame. (The direction
+// flag the guard clears on resuming cannot be set at a fault here: qemu-user hands Wine's signal handler the
+// flag as the fault left it, and that handler does not survive it.)
+int g_calleeSearched = 0, g_calleeUnwound = 0;
+extern "C" __attribute__((used)) EXCEPTION_DISPOSITION __cdecl CalleeFrameHandler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+    ++(record->ExceptionFlags & EXCEPTION_UNWINDING ? g_calleeUnwound : g_calleeSearched);
+    return ExceptionContinueSearch;
+}
+extern "C" std::int32_t __stdcall FaultsUnderItsOwnFrame();
+asm(R"(
+    .text
+_FaultsUnderItsOwnFrame@0:
+    pushl %ebp
+    movl  %esp, %ebp
+    pushl $_CalleeFrameHandler
+    pushl %fs:0
+    movl  %esp, %fs:0
+    movl  0, %eax
+    popl  %fs:0
+    leave
+    ret
+)");
+
+TEST(CallStdcall, AFaultUnwindsTheFramesTheCalleeRegistered) {
+    const unsigned long before = ExceptionChainHead();
+    const auto r = velview::x86::CallStdcallGuarded(reinterpret_cast<const void*>(&FaultsUnderItsOwnFrame), nullptr, 0);
+    EXPECT_TRUE(r.faulted);
+    EXPECT_EQ(r.value, 0u);
+    EXPECT_EQ(g_calleeSearched, 1);
+    EXPECT_EQ(g_calleeUnwound, 1) << "the frame the guard skipped was not unwound";
+    EXPECT_EQ(ExceptionChainHead(), before);
+}
+
+// A C++ exception thrown by another compiler's code (as a host's event handler built with MSVC throws it) is
+// non-continuable: the guard may not resume it and leaves it to the frames outside. Run in a child process,
+// whose top-level filter reports which exception arrived there.
+constexpr DWORD kForeignCppException = 0xE06D7363;
+std::int32_t __stdcall ThrowsLikeAnotherCompiler() {
+    const ULONG_PTR info[3] = {0x19930520, 0, 0};
+    RaiseException(kForeignCppException, EXCEPTION_NONCONTINUABLE, 3, info);
+    return 1;
+}
+LONG WINAPI ReportTopLevelException(EXCEPTION_POINTERS* pointers) {
+    ExitProcess(pointers->ExceptionRecord->ExceptionCode == kForeignCppException ? 42 : 43);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+TEST(CallStdcall, NonContinuableChild) {
+    if (!GetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", nullptr, 0)) GTEST_SKIP() << "run by the test below";
+    SetUnhandledExceptionFilter(ReportTopLevelException);
+    cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ThrowsLikeAnotherCompiler), nullptr, 0);
+    ExitProcess(44);  // resumed: the guard swallowed what it may not
+}
+
+TEST(CallStdcall, ANonContinuableExceptionGoesOnToTheOuterFrames) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", L"1");
+    auto child = vantorix::win::StartProgramTracked(self, {L"--gtest_filter=CallStdcall.NonContinuableChild"}, SW_HIDE);
+    SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", nullptr);
+    ASSERT_TRUE(child);
+    ASSERT_EQ(WaitForSingleObject(child.get(), 60000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeProcess(child.get(), &code);
+    EXPECT_EQ(code, 42u) << "43: another exception reached the top; 44: the guard resumed it";
+}
+
+// Generated code is never writable and executable at once: the adapter's page is execute-read, a write
+// into it faults (caught by the guard), and the adapter still runs afterwards.
+std::int32_t __stdcall WritesTo(std::int32_t address) {
+    *reinterpret_cast<volatile std::uint8_t*>(static_cast<std::uintptr_t>(address)) = 0xC3;
+    return 1;
+}
+
+TEST(CdeclAdapter, ItsCodeIsExecutableButNotWritable) {
+    void* adapter = velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(&Order), 3);
+    ASSERT_NE(adapter, nullptr);
+    MEMORY_BASIC_INFORMATION info{};
+    ASSERT_NE(VirtualQuery(adapter, &info, sizeof info), 0u);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ));
+    const std::int32_t at[] = {static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(adapter))};
+    EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&WritesTo), at, 1), 0)
+        << "the write into the adapter went through";
+    using Cdecl3 = std::int32_t(__cdecl*)(std::int32_t, std::int32_t, std::int32_t);
+    EXPECT_EQ(reinterpret_cast<Cdecl3>(adapter)(1, 2, 3), 123);
+    EXPECT_TRUE(velview::x86::ReleaseCdeclAdapter(adapter));
 }
 
 }  // namespace

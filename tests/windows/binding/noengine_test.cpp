@@ -79,6 +79,29 @@ TEST_F(NoEngine, MethodsGiveZeroFalseAndEmptyText) {
     api->Release();
 }
 
+// A host whose current directory holds a file named node.dll (a download folder, a network share) must not
+// run it: while the library's own folder has no engine, only the safe default folders are searched.
+TEST_F(NoEngine, APlantedEngineInTheCurrentDirectoryIsNotLoaded) {
+    ASSERT_FALSE(g_standin.empty()) << "pass the stand-in engine's path";
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring planted = std::wstring(temp) + L"velview-planted";
+    CreateDirectoryW(planted.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(g_standin.c_str(), (planted + L"\\node.dll").c_str(), FALSE)) << GetLastError();
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(planted.c_str()));
+    _MiniblinkAPI* api = Create();
+    long view = 7;
+    EXPECT_EQ(api->wkeCreateWebView(&view), S_OK);
+    SetCurrentDirectoryW(previous);
+    EXPECT_EQ(view, 0);
+    EXPECT_EQ(GetModuleHandleW(L"node.dll"), nullptr) << "the planted node.dll was loaded";
+    api->Release();
+    DeleteFileW((planted + L"\\node.dll").c_str());
+    RemoveDirectoryW(planted.c_str());
+}
+
 TEST_F(NoEngine, MissingEngineFileIsReportedAtEachCreationUntilFoundOnce) {
     ASSERT_FALSE(g_standin.empty()) << "pass the stand-in engine's path";
     const std::wstring here = OwnFolder() + L"\\node.dll";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Velview_G_201.h"
+#include "early_bound.h"
 #include "engine_fixture.h"
 #include "recording_sink.h"
 
@@ -27,6 +28,36 @@ Itf* CreateFromLibrary(REFCLSID clsid, REFIID iid) {
     factory->CreateInstance(nullptr, iid, reinterpret_cast<void**>(&object));
     factory->Release();
     return object;
+}
+
+// What a creation on another thread of the process gave: its result and the error text it left.
+struct OtherThreadCreation {
+    HRESULT hr = E_UNEXPECTED;
+    std::wstring description;
+};
+
+DWORD WINAPI CreateOnThisThread(void* context) {
+    auto* result = static_cast<OtherThreadCreation*>(context);
+    CoInitialize(nullptr);
+    HMODULE library = LoadLibraryW(L"Velview_G_201.ocx");
+    using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    IClassFactory* factory = nullptr;
+    if (get && SUCCEEDED(get(CLSID_MiniblinkCallBack, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+        IUnknown* object = nullptr;
+        result->hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        IErrorInfo* info = nullptr;
+        BSTR text = nullptr;
+        if (GetErrorInfo(0, &info) == S_OK && SUCCEEDED(info->GetDescription(&text)) && text)
+            result->description.assign(text, SysStringLen(text));
+        SysFreeString(text);
+        if (info) info->Release();
+        factory->Release();
+    }
+    FreeLibrary(library);
+    CoUninitialize();
+    return 0;
 }
 
 std::wstring Take(BSTR text) {
@@ -146,4 +177,58 @@ TEST_F(ClientFixture, ThePagesCommandsAndTheViewsNotificationsReachTheClientsHan
     EXPECT_EQ(sink.events[2].args[0].number, view_);
     EXPECT_EQ(sink.events[3].id, 19);
     EXPECT_EQ(sink.events[3].args[2].text, L"http://vantorix.test/file.zip");
+}
+
+// Objects share the engine's thread: a second apartment thread of the same host is refused with a text
+// that says why, and the first thread's objects go on working.
+TEST_F(ClientFixture, CreationOnASecondThreadIsRefusedWithAClearError) {
+    OtherThreadCreation other;
+    HANDLE thread = CreateThread(nullptr, 0, CreateOnThisThread, &other, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(other.hr, RPC_E_WRONG_THREAD);
+    EXPECT_NE(other.description.find(L"thread"), std::wstring::npos) << "no error text";
+    long width = -1;
+    EXPECT_EQ(api_->wkeGetWidth(view_, &width), S_OK);
+    _MiniblinkCallBack* again = CreateFromLibrary<_MiniblinkCallBack>(CLSID_MiniblinkCallBack, IID__MiniblinkCallBack);
+    ASSERT_NE(again, nullptr) << "the engine's own thread still creates objects";
+    again->Release();
+}
+
+// A foreign container finds the events by enumerating the connection points, not only by asking for one.
+TEST_F(ClientFixture, TheConnectionPointsCanBeEnumerated) {
+    IConnectionPointContainer* container = nullptr;
+    ASSERT_EQ(receiver_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    IEnumConnectionPoints* points = nullptr;
+    ASSERT_EQ(container->EnumConnectionPoints(&points), S_OK);
+    container->Release();
+    IConnectionPoint* found[2] = {};
+    ULONG fetched = 9;
+    EXPECT_EQ(points->Next(2, found, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 1u);
+    IID events = IID_NULL;
+    EXPECT_EQ(found[0]->GetConnectionInterface(&events), S_OK);
+    EXPECT_TRUE(IsEqualIID(events, DIID___MiniblinkCallBack));
+    found[0]->Release();
+    EXPECT_EQ(points->Next(1, found, nullptr), S_FALSE) << "one point only";
+    EXPECT_EQ(points->Reset(), S_OK);
+    IEnumConnectionPoints* copy = nullptr;
+    ASSERT_EQ(points->Clone(&copy), S_OK);
+    EXPECT_EQ(points->Skip(1), S_OK);
+    EXPECT_EQ(points->Skip(1), S_FALSE);
+    points->Release();
+    EXPECT_EQ(copy->Next(1, found, nullptr), S_OK) << "the clone keeps its own position";
+    found[0]->Release();
+    copy->Release();
+}
+
+// A C client built against the type library alone: every call by the vtable offset the library describes.
+TEST_F(ClientFixture, AnEarlyBoundCClientCallsByTheTypeLibrarysVtableOffsets) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(GetModuleHandleW(L"Velview_G_201.ocx"), path, MAX_PATH);
+    long view = 0, width = 0;
+    ASSERT_EQ(EarlyBoundWidthRoundTrip(path, api_, 321, &view, &width), 1);
+    EXPECT_NE(view, 0);
+    EXPECT_EQ(width, 321);
 }

@@ -82,6 +82,30 @@ TEST(AtlHost, AnAtlAxWinWindowRunsTheControlByItsNameWithItsOwnChildView) {
         EXPECT_EQ(engine.standinLogArgValue(resized.back(), 1), 321u);
         EXPECT_EQ(engine.standinLogArgValue(resized.back(), 2), 123u);
 
+        // Deactivated and activated again through ATL's own site, with an unused-library sweep between, as
+        // a container that re-creates its windows does: the same view comes back and still raises events.
+        IOleInPlaceObject* inPlace = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+        EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+        inPlace->Release();
+        CoFreeUnusedLibraries();
+        IOleObject* ole = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+        IOleClientSite* site = nullptr;
+        ole->GetClientSite(&site);
+        ASSERT_NE(site, nullptr);
+        RECT area{};
+        GetClientRect(host, &area);
+        EXPECT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, host, &area), S_OK);
+        site->Release();
+        ole->Release();
+        PumpMessages();
+        EXPECT_TRUE(IsChild(host, viewWindow)) << "the view is back inside the ATL host window";
+        EXPECT_TRUE(IsWindowVisible(viewWindow));
+        sink->events.clear();
+        ASSERT_EQ(engine.standinFire(view, "wkeOnDocumentReady", &none, &result), 1);
+        EXPECT_EQ(sink->events.size(), 1u);
+
         control->Release();
         sink->Release();
         DestroyWindow(host);
@@ -138,6 +162,25 @@ TEST(Registered, TheControlAndTheObjectAreRegisteredUnderBothNames) {
     EXPECT_EQ(ReadDefault(L"CLSID\\" + GuidText(CLSID_Velview) + L"\\MiscStatus\\1"), L"131473");
 }
 
+// The toolbox picture the registration names ("<library>, <resource id>") is in the library.
+TEST(Registered, TheToolboxBitmapTheRegistrationNamesExists) {
+    const std::wstring entry = ReadDefault(L"CLSID\\" + GuidText(CLSID_Velview) + L"\\ToolboxBitmap32");
+    const auto comma = entry.rfind(L',');
+    ASSERT_NE(comma, std::wstring::npos) << entry;
+    const std::wstring path = entry.substr(0, comma);
+    const int id = _wtoi(entry.c_str() + comma + 1);
+    HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(library, nullptr) << path;
+    HBITMAP picture = static_cast<HBITMAP>(LoadImageW(library, MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, 0));
+    ASSERT_NE(picture, nullptr) << "no bitmap " << id;
+    BITMAP info{};
+    GetObjectW(picture, sizeof info, &info);
+    EXPECT_EQ(info.bmWidth, 16);
+    EXPECT_EQ(info.bmHeight, 16);
+    DeleteObject(picture);
+    FreeLibrary(library);
+}
+
 TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     ITypeLib* lib = nullptr;
@@ -166,6 +209,37 @@ TEST(Registered, TheTypeLibraryListsEveryMemberAndEventWithItsId) {
     EXPECT_EQ(withoutIDispatch(MembersOf(lib, DIID___Velview)), events);
     EXPECT_EQ(withoutIDispatch(MembersOf(lib, DIID___VelviewCls)), events);
     lib->Release();
+    CoUninitialize();
+}
+
+// A host that frees unused libraries when idle, as form runtimes and browsers do, while the engine still
+// holds a receiver's entry: the library stays mapped and the late callback lands safely. Run in a process of
+// its own (run_hosts.sh), so no earlier test has kept the library loaded.
+TEST(Unload, FreeingUnusedLibrariesLeavesTheEnginesCallbacksRunnable) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    _MiniblinkAPI* api = nullptr;
+    _MiniblinkCallBack* receiver = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI,
+                               reinterpret_cast<void**>(&api)), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_MiniblinkCallBack, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkCallBack,
+                               reinterpret_cast<void**>(&receiver)), S_OK);
+    api->wkeInitializeEx(0);
+    long view = 0, begin = 0;
+    api->wkeCreateWebView(&view);
+    ASSERT_NE(view, 0);
+    receiver->get_wkeLoadUrlBeginCallback(&begin);
+    api->wkeOnLoadUrlBegin(view, begin, 0);
+    const Standin& engine = Standin::Get();
+    ASSERT_TRUE(engine.ok());
+    receiver->Release();
+    api->Release();
+    CoFreeUnusedLibraries();
+    ASSERT_NE(GetModuleHandleW(L"Velview_G_201.ocx"), nullptr) << "unloaded while the engine holds its entry";
+    StandinFireArgs fire{};
+    fire.url = L"http://late.test/";
+    unsigned result = 0xFF;
+    ASSERT_EQ(engine.standinFire(view, "wkeOnLoadUrlBegin", &fire, &result), 1);
+    EXPECT_EQ(result, 0u) << "the released receiver's entry answers false";
     CoUninitialize();
 }
 

@@ -14,7 +14,7 @@ namespace velview_test {
 #define VELVIEW_TEST_STANDIN_FUNCTIONS(X)                                                          \
     X(standinLogCount) X(standinLogClear) X(standinLogName) X(standinLogFind) X(standinLogArgValue) \
     X(standinLogArgText) X(standinCallBoundStrings) X(standinFire) X(standinRegistration)           \
-    X(standinJobHooked) X(standinViewWindow) X(standinViewCount)
+    X(standinJobHooked) X(standinViewWindow) X(standinViewCount) X(standinViewKeys)
 
 struct Standin {
 #define STANDIN_FN(name) decltype(&::name) name = nullptr;

@@ -122,7 +122,10 @@ HRESULT Library::Create(REFCLSID clsid, REFIID iid, void** out) {
 
 // ---- Site -----------------------------------------------------------------------------------------------------
 
-class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite, public IDispatch {
+// The site is also the container's frame: it keeps the active object it is told about, to hand it keyboard
+// messages first as a container's message loop does.
+class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleControlSite, public IDispatch,
+                   public IOleInPlaceFrame {
 public:
     Site(HWND form, const RECT& rect, std::optional<bool> userMode, IDispatch* extender)
         : form_(form), rect_(rect), userMode_(userMode), extender_(extender) {
@@ -130,7 +133,9 @@ public:
     }
     ~Site() {
         if (extender_) extender_->Release();
+        if (active) active->Release();
     }
+    IOleInPlaceActiveObject* active = nullptr;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --refs_;
@@ -145,6 +150,8 @@ public:
             *out = static_cast<IOleInPlaceSite*>(this);
         else if (IsEqualIID(iid, IID_IOleControlSite))
             *out = static_cast<IOleControlSite*>(this);
+        else if (IsEqualIID(iid, IID_IOleInPlaceFrame) || IsEqualIID(iid, IID_IOleInPlaceUIWindow))
+            *out = static_cast<IOleInPlaceFrame*>(this);
         else if (IsEqualIID(iid, IID_IDispatch) && userMode_)
             *out = static_cast<IDispatch*>(this);
         if (!*out) return E_NOINTERFACE;
@@ -166,7 +173,8 @@ public:
     HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
                                                LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
-        *frame = nullptr;
+        *frame = static_cast<IOleInPlaceFrame*>(this);
+        AddRef();
         *doc = nullptr;
         *pos = rect_;
         *clip = rect_;
@@ -178,6 +186,22 @@ public:
     HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
+    // IOleInPlaceUIWindow, IOleInPlaceFrame
+    HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
+        if (object) object->AddRef();
+        if (active) active->Release();
+        active = object;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
     // IOleControlSite
     HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { return S_OK; }
@@ -322,6 +346,25 @@ void Form::Remove(_Velview* control) {
         placed_.erase(it);
         return;
     }
+}
+
+void Form::PumpAsDialog() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        IOleInPlaceActiveObject* active = nullptr;
+        for (auto& p : placed_)
+            if (p.second->active) active = p.second->active;
+        if (active && active->TranslateAccelerator(&msg) == S_OK) continue;
+        if (IsDialogMessageW(window_, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool Form::HasActiveObject() const {
+    for (auto& p : placed_)
+        if (p.second->active) return true;
+    return false;
 }
 
 void PumpMessages() {

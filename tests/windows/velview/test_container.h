@@ -105,6 +105,10 @@ public:
     // Changes the ambient UserMode of a control's site and tells the control, as a container switching
     // between design and run mode does.
     void SwitchUserMode(_Velview* control, bool userMode);
+    // Pumps pending messages as a dialog-style container does: the active object (the one a control named
+    // through the frame's SetActiveObject) gets each message first, then the dialog navigation.
+    void PumpAsDialog();
+    bool HasActiveObject() const;
     // Closes and releases one control (its site lets go of it).
     void Remove(_Velview* control);
 

@@ -1,5 +1,5 @@
-// VelviewCls from a late-bound automation client: Wine's script host creates it by name and calls its
-// members through dispatch. The exit code is the number of failed checks (100 for an unexpected error:
+// VelviewCls, MiniblinkAPI and MiniblinkCallBack from a late-bound JScript client: Wine's script host
+// creates them by name and calls their members through dispatch. The exit code is the number of failed checks (100 for an unexpected error:
 // this script host ends with 0 on an uncaught one, so every error is caught here).
 // Wine's WScript.CreateObject does not connect event prefixes, so the events are covered by the C++ hosts.
 var failures = 0;
@@ -23,6 +23,19 @@ try {
     view.NetHookRequest();  // outside a load-begin event: nothing, no error
     var second = new ActiveXObject("Velview_G_201.VelviewCls.1");
     check(second.GetWebWindow() != 0 && second.GetWebWindow() != view.GetWebWindow(), "each object has its own view");
+    // The function table and the receiver, late-bound: a receiver entry registered with the engine, results
+    // read back through the table.
+    var api = new ActiveXObject("Velview_G_201.MiniblinkAPI");
+    var receiver = new ActiveXObject("Velview_G_201.MiniblinkCallBack");
+    var engineView = api.wkeCreateWebView();
+    check(engineView != 0, "MiniblinkAPI makes a view");
+    var stub = receiver.wkeLoadUrlBeginCallback;
+    check(stub != 0, "the receiver hands out its load-begin entry");
+    api.wkeOnLoadUrlBegin(engineView, stub, 0);
+    api.wkeLoadW(engineView, "http://js.test/page");
+    check(api.wkeGetURL(engineView) == "http://js.test/page", "the view reports the address it loaded");
+    api.wkeResize(engineView, 222, 111);
+    check(api.wkeGetWidth(engineView) == 222, "the view reports its new width");
     var threw = false;
     try { view.NoSuchMember(); } catch (e) { threw = true; }
     check(threw, "an unknown member is an error");

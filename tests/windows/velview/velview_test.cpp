@@ -42,6 +42,18 @@ HWND WindowOf(IUnknown* control) {
     return window;
 }
 
+// Runs an OLE verb on the control with its own client site, as its container does.
+HRESULT Verb(_Velview* control, LONG verb, HWND window) {
+    IOleObject* ole = nullptr;
+    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+    IOleClientSite* site = nullptr;
+    ole->GetClientSite(&site);
+    const HRESULT hr = ole->DoVerb(verb, nullptr, site, 0, window, &kRect);
+    if (site) site->Release();
+    ole->Release();
+    return hr;
+}
+
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,6 +147,34 @@ TEST_F(ViewTest, EngineMembersBeforeStartupFailWithAClearErrorAndNoEngineCall) {
     control->Release();
 }
 
+// Each failure leaves its own text: after a not-started failure that nobody read, a null result pointer
+// reports itself, not the earlier failure.
+std::wstring LastErrorText() {
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || !info) return L"<none>";
+    Bstr text;
+    info->GetDescription(&text.b);
+    info->Release();
+    return text.str();
+}
+
+TEST_F(ViewTest, TwoDifferentFailuresEachReportTheirOwnText) {
+    Form form;
+    _Velview* control = form.Place(kRect, false);
+    long es = 0;
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_EQ(control->GetEs(nullptr), E_POINTER);
+    EXPECT_NE(LastErrorText().find(L"null pointer"), std::wstring::npos);
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_NE(LastErrorText().find(L"not started"), std::wstring::npos);
+    VARIANT_BOOL runMode;
+    EXPECT_EQ(control->GetEs(&es), kViewNotStarted);
+    EXPECT_EQ(control->get_RunMode(nullptr), E_POINTER);
+    EXPECT_NE(LastErrorText().find(L"null pointer"), std::wstring::npos);
+    EXPECT_EQ(control->get_RunMode(&runMode), S_OK);
+    control->Release();
+}
+
 TEST_F(ViewTest, RunModeComesFromTheAmbientFlagUnlessTheEnclosingObjectHasOne) {
     struct Case {
         std::optional<bool> ambient;
@@ -197,13 +237,7 @@ TEST_F(ViewTest, StartupBuildsAChildViewFillingTheControlAndLoadsOnePendingConte
             if (call.first == 'f') control->LoadFile(arg.b);
         }
         engine().standinLogClear();
-        IOleObject* ole = nullptr;
-        control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-        IOleClientSite* site = nullptr;
-        ole->GetClientSite(&site);
-        ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, form.window(), &kRect), S_OK);
-        site->Release();
-        ole->Release();
+        ASSERT_EQ(Verb(control, OLEIVERB_INPLACEACTIVATE, form.window()), S_OK);
 
         std::vector<std::string> names = engine().Names();
         std::vector<std::string> expected = {"wkeInitializeEx", "wkeCreateWebWindow", "wkeShowWindow",
@@ -258,13 +292,7 @@ TEST_F(ViewTest, TouchSettingBeforeStartupIsLostAndMouseIsOnAfterIt) {
     control->get_MouseEnabled(&mouse);
     EXPECT_EQ(touch, VARIANT_FALSE);
     EXPECT_EQ(mouse, VARIANT_FALSE);
-    IOleObject* ole = nullptr;
-    control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
-    IOleClientSite* site = nullptr;
-    ole->GetClientSite(&site);
-    ole->DoVerb(OLEIVERB_SHOW, nullptr, site, 0, form.window(), &kRect);
-    site->Release();
-    ole->Release();
+    Verb(control, OLEIVERB_SHOW, form.window());
     control->get_TouchEnabled(&touch);
     control->get_MouseEnabled(&mouse);
     EXPECT_EQ(touch, VARIANT_FALSE);
@@ -543,6 +571,72 @@ TEST_F(ViewTest, ADestroyedControlIsNotReachedByItsViewAnyMore) {
     EXPECT_TRUE(PageCall(view, L"2", L"gone"));
     EXPECT_TRUE(sink->events.empty()) << "no event from a destroyed control";
     sink->Release();
+}
+
+// ---- deactivation ---------------------------------------------------------------------------------------------
+
+// Containers deactivate and activate controls again (tab switches, re-created host windows, ATL): the view
+// and its page come back in the new control window, and the engine is not started a second time.
+TEST_F(ViewTest, AReactivatedControlShowsItsRunningViewAgain) {
+    Form form;
+    EventSink* sink = nullptr;
+    _Velview* control = PlaceWithSink(form, sink);
+    const long view = ViewOf(control);
+    ASSERT_NE(view, 0);
+    const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(view)));
+    IOleInPlaceObject* inPlace = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+    ASSERT_EQ(inPlace->InPlaceDeactivate(), S_OK);
+    inPlace->Release();
+    EXPECT_EQ(WindowOf(control), nullptr);
+    ASSERT_TRUE(IsWindow(viewWindow)) << "deactivation destroyed the engine's window";
+
+    engine().standinLogClear();
+    ASSERT_EQ(Verb(control, OLEIVERB_INPLACEACTIVATE, form.window()), S_OK);
+    PumpMessages();
+    EXPECT_EQ(engine().standinLogFind("wkeInitializeEx", 0), -1) << "the engine was started again";
+    EXPECT_EQ(engine().standinLogFind("wkeCreateWebWindow", 0), -1) << "the engine was started again";
+    EXPECT_EQ(ViewOf(control), view);
+    ASSERT_NE(WindowOf(control), nullptr);
+    EXPECT_EQ(GetParent(viewWindow), WindowOf(control));
+    EXPECT_TRUE(IsWindowVisible(viewWindow));
+
+    // The page calls the host, takes a new address and paints.
+    ASSERT_TRUE(PageCall(view, L"1", L"back"));
+    ASSERT_EQ(sink->events.size(), 1u);
+    Bstr url(L"http://again.test/");
+    EXPECT_EQ(control->LoadURL(url.b), S_OK);
+    const int load = engine().standinLogFind("wkeLoadW", 0);
+    ASSERT_GE(load, 0);
+    EXPECT_EQ(engine().standinLogArgValue(load, 0), static_cast<unsigned long long>(view));
+    InvalidateRect(viewWindow, nullptr, FALSE);
+    UpdateWindow(viewWindow);
+    EXPECT_FALSE(GetUpdateRect(viewWindow, nullptr, FALSE)) << "the view did not repaint";
+    control->Release();
+    sink->Release();
+}
+
+// ---- keyboard -------------------------------------------------------------------------------------------------
+
+// Keys typed into the page reach the engine's window in a container with dialog navigation, which would take
+// Tab, Enter and the arrows for itself: UI activation names the control as the active object and puts the
+// focus into the page, and the control hands the page its keys.
+TEST_F(ViewTest, KeysTypedIntoThePageReachTheEngineView) {
+    Form form;
+    _Velview* control = form.Place(kRect);
+    const long view = ViewOf(control);
+    const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(view)));
+    ASSERT_EQ(Verb(control, OLEIVERB_UIACTIVATE, form.window()), S_OK);
+    ASSERT_TRUE(form.HasActiveObject()) << "the container was not told the active object";
+    EXPECT_EQ(GetFocus(), viewWindow);
+    const std::vector<unsigned> typed = {VK_TAB, VK_RETURN, VK_LEFT, 'A'};
+    for (unsigned key : typed) PostMessageW(viewWindow, WM_KEYDOWN, key, 1);
+    form.PumpAsDialog();
+    unsigned keys[8] = {};
+    const int count = engine().standinViewKeys(view, keys, 8);
+    ASSERT_GE(count, 0);
+    EXPECT_EQ(std::vector<unsigned>(keys, keys + std::min(count, 8)), typed);
+    control->Release();
 }
 
 }  // namespace
