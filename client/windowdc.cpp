@@ -125,6 +125,11 @@ void Windowdc::Close() {
     if (window_) DestroyWindow(window_);
 }
 
+bool Windowdc::HandleDialogKey(MSG& message) {
+    if (!window_ || (message.hwnd != window_ && !IsChild(window_, message.hwnd))) return false;
+    return IsDialogMessageW(window_, &message) != FALSE;
+}
+
 void Windowdc::SetText(ControlId id, const std::wstring& text) { SetWindowTextW(control(id), text.c_str()); }
 
 void Windowdc::ToggleSampling() {
@@ -196,14 +201,27 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (wparam == kTimer1) Tick();
             return 0;
         case WM_ACTIVATE:
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window_, focus)) last_focus_ = focus;
+                break;
+            }
             // Each activation ticks "窗口置顶"; the change makes the window topmost.
-            if (LOWORD(wparam) != WA_INACTIVE &&
-                SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) != BST_CHECKED) {
+            if (SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) != BST_CHECKED) {
                 SendMessageW(control(kCheck1), BM_SETCHECK, BST_CHECKED, 0);
                 ApplyTopmost();
             }
+            // As a dialog does: the focus goes back to the control that had it, first to "开始".
+            if (HIWORD(wparam) == 0) {
+                SetFocus(last_focus_ && IsChild(window_, last_focus_) ? last_focus_ : control(kCommand1));
+                return 0;
+            }
             break;
         case WM_COMMAND:
+            if (LOWORD(wparam) == IDCANCEL && lparam == 0) {  // Esc, from the dialog keys
+                DestroyWindow(window_);
+                return 0;
+            }
             if (HIWORD(wparam) == BN_CLICKED) {
                 if (LOWORD(wparam) == kCommand1) ToggleSampling();
                 if (LOWORD(wparam) == kCheck1) ApplyTopmost();
@@ -228,6 +246,7 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             magnifier_bitmap_.reset();
             swatch_brush_.reset();
             color_.reset();
+            last_focus_ = nullptr;
             window_ = nullptr;
             return DefWindowProcW(window, message, wparam, lparam);
         }

@@ -42,6 +42,9 @@ public:
     void ShowOrActivate();
     // Closes the picker (unregisters the hot key, stops sampling). Nothing when it is closed.
     void Close();
+    // The message loop's dialog keys for the open picker (Tab and Shift+Tab between its controls, Esc
+    // closes it). True when the message was one of them and has been handled.
+    bool HandleDialogKey(MSG& message);
 
     bool IsOpen() const { return window_ != nullptr; }
     HWND window() const { return window_; }
@@ -70,6 +73,7 @@ private:
     win::unique_memory_dc magnifier_dc_;
     win::unique_gdi_object magnifier_bitmap_;
     HGDIOBJ magnifier_old_bitmap_ = nullptr;
+    HWND last_focus_ = nullptr;  // the control that had the focus when the picker was last deactivated
     win::unique_gdi_object swatch_brush_;
     std::optional<window::Rgb> color_;
 };

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "engine-standin/call_log.h"
 #include "engine-standin/callbacks.h"
 #include "engine-standin/exports.h"
 #include "engine-standin/script_eval.h"
@@ -125,6 +126,10 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
                 return 0;
             }
             case WM_ERASEBKGND: return 1;
+            case WM_CHAR:
+                // Typed characters are noted (not logged as calls) so that a test sees the keys reach the page.
+                AppendNoteToFile("#key " + std::to_string(static_cast<unsigned>(wp)));
+                return 0;
             case WM_SIZE:
                 if (view) {
                     view->width = LOWORD(lp);

@@ -472,3 +472,129 @@ TEST(PageCommands, EdgeZoneResizesTheBorderlessWindowAndTwoArgumentsOnlyReleaseT
     GetClientRect(r.main, &inner);
     EXPECT_EQ(log.back().Int(3), static_cast<std::uint32_t>(inner.right + 13));
 }
+
+namespace {
+// Every engine-window move the client asked for, as (width, height).
+std::vector<std::pair<std::uint32_t, std::uint32_t>> EngineMoves(const std::wstring& log_path) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> moves;
+    for (const auto& e : ReadLog(log_path))
+        if (e.name == "wkeMoveWindow") moves.emplace_back(e.Int(3), e.Int(4));
+    return moves;
+}
+
+bool RestoredInFront(HWND main) {
+    return IsWindowVisible(main) && !IsIconic(main) && GetForegroundWindow() == main;
+}
+
+void ClickTrayIcon() {
+    // A click of its own, never the second half of a double click with the one before.
+    Sleep(GetDoubleClickTime() + 100);
+    POINT icon{};
+    ASSERT_TRUE(TrayIconCentre(0, &icon));
+    Click(icon.x, icon.y);
+}
+}  // namespace
+
+TEST(TrayAndMinimise, StartedMinimisedATrayClickRestoresThePageAtItsRestoredSize) {
+    // As the launcher starts it: minimised, with the focus.
+    Client client(ClientExe(), kToken, true, SW_SHOWMINIMIZED);
+    HWND main = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (main = client.MainWindow()) && IsWindowVisible(main); }, 30000));
+    EXPECT_TRUE(IsIconic(main));
+    ASSERT_TRUE(client.WaitStandin(30000)) << "the web view is set up at the first activation, while minimised";
+    ASSERT_TRUE(WaitFor([&] { return Count(Names(ReadLog(client.log_path)), "wkeLoadFileW") == 1; }, 20000));
+    for (const auto& e : ReadLog(client.log_path))
+        if (e.name == "wkeCreateWebWindow") {
+            EXPECT_EQ(e.Int(4), 1013u) << "created at the restored width + 13, not the minimised one";
+            EXPECT_EQ(e.Int(5), 611u);
+        }
+    for (int round = 0; round < 2; ++round) {
+        ClickTrayIcon();
+        EXPECT_TRUE(WaitFor([&] { return RestoredInFront(main); }, 10000)) << "round " << round;
+        const RECT placed = WindowRect(main);
+        EXPECT_EQ(placed.right - placed.left, 1000) << "round " << round;
+        EXPECT_EQ(placed.bottom - placed.top, 611) << "round " << round;
+        RECT engine{};
+        GetClientRect(client.EngineWindow(), &engine);
+        EXPECT_EQ(engine.right, 1013) << "round " << round;
+        EXPECT_EQ(engine.bottom, 611) << "round " << round;
+        if (round == 0) Screenshot(L"restored-from-minimised-start");
+        // Minimised by the page again: the engine window keeps its size all the while.
+        client.Standin(L"call\tonJsCall\tbtn\tminimize");
+        ASSERT_TRUE(WaitFor([&] { return IsIconic(main) != FALSE; }, 5000));
+        GetClientRect(client.EngineWindow(), &engine);
+        EXPECT_EQ(engine.right, 1013) << "minimising does not shrink the engine window";
+    }
+    const auto names = Names(ReadLog(client.log_path));
+    EXPECT_EQ(Count(names, "wkeLoadFileW"), 1) << "the page is intact, never reloaded";
+    EXPECT_EQ(Count(names, "wkeCreateWebWindow"), 1);
+    EXPECT_TRUE(EngineMoves(client.log_path).empty()) << "neither minimising nor restoring moved the engine window";
+}
+
+TEST(OneInstance, ASecondStartBringsTheRunningWindowForwardAndEndsWithoutItsOwnIcon) {
+    Running r;
+    ASSERT_NE(r.main, nullptr);
+    const wchar_t* away[] = {L"shrinkmize", L"minimize"};  // hidden to the tray, then minimised
+    for (const wchar_t* how : away) {
+        r.Page(L"btn", how);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(r.main) || IsIconic(r.main); }, 5000)) << how;
+        Client second(ClientExe(), kToken);
+        bool showed_window = false, showed_icon = false;
+        const bool ended = WaitFor([&] {
+            showed_window = showed_window || second.Window(L"VantorixMainForm", true) != nullptr;
+            HWND tray = second.TrayWindow();
+            showed_icon = showed_icon || (tray && TrayIconPresent(tray));
+            return !second.Running();
+        }, 30000);
+        EXPECT_TRUE(ended) << how << ": the second start ends by itself";
+        EXPECT_FALSE(showed_window) << how;
+        EXPECT_FALSE(showed_icon) << how;
+        EXPECT_TRUE(WaitFor([&] { return RestoredInFront(r.main); }, 10000)) << how << ": the first window comes back";
+    }
+    EXPECT_EQ(Count(Names(ReadLog(r.client.log_path)), "wkeLoadFileW"), 1);
+    EXPECT_TRUE(TrayIconPresent(r.client.TrayWindow()));
+    // Without the token a start still refuses, whether or not a client runs.
+    Client refused(ClientExe(), L"");
+    HWND box = refused.WaitMessageBox(30000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(BoxText(box), L"无法启动应用程序");
+    PressBoxButton(box, IDOK);
+    EXPECT_TRUE(refused.WaitExit(15000));
+}
+
+TEST(Keyboard, KeysTypedAfterATrayRestoreReachThePage) {
+    Running r;
+    r.Page(L"btn", L"shrinkmize");
+    ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(r.main); }, 5000));
+    ClickTrayIcon();
+    ASSERT_TRUE(WaitFor([&] { return RestoredInFront(r.main); }, 10000));
+    Keys({'K', 'E', 'Y'});  // the stand-in engine notes each typed character as "#key <code>"
+    EXPECT_TRUE(WaitFor([&] {
+        const std::string log = ReadFileUtf8(r.client.log_path);
+        return log.find("#key 107") != std::string::npos && log.find("#key 101") != std::string::npos &&
+               log.find("#key 121") != std::string::npos;
+    }, 10000)) << "no click on the page was needed";
+}
+
+TEST(Keyboard, TabMovesBetweenThePickersControlsAndEscClosesIt) {
+    Running r;
+    r.Page(L"btn", L"windowdc");
+    HWND picker = r.client.Window(L"VantorixWindowdc", true);
+    ASSERT_NE(picker, nullptr);
+    auto focus = [picker] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(GetWindowThreadProcessId(picker, nullptr), &info);
+        return info.hwndFocus;
+    };
+    // "开始", "窗口置顶", then the first text box (control ids 103, 104, 106).
+    ASSERT_TRUE(WaitFor([&] { return focus() == GetDlgItem(picker, 103); }, 10000)) << "the first control has it";
+    Keys({VK_TAB});
+    EXPECT_TRUE(WaitFor([&] { return focus() == GetDlgItem(picker, 104); }, 5000));
+    Keys({VK_TAB});
+    EXPECT_TRUE(WaitFor([&] { return focus() == GetDlgItem(picker, 106); }, 5000));
+    Keys({VK_ESCAPE});
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(picker); }, 5000)) << "Esc closes the picker";
+    EXPECT_TRUE(r.client.Running());
+    EXPECT_TRUE(IsWindowVisible(r.main));
+}

@@ -97,7 +97,7 @@ std::vector<std::string> Names(const std::vector<LogEntry>& log) {
     return names;
 }
 
-Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank) {
+Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank, int show_command) {
     std::wstring line = L"\"" + exe + L"\"" + (with_blank ? L" " : L"") + arguments;
     if (!log_path.empty()) {}
     static int serial = 0;
@@ -106,6 +106,10 @@ Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with
     SetEnvironmentVariableW(L"VANTORIX_STANDIN_LOG", log_path.c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    if (show_command >= 0) {
+        si.dwFlags = STARTF_USESHOWWINDOW;
+        si.wShowWindow = static_cast<WORD>(show_command);
+    }
     std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
     CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &info_);
 }
