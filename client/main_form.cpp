@@ -4,10 +4,12 @@
 #include <stdexcept>
 
 #include "client/app_paths.h"
+#include "client/dpi.h"
 #include "client/links.h"
 #include "client/maker_links.h"
 #include "client/muen_frm.h"
 #include "client/overme.h"
+#include "common/window/dpi.h"
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
@@ -40,12 +42,15 @@ bool MainForm::Create() {
         return RegisterClassExW(&wc);
     }();
     (void)atom;
-    // Borderless: no frame, no caption bar; the client area is the design size. Centred on the screen.
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - kDesignWidth) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - kDesignHeight) / 2;
+    // Borderless: no frame, no caption bar; the client area is the design size at the primary monitor's
+    // scale. Centred on the screen.
+    const int dpi = WindowDpi(nullptr);
+    const int width = window::ScaleToDpi(kDesignWidth, dpi), height = window::ScaleToDpi(kDesignHeight, dpi);
+    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     window_ = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, maker::kProgramTitle,
-                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, x, y, kDesignWidth,
-                              kDesignHeight, nullptr, nullptr, instance, this);
+                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, x, y, width, height,
+                              nullptr, nullptr, instance, this);
     if (!window_) return false;
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_.get()));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_ ? icon_small_.get() : icon_big_.get()));
@@ -235,6 +240,14 @@ LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_SIZE:
             if (wparam != SIZE_MINIMIZED) ResizeWebView();
             break;
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another scale: the size the system suggests keeps the window's size
+            // in inches.
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+            SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                         suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
         case WM_CLOSE:
             // The page's "close", Alt+F4 and a close message from the system all leave through one routine.
             overme::Shutdown();

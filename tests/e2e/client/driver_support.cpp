@@ -219,6 +219,13 @@ RECT WindowRect(HWND window) {
     return r;
 }
 
+int Scaled(int design_pixels) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(design_pixels, dpi, 96);
+}
+
 void MouseTo(int x, int y) {
     SetCursorPos(x, y);
     INPUT in{};

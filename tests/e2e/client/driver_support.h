@@ -57,6 +57,8 @@ void PressBoxButton(HWND box, int id);
 bool WaitFor(const std::function<bool()>& done, int ms);
 bool TrayIconPresent(HWND owner);
 RECT WindowRect(HWND window);
+// A design length (pixels at 96 dpi) at the screen's scale, as the DPI-aware client lays itself out.
+int Scaled(int design_pixels);
 
 void MouseTo(int x, int y);
 void MouseButton(bool down, bool right = false);
