@@ -10,6 +10,7 @@
 #include "client/muen_frm.h"
 #include "client/overme.h"
 #include "common/window/dpi.h"
+#include "common/window/monitor_fit.h"
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
@@ -43,14 +44,17 @@ bool MainForm::Create() {
     }();
     (void)atom;
     // Borderless: no frame, no caption bar; the client area is the design size at the primary monitor's
-    // scale. Centred on the screen.
-    const int dpi = WindowDpi(nullptr);
-    const int width = window::ScaleToDpi(kDesignWidth, dpi), height = window::ScaleToDpi(kDesignHeight, dpi);
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    // scale, no larger than its work area. Centred on it.
+    MONITORINFO primary{};
+    primary.cbSize = sizeof primary;
+    HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    GetMonitorInfoW(monitor, &primary);
+    const RECT& work = primary.rcWork;
+    const window::PixelRect place = window::OpeningPlace(kDesignWidth, kDesignHeight, MonitorDpi(monitor),
+                                                         {work.left, work.top, work.right, work.bottom});
     window_ = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, maker::kProgramTitle,
-                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, x, y, width, height,
-                              nullptr, nullptr, instance, this);
+                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, place.left, place.top,
+                              place.width, place.height, nullptr, nullptr, instance, this);
     if (!window_) return false;
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_.get()));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_ ? icon_small_.get() : icon_big_.get()));
@@ -80,10 +84,8 @@ void MainForm::Load(const std::wstring& argument_text) {
         }
     }
     tray_->Show();  // before the skin check: a missing skin shows the icon while its message is up
-    RECT r{};
-    GetWindowRect(window_, &r);
-    setwindow::InstallSizeLimits(window_, r.right - r.left, r.bottom - r.top, GetSystemMetrics(SM_CXSCREEN),
-                                 GetSystemMetrics(SM_CYSCREEN));
+    const window::SizeLimits limits = MonitorLimits();
+    setwindow::InstallSizeLimits(window_, limits.min_width, limits.min_height, limits.max_width, limits.max_height);
     if (parts_.make_receiver) mb_callback_ = parts_.make_receiver();
     // Without its receiver the client cannot show the page (the control library is missing or not
     // registered): the installation is incomplete.
@@ -153,6 +155,16 @@ SIZE MainForm::RestoredInnerSize() const {
     const RECT& normal = placement.rcNormalPosition;
     return {(normal.right - normal.left) - (frame.right - frame.left),
             (normal.bottom - normal.top) - (frame.bottom - frame.top)};
+}
+
+window::SizeLimits MainForm::MonitorLimits() const {
+    return window::LimitsOnMonitor(kDesignWidth, kDesignHeight, WindowDpi(window_), setwindow::MonitorArea(window_),
+                                   setwindow::MonitorWorkArea(window_));
+}
+
+void MainForm::FollowMonitor() {
+    const window::SizeLimits limits = MonitorLimits();
+    setwindow::UpdateSizeLimits(limits.min_width, limits.min_height, limits.max_width, limits.max_height);
 }
 
 bool MainForm::FocusPage() {
@@ -246,8 +258,13 @@ LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
             SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                          suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            FollowMonitor();
             return 0;
         }
+        case WM_DISPLAYCHANGE:  // a resolution or monitor layout change
+        case WM_EXITSIZEMOVE:   // a move may have ended on another monitor
+            FollowMonitor();
+            break;
         case WM_CLOSE:
             // The page's "close", Alt+F4 and a close message from the system all leave through one routine.
             overme::Shutdown();

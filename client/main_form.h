@@ -12,6 +12,7 @@
 #include "client/page_commands.h"
 #include "client/single_instance.h"
 #include "client/tray_control.h"
+#include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 #include "win/unique_handle.h"
 
@@ -84,6 +85,9 @@ private:
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void SetupWebView();
     void ResizeWebView();
+    // The size limits on the monitor the window is on now, and their update after a move or a display change.
+    window::SizeLimits MonitorLimits() const;
+    void FollowMonitor();
     // Gives the keyboard focus to the engine's window; false while there is none.
     bool FocusPage();
     // The inner size the window has when it is not minimised (a minimised window's own is next to nothing).

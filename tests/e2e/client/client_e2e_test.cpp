@@ -142,7 +142,7 @@ TEST(ClientStart, ManifestDeclaresPerMonitorDpiAwarenessSystemsCommonControlsAnd
 TEST(ClientStart, NormalStartSetsTheWebWindowUpOnceInOrder) {
     Running r;
     ASSERT_NE(r.main, nullptr);
-    const int width = Scaled(1000), height = Scaled(611);  // the design size at the screen's scale
+    const int width = OpeningSize().cx, height = OpeningSize().cy;  // the design size at scale, fitted
     EXPECT_EQ(WindowRect(r.main).right - WindowRect(r.main).left, width);
     EXPECT_EQ(WindowRect(r.main).bottom - WindowRect(r.main).top, height);
     EXPECT_EQ(GetWindowLongW(r.main, GWL_STYLE) & (WS_CAPTION | WS_THICKFRAME), 0) << "borderless";
@@ -528,25 +528,27 @@ TEST(TrayAndMinimise, StartedMinimisedATrayClickRestoresThePageAtItsRestoredSize
     ASSERT_TRUE(WaitFor([&] { return Count(Names(ReadLog(client.log_path)), "wkeLoadFileW") == 1; }, 20000));
     for (const auto& e : ReadLog(client.log_path))
         if (e.name == "wkeCreateWebWindow") {
-            EXPECT_EQ(e.Int(4), static_cast<std::uint32_t>(Scaled(1000) + 13)) << "the restored width + 13";
-            EXPECT_EQ(e.Int(5), static_cast<std::uint32_t>(Scaled(611)));
+            EXPECT_EQ(e.Int(4), static_cast<std::uint32_t>(OpeningSize().cx + 13)) << "the restored width + 13";
+            EXPECT_EQ(e.Int(5), static_cast<std::uint32_t>(OpeningSize().cy));
         }
     for (int round = 0; round < 2; ++round) {
         ClickTrayIcon();
-        EXPECT_TRUE(WaitFor([&] { return RestoredInFront(main); }, 10000)) << "round " << round;
+        EXPECT_TRUE(WaitFor([&] { return RestoredInFront(main); }, 10000))
+            << "round " << round << ": visible " << IsWindowVisible(main) << ", minimised " << IsIconic(main)
+            << ", in front " << (GetForegroundWindow() == main);
         const RECT placed = WindowRect(main);
-        EXPECT_EQ(placed.right - placed.left, Scaled(1000)) << "round " << round;
-        EXPECT_EQ(placed.bottom - placed.top, Scaled(611)) << "round " << round;
+        EXPECT_EQ(placed.right - placed.left, OpeningSize().cx) << "round " << round;
+        EXPECT_EQ(placed.bottom - placed.top, OpeningSize().cy) << "round " << round;
         RECT engine{};
         GetClientRect(client.EngineWindow(), &engine);
-        EXPECT_EQ(engine.right, Scaled(1000) + 13) << "round " << round;
-        EXPECT_EQ(engine.bottom, Scaled(611)) << "round " << round;
+        EXPECT_EQ(engine.right, OpeningSize().cx + 13) << "round " << round;
+        EXPECT_EQ(engine.bottom, OpeningSize().cy) << "round " << round;
         if (round == 0) Screenshot(L"restored-from-minimised-start");
         // Minimised by the page again: the engine window keeps its size all the while.
         client.Standin(L"call\tonJsCall\tbtn\tminimize");
         ASSERT_TRUE(WaitFor([&] { return IsIconic(main) != FALSE; }, 5000));
         GetClientRect(client.EngineWindow(), &engine);
-        EXPECT_EQ(engine.right, Scaled(1000) + 13) << "minimising does not shrink the engine window";
+        EXPECT_EQ(engine.right, OpeningSize().cx + 13) << "minimising does not shrink the engine window";
     }
     const auto names = Names(ReadLog(client.log_path));
     EXPECT_EQ(Count(names, "wkeLoadFileW"), 1) << "the page is intact, never reloaded";

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace client_e2e {
@@ -224,6 +225,12 @@ int Scaled(int design_pixels) {
     const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
     ReleaseDC(nullptr, screen);
     return MulDiv(design_pixels, dpi, 96);
+}
+
+SIZE OpeningSize() {
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return {std::min<LONG>(Scaled(1000), work.right - work.left), std::min<LONG>(Scaled(611), work.bottom - work.top)};
 }
 
 void MouseTo(int x, int y) {

@@ -59,6 +59,8 @@ bool TrayIconPresent(HWND owner);
 RECT WindowRect(HWND window);
 // A design length (pixels at 96 dpi) at the screen's scale, as the DPI-aware client lays itself out.
 int Scaled(int design_pixels);
+// The main window's size when it opens: 1000 x 611 at the screen's scale, no larger than the work area.
+SIZE OpeningSize();
 
 void MouseTo(int x, int y);
 void MouseButton(bool down, bool right = false);
