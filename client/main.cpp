@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
     });
     static MainForm* main_form = nullptr;
     static Windowdc* picker = nullptr;
-    main_form = new MainForm(MainForm::Parts{&CreateMiniblinkApi, &CreateMiniblinkCallBack, &menu, nullptr, app_folder});
+    main_form = new MainForm(MainForm::Parts{&CreateMiniblinkApi, &CreateMiniblinkCallBack, &menu, nullptr, app_folder, true});
     if (!main_form->Create()) return 1;
     picker = new Windowdc(main_form->window());
     main_form->set_picker(picker);  // the picker takes the main window's icon, so it comes second
@@ -42,6 +42,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (picker->HandleDialogKey(message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -4,10 +4,13 @@
 #include <stdexcept>
 
 #include "client/app_paths.h"
+#include "client/dpi.h"
 #include "client/links.h"
 #include "client/maker_links.h"
 #include "client/muen_frm.h"
 #include "client/overme.h"
+#include "common/window/dpi.h"
+#include "common/window/monitor_fit.h"
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
@@ -40,21 +43,23 @@ bool MainForm::Create() {
         return RegisterClassExW(&wc);
     }();
     (void)atom;
-    // Borderless: no frame, no caption bar; the client area is the design size. Centred on the screen.
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - kDesignWidth) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - kDesignHeight) / 2;
+    // Borderless: no frame, no caption bar; the client area is the design size at the primary monitor's
+    // scale, no larger than its work area. Centred on it.
+    MONITORINFO primary{};
+    primary.cbSize = sizeof primary;
+    HMONITOR monitor = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    GetMonitorInfoW(monitor, &primary);
+    const RECT& work = primary.rcWork;
+    const window::PixelRect place = window::OpeningPlace(kDesignWidth, kDesignHeight, MonitorDpi(monitor),
+                                                         {work.left, work.top, work.right, work.bottom});
     window_ = CreateWindowExW(WS_EX_APPWINDOW, kWindowClass, maker::kProgramTitle,
-                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, x, y, kDesignWidth,
-                              kDesignHeight, nullptr, nullptr, instance, this);
+                              WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, place.left, place.top,
+                              place.width, place.height, nullptr, nullptr, instance, this);
     if (!window_) return false;
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_.get()));
     SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_ ? icon_small_.get() : icon_big_.get()));
     tray_ = std::make_unique<Tray>(window_);
-    tray_->on_click = [this] {
-        // Brings the window back after "shrinkmize".
-        ShowWindow(window_, SW_SHOW);
-        SetForegroundWindow(window_);
-    };
+    tray_->on_click = [this] { BringBack(); };
     tray_->on_popup_menu = [this] {
         POINT p{};
         GetCursorPos(&p);
@@ -70,21 +75,35 @@ void MainForm::Fail(const wchar_t* message) {
 
 void MainForm::Load(const std::wstring& argument_text) {
     if (argument_text != kLaunchToken) Fail(kCannotStart);
+    if (parts_.one_instance) {
+        // Claimed only after the token check, so that a start without it never stands in a real one's way.
+        instance_ = std::make_unique<InstanceClaim>(parts_.app_folder);
+        if (!instance_->first()) {
+            instance_->HandOver();
+            overme::Shutdown();  // before the tray icon: a second start leaves no second icon
+        }
+    }
     tray_->Show();  // before the skin check: a missing skin shows the icon while its message is up
-    RECT r{};
-    GetWindowRect(window_, &r);
-    setwindow::InstallSizeLimits(window_, r.right - r.left, r.bottom - r.top, GetSystemMetrics(SM_CXSCREEN),
-                                 GetSystemMetrics(SM_CYSCREEN));
+    const window::SizeLimits limits = MonitorLimits();
+    setwindow::InstallSizeLimits(window_, limits.min_width, limits.min_height, limits.max_width, limits.max_height);
     if (parts_.make_receiver) mb_callback_ = parts_.make_receiver();
     // Without its receiver the client cannot show the page (the control library is missing or not
     // registered): the installation is incomplete.
     if (!mb_callback_) Fail(kIntegrityMissing);
     mb_callback_->Advise(this);
     if (!IsNormalFile(parts_.app_folder + kSkinFile)) Fail(kIntegrityMissing);
+    if (instance_) instance_->Publish(window_);  // from now on a second start brings this window back
 }
 
 void MainForm::Show(int show_command) {
     ShowWindow(window_, show_command);
+    SetForegroundWindow(window_);
+}
+
+void MainForm::BringBack() {
+    // Hidden by "shrinkmize", minimised by the page or started minimised by the launcher: SW_SHOW alone
+    // would leave a minimised window minimised.
+    ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(window_);
 }
 
@@ -106,9 +125,11 @@ void MainForm::SetupWebView() {
     EngineApi& api = engine();
     api.InitializeEx(0);
     api.JsBindFunction(L"onJsCall", mb_callback_->NativeFunctionAddress(), 0, 2);
-    RECT inner{};
-    GetClientRect(window_, &inner);
-    web_view_ = api.CreateWebWindow(kWebWindowType, window_, 0, 0, inner.right + kWebWindowExtraWidth, inner.bottom);
+    // The launcher starts the client minimised, so the first activation may come while it is: the web
+    // window gets the size the page will be seen at.
+    web_view_size_ = RestoredInnerSize();
+    web_view_ = api.CreateWebWindow(kWebWindowType, window_, 0, 0, web_view_size_.cx + kWebWindowExtraWidth,
+                                    web_view_size_.cy);
     api.ShowWindow(web_view_, true);
     api.OnLoadUrlBegin(web_view_, mb_callback_->LoadUrlBeginAddress(), 0);
     api.OnCreateView(web_view_, mb_callback_->CreateViewAddress(), 0);
@@ -119,11 +140,49 @@ void MainForm::SetupWebView() {
     api.LoadFileW(web_view_, window::PageAddress(parts_.app_folder, kSkinPage, query));
 }
 
+SIZE MainForm::RestoredInnerSize() const {
+    if (!IsIconic(window_)) {
+        RECT inner{};
+        GetClientRect(window_, &inner);
+        return {inner.right, inner.bottom};
+    }
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    GetWindowPlacement(window_, &placement);
+    RECT frame{0, 0, 0, 0};  // what the window's frame adds around its inner area (nothing when borderless)
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(window_, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongW(window_, GWL_EXSTYLE)));
+    const RECT& normal = placement.rcNormalPosition;
+    return {(normal.right - normal.left) - (frame.right - frame.left),
+            (normal.bottom - normal.top) - (frame.bottom - frame.top)};
+}
+
+window::SizeLimits MainForm::MonitorLimits() const {
+    return window::LimitsOnMonitor(kDesignWidth, kDesignHeight, WindowDpi(window_), setwindow::MonitorArea(window_),
+                                   setwindow::MonitorWorkArea(window_));
+}
+
+void MainForm::FollowMonitor() {
+    const window::SizeLimits limits = MonitorLimits();
+    setwindow::UpdateSizeLimits(limits.min_width, limits.min_height, limits.max_width, limits.max_height);
+}
+
+bool MainForm::FocusPage() {
+    // The engine's web window is the main window's one child.
+    HWND page = GetWindow(window_, GW_CHILD);
+    if (!page) return false;
+    SetFocus(page);
+    return true;
+}
+
 void MainForm::ResizeWebView() {
     if (web_view_ == 0) return;
-    RECT inner{};
-    GetClientRect(window_, &inner);
-    engine().MoveWindow(web_view_, 0, 0, inner.right + kWebWindowExtraWidth, inner.bottom);
+    // Minimising leaves the page as it is; a restore to the same size has nothing to move.
+    if (IsIconic(window_)) return;
+    const SIZE size = RestoredInnerSize();
+    if (size.cx == web_view_size_.cx && size.cy == web_view_size_.cy) return;
+    web_view_size_ = size;
+    engine().MoveWindow(web_view_, 0, 0, size.cx + kWebWindowExtraWidth, size.cy);
 }
 
 // ---- page commands -------------------------------------------------------------------------------------------
@@ -178,11 +237,33 @@ LRESULT CALLBACK MainForm::WindowProc(HWND window, UINT message, WPARAM wparam, 
 
 LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
+        case InstanceClaim::kBringBackMessage:
+            BringBack();
+            return 0;
         case WM_ACTIVATE:
-            if (LOWORD(wparam) != WA_INACTIVE && !web_view_set_up_) SetupWebView();
+            if (LOWORD(wparam) == WA_INACTIVE) break;
+            if (!web_view_set_up_) SetupWebView();
+            // The page takes the keys: after Alt+Tab or a restore from the tray typing goes on at once.
+            if (HIWORD(wparam) == 0 && FocusPage()) return 0;
             break;
+        case WM_SETFOCUS:
+            FocusPage();
+            return 0;
         case WM_SIZE:
-            ResizeWebView();
+            if (wparam != SIZE_MINIMIZED) ResizeWebView();
+            break;
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another scale: the size the system suggests keeps the window's size
+            // in inches.
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+            SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                         suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            FollowMonitor();
+            return 0;
+        }
+        case WM_DISPLAYCHANGE:  // a resolution or monitor layout change
+        case WM_EXITSIZEMOVE:   // a move may have ended on another monitor
+            FollowMonitor();
             break;
         case WM_CLOSE:
             // The page's "close", Alt+F4 and a close message from the system all leave through one routine.

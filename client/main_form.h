@@ -10,7 +10,9 @@
 
 #include "client/engine.h"
 #include "client/page_commands.h"
+#include "client/single_instance.h"
 #include "client/tray_control.h"
+#include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 #include "win/unique_handle.h"
 
@@ -38,6 +40,7 @@ public:
         MuenFrm* menu = nullptr;
         Windowdc* picker = nullptr;
         std::wstring app_folder;
+        bool one_instance = false;  // a second start from the same installation hands over and ends
     };
 
     explicit MainForm(Parts parts);
@@ -51,6 +54,8 @@ public:
     void Load(const std::wstring& argument_text);
     void Show(int show_command);
     void Destroy();
+    // Brings the window back from the tray or the taskbar: shown, restored when minimised, in front.
+    void BringBack();
 
     HWND window() const { return window_; }
     void set_picker(Windowdc* picker) { parts_.picker = picker; }
@@ -80,6 +85,13 @@ private:
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void SetupWebView();
     void ResizeWebView();
+    // The size limits on the monitor the window is on now, and their update after a move or a display change.
+    window::SizeLimits MonitorLimits() const;
+    void FollowMonitor();
+    // Gives the keyboard focus to the engine's window; false while there is none.
+    bool FocusPage();
+    // The inner size the window has when it is not minimised (a minimised window's own is next to nothing).
+    SIZE RestoredInnerSize() const;
     EngineApi& engine();
     [[noreturn]] void Fail(const wchar_t* message);
 
@@ -89,8 +101,10 @@ private:
     std::unique_ptr<Tray> tray_;
     std::unique_ptr<EngineApi> engine_;            // created on first use, kept for the process
     std::unique_ptr<CallbackReceiver> mb_callback_;
+    std::unique_ptr<InstanceClaim> instance_;      // claimed once the launch token is checked
     WebView web_view_ = 0;
     bool web_view_set_up_ = false;
+    SIZE web_view_size_{};  // the engine window's size as last set
     window::RestoreBounds restore_bounds_;
 };
 

@@ -62,21 +62,42 @@ std::int16_t GetTaskbarHeight() {
     return window::TaskbarHeightTwips(GetSystemMetrics(SM_CYSCREEN), work.bottom, ScreenTwipsPerPixel());
 }
 
+window::Edges MonitorArea(HWND window) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+    return {info.rcMonitor.left, info.rcMonitor.top, info.rcMonitor.right, info.rcMonitor.bottom};
+}
+
+window::Edges MonitorWorkArea(HWND window) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+    RECT work = info.rcWork;
+    // The primary monitor's work area is the system's own setting (Wine's monitor record does not follow
+    // a change of it).
+    if (info.dwFlags & MONITORINFOF_PRIMARY) SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return {work.left, work.top, work.right, work.bottom};
+}
+
 void Mmaximize(HWND window, window::RestoreBounds& bounds) {
     const double f = ScreenTwipsPerPixel();
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    // On the monitor the window is on (maximising on a second monitor stays there).
     const window::TwipRect maximised =
-        window::MaximisedGeometry(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), work.bottom, f);
+        window::ToTwips(window::MaximisedOnMonitor(MonitorArea(window), MonitorWorkArea(window)), f);
     const window::TwipRect target = window::ToggleMaximise(bounds, window::ToTwips(WindowRect(window), f), maximised);
     Apply(window, window::ToPixels(target, f));
 }
 
-void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
+void UpdateSizeLimits(LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
     g_limits.min_width = min_width;
     g_limits.min_height = min_height;
     g_limits.max_width = max_width;
     g_limits.max_height = max_height;
+}
+
+void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
+    UpdateSizeLimits(min_width, min_height, max_width, max_height);
     auto previous = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SizeLimitProc)));
     // Installing twice must not make the procedure its own predecessor.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 
 namespace vantorix::client::setwindow {
@@ -22,7 +23,7 @@ void StartDrag(HWND window);
 // loop from that edge or corner.
 void StartEdgeResize(HWND window, std::wstring_view zone);
 
-// Toggles between the client's maximised geometry and the geometry saved before it.
+// Toggles between the client's maximised geometry on the window's monitor and the geometry saved before it.
 void Mmaximize(HWND window, window::RestoreBounds& bounds);
 
 // Height of a bottom taskbar in twips: screen height minus the work area's bottom.
@@ -30,6 +31,13 @@ std::int16_t GetTaskbarHeight();
 
 // Stores the limits (pixels) and replaces the window's procedure with SizeLimitProc. One window at a time.
 void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height);
+
+// Replaces the stored limits (the window moved to another monitor, or the display changed).
+void UpdateSizeLimits(LONG min_width, LONG min_height, LONG max_width, LONG max_height);
+
+// The monitor that holds most of `window`: its rectangle and work area.
+window::Edges MonitorArea(HWND window);
+window::Edges MonitorWorkArea(HWND window);
 
 // Answers the size-limits query from the stored limits; every other message goes unchanged to the window's
 // previous procedure.

@@ -1,5 +1,9 @@
 #include "client/ui_font.h"
 
+#include <map>
+
+#include "common/window/dpi.h"
+
 namespace vantorix::client {
 namespace {
 
@@ -19,20 +23,23 @@ bool Installed(HDC dc, const wchar_t* face) {
 
 }  // namespace
 
-HFONT UiFont() {
-    static HFONT font = [] {
-        const wchar_t* faces[] = {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
-        HDC screen = GetDC(nullptr);
-        HFONT chosen = nullptr;
-        for (const wchar_t* face : faces) {
-            if (!Installed(screen, face)) continue;
-            chosen = CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, DEFAULT_QUALITY, 0, face);
-            break;
-        }
-        ReleaseDC(nullptr, screen);
-        return chosen ? chosen : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    }();
-    return font;
+HFONT UiFont(int dpi) {
+    static std::map<int, HFONT> fonts;  // one per scale met
+    auto found = fonts.find(dpi);
+    if (found != fonts.end()) return found->second;
+    const wchar_t* faces[] = {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
+    HDC screen = GetDC(nullptr);
+    HFONT chosen = nullptr;
+    for (const wchar_t* face : faces) {
+        if (!Installed(screen, face)) continue;
+        chosen = CreateFontW(-window::ScaleToDpi(12, dpi), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                             DEFAULT_QUALITY, 0, face);
+        break;
+    }
+    ReleaseDC(nullptr, screen);
+    if (!chosen) chosen = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    fonts[dpi] = chosen;
+    return chosen;
 }
 
 }  // namespace vantorix::client

@@ -5,7 +5,8 @@
 
 namespace vantorix::client {
 
-// Made once and kept until the process ends (the windows that use it live as long).
-HFONT UiFont();
+// At the given dots per inch; made once per scale and kept until the process ends (the windows that use
+// it live as long).
+HFONT UiFont(int dpi = 96);
 
 }  // namespace vantorix::client

@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "client/dpi.h"
 #include "client/regkey.h"
 #include "client/ui_font.h"
+#include "common/window/dpi.h"
 
 namespace vantorix::client {
 namespace {
@@ -15,6 +17,32 @@ const wchar_t kUsageText[] =
     L"1.按下CTRL+ALT+D后移动鼠标开始截取区域\r\n"
     L"2.再次按下CTRL+ALT+D后截取完毕，右上角出现截取区域的图片\r\n"
     L"3.在出现截取区域图片中点击你要的色彩";
+
+struct Control {
+    const wchar_t* cls;
+    const wchar_t* text;
+    DWORD style;
+    DWORD ex_style;
+    int x, y, w, h;
+    Windowdc::ControlId id;
+};
+const Control kControls[] = {
+    // The frame: its border, and its caption as a label of its own laid on the border (a group box's own
+    // caption is not redrawn reliably when it changes 20 times a second).
+    {L"BUTTON", L"", BS_GROUPBOX, 0, 170, 6, 316, 112, Windowdc::kFrameBorder},
+    {L"STATIC", L"鼠标位置：", 0, 0, 180, 4, 150, 16, Windowdc::kFrame1},
+    {Windowdc::kPictureClass, L"", WS_BORDER, 0, 12, 12, Windowdc::kPictureSize, Windowdc::kPictureSize, Windowdc::kPicture1},
+    {L"STATIC", L"", SS_NOTIFY | WS_BORDER, 0, 90, 12, Windowdc::kPictureSize, Windowdc::kPictureSize, Windowdc::kLabel1},
+    {L"BUTTON", L"开始", BS_PUSHBUTTON | WS_TABSTOP, 0, 12, 86, 65, 26, Windowdc::kCommand1},
+    {L"BUTTON", L"窗口置顶", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 90, 88, 76, 22, Windowdc::kCheck1},
+    {L"STATIC", L"RGB颜色：", SS_RIGHT, 0, 180, 31, 76, 18, Windowdc::kLabelRgb},
+    {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 28, 210, 22, Windowdc::kText1},
+    {L"STATIC", L"十六进制：", SS_RIGHT, 0, 180, 59, 76, 18, Windowdc::kLabelHex},
+    {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 56, 210, 22, Windowdc::kText2},
+    {L"STATIC", L"十进制：", SS_RIGHT, 0, 180, 87, 76, 18, Windowdc::kLabelDec},
+    {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 84, 210, 22, Windowdc::kText3},
+    {L"STATIC", L"", 0, 0, 12, 122, 474, 60, Windowdc::kLabel5},
+};
 
 std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
@@ -39,7 +67,12 @@ void RegisterClasses() {
 
 }  // namespace
 
-Windowdc::Windowdc(HWND main_form) : main_form_(main_form) { RegisterClasses(); }
+Windowdc::Windowdc(HWND main_form, PointerSource pointer)
+    : main_form_(main_form), pointer_(pointer ? std::move(pointer) : PointerSource(&PhysicalPointerPosition)) {
+    RegisterClasses();
+}
+
+int Windowdc::Scaled(int design_pixels) const { return window::ScaleToDpi(design_pixels, dpi_); }
 
 Windowdc::~Windowdc() { Close(); }
 
@@ -50,7 +83,8 @@ void Windowdc::ShowOrActivate() {
         return;
     }
     const DWORD style = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    dpi_ = WindowDpi(main_form_);  // the design size at the scale of the main window's monitor
+    RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
@@ -61,15 +95,7 @@ void Windowdc::ShowOrActivate() {
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::WindowProc));
 
-    // The magnifier's surface.
-    HDC screen = GetDC(nullptr);
-    magnifier_dc_.reset(CreateCompatibleDC(screen));
-    magnifier_bitmap_.reset(CreateCompatibleBitmap(screen, kMagnifiedSize, kMagnifiedSize));
-    ReleaseDC(nullptr, screen);
-    magnifier_old_bitmap_ = SelectObject(magnifier_dc_.get(), magnifier_bitmap_.get());
-    RECT all{0, 0, kMagnifiedSize, kMagnifiedSize};
-    FillRect(magnifier_dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-
+    MakeMagnifierSurface();
     CreateControls();
     // Opening: the hot key through the replaced procedure, the usage text, the main window's icon.
     regkey::RegisterPickerHotKey(window_, kHotKeyModifiers, kHotKeyKey, kHotKeyId, [this] { ToggleSampling(); });
@@ -84,45 +110,44 @@ void Windowdc::ShowOrActivate() {
     SetForegroundWindow(window_);
 }
 
+void Windowdc::MakeMagnifierSurface() {
+    if (magnifier_dc_ && magnifier_old_bitmap_) SelectObject(magnifier_dc_.get(), magnifier_old_bitmap_);
+    HDC screen = GetDC(nullptr);
+    magnifier_dc_.reset(CreateCompatibleDC(screen));
+    magnifier_bitmap_.reset(CreateCompatibleBitmap(screen, Scaled(kMagnifiedSize), Scaled(kMagnifiedSize)));
+    ReleaseDC(nullptr, screen);
+    magnifier_old_bitmap_ = SelectObject(magnifier_dc_.get(), magnifier_bitmap_.get());
+    RECT all{0, 0, Scaled(kMagnifiedSize), Scaled(kMagnifiedSize)};
+    FillRect(magnifier_dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+}
+
 void Windowdc::CreateControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    HFONT font = UiFont();
-    struct Control {
-        const wchar_t* cls;
-        const wchar_t* text;
-        DWORD style;
-        DWORD ex_style;
-        int x, y, w, h;
-        ControlId id;
-    };
-    const Control controls[] = {
-        // The frame: its border, and its caption as a label of its own laid on the border (a group box's own
-        // caption is not redrawn reliably when it changes 20 times a second).
-        {L"BUTTON", L"", BS_GROUPBOX, 0, 170, 6, 316, 112, kFrameBorder},
-        {L"STATIC", L"鼠标位置：", 0, 0, 180, 4, 150, 16, kFrame1},
-        {kPictureClass, L"", WS_BORDER, 0, 12, 12, kPictureSize, kPictureSize, kPicture1},
-        {L"STATIC", L"", SS_NOTIFY | WS_BORDER, 0, 90, 12, kPictureSize, kPictureSize, kLabel1},
-        {L"BUTTON", L"开始", BS_PUSHBUTTON | WS_TABSTOP, 0, 12, 86, 65, 26, kCommand1},
-        {L"BUTTON", L"窗口置顶", BS_AUTOCHECKBOX | WS_TABSTOP, 0, 90, 88, 76, 22, kCheck1},
-        {L"STATIC", L"RGB颜色：", SS_RIGHT, 0, 180, 31, 76, 18, kLabelRgb},
-        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 28, 210, 22, kText1},
-        {L"STATIC", L"十六进制：", SS_RIGHT, 0, 180, 59, 76, 18, kLabelHex},
-        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 56, 210, 22, kText2},
-        {L"STATIC", L"十进制：", SS_RIGHT, 0, 180, 87, 76, 18, kLabelDec},
-        {L"EDIT", L"", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE, 262, 84, 210, 22, kText3},
-        {L"STATIC", L"", 0, 0, 12, 122, 474, 60, kLabel5},
-    };
-    for (const auto& c : controls) {
-        HWND child = CreateWindowExW(c.ex_style, c.cls, c.text, WS_CHILD | WS_VISIBLE | c.style, c.x, c.y, c.w, c.h,
-                                     window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    for (const auto& c : kControls) {
+        CreateWindowExW(c.ex_style, c.cls, c.text, WS_CHILD | WS_VISIBLE | c.style, 0, 0, 0, 0, window_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     }
+    LayOut();
     SetWindowLongPtrW(control(kPicture1), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(control(kPicture1), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::PictureProc));
 }
 
+void Windowdc::LayOut() {
+    HFONT font = UiFont(dpi_);
+    for (const auto& c : kControls) {
+        HWND child = control(c.id);
+        MoveWindow(child, Scaled(c.x), Scaled(c.y), Scaled(c.w), Scaled(c.h), TRUE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+}
+
 void Windowdc::Close() {
     if (window_) DestroyWindow(window_);
+}
+
+bool Windowdc::HandleDialogKey(MSG& message) {
+    if (!window_ || (message.hwnd != window_ && !IsChild(window_, message.hwnd))) return false;
+    return IsDialogMessageW(window_, &message) != FALSE;
 }
 
 void Windowdc::SetText(ControlId id, const std::wstring& text) { SetWindowTextW(control(id), text.c_str()); }
@@ -148,13 +173,13 @@ void Windowdc::ApplyTopmost() {
 
 void Windowdc::Tick() {
     if (!window_) return;
-    POINT p{};
-    GetCursorPos(&p);
+    // The pointer and the screen's device context in the same pixels, at every scale.
+    const POINT p = pointer_();
     SetText(kFrame1, L"坐标(" + std::to_wstring(p.x) + L"," + std::to_wstring(p.y) + L")");
     // The screen's device context lives for this tick only.
     auto screen = win::unique_window_dc::ForWindow(nullptr);
     ShowColor(GetPixel(screen.get(), p.x, p.y));
-    StretchBlt(magnifier_dc_.get(), 0, 0, kMagnifiedSize, kMagnifiedSize, screen.get(), p.x - kSampleOffset,
+    StretchBlt(magnifier_dc_.get(), 0, 0, Scaled(kMagnifiedSize), Scaled(kMagnifiedSize), screen.get(), p.x - kSampleOffset,
                p.y - kSampleOffset, kSampleSize, kSampleSize, SRCCOPY);
     screen.reset();
     InvalidateRect(control(kPicture1), nullptr, FALSE);
@@ -196,14 +221,27 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (wparam == kTimer1) Tick();
             return 0;
         case WM_ACTIVATE:
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window_, focus)) last_focus_ = focus;
+                break;
+            }
             // Each activation ticks "窗口置顶"; the change makes the window topmost.
-            if (LOWORD(wparam) != WA_INACTIVE &&
-                SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) != BST_CHECKED) {
+            if (SendMessageW(control(kCheck1), BM_GETCHECK, 0, 0) != BST_CHECKED) {
                 SendMessageW(control(kCheck1), BM_SETCHECK, BST_CHECKED, 0);
                 ApplyTopmost();
             }
+            // As a dialog does: the focus goes back to the control that had it, first to "开始".
+            if (HIWORD(wparam) == 0) {
+                SetFocus(last_focus_ && IsChild(window_, last_focus_) ? last_focus_ : control(kCommand1));
+                return 0;
+            }
             break;
         case WM_COMMAND:
+            if (LOWORD(wparam) == IDCANCEL && lparam == 0) {  // Esc, from the dialog keys
+                DestroyWindow(window_);
+                return 0;
+            }
             if (HIWORD(wparam) == BN_CLICKED) {
                 if (LOWORD(wparam) == kCommand1) ToggleSampling();
                 if (LOWORD(wparam) == kCheck1) ApplyTopmost();
@@ -214,6 +252,16 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (reinterpret_cast<HWND>(lparam) == control(kLabel1) && swatch_brush_)
                 return reinterpret_cast<LRESULT>(swatch_brush_.get());
             break;
+        case WM_DPICHANGED: {
+            // Moved to a monitor of another scale: the layout and the magnifier follow it.
+            dpi_ = LOWORD(wparam);
+            MakeMagnifierSurface();
+            LayOut();
+            const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+            SetWindowPos(window_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                         suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
         case WM_CLOSE:
             DestroyWindow(window_);
             return 0;
@@ -228,6 +276,7 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             magnifier_bitmap_.reset();
             swatch_brush_.reset();
             color_.reset();
+            last_focus_ = nullptr;
             window_ = nullptr;
             return DefWindowProcW(window, message, wparam, lparam);
         }
@@ -247,7 +296,8 @@ LRESULT CALLBACK Windowdc::PictureProc(HWND picture, UINT message, WPARAM wparam
             case WM_PAINT: {
                 PAINTSTRUCT ps;
                 HDC dc = BeginPaint(picture, &ps);
-                BitBlt(dc, 0, 0, kPictureSize, kPictureSize, self->magnifier_dc_.get(), 0, 0, SRCCOPY);
+                BitBlt(dc, 0, 0, self->Scaled(kPictureSize), self->Scaled(kPictureSize), self->magnifier_dc_.get(), 0,
+                       0, SRCCOPY);
                 EndPaint(picture, &ps);
                 return 0;
             }

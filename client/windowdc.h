@@ -5,6 +5,7 @@
 // starts and stops sampling while the picker is open.
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,7 +34,12 @@ public:
         kLabelRgb, kLabelHex, kLabelDec, kFrameBorder,
     };
 
-    explicit Windowdc(HWND main_form);  // the main form gives the picker its icon
+    // Where the pointer is, in the screen device context's pixels (the sampling reads that point).
+    using PointerSource = std::function<POINT()>;
+
+    // The main form gives the picker its icon and the monitor it opens on; `pointer` is the system's
+    // pointer in physical pixels unless a test gives another.
+    explicit Windowdc(HWND main_form, PointerSource pointer = nullptr);
     ~Windowdc();
     Windowdc(const Windowdc&) = delete;
     Windowdc& operator=(const Windowdc&) = delete;
@@ -42,11 +48,15 @@ public:
     void ShowOrActivate();
     // Closes the picker (unregisters the hot key, stops sampling). Nothing when it is closed.
     void Close();
+    // The message loop's dialog keys for the open picker (Tab and Shift+Tab between its controls, Esc
+    // closes it). True when the message was one of them and has been handled.
+    bool HandleDialogKey(MSG& message);
 
     bool IsOpen() const { return window_ != nullptr; }
     HWND window() const { return window_; }
     HWND control(ControlId id) const { return window_ ? GetDlgItem(window_, id) : nullptr; }
     bool Sampling() const { return sampling_; }
+    int dpi() const { return dpi_; }  // the scale the picker is laid out at
 
     // One sample (the timer's work), and a press in the magnifier at a point in its own coordinates.
     void Tick();
@@ -59,17 +69,24 @@ private:
     static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void CreateControls();
+    // Places the controls and makes the magnifier's surface for the picker's current scale.
+    void LayOut();
+    void MakeMagnifierSurface();
+    int Scaled(int design_pixels) const;
     void ApplyTopmost();
     void ShowColor(COLORREF value);
     void SetText(ControlId id, const std::wstring& text);
 
     HWND main_form_;
+    PointerSource pointer_;
     HWND window_ = nullptr;
+    int dpi_ = 96;
     bool sampling_ = false;
     // The magnified image, kept so that it can be repainted and picked from after sampling stops.
     win::unique_memory_dc magnifier_dc_;
     win::unique_gdi_object magnifier_bitmap_;
     HGDIOBJ magnifier_old_bitmap_ = nullptr;
+    HWND last_focus_ = nullptr;  // the control that had the focus when the picker was last deactivated
     win::unique_gdi_object swatch_brush_;
     std::optional<window::Rgb> color_;
 };

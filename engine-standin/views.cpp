@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "engine-standin/call_log.h"
 #include "engine-standin/callbacks.h"
 #include "engine-standin/exports.h"
 #include "engine-standin/script_eval.h"
@@ -128,6 +129,10 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
             case WM_KEYDOWN:
                 if (view) view->keys_down.push_back(static_cast<unsigned int>(wp));
                 break;
+            case WM_CHAR:
+                // Typed characters are noted (not logged as calls) so that a test sees the keys reach the page.
+                AppendNoteToFile("#key " + std::to_string(static_cast<unsigned>(wp)));
+                return 0;
             case WM_SIZE:
                 if (view) {
                     view->width = LOWORD(lp);

@@ -87,6 +87,11 @@ struct virtual_block_traits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer p) noexcept { ::VirtualFree(p, 0, MEM_RELEASE); }
 };
+struct mapped_view_traits {
+    using pointer = void*;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer p) noexcept { ::UnmapViewOfFile(p); }
+};
 
 using unique_kernel_handle = unique_handle<kernel_handle_traits>;
 using unique_hfile = unique_handle<file_handle_traits>;
@@ -98,6 +103,7 @@ using unique_hmenu = unique_handle<hmenu_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
 using unique_memory_dc = unique_handle<memory_dc_traits>;
 using unique_virtual_block = unique_handle<virtual_block_traits>;
+using unique_mapped_view = unique_handle<mapped_view_traits>;
 
 // A window DC belongs to its window: released with ReleaseDC, so the owner keeps both.
 class unique_window_dc {

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace client_e2e {
@@ -97,7 +98,7 @@ std::vector<std::string> Names(const std::vector<LogEntry>& log) {
     return names;
 }
 
-Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank) {
+Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank, int show_command) {
     std::wstring line = L"\"" + exe + L"\"" + (with_blank ? L" " : L"") + arguments;
     if (!log_path.empty()) {}
     static int serial = 0;
@@ -106,6 +107,10 @@ Client::Client(const std::wstring& exe, const std::wstring& arguments, bool with
     SetEnvironmentVariableW(L"VANTORIX_STANDIN_LOG", log_path.c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    if (show_command >= 0) {
+        si.dwFlags = STARTF_USESHOWWINDOW;
+        si.wShowWindow = static_cast<WORD>(show_command);
+    }
     std::wstring folder = exe.substr(0, exe.find_last_of(L'\\'));
     CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &info_);
 }
@@ -213,6 +218,19 @@ RECT WindowRect(HWND window) {
     RECT r{};
     GetWindowRect(window, &r);
     return r;
+}
+
+int Scaled(int design_pixels) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(design_pixels, dpi, 96);
+}
+
+SIZE OpeningSize() {
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    return {std::min<LONG>(Scaled(1000), work.right - work.left), std::min<LONG>(Scaled(611), work.bottom - work.top)};
 }
 
 void MouseTo(int x, int y) {

@@ -26,8 +26,9 @@ std::vector<std::string> Names(const std::vector<LogEntry>& log);
 
 class Client {
 public:
-    // Starts exe with the raw argument text (everything after the quoted program path and one blank).
-    Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank = true);
+    // Starts exe with the raw argument text (everything after the quoted program path and one blank);
+    // `show_command` (SW_...) is passed in the start-up information as a launcher passes it, -1 for none.
+    Client(const std::wstring& exe, const std::wstring& arguments, bool with_blank = true, int show_command = -1);
     ~Client();  // ends the process if it still runs
     DWORD pid() const { return info_.dwProcessId; }
     bool Running() const;
@@ -35,6 +36,7 @@ public:
     HWND Window(const wchar_t* window_class, bool visible_only = false) const;
     int CountWindows(const wchar_t* window_class, bool visible_only) const;
     HWND MainWindow() const { return Window(L"VantorixMainForm"); }
+    HWND EngineWindow() const { return GetWindow(MainWindow(), GW_CHILD); }  // the engine's web window
     HWND TrayWindow() const { return Window(L"VantorixTray"); }
     HWND MessageBoxWindow() const { return Window(L"#32770", true); }
     HWND WaitMessageBox(int ms) const;
@@ -55,6 +57,10 @@ void PressBoxButton(HWND box, int id);
 bool WaitFor(const std::function<bool()>& done, int ms);
 bool TrayIconPresent(HWND owner);
 RECT WindowRect(HWND window);
+// A design length (pixels at 96 dpi) at the screen's scale, as the DPI-aware client lays itself out.
+int Scaled(int design_pixels);
+// The main window's size when it opens: 1000 x 611 at the screen's scale, no larger than the work area.
+SIZE OpeningSize();
 
 void MouseTo(int x, int y);
 void MouseButton(bool down, bool right = false);

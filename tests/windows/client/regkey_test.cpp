@@ -48,3 +48,31 @@ TEST(Regkey, AnswersOnlyItsOwnKeyPassesEveryMessageOnAndPutsTheProcedureBack) {
     SendMessageW(w.get(), WM_HOTKEY, 1, MAKELPARAM(MOD_ALT | MOD_CONTROL, 'D'));
     EXPECT_EQ(toggles, 0);
 }
+
+TEST(Regkey, AHotKeyHeldDownTogglesOnceNotOnEveryRepeat) {
+    PlainWindow w(10, 10, 50, 50, RGB(0, 0, 0), false);
+    int toggles = 0;
+    regkey::RegisterPickerHotKey(w.get(), MOD_ALT | MOD_CONTROL, 'D', 1, [&] { ++toggles; });
+    auto key = [](WORD vk, bool down) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = vk;
+        in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+        SendInput(1, &in, sizeof in);
+        Sleep(60);  // about the pace of a keyboard's auto-repeat
+    };
+    Later(200, [&] {
+        key(VK_CONTROL, true);
+        key(VK_MENU, true);
+        for (int i = 0; i < 4; ++i) key('D', true);  // pressed, then three auto-repeats
+        key('D', false);
+        Sleep(300);
+        key('D', true);  // let go and pressed again: a new press
+        key('D', false);
+        key(VK_MENU, false);
+        key(VK_CONTROL, false);
+    });
+    Pump(3000);
+    EXPECT_EQ(toggles, 2);
+    regkey::UnregisterPickerHotKey(w.get());
+}

@@ -8,6 +8,8 @@
 
 namespace client_test {
 namespace {
+// The client declares per-monitor DPI awareness in its manifest; its parts are tested as it runs them.
+const bool g_dpi_aware = SetProcessDPIAware() != FALSE;
 
 LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_ERASEBKGND) {
@@ -20,6 +22,15 @@ LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 }
 
 }  // namespace
+
+bool DpiAware() { return g_dpi_aware; }
+
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
 
 PlainWindow::PlainWindow(int x, int y, int width, int height, COLORREF color, bool shown) {
     static ATOM atom = [] {

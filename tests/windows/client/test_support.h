@@ -42,4 +42,8 @@ long WindowCount();
 
 std::wstring WindowText(HWND window);
 
+// The process runs DPI aware (as the client does); the screen's dots per inch (Wine's LogPixels).
+bool DpiAware();
+int ScreenDpi();
+
 }  // namespace client_test

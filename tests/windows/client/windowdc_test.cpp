@@ -24,10 +24,13 @@ struct PickerTest : ::testing::Test {
 
 TEST_F(PickerTest, OpensWithItsCaptionControlsAndUsageText) {
     EXPECT_EQ(WindowText(picker.window()), L"Vantorix屏幕取色器测试版 1.0.0");
+    // The design size at the screen's scale (run at 96 and at 144 dpi).
+    ASSERT_TRUE(DpiAware());
+    EXPECT_EQ(picker.dpi(), ScreenDpi());
     RECT client{};
     GetClientRect(picker.window(), &client);
-    EXPECT_EQ(client.right, 497);
-    EXPECT_EQ(client.bottom, 185);
+    EXPECT_EQ(client.right, MulDiv(497, ScreenDpi(), 96));
+    EXPECT_EQ(client.bottom, MulDiv(185, ScreenDpi(), 96));
     EXPECT_EQ(GetWindowLongW(picker.window(), GWL_STYLE) & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
     struct Case { Windowdc::ControlId id; const wchar_t* text; } cases[] = {
         {Windowdc::kCommand1, L"开始"}, {Windowdc::kCheck1, L"窗口置顶"}, {Windowdc::kFrame1, L"鼠标位置："},
@@ -38,7 +41,31 @@ TEST_F(PickerTest, OpensWithItsCaptionControlsAndUsageText) {
     for (const auto& c : cases) EXPECT_EQ(Text(c.id), c.text) << c.id;
     RECT picture{};
     GetWindowRect(picker.control(Windowdc::kPicture1), &picture);
-    EXPECT_EQ(picture.right - picture.left, 65);
+    EXPECT_EQ(picture.right - picture.left, MulDiv(65, ScreenDpi(), 96));
+}
+
+TEST(PickerPointer, SamplesMagnifiesAndShowsThePointThePointerSourceGives) {
+    // The picker reads the pointer through one source in the screen device context's pixels; here the
+    // source names a spot over a patch while the system's pointer is elsewhere.
+    PlainWindow patch(105, 105, 120, 120, RGB(1, 2, 3));  // its top-left pixel is the pointer's (clear of the picker)
+    SetWindowPos(patch.get(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    Pump(150);
+    MouseTo(5, 5);
+    Windowdc picker(nullptr, [] { return POINT{105, 105}; });
+    picker.ShowOrActivate();
+    Pump(100);
+    picker.Tick();
+    EXPECT_EQ(WindowText(picker.control(Windowdc::kFrame1)), L"坐标(105,105)");
+    EXPECT_EQ(WindowText(picker.control(Windowdc::kText2)), L"#010203");
+    // The magnified square starts 4 pixels up and left of the pointer: its columns and rows 0 to 3 lie
+    // outside the patch, the pointer's (4) inside.
+    HWND magnifier = picker.control(Windowdc::kPicture1);
+    const int magnified = MulDiv(73, ScreenDpi(), 96);
+    auto centre = [magnified](int column) { return (2 * column + 1) * magnified / 30; };
+    SendMessageW(magnifier, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre(4), centre(4)));
+    EXPECT_EQ(WindowText(picker.control(Windowdc::kText2)), L"#010203");
+    SendMessageW(magnifier, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(centre(3), centre(3)));
+    EXPECT_NE(WindowText(picker.control(Windowdc::kText2)), L"#010203");
 }
 
 TEST_F(PickerTest, PixelUnderThePointerShowsAsRgbHexAndDecimal) {
