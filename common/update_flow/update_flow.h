@@ -91,6 +91,8 @@ private:
     bool UpdateCommon();
     void SetButton(const std::wstring& text, bool enabled);
     void Complete();
+    void InstallCommitted();
+    bool StartInstalledUpdate();
     void End();
 
     FlowHost& host_;
@@ -100,6 +102,7 @@ private:
     bool ticking_ = false;       // a tick waits in a message box or on the manifest
     bool completing_ = false;    // the finished download is being unpacked
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
+    bool installed_ = false;     // an update was unpacked and committed in this run
     bool ended_ = false;
 };
 

@@ -417,17 +417,23 @@ TEST(UpdateMode, ClosingDuringADownloadAsksAndNoKeepsTheFormOpen) {
     EXPECT_FALSE(h.Logged(L"unpack"));
 }
 
-TEST(UpdateMode, StartNowWithAVersionStillDifferentDownloadsAgain) {
+TEST(UpdateMode, StartNowAfterAnInstallStartsTheClientEvenWhenItsVersionDiffersFromTheManifest) {
+    // The release's client carries another version than the manifest announces: comparing again would
+    // download the same archive for ever. The form shows the version now installed instead.
     RecordingHost h;
-    h.manifest = Release(L"1.0.0.2", false);
+    h.manifest = Release(L"1.0.0.9", false);
+    h.version_after_unpack = L"1.0.0.2";
     h.flow.Load(true);
     h.flow.ButtonClicked();
     h.files.insert(uf::kArchivePath);
-    h.flow.DownloadStateChanged(9);  // unpacked, but the client still reads 1.0.0.1
+    h.flow.DownloadStateChanged(9);
     ASSERT_EQ(h.texts[Control::Command1], L"立即启动");
+    EXPECT_EQ(h.texts[Control::Label1], L"当前程序版本：1.0.0.2");
     h.flow.ButtonClicked();
-    EXPECT_EQ(h.Count(L"download"), 2u);
-    EXPECT_FALSE(h.closed);
+    EXPECT_EQ(h.Count(L"download"), 1u);
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.2"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_TRUE(h.closed);
 }
 
 TEST(FlowTexts, FoldersAndLinesAreBuiltAsTheFormShowsThem) {
