@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/integrity/expected_archive.h"
 #include "common/manifest/json_path.h"
 
 namespace vantorix::manifest {
@@ -54,6 +55,21 @@ bool IsDownloadUrl(std::string_view url) {
     return !host.empty() && host.front() != ':' && host.find('@') == std::string_view::npos;
 }
 
+namespace {
+
+// "size" and "sha256": absent reads as "", anything present must be well formed.
+bool ReadArchiveMembers(std::string_view json_text, Manifest& m) {
+    try {
+        m.size = ValueToText(GetJsonValue(kSizePath, json_text));
+        m.sha256 = ValueToText(GetJsonValue(kSha256Path, json_text));
+    } catch (const JsonPathError&) {
+        return false;
+    }
+    return integrity::ParseExpectedArchive(m.size, m.sha256).has_value();
+}
+
+}  // namespace
+
 ManifestReading ReadManifest(std::string_view json_text) {
     ManifestReading reading;
     // A body cut short at a NUL by a reader would be a different document; such a body is no manifest.
@@ -91,6 +107,10 @@ ManifestReading ReadManifest(std::string_view json_text) {
     }
     if (!IsDownloadUrl(m.url)) {
         reading.problem = ManifestProblem::BadUrl;
+        return reading;
+    }
+    if (!ReadArchiveMembers(json_text, m)) {
+        reading.problem = ManifestProblem::BadIntegrity;
         return reading;
     }
     reading.manifest = std::move(m);

@@ -9,7 +9,13 @@ namespace vantorix::manifest {
 // The values as the update form keeps them, UTF-8.
 struct Manifest {
     std::string version, url, uptext, new_title, force_mod, new_skinurl;
+    // Optional: what the archive must be ("" when not published). Checked before anything is unpacked.
+    std::string size, sha256;
 };
+
+// The optional members that describe the archive, read after the six.
+inline constexpr std::string_view kSizePath = "Version_date.size";
+inline constexpr std::string_view kSha256Path = "Version_date.sha256";
 
 // The six paths, in the order they are read.
 inline constexpr std::string_view kManifestPaths[] = {
@@ -27,6 +33,7 @@ enum class ManifestProblem {
     NulInText,      // a NUL byte anywhere in the body: not a text document
     BadVersion,     // empty, missing, or not a file version text
     BadUrl,         // empty, or not an http or https address
+    BadIntegrity,   // "size" or "sha256" published but malformed
 };
 
 struct ManifestReading {

@@ -171,7 +171,7 @@ void UpdateFlow::Complete() {
         return;
     }
     host_.SetText(Control::lblMsg, text::kUnpacking);
-    const UnpackResult unpacked = host_.UnpackArchive();
+    const UnpackResult unpacked = VerifiedUnpack();
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
     case UnpackOutcome::Done:
@@ -195,6 +195,16 @@ void UpdateFlow::Complete() {
     if (ended_) return;
     if (host_.FileExists(kClientPath)) host_.StartClient();
     End();
+}
+
+UnpackResult UpdateFlow::VerifiedUnpack() {
+    // An archive that is not the one the manifest publishes is refused before a file is touched, and
+    // goes the way of a damaged one: deleted, one message, the current client starts.
+    if (manifest_) {
+        std::wstring mismatch = host_.ArchiveMismatch(manifest_->archive);
+        if (!mismatch.empty()) return {UnpackOutcome::ArchiveRejected, mismatch};
+    }
+    return host_.UnpackArchive();
 }
 
 void UpdateFlow::InstallCommitted() {

@@ -86,6 +86,10 @@ void Installation::ClearStaleArchive(const std::wstring& url) const {
     }
 }
 
-void Installation::DeleteArchive() const { DeleteFileW(Path(update_flow::kArchivePath).c_str()); }
+void Installation::DeleteArchive() const {
+    // The downloader's side files go with it: a refused archive must not be resumed into again.
+    const std::wstring archive = Path(update_flow::kArchivePath);
+    for (const std::wstring& path : {archive, archive + L".dl", archive + L".dl.cfg"}) DeleteFileW(path.c_str());
+}
 
 }  // namespace vantorix::launcher

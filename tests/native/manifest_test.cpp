@@ -165,6 +165,27 @@ TEST(Manifest, UnactionableValuesMakeNoManifest) {
     }
 }
 
+TEST(Manifest, PublishedSizeAndSha256AreReadAndMustBeWellFormed) {
+    const std::string hash(64, 'a');
+    auto with = [](std::string members) {
+        return R"({"Version_date":{"version":"1.0.0.2","url":"http://h/u.zip","force_mod":"1")" + members + "}}";
+    };
+    auto plain = ReadManifest(with(""));
+    ASSERT_TRUE(plain.manifest);
+    EXPECT_EQ(plain.manifest->size, "");
+    EXPECT_EQ(plain.manifest->sha256, "");
+    auto both = ReadManifest(with(R"(,"size":"1234","sha256":")" + hash + "\""));
+    ASSERT_TRUE(both.manifest);
+    EXPECT_EQ(both.manifest->size, "1234");
+    EXPECT_EQ(both.manifest->sha256, hash);
+    EXPECT_EQ(ReadManifest(with(R"(,"size":1234)")).manifest->size, "1234");  // a JSON number serves too
+    for (std::string bad : std::vector<std::string>{R"(,"size":"-1")", R"(,"size":"12 kB")", R"(,"size":"99999999999")", R"(,"size":null)",
+                            R"(,"sha256":"abc")", R"(,"sha256":")" + std::string(63, 'a') + "g\"", R"(,"sha256":{})"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(ReadManifest(with(bad)).problem, ManifestProblem::BadIntegrity);
+    }
+}
+
 TEST(Manifest, FileVersionTextsAndDownloadUrls) {
     for (const char* good : {"1", "1.0", "1.0.0.2", "65535.65535.65535.65535", "01.2"}) {
         EXPECT_TRUE(IsFileVersionText(good)) << good;

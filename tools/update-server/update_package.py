@@ -4,7 +4,8 @@
 As a module (the launcher's end-to-end tests use it):
     set_file_version(exe, "1.0.0.2")      rewrites the four-part version in a PE file's VERSIONINFO
     file_version(exe)                      reads it back
-    manifest_text(version, url, ...)       the manifest's JSON text
+    manifest_text(version, url, ..., archive=PATH)   the manifest's JSON text; with archive, its "size"
+                                           and "sha256" too
     make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
 
 As a program (the main job uses it):
@@ -15,6 +16,7 @@ As a program (the main job uses it):
     and Skin/UI.html.
 """
 import argparse
+import hashlib
 import json
 import os
 import struct
@@ -83,10 +85,22 @@ def set_file_version(path, version):
         f.write(data)
 
 
-def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl=""):
-    return json.dumps({"Version_date": {
-        "version": version, "url": url, "uptext": uptext, "new_title": new_title,
-        "force_mod": force_mod, "new_skinurl": new_skinurl}}, ensure_ascii=False, indent=2)
+def archive_digest(path):
+    """The archive's size in bytes (decimal text) and its SHA-256 (lower-case hex), as the manifest publishes them."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return str(os.path.getsize(path)), digest.hexdigest()
+
+
+def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None):
+    members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
+               "force_mod": force_mod, "new_skinurl": new_skinurl}
+    if archive:
+        # The launcher refuses to unpack an archive that differs from these.
+        members["size"], members["sha256"] = archive_digest(archive)
+    return json.dumps({"Version_date": members}, ensure_ascii=False, indent=2)
 
 
 def make_zip(path, entries):
@@ -126,7 +140,8 @@ def main():
     make_zip(os.path.join(a.out, "newtemp.zip"), entries)
     os.remove(staged)
     with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:
-        f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod))
+        f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod,
+                              archive=os.path.join(a.out, "newtemp.zip")))
     print("update package %s in %s" % (a.version, a.out))
 
 

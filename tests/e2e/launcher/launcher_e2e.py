@@ -124,13 +124,15 @@ class Scenario:
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定",
-                tls=False):
+                tls=False, integrity=True):
         if self.server is None:
             self.serve(tls)
         entries = zip_entries if zip_entries is not None else self.new_release_entries()
-        update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
+        archive = os.path.join(self.root, "newtemp.zip")
+        update_package.make_zip(archive, entries)
         with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
-            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod))
+            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod,
+                                                 archive=archive if integrity else None))
 
     def new_release_entries(self):
         new_client = os.path.join(self.dir, "client-new.exe")
@@ -393,7 +395,7 @@ def no_content_length_unpacks_only_the_complete_archive(s):
 
 
 def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
-    s.publish()
+    s.publish(integrity=False)  # no published hash: the zip's own CRC finds the damage
     path = os.path.join(s.root, "newtemp.zip")
     data = bytearray(open(path, "rb").read())
     for i in range(len(data) // 2, len(data) // 2 + 64):  # inside the filler's compressed bytes
@@ -407,6 +409,25 @@ def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
     check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
     check(not os.path.exists(s.file("bin\\data")), "files of the damaged archive were written")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the damaged archive was kept")
+
+
+def tampered_archive_is_refused_by_its_published_hash(s):
+    # Another archive of the same size in place of the published one, as a man in the middle of a plain
+    # http download would serve it: refused before a file is touched.
+    s.publish()
+    path = os.path.join(s.root, "newtemp.zip")
+    data = bytearray(open(path, "rb").read())
+    data[len(data) // 2] ^= 0xFF
+    open(path, "wb").write(bytes(data))
+    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符",
+           "shot|{shots}\\1-tampered.bmp", "box|ok|" + REJECTED, "gone|30"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced from a tampered archive")
+    check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
+    check(not os.path.exists(s.file("bin\\data")), "files of the tampered archive were written")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the archive or its side files were kept: %s" % left)
 
 
 def stale_archive_does_not_divert_the_download(s):
@@ -514,7 +535,7 @@ GROUPS = {
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
-               stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
+               tampered_archive_is_refused_by_its_published_hash, stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
                installed_release_with_another_version_starts_without_a_second_download,
                install_killed_mid_commit_is_rolled_back_at_the_next_start],
     "close_guard": [closing_during_the_download_asks_first],

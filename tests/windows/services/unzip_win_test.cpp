@@ -8,6 +8,7 @@
 #include <map>
 #include <set>
 
+#include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "win/process.h"
@@ -270,6 +271,31 @@ TEST(UnzipWindows, DuplicateNamesAsWindowsComparesThemAreRefused) {
         EXPECT_EQ(r.status, UnzipStatus::UnsafeName);
         EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "old client");
     }
+}
+
+TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
+    Scratch s;
+    WriteFileBytes(s.archive(), "abc");
+    auto digest = Sha256OfFile(s.archive());
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(integrity::HexText(*digest), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Larger than one read block, so the hash runs over several.
+    const std::string big = PatternBytes(3 << 20);
+    WriteFileBytes(s.archive(), big);
+    const auto big_digest = Sha256OfFile(s.archive());
+    ASSERT_TRUE(big_digest);
+    auto published = [&](const std::string& size, const std::string& hash) {
+        return *integrity::ParseExpectedArchive(size, hash);
+    };
+    const std::string size = std::to_string(big.size()), hash = integrity::HexText(*big_digest);
+    using integrity::ArchiveVerdict;
+    EXPECT_EQ(CheckArchive(s.archive(), published(size, hash)), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(s.archive(), published("", "")), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(s.archive(), published(std::to_string(big.size() + 1), hash)), ArchiveVerdict::WrongSize);
+    std::string other = hash;
+    other[0] = other[0] == '0' ? '1' : '0';
+    EXPECT_EQ(CheckArchive(s.archive(), published(size, other)), ArchiveVerdict::WrongHash);
+    EXPECT_EQ(CheckArchive(s.app() + L"missing.zip", published(size, hash)), ArchiveVerdict::Unreadable);
 }
 
 TEST(PathParts, WindowsPaths) {

@@ -1,0 +1,59 @@
+// SHA-256 through BCrypt, read in large blocks, and the archive check built on it.
+#include "launcher/services/archive_check.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <vector>
+
+#include "win/unique_bcrypt.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::services {
+namespace {
+
+constexpr DWORD kHashBlock = 1 << 20;
+
+win::unique_hfile OpenForReading(const std::wstring& path) {
+    return win::unique_hfile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+}  // namespace
+
+std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path) {
+    win::unique_hfile file = OpenForReading(path);
+    if (!file) return std::nullopt;
+    win::unique_bcrypt_algorithm algorithm;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        return std::nullopt;
+    win::unique_bcrypt_hash hash;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return std::nullopt;
+    std::vector<UCHAR> block(kHashBlock);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
+        if (got == 0) break;
+        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
+    }
+    integrity::Sha256Digest digest{};
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        return std::nullopt;
+    return digest;
+}
+
+integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected) {
+    integrity::FoundArchive found;
+    if (!expected.Any()) return integrity::Judge(expected, found);
+    {
+        win::unique_hfile file = OpenForReading(path);
+        LARGE_INTEGER size{};
+        if (file && GetFileSizeEx(file.get(), &size)) found.size = static_cast<uint64_t>(size.QuadPart);
+    }
+    // Hashing a file of the wrong size would only confirm what the size already says.
+    if (expected.sha256 && found.size && (!expected.size || *expected.size == *found.size))
+        found.sha256 = Sha256OfFile(path);
+    return integrity::Judge(expected, found);
+}
+
+}  // namespace vantorix::services
