@@ -348,8 +348,10 @@ TEST_F(Downloader, FaultyServersNeverLeaveAWrongFile) {
         bool resumable;        // the second run asks from the kept length
     } cases[] = {
         {"Range ignored with 200", {{"mode", "norange"}}, 100000, 9, false},
-        {"Content-Range one byte early", {{"mode", "badrange"}}, 100000, 7, true},
-        {"206 claiming to start at 0", {{"mode", "badrange"}, {"zero", 1}}, 100000, 7, true},
+        // A resume answered wrongly: one fresh download from 0 in the same run, never a refusal for ever.
+        {"Content-Range one byte early", {{"mode", "badrange"}}, 100000, 9, false},
+        {"206 claiming to start at 0", {{"mode", "badrange"}, {"zero", 1}}, 100000, 9, false},
+        {"gzip-encoded answer to a resume", {{"mode", "gzip"}}, 100000, 9, false},
         {"body shorter than announced", {{"mode", "short"}, {"after", 200000}}, 100000, 4, true},
         {"connection dropped mid-body", {{"mode", "drop"}, {"after", 250000}}, 0, 4, true},
         {"416 for a data file that is not whole", {{"mode", "416"}, {"size", 999999}}, 100000, 9, false},
@@ -387,6 +389,29 @@ TEST_F(Downloader, FaultyServersNeverLeaveAWrongFile) {
         EXPECT_FALSE(Exists(target + L".dl.cfg")) << c.what;
         EXPECT_EQ(RangesAsked(path).front(), "bytes=" + std::to_string(c.before) + "-") << c.what;
     }
+}
+
+// The maker republishes other content at the same URL between a cut and its resume: the resume asks
+// If-Range with the first version's validator and gets the new version whole, never a splice of both.
+TEST_F(Downloader, ContentChangedBetweenACutAndItsResumeArrivesAsOneWholeVersion) {
+    const std::size_t size = 600000;
+    const std::string first = Pattern(size), second(size, 'N');
+    const std::string path = "/changed.bin";
+    WriteFile(Work() + L"\\www\\changed.bin", first);
+    SetFault(path, {{"mode", "drop"}, {"after", 250000}, {"times", 1}});
+    Harness h;
+    h.Wire();
+    ASSERT_EQ(h.Run(target_, Url(path)), 4);
+    ASSERT_TRUE(Exists(target_ + L".dl.tag"));
+    EXPECT_EQ(ReadFile(Settings()), Narrow(Url(path)));  // the settings side file holds the URL alone
+    Sleep(20);  // a new modification time, as a real republication has
+    WriteFile(Work() + L"\\www\\changed.bin", second);
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    EXPECT_TRUE(ReadFile(target_) == second) << "the result is not the new version whole";
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+    const auto ranges = RangesAsked(path);
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_NE(ranges[1], "bytes=0-");  // it was a resume, answered with the whole new file
 }
 
 namespace {
