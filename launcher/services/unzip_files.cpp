@@ -91,6 +91,12 @@ std::unique_ptr<unzip::OutputFile> Win32FileSystem::CreateOutput(const std::stri
 }
 
 bool Win32FileSystem::CanReplace(const std::string& path) {
+    // The launcher's own program: running, so it cannot be opened for writing, but Windows lets its file
+    // be renamed. The commit moves it aside into the rollback folder and the new one takes its name; the
+    // old file goes when that folder is cleaned up, at the latest at the next start.
+    wchar_t self[MAX_PATH * 2] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
+    if (length > 0 && length < ARRAYSIZE(self) && FoldCase(Utf8(self)) == FoldCase(path)) return true;
     // A file open without write sharing (a running program, an editor) cannot be replaced: ask for
     // exclusive access the way the moves will need it, and let go at once.
     unique_hfile probe(CreateFileW(Wide(path).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

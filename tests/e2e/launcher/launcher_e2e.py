@@ -509,6 +509,31 @@ def install_killed_mid_commit_is_rolled_back_at_the_next_start(s):
           sorted(k for k in set(after) | set(before) if after.get(k) != before.get(k)))
 
 
+def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s):
+    # The running VantorixAssist.exe is moved aside and the new one takes its name; its old file is gone
+    # after the next start, and that start (the new launcher) carries out the next update.
+    launcher = s.file("VantorixAssist.exe")
+    new_launcher = os.path.join(s.dir, "launcher-new.exe")
+    shutil.copy(launcher, new_launcher)
+    update_package.set_file_version(new_launcher, "9.0.0.7")
+    entries = s.new_release_entries()
+    entries["VantorixAssist.exe"] = new_launcher
+    s.publish(zip_entries=entries)
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(update_package.file_version(launcher) == "9.0.0.7", "the launcher was not replaced")
+
+    third = os.path.join(s.dir, "client-third.exe")
+    shutil.copy(PROBE, third)
+    update_package.set_file_version(third, "1.0.0.3")
+    s.publish(version="1.0.0.3", zip_entries={"bin/client.exe": third})
+    s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.3版本|90", "form|立即启动|1", "click",
+           "gone|30"])
+    s.expect_client("1.0.0.3")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the old launcher or other work files are left: %s" % left)
+
+
 def unreadable_manifest_in_update_mode_offers_nothing(s):
     s.serve()
     open(os.path.join(s.root, "updata.json"), "w").write("not json")
@@ -537,7 +562,8 @@ GROUPS = {
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
                tampered_archive_is_refused_by_its_published_hash, stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
                installed_release_with_another_version_starts_without_a_second_download,
-               install_killed_mid_commit_is_rolled_back_at_the_next_start],
+               install_killed_mid_commit_is_rolled_back_at_the_next_start,
+               update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update],
     "close_guard": [closing_during_the_download_asks_first],
 }
 
