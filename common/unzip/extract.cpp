@@ -32,13 +32,6 @@ struct Entry {
     unsigned long long size = 0;  // uncompressed, as the central directory says
 };
 
-Result Fail(Status status, std::string entry, std::string detail) {
-    Result r;
-    r.status = status;
-    r.entry = std::move(entry);
-    r.detail = std::move(detail);
-    return r;
-}
 
 // Reads the current entry to its end through a kReadBlock buffer, handing each block to sink. The entry
 // counts as intact only when every read succeeds, exactly the stored size arrives, and minizip's CRC check
@@ -119,35 +112,35 @@ std::optional<Result> CheckDirectory(FileSystem& fs, unzFile zf, size_t path_roo
     while (rc == UNZ_OK) {
         unz_file_info64 info{};
         if (unzGetCurrentFileInfo64(zf, &info, raw.data(), raw.size(), extra.data(), extra.size(), nullptr, 0) != UNZ_OK)
-            return Fail(Status::DamagedEntry, "", "unreadable entry header");
+            return Failure(Status::DamagedEntry, "", "unreadable entry header");
         std::string_view stored(raw.data(), info.size_filename);
         Entry entry;
         if (stored.find('\0') != std::string_view::npos)
-            return Fail(Status::UnsafeName, fs.DecodeEntryName(stored.substr(0, stored.find('\0')), false), "NUL in name");
+            return Failure(Status::UnsafeName, fs.DecodeEntryName(stored.substr(0, stored.find('\0')), false), "NUL in name");
         auto unicode = UnicodePathField(std::string_view(extra.data(), std::min<size_t>(info.size_file_extra, extra.size())), stored);
         if (unicode) entry.name = fs.DecodeEntryName(*unicode, true);
         else entry.name = fs.DecodeEntryName(stored, (info.flag & kUtf8NameFlag) != 0);
         if (NameProblem problem = CheckEntryName(entry.name); problem != NameProblem::None)
-            return Fail(Status::UnsafeName, entry.name, NameProblemText(problem));
+            return Failure(Status::UnsafeName, entry.name, NameProblemText(problem));
         for (char& c : entry.name)
             if (c == '/') c = '\\';
-        if (info.flag & kEncryptedFlag) return Fail(Status::EncryptedEntry, entry.name, "encrypted");
+        if (info.flag & kEncryptedFlag) return Failure(Status::EncryptedEntry, entry.name, "encrypted");
         // Folders: the MS-DOS directory attribute, or a name ending in "/" as other systems store them.
         entry.folder = (info.external_fa & kDirectoryAttribute) != 0 || entry.name.back() == '\\';
         if (entry.folder && entry.name.back() != '\\') entry.name += '\\';
         // A path beyond the classic limit would fail half-way through the writes; refuse it now.
-        if (path_room + Utf16Length(entry.name) >= kMaxPath) return Fail(Status::UnsafeName, entry.name, "path too long");
+        if (path_room + Utf16Length(entry.name) >= kMaxPath) return Failure(Status::UnsafeName, entry.name, "path too long");
         const std::string key = fs.FoldCase(entry.name);
         if (!reserved.empty() && key.compare(0, reserved.size(), reserved) == 0)
-            return Fail(Status::UnsafeName, entry.name, "inside the launcher's work folder");
-        if (!seen.insert(key).second) return Fail(Status::UnsafeName, entry.name, "duplicate name");
+            return Failure(Status::UnsafeName, entry.name, "inside the launcher's work folder");
+        if (!seen.insert(key).second) return Failure(Status::UnsafeName, entry.name, "duplicate name");
         total += info.uncompressed_size;
-        if (total > kMaxUnpackedTotal) return Fail(Status::DamagedEntry, entry.name, "unpacked size beyond the limit");
+        if (total > kMaxUnpackedTotal) return Failure(Status::DamagedEntry, entry.name, "unpacked size beyond the limit");
         entry.size = info.uncompressed_size;
         entries.push_back(std::move(entry));
         rc = unzGoToNextFile(zf);
     }
-    if (rc != UNZ_END_OF_LIST_OF_FILE) return Fail(Status::DamagedEntry, "", "broken central directory");
+    if (rc != UNZ_END_OF_LIST_OF_FILE) return Failure(Status::DamagedEntry, "", "broken central directory");
     // A file entry whose name is also a folder of another entry cannot be laid down; find it before writing.
     std::set<std::string> folders, files;
     for (const Entry& entry : entries) {
@@ -157,11 +150,19 @@ std::optional<Result> CheckDirectory(FileSystem& fs, unzFile zf, size_t path_roo
             folders.insert(key.substr(0, pos));
     }
     for (const std::string& file : files)
-        if (folders.count(file)) return Fail(Status::UnsafeName, file, "a file and a folder of the same name");
+        if (folders.count(file)) return Failure(Status::UnsafeName, file, "a file and a folder of the same name");
     return std::nullopt;
 }
 
 }  // namespace
+
+Result Failure(Status status, std::string entry, std::string detail) {
+    Result r;
+    r.status = status;
+    r.entry = std::move(entry);
+    r.detail = std::move(detail);
+    return r;
+}
 
 const char* StatusText(Status status) {
     switch (status) {
@@ -198,11 +199,11 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path) {
 
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive, std::string_view work_folder) {
     ArchiveHandle handle(fs.OpenArchive(archive));
-    if (!handle) return Fail(Status::NotAnArchive, "", "cannot open");
+    if (!handle) return Failure(Status::NotAnArchive, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zf, &global) != UNZ_OK) return Fail(Status::NotAnArchive, "", "no central directory");
-    if (global.number_entry == 0) return Fail(Status::EmptyArchive, "", "no entries");
+    if (unzGetGlobalInfo64(zf, &global) != UNZ_OK) return Failure(Status::NotAnArchive, "", "no central directory");
+    if (global.number_entry == 0) return Failure(Status::EmptyArchive, "", "no entries");
 
     InstallPaths paths;
     paths.folder = NormaliseFolder(folder);
@@ -224,32 +225,32 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
         fs.RemoveTree(paths.Stage());
         for (auto it = created.rbegin(); it != created.rend(); ++it) fs.RemoveFolder(*it);
     };
-    if (!MakePath(fs, paths.folder)) return drop_work(), Fail(Status::CannotCreateFolder, paths.folder, "");
+    if (!MakePath(fs, paths.folder)) return drop_work(), Failure(Status::CannotCreateFolder, paths.folder, "");
     // A journal left by an interrupted commit is settled before anything new is staged.
-    if (RecoverInstall(fs, paths) == Recovery::Failed) return Fail(Status::CannotWriteFile, paths.Journal(), "an earlier install is not settled");
-    if (!MakePath(fs, paths.Stage())) return Fail(Status::CannotCreateFolder, paths.Stage(), "");
+    if (RecoverInstall(fs, paths) == Recovery::Failed) return Failure(Status::CannotWriteFile, paths.Journal(), "an earlier install is not settled");
+    if (!MakePath(fs, paths.Stage())) return Failure(Status::CannotCreateFolder, paths.Stage(), "");
 
     // Stage: every entry decompressed once, straight into the staging folder, checked as it goes.
     std::vector<std::string> staged;
     std::vector<char> block(kStageBlock);
     int rc = unzGoToFirstFile(zf);
     for (const Entry& entry : entries) {
-        if (rc != UNZ_OK) return drop_work(), Fail(Status::DamagedEntry, entry.name, "archive changed while unpacking");
+        if (rc != UNZ_OK) return drop_work(), Failure(Status::DamagedEntry, entry.name, "archive changed while unpacking");
         const std::string target = paths.Stage() + entry.name;
         if (entry.folder) {
-            if (!MakePath(fs, target)) return drop_work(), Fail(Status::CannotCreateFolder, target, "");
+            if (!MakePath(fs, target)) return drop_work(), Failure(Status::CannotCreateFolder, target, "");
         } else {
-            if (!MakePath(fs, FolderPart(target))) return drop_work(), Fail(Status::CannotCreateFolder, FolderPart(target), "");
+            if (!MakePath(fs, FolderPart(target))) return drop_work(), Failure(Status::CannotCreateFolder, FolderPart(target), "");
             auto out = fs.CreateOutput(target);
-            if (!out) return drop_work(), Fail(Status::CannotWriteFile, paths.folder + entry.name, "cannot create");
+            if (!out) return drop_work(), Failure(Status::CannotWriteFile, paths.folder + entry.name, "cannot create");
             bool write_failed = false;
             auto problem = ReadEntry(zf, entry.size, block.data(), kStageBlock, [&](const char* data, size_t size) {
                 write_failed = !out->Write(data, size);
                 return !write_failed;
             });
             const bool closed = out->Close();
-            if (write_failed || !closed) return drop_work(), Fail(Status::CannotWriteFile, paths.folder + entry.name, "write failed");
-            if (problem) return drop_work(), Fail(Status::DamagedEntry, entry.name, *problem);
+            if (write_failed || !closed) return drop_work(), Failure(Status::CannotWriteFile, paths.folder + entry.name, "write failed");
+            if (problem) return drop_work(), Failure(Status::DamagedEntry, entry.name, *problem);
             staged.push_back(entry.name);
         }
         rc = unzGoToNextFile(zf);
@@ -260,7 +261,7 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
     const CommitPlan plan = PlanCommit(fs, paths, staged, folders);
     for (const CommitFile& file : plan.files)
         if (file.replaces && !fs.CanReplace(paths.folder + file.name))
-            return drop_work(), Fail(Status::CannotWriteFile, paths.folder + file.name, "in use");
+            return drop_work(), Failure(Status::CannotWriteFile, paths.folder + file.name, "in use");
     Result result = Commit(fs, paths, plan);
     if (result.status == Status::Ok || result.detail.find("restore failed") == std::string::npos) drop_work();
     return result;

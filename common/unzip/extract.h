@@ -68,6 +68,8 @@ struct Result {
 };
 
 const char* StatusText(Status status);
+// A failed result about an entry or path.
+Result Failure(Status status, std::string entry, std::string detail);
 
 // Creates every missing level of the folder path, level by level; the normalised path with a trailing
 // "\", or nullopt when a level cannot be created.

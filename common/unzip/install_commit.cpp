@@ -11,14 +11,6 @@ namespace {
 constexpr std::string_view kJournalHeader = "vantorix-install 1\n";
 constexpr std::string_view kJournalEnd = "end\n";
 
-Result Failure(Status status, std::string entry, std::string detail) {
-    Result r;
-    r.status = status;
-    r.entry = std::move(entry);
-    r.detail = std::move(detail);
-    return r;
-}
-
 // Puts every replaced file back and removes every new file and folder, in the reverse of the commit.
 bool RollBack(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
     bool restored = true;
