@@ -47,6 +47,34 @@ ArchiveVerdict Judge(const ExpectedArchive& expected, const FoundArchive& found)
     return ArchiveVerdict::Matches;
 }
 
+std::optional<std::string> DecodeBase64(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); i += 4) {
+        const bool last = i + 4 == text.size();
+        const size_t padding = last ? (text[i + 3] == '=') + (text[i + 2] == '=') : 0;
+        if (padding == 1 && text[i + 2] == '=') return std::nullopt;  // "x=y=" is not padding
+        uint32_t group = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            int v = k >= 4 - padding ? 0 : value(text[i + k]);
+            if (v < 0) return std::nullopt;
+            group = group << 6 | static_cast<uint32_t>(v);
+        }
+        out += static_cast<char>(group >> 16);
+        if (padding < 2) out += static_cast<char>(group >> 8 & 0xFF);
+        if (padding < 1) out += static_cast<char>(group & 0xFF);
+    }
+    return out;
+}
+
 std::string HexText(const Sha256Digest& digest) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;

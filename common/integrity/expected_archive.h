@@ -35,6 +35,9 @@ struct FoundArchive {
 
 ArchiveVerdict Judge(const ExpectedArchive& expected, const FoundArchive& found);
 
+// Standard base64 (RFC 4648, with padding, no line breaks) decoded; nullopt for anything else.
+std::optional<std::string> DecodeBase64(std::string_view text);
+
 // Lower-case hexadecimal text of a digest.
 std::string HexText(const Sha256Digest& digest);
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "win/unique_bcrypt.h"
@@ -40,6 +41,26 @@ std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path) {
     if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
         return std::nullopt;
     return digest;
+}
+
+bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_view signature, const UpdatePublicKey& key) {
+    constexpr size_t kSignatureBytes = 64;
+    if (signature.size() != kSignatureBytes) return false;
+    win::unique_bcrypt_algorithm algorithm;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) return false;
+    // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y of 32 bytes each.
+    std::vector<UCHAR> blob(sizeof(BCRYPT_ECCKEY_BLOB) + key.size());
+    auto* header = reinterpret_cast<BCRYPT_ECCKEY_BLOB*>(blob.data());
+    header->dwMagic = BCRYPT_ECDSA_PUBLIC_P256_MAGIC;
+    header->cbKey = 32;
+    std::copy(key.begin(), key.end(), blob.begin() + sizeof(BCRYPT_ECCKEY_BLOB));
+    win::unique_bcrypt_key public_key;
+    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, public_key.put(), blob.data(),
+                                            static_cast<ULONG>(blob.size()), 0)))
+        return false;
+    std::vector<UCHAR> digest_bytes(digest.begin(), digest.end()), signature_bytes(signature.begin(), signature.end());
+    return BCryptVerifySignature(public_key.get(), nullptr, digest_bytes.data(), static_cast<ULONG>(digest_bytes.size()),
+                                 signature_bytes.data(), static_cast<ULONG>(signature_bytes.size()), 0) == 0;
 }
 
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected) {

@@ -40,5 +40,14 @@ TEST(ExpectedArchive, TheVerdictChecksWhatIsPublished) {
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Judge(cases[i].expected, cases[i].found), cases[i].verdict) << i;
 }
 
+TEST(ExpectedArchive, Base64OfASignatureDecodesExactlyOrNotAtAll) {
+    EXPECT_EQ(DecodeBase64(""), "");
+    EXPECT_EQ(DecodeBase64("TWFu"), "Man");
+    EXPECT_EQ(DecodeBase64("TWE="), "Ma");
+    EXPECT_EQ(DecodeBase64("TQ=="), "M");
+    EXPECT_EQ(DecodeBase64("AP8A/w=="), std::string("\0\xff\0\xff", 4));
+    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu\n", "TW-u", "=AAA", "TQ==TWFu"}) EXPECT_FALSE(DecodeBase64(bad)) << bad;
+}
+
 }  // namespace
 }  // namespace vantorix::integrity

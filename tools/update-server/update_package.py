@@ -16,10 +16,12 @@ As a program (the main job uses it):
     and Skin/UI.html.
 """
 import argparse
+import base64
 import hashlib
 import json
 import os
 import struct
+import subprocess
 import sys
 import zipfile
 
@@ -94,12 +96,47 @@ def archive_digest(path):
     return str(os.path.getsize(path)), digest.hexdigest()
 
 
-def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None):
+def _der_signature_to_raw(der):
+    """ECDSA-Sig-Value (SEQUENCE of two INTEGERs), as openssl writes it, to the 64-byte r || s of P-256."""
+    def integer(at):
+        if der[at] != 0x02:
+            raise ValueError("not a DER signature")
+        length = der[at + 1]
+        value = der[at + 2:at + 2 + length].lstrip(b"\0")
+        if len(value) > 32:
+            raise ValueError("not a P-256 signature")
+        return value.rjust(32, b"\0"), at + 2 + length
+    if der[0] != 0x30:
+        raise ValueError("not a DER signature")
+    r, at = integer(2)
+    s, _ = integer(at)
+    return r + s
+
+
+def sign_archive(path, private_key):
+    """base64 of the raw ECDSA P-256 signature (r || s) over the archive's SHA-256, made by the openssl CLI."""
+    _, hex_digest = archive_digest(path)
+    der = subprocess.run(["openssl", "pkeyutl", "-sign", "-inkey", private_key],
+                         input=bytes.fromhex(hex_digest), stdout=subprocess.PIPE, check=True).stdout
+    return base64.b64encode(_der_signature_to_raw(der)).decode("ascii")
+
+
+def public_key_xy(private_or_public_key):
+    """The X || Y coordinates (64 bytes) of a P-256 key: the last 64 bytes of its DER public key."""
+    der = subprocess.run(["openssl", "ec", "-in", private_or_public_key, "-pubout", "-outform", "DER"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True).stdout
+    return der[-64:]
+
+
+def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None,
+                  signing_key=None):
     members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
                "force_mod": force_mod, "new_skinurl": new_skinurl}
     if archive:
         # The launcher refuses to unpack an archive that differs from these.
         members["size"], members["sha256"] = archive_digest(archive)
+        if signing_key:
+            members["signature"] = sign_archive(archive, signing_key)
     return json.dumps({"Version_date": members}, ensure_ascii=False, indent=2)
 
 
@@ -126,6 +163,7 @@ def main():
     ap.add_argument("--force-mod", default="1")
     ap.add_argument("--title", default="")
     ap.add_argument("--notes", default="")
+    ap.add_argument("--signing-key", help="PEM private key (ECDSA P-256): the manifest also carries \"signature\"")
     a = ap.parse_args()
     os.makedirs(a.out, exist_ok=True)
     staged = os.path.join(a.out, "client.exe")
@@ -141,7 +179,7 @@ def main():
     os.remove(staged)
     with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:
         f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod,
-                              archive=os.path.join(a.out, "newtemp.zip")))
+                              archive=os.path.join(a.out, "newtemp.zip"), signing_key=a.signing_key))
     print("update package %s in %s" % (a.version, a.out))
 
 

@@ -298,6 +298,34 @@ TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
     EXPECT_EQ(CheckArchive(s.app() + L"missing.zip", published(size, hash)), ArchiveVerdict::Unreadable);
 }
 
+// A signature made by update_package.py with openssl (run_services_tests.sh) verifies through BCrypt;
+// any change of the archive, the signature or the key does not.
+TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform) {
+    auto env = [](const wchar_t* name) {
+        wchar_t value[1024] = {};
+        DWORD n = GetEnvironmentVariableW(name, value, 1024);
+        return std::string(value, value + (n < 1024 ? n : 0));
+    };
+    const std::string file = env(L"VX_SIGNED_FILE"), key_hex = env(L"VX_PUBLIC_KEY");
+    auto signature = integrity::DecodeBase64(env(L"VX_SIGNATURE"));
+    ASSERT_TRUE(signature && key_hex.size() == 128) << "run through run_services_tests.sh";
+    UpdatePublicKey key{};
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(std::stoul(key_hex.substr(2 * i, 2), nullptr, 16));
+    auto digest = Sha256OfFile(Wide(file));
+    ASSERT_TRUE(digest);
+    EXPECT_TRUE(VerifyDigestSignature(*digest, *signature, key));
+    auto other_digest = *digest;
+    other_digest[31] ^= 1;
+    EXPECT_FALSE(VerifyDigestSignature(other_digest, *signature, key));
+    std::string other_signature = *signature;
+    other_signature[10] ^= 0x40;
+    EXPECT_FALSE(VerifyDigestSignature(*digest, other_signature, key));
+    EXPECT_FALSE(VerifyDigestSignature(*digest, signature->substr(0, 63), key));
+    auto other_key = key;
+    other_key[5] ^= 1;  // no longer a point of the curve, or another key: refused either way
+    EXPECT_FALSE(VerifyDigestSignature(*digest, *signature, other_key));
+}
+
 TEST(PathParts, WindowsPaths) {
     EXPECT_EQ(FileNamePart(L"C:\\App\\bin\\client.exe"), L"client.exe");
     EXPECT_EQ(FolderPart(L"C:\\App\\bin\\client.exe"), L"C:\\App\\bin\\");
