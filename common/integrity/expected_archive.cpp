@@ -12,8 +12,14 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::optional<ExpectedArchive> ParseExpectedArchive(std::string_view size_text, std::string_view sha256_text) {
+std::optional<ExpectedArchive> ParseExpectedArchive(std::string_view size_text, std::string_view sha256_text,
+                                                    std::string_view signature_text) {
     ExpectedArchive expected;
+    if (!signature_text.empty()) {
+        constexpr size_t kSignatureBytes = 64;
+        expected.signature = DecodeBase64(signature_text);
+        if (!expected.signature || expected.signature->size() != kSignatureBytes) return std::nullopt;
+    }
     if (!size_text.empty()) {
         uint64_t size = 0;
         for (char c : size_text) {
@@ -36,13 +42,18 @@ std::optional<ExpectedArchive> ParseExpectedArchive(std::string_view size_text, 
     return expected;
 }
 
-ArchiveVerdict Judge(const ExpectedArchive& expected, const FoundArchive& found) {
-    if (!expected.Any()) return ArchiveVerdict::Matches;
+ArchiveVerdict Judge(const ExpectedArchive& expected, const FoundArchive& found, bool signature_required) {
+    if (signature_required && !expected.signature) return ArchiveVerdict::MissingSignature;
+    if (!expected.Any() && !signature_required) return ArchiveVerdict::Matches;
     if (!found.size) return ArchiveVerdict::Unreadable;
     if (expected.size && *expected.size != *found.size) return ArchiveVerdict::WrongSize;
     if (expected.sha256) {
         if (!found.sha256) return ArchiveVerdict::Unreadable;
         if (*expected.sha256 != *found.sha256) return ArchiveVerdict::WrongHash;
+    }
+    if (signature_required) {
+        if (!found.signature_valid) return found.sha256 ? ArchiveVerdict::BadSignature : ArchiveVerdict::Unreadable;
+        if (!*found.signature_valid) return ArchiveVerdict::BadSignature;
     }
     return ArchiveVerdict::Matches;
 }

@@ -57,15 +57,16 @@ bool IsDownloadUrl(std::string_view url) {
 
 namespace {
 
-// "size" and "sha256": absent reads as "", anything present must be well formed.
+// "size", "sha256" and "signature": absent reads as "", anything present must be well formed.
 bool ReadArchiveMembers(std::string_view json_text, Manifest& m) {
     try {
         m.size = ValueToText(GetJsonValue(kSizePath, json_text));
         m.sha256 = ValueToText(GetJsonValue(kSha256Path, json_text));
+        m.signature = ValueToText(GetJsonValue(kSignaturePath, json_text));
     } catch (const JsonPathError&) {
         return false;
     }
-    return integrity::ParseExpectedArchive(m.size, m.sha256).has_value();
+    return integrity::ParseExpectedArchive(m.size, m.sha256, m.signature).has_value();
 }
 
 }  // namespace

@@ -10,12 +10,13 @@ namespace vantorix::manifest {
 struct Manifest {
     std::string version, url, uptext, new_title, force_mod, new_skinurl;
     // Optional: what the archive must be ("" when not published). Checked before anything is unpacked.
-    std::string size, sha256;
+    std::string size, sha256, signature;
 };
 
 // The optional members that describe the archive, read after the six.
 inline constexpr std::string_view kSizePath = "Version_date.size";
 inline constexpr std::string_view kSha256Path = "Version_date.sha256";
+inline constexpr std::string_view kSignaturePath = "Version_date.signature";
 
 // The six paths, in the order they are read.
 inline constexpr std::string_view kManifestPaths[] = {

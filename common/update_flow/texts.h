@@ -42,6 +42,8 @@ inline constexpr wchar_t kArchiveRejected[] =
 inline constexpr wchar_t kArchiveWrongSize[] = L"文件大小与更新信息不符";
 inline constexpr wchar_t kArchiveWrongHash[] = L"SHA-256 校验值与更新信息不符";
 inline constexpr wchar_t kArchiveUnreadable[] = L"无法读取下载的文件";
+inline constexpr wchar_t kArchiveNotSigned[] = L"更新信息缺少发布者签名";
+inline constexpr wchar_t kArchiveBadSignature[] = L"发布者签名无效";
 inline constexpr wchar_t kWriteFailed[] =
     L"部分更新文件未能写入，请关闭正在运行的本程序后点击“立即升级”重试。";
 inline constexpr wchar_t kAskForceClose[] =

@@ -25,7 +25,8 @@ std::optional<update_flow::ManifestView> FetchManifestView() {
     view.mandatory_shown = services::MandatoryShownText(*manifest);
     view.mandatory = services::IsMandatory(*manifest);
     // Already checked by the manifest reader: a malformed value made it no manifest.
-    view.archive = integrity::ParseExpectedArchive(services::Utf8(manifest->size), services::Utf8(manifest->sha256))
+    view.archive = integrity::ParseExpectedArchive(services::Utf8(manifest->size), services::Utf8(manifest->sha256),
+                                                   services::Utf8(manifest->signature))
                        .value_or(integrity::ExpectedArchive{});
     return view;
 }

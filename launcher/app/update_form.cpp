@@ -3,6 +3,7 @@
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
 #include "launcher/app/manifest_source.h"
+#include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
 
@@ -169,10 +170,12 @@ void UpdateForm::StartDownload(const std::wstring& url) {
 }
 
 std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
-    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected)) {
+    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKey())) {
     case integrity::ArchiveVerdict::Matches: return L"";
     case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;
     case integrity::ArchiveVerdict::WrongHash: return text::kArchiveWrongHash;
+    case integrity::ArchiveVerdict::MissingSignature: return text::kArchiveNotSigned;
+    case integrity::ArchiveVerdict::BadSignature: return text::kArchiveBadSignature;
     case integrity::ArchiveVerdict::Unreadable: break;
     }
     return text::kArchiveUnreadable;

@@ -63,18 +63,21 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
                                  signature_bytes.data(), static_cast<ULONG>(signature_bytes.size()), 0) == 0;
 }
 
-integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected) {
+integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
+                                       const std::optional<UpdatePublicKey>& key) {
     integrity::FoundArchive found;
-    if (!expected.Any()) return integrity::Judge(expected, found);
+    if (!expected.Any() && !key) return integrity::Judge(expected, found);
     {
         win::unique_hfile file = OpenForReading(path);
         LARGE_INTEGER size{};
         if (file && GetFileSizeEx(file.get(), &size)) found.size = static_cast<uint64_t>(size.QuadPart);
     }
     // Hashing a file of the wrong size would only confirm what the size already says.
-    if (expected.sha256 && found.size && (!expected.size || *expected.size == *found.size))
-        found.sha256 = Sha256OfFile(path);
-    return integrity::Judge(expected, found);
+    const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
+    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path);
+    if (key && expected.signature && found.sha256)
+        found.signature_valid = VerifyDigestSignature(*found.sha256, *expected.signature, *key);
+    return integrity::Judge(expected, found, key.has_value());
 }
 
 }  // namespace vantorix::services

@@ -19,7 +19,9 @@ using UpdatePublicKey = std::array<uint8_t, 64>;
 // checked by the platform's crypto API.
 bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_view signature, const UpdatePublicKey& key);
 
-// Measures the archive (and hashes it only when a digest is expected and the size matched) and judges it.
-integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected);
+// Measures the archive (and hashes it only when a digest is expected and the size matched, or a key is
+// given) and judges it. With a key, a valid signature over the archive's digest is required.
+integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
+                                       const std::optional<UpdatePublicKey>& key = std::nullopt);
 
 }  // namespace vantorix::services

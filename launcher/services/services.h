@@ -34,7 +34,7 @@ std::wstring BytesToText(const std::vector<uint8_t>& bytes, const std::wstring& 
 // The six manifest values, each as the text the update form keeps.
 struct Manifest {
     std::wstring version, url, uptext, new_title, force_mod, new_skinurl;
-    std::wstring size, sha256;  // optional members describing the archive, "" when not published
+    std::wstring size, sha256, signature;  // optional members describing the archive, "" when not published
 };
 
 // Fetches and reads the manifest. nullopt ("no manifest") when it cannot be fetched, is not JSON, lacks

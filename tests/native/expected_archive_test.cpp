@@ -40,6 +40,29 @@ TEST(ExpectedArchive, TheVerdictChecksWhatIsPublished) {
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Judge(cases[i].expected, cases[i].found), cases[i].verdict) << i;
 }
 
+TEST(ExpectedArchive, WithTheMakersKeyBuiltInNothingPassesWithoutAValidSignature) {
+    Sha256Digest digest{};
+    const std::string signature(64, 's');
+    ExpectedArchive signed_only{}, signed_sized{100, std::nullopt, signature}, unsigned_sized{100, std::nullopt, std::nullopt};
+    signed_only.signature = signature;
+    struct Case { const ExpectedArchive& expected; FoundArchive found; ArchiveVerdict verdict; } cases[] = {
+        {signed_only, {5, digest, true}, ArchiveVerdict::Matches},
+        {signed_sized, {100, digest, true}, ArchiveVerdict::Matches},
+        {signed_only, {5, digest, false}, ArchiveVerdict::BadSignature},
+        {signed_sized, {99, std::nullopt, std::nullopt}, ArchiveVerdict::WrongSize},
+        {unsigned_sized, {100, digest, std::nullopt}, ArchiveVerdict::MissingSignature},
+        {ExpectedArchive{}, {5, digest, std::nullopt}, ArchiveVerdict::MissingSignature},
+        {signed_only, {std::nullopt, std::nullopt, std::nullopt}, ArchiveVerdict::Unreadable},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(Judge(cases[i].expected, cases[i].found, true), cases[i].verdict) << i;
+    // Without a key the signature is not asked for: today's behaviour.
+    EXPECT_EQ(Judge(unsigned_sized, {100, std::nullopt, std::nullopt}, false), ArchiveVerdict::Matches);
+    // A published signature must be base64 of 64 bytes.
+    EXPECT_TRUE(ParseExpectedArchive("", "", std::string(86, 'A') + "=="));
+    EXPECT_FALSE(ParseExpectedArchive("", "", "AAAA"));
+    EXPECT_FALSE(ParseExpectedArchive("", "", "not base64!"));
+}
+
 TEST(ExpectedArchive, Base64OfASignatureDecodesExactlyOrNotAtAll) {
     EXPECT_EQ(DecodeBase64(""), "");
     EXPECT_EQ(DecodeBase64("TWFu"), "Man");

@@ -180,7 +180,7 @@ TEST(Manifest, PublishedSizeAndSha256AreReadAndMustBeWellFormed) {
     EXPECT_EQ(both.manifest->sha256, hash);
     EXPECT_EQ(ReadManifest(with(R"(,"size":1234)")).manifest->size, "1234");  // a JSON number serves too
     for (std::string bad : std::vector<std::string>{R"(,"size":"-1")", R"(,"size":"12 kB")", R"(,"size":"99999999999")", R"(,"size":null)",
-                            R"(,"sha256":"abc")", R"(,"sha256":")" + std::string(63, 'a') + "g\"", R"(,"sha256":{})"}) {
+                            R"(,"sha256":"abc")", R"(,"signature":"AAAA")", R"(,"sha256":")" + std::string(63, 'a') + "g\"", R"(,"sha256":{})"}) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(ReadManifest(with(bad)).problem, ManifestProblem::BadIntegrity);
     }

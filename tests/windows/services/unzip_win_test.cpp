@@ -324,6 +324,18 @@ TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform
     auto other_key = key;
     other_key[5] ^= 1;  // no longer a point of the curve, or another key: refused either way
     EXPECT_FALSE(VerifyDigestSignature(*digest, *signature, other_key));
+
+    // The archive check of a launcher built with the key: a valid signature is required.
+    using integrity::ArchiveVerdict;
+    integrity::ExpectedArchive published;
+    published.signature = *signature;
+    EXPECT_EQ(CheckArchive(Wide(file), published, key), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(Wide(file), published, other_key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, key), ArchiveVerdict::MissingSignature);
+    Scratch s;
+    WriteFileBytes(s.archive(), "a tampered update archive");
+    EXPECT_EQ(CheckArchive(s.archive(), published, key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(s.archive(), published), ArchiveVerdict::Matches);  // built without a key: as before
 }
 
 TEST(PathParts, WindowsPaths) {
