@@ -4,11 +4,16 @@
 #include <string>
 
 #include "common/update_flow/update_flow.h"
+#include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
+#include "launcher/services/services.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     try {
         // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
+        // An update cut short by a kill is settled (rolled back, or its clean-up finished) before anything
+        // reads the installation.
+        vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder());
         const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
         vantorix::launcher::UpdateForm form(instance);
         form.Load(update_mode);

@@ -77,8 +77,40 @@ std::optional<ContentRange> ParseContentRange(const std::string& value) {
     return range;
 }
 
-ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset) {
+std::string ValidatorOf(const ResponseHead& head) {
+    if (head.etag && !head.etag->empty() && head.etag->front() == '"') return *head.etag;
+    if (head.lastModified && !head.lastModified->empty()) return *head.lastModified;
+    return "";
+}
+
+namespace {
+
+bool IdentityEncoding(const ResponseHead& head) {
+    if (!head.contentEncoding) return true;
+    std::string value;
+    for (char c : *head.contentEncoding)
+        if (c != ' ' && c != '\t') value += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return value.empty() || value == "identity";
+}
+
+// The answer names another version than the one the kept bytes came from.
+bool OtherVersion(const ResponseHead& head, const std::string& stored) {
+    if (stored.empty()) return false;
+    const bool stored_is_etag = stored.front() == '"';
+    const std::optional<std::string>& answered = stored_is_etag ? head.etag : head.lastModified;
+    return answered && *answered != stored;
+}
+
+}  // namespace
+
+ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset, const std::string& resumedValidator) {
     ResponsePlan plan;
+    // A resume answered in a way that cannot be joined to the kept bytes: start once from 0 instead.
+    const auto unusable = [&] {
+        if (resumeOffset > 0) plan.kind = ResponsePlan::StartOver;
+        return plan;
+    };
+    if (!IdentityEncoding(head) && (head.status == 200 || head.status == 206)) return unusable();
     const std::optional<ContentRange> range =
         head.contentRange ? ParseContentRange(*head.contentRange) : std::nullopt;
     switch (head.status) {
@@ -89,8 +121,9 @@ ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset) 
         plan.totalSize = head.contentLength ? static_cast<double>(*head.contentLength) : 1.0;
         return plan;
     case 206:
-        if (!range || range->unsatisfied || range->first != resumeOffset) return plan;
-        if (head.contentLength && *head.contentLength != range->last - range->first + 1) return plan;
+        if (!range || range->unsatisfied || range->first != resumeOffset) return unusable();
+        if (head.contentLength && *head.contentLength != range->last - range->first + 1) return unusable();
+        if (OtherVersion(head, resumedValidator)) return unusable();
         plan.kind = ResponsePlan::Accept;
         plan.writeFrom = resumeOffset;
         plan.bodyLength = head.contentLength ? head.contentLength : range->last - range->first + 1;

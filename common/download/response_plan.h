@@ -20,7 +20,12 @@ struct ResponseHead {
     int status = 0;
     std::optional<std::uint64_t> contentLength;
     std::optional<std::string> contentRange;  // the header's value when present
+    std::optional<std::string> etag, lastModified, contentEncoding;
 };
+
+// The validator that names this version of the remote file, for "If-Range" on a later resume: a strong
+// ETag, else Last-Modified; "" when the answer carries neither (a weak ETag cannot serve If-Range).
+std::string ValidatorOf(const ResponseHead& head);
 
 struct ResponsePlan {
     enum Kind {
@@ -35,11 +40,18 @@ struct ResponsePlan {
     std::optional<std::uint64_t> remoteSize;   // Accept: size of the whole remote file (when announced)
 };
 
-// resumeOffset: bytes already in the data side file, asked for with "bytes=resumeOffset-".
-//  200 - the whole file: written from 0 even when resuming (a server that ignores Range).
-//  206 - only when Content-Range starts exactly at resumeOffset and agrees with Content-Length.
+// resumeOffset: bytes already in the data side file, asked for with "bytes=resumeOffset-";
+// resumedValidator: the validator stored with those bytes ("" when none).
+//  200 - the whole file: written from 0 even when resuming (a server that ignores Range, or whose file
+//        changed: If-Range made it send everything).
+//  206 - only when Content-Range starts exactly at resumeOffset, agrees with Content-Length, and the
+//        answer's validator (when it names one of the stored kind) equals the stored one. A resume
+//        answered otherwise is StartOver: the bytes kept may belong to another version, or the server
+//        cannot resume; one fresh download from 0 serves either way.
 //  416 - Complete when "bytes */TOTAL" equals resumeOffset, otherwise StartOver.
+//  a Content-Encoding other than identity: the body is not the file's bytes; StartOver on a resume.
 //  any other status (also a redirect that was not followed) - Refuse.
-ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset);
+ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset,
+                          const std::string& resumedValidator = {});
 
 }  // namespace vantorix::download

@@ -32,13 +32,18 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
     const std::optional<std::wstring> stored =
         dataExists && settingsExists ? files_.ReadText(side_.settings) : std::nullopt;
     const ResumeDecision decision = DecideResume(dataExists, settingsExists, stored, url_);
-    if (decision.resume) offset_ = files_.SizeOf(side_.data).value_or(0);
+    validator_.clear();
+    if (decision.resume) {
+        offset_ = files_.SizeOf(side_.data).value_or(0);
+        const std::optional<std::wstring> tag = Exists(side_.Validator()) ? files_.ReadText(side_.Validator()) : std::nullopt;
+        if (tag) validator_.assign(tag->begin(), tag->end());  // ASCII by construction
+    }
     if (decision.pickNewNames) {
         auto picked = PickSideFiles(fileName_, [this](const std::wstring& p) { return Exists(p); });
         if (!picked) return EndRun(kSavePathError);
         side_ = *picked;
     }
-    if (!transport_.Send(NormalizeUrl(url_), offset_)) {
+    if (!transport_.Send(NormalizeUrl(url_), offset_, offset_ > 0 ? validator_ : std::string())) {
         busy_ = false;
         phase_ = Phase::Idle;
         ++run_;
@@ -52,7 +57,7 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     host_.OnStateChanged(kHeaders);
     if (run != run_) return;
 
-    const ResponsePlan plan = PlanResponse(head, offset_);
+    const ResponsePlan plan = PlanResponse(head, offset_, validator_);
     switch (plan.kind) {
     case ResponsePlan::Refuse:
         return EndRun(kRefused);
@@ -61,12 +66,14 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
         if (!Exists(side_.data) && !files_.OpenData(side_.data)) return EndRun(kSavePathError);  // empty file
         return Finish();
     case ResponsePlan::StartOver:
-        // The data side file does not match the remote file: fetch all of it again, once.
+        // The data side file does not match the remote file, or the server cannot resume it: fetch all
+        // of it again, once.
         if (startedOver_) return EndRun(kRefused);
         startedOver_ = true;
         transport_.Abandon();
         offset_ = 0;
-        if (!transport_.Send(NormalizeUrl(url_), 0)) return EndRun(kSendFailed);
+        validator_.clear();
+        if (!transport_.Send(NormalizeUrl(url_), 0, std::string())) return EndRun(kSendFailed);
         return;
     case ResponsePlan::Accept:
         break;
@@ -75,6 +82,11 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     data_ = files_.OpenData(side_.data);
     if (!data_) return EndRun(kSavePathError);
     if (!files_.WriteText(side_.settings, url_)) return EndRun(kSavePathError);
+    // The version these bytes belong to, for If-Range at the next resume; none known, none kept.
+    const std::string answered = ValidatorOf(head);
+    if (plan.writeFrom == 0 || !answered.empty()) validator_ = answered;
+    if (validator_.empty()) RemoveValidator();
+    else if (!files_.WriteText(side_.Validator(), std::wstring(validator_.begin(), validator_.end()))) return EndRun(kSavePathError);
     // A 200 to a resumed request carries the whole file: it replaces what the data side file held.
     offset_ = plan.writeFrom;
     if (!data_->SeekTo(offset_) || !data_->TruncateHere()) return EndRun(kSavePathError);
@@ -124,7 +136,12 @@ void ResumableDownload::Stop() {
     transport_.Abandon();
     data_.reset();
     if (Exists(side_.settings)) files_.Remove(side_.settings);
+    RemoveValidator();
     EndRun(kStopped);
+}
+
+void ResumableDownload::RemoveValidator() {
+    if (Exists(side_.Validator())) files_.Remove(side_.Validator());
 }
 
 void ResumableDownload::EndRun(std::int16_t state) {
@@ -143,6 +160,7 @@ void ResumableDownload::Finish() {
     // The settings side file goes only once the data is in place, so a failed rename can be resumed.
     if (!target || !files_.Rename(side_.data, *target)) return EndRun(kSavePathError);
     if (Exists(side_.settings)) files_.Remove(side_.settings);
+    RemoveValidator();
     EndRun(kComplete);
 }
 

@@ -56,7 +56,8 @@ public:
 class Transport {
 public:
     virtual ~Transport() = default;
-    virtual bool Send(const std::wstring& url, std::uint64_t rangeFrom) = 0;  // false: could not be made
+    // With ifRange (a validator, "" for none) the server sends the whole file when its file changed.
+    virtual bool Send(const std::wstring& url, std::uint64_t rangeFrom, const std::string& ifRange) = 0;  // false: could not be made
     virtual void Abandon() = 0;  // drop the current request; no more events from it
 };
 
@@ -97,6 +98,7 @@ private:
     enum class Phase { Idle, Requesting, Receiving };
     void EndRun(std::int16_t state);
     void Finish();
+    void RemoveValidator();
     bool Exists(const std::wstring& path) { return files_.Exists(path); }
 
     FileStore& files_;
@@ -110,7 +112,8 @@ private:
     double startTime_ = 0;
     std::uint64_t received_ = 0;    // bytes written during this run
     std::optional<std::uint64_t> bodyLength_, remoteSize_;
-    bool startedOver_ = false;      // one fresh request after an unusable 416, never a loop
+    bool startedOver_ = false;      // one fresh request after an unusable answer to a resume, never a loop
+    std::string validator_;         // of the kept bytes, sent as If-Range ("" for none)
     std::unique_ptr<DataSink> data_;
     bool busy_ = false;
     Phase phase_ = Phase::Idle;

@@ -30,6 +30,9 @@ std::wstring NormalizeUrl(const std::wstring& url);
 struct SideFiles {
     std::wstring data;      // target + ".dl"
     std::wstring settings;  // target + ".dl.cfg"
+    // Beside them, the validator (ETag or Last-Modified) of the version the data came from, so a resume
+    // asks "If-Range" and is never joined to another version: data + ".tag".
+    std::wstring Validator() const { return data + L".tag"; }
 };
 
 using ExistsFn = std::function<bool(const std::wstring& path)>;

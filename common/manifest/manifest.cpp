@@ -1,13 +1,83 @@
 #include "common/manifest/manifest.h"
 
+#include <cctype>
 #include <cstdlib>
 
+#include "common/integrity/expected_archive.h"
 #include "common/manifest/json_path.h"
 
 namespace vantorix::manifest {
 
+bool IsFileVersionText(std::string_view text) {
+    constexpr size_t kMaxParts = 4, kMaxDigits = 5;
+    size_t parts = 0;
+    for (;;) {
+        size_t digits = 0;
+        unsigned long value = 0;
+        while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
+            if (++digits > kMaxDigits) return false;
+            value = value * 10 + static_cast<unsigned long>(text.front() - '0');
+            text.remove_prefix(1);
+        }
+        if (digits == 0 || value > 0xFFFF || ++parts > kMaxParts) return false;
+        if (text.empty()) return true;
+        if (text.front() != '.') return false;
+        text.remove_prefix(1);
+    }
+}
+
+bool IsDownloadUrl(std::string_view url) {
+    constexpr size_t kMaxUrl = 2048;
+    if (url.empty() || url.size() > kMaxUrl) return false;
+    for (unsigned char c : url)
+        if (c <= ' ' || c == 0x7F || c == '\\') return false;
+    auto starts = [&](std::string_view prefix) {
+        if (url.size() < prefix.size()) return false;
+        for (size_t i = 0; i < prefix.size(); ++i)
+            if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
+        return true;
+    };
+    std::string_view rest;
+    if (starts("http://")) rest = url.substr(7);
+    else if (starts("https://")) rest = url.substr(8);
+    else {
+        // No scheme: the downloader puts "http://" in front. A "name:" that is not "host:port" is a
+        // scheme of its own.
+        rest = url;
+        const size_t colon = rest.find(':'), slash = rest.find('/');
+        if (colon != std::string_view::npos && (slash == std::string_view::npos || colon < slash)) {
+            const bool port = colon + 1 < rest.size() && rest[colon + 1] >= '0' && rest[colon + 1] <= '9';
+            if (!port) return false;
+        }
+    }
+    const size_t host_end = rest.find_first_of("/?#");
+    const std::string_view host = rest.substr(0, host_end);
+    return !host.empty() && host.front() != ':' && host.find('@') == std::string_view::npos;
+}
+
+namespace {
+
+// "size", "sha256" and "signature": absent reads as "", anything present must be well formed.
+bool ReadArchiveMembers(std::string_view json_text, Manifest& m) {
+    try {
+        m.size = ValueToText(GetJsonValue(kSizePath, json_text));
+        m.sha256 = ValueToText(GetJsonValue(kSha256Path, json_text));
+        m.signature = ValueToText(GetJsonValue(kSignaturePath, json_text));
+    } catch (const JsonPathError&) {
+        return false;
+    }
+    return integrity::ParseExpectedArchive(m.size, m.sha256, m.signature).has_value();
+}
+
+}  // namespace
+
 ManifestReading ReadManifest(std::string_view json_text) {
     ManifestReading reading;
+    // A body cut short at a NUL by a reader would be a different document; such a body is no manifest.
+    if (json_text.find('\0') != std::string_view::npos) {
+        reading.problem = ManifestProblem::NulInText;
+        return reading;
+    }
     std::string Manifest::*const fields[] = {&Manifest::version,   &Manifest::url,       &Manifest::uptext,
                                              &Manifest::new_title, &Manifest::force_mod, &Manifest::new_skinurl};
     static_assert(std::size(fields) == std::size(kManifestPaths));
@@ -30,6 +100,18 @@ ManifestReading ReadManifest(std::string_view json_text) {
     }
     if (!TextAsNumber(m.force_mod)) {
         reading.problem = ManifestProblem::ForceModNotNumber;
+        return reading;
+    }
+    if (!IsFileVersionText(m.version)) {
+        reading.problem = ManifestProblem::BadVersion;
+        return reading;
+    }
+    if (!IsDownloadUrl(m.url)) {
+        reading.problem = ManifestProblem::BadUrl;
+        return reading;
+    }
+    if (!ReadArchiveMembers(json_text, m)) {
+        reading.problem = ManifestProblem::BadIntegrity;
         return reading;
     }
     reading.manifest = std::move(m);

@@ -9,7 +9,14 @@ namespace vantorix::manifest {
 // The values as the update form keeps them, UTF-8.
 struct Manifest {
     std::string version, url, uptext, new_title, force_mod, new_skinurl;
+    // Optional: what the archive must be ("" when not published). Checked before anything is unpacked.
+    std::string size, sha256, signature;
 };
+
+// The optional members that describe the archive, read after the six.
+inline constexpr std::string_view kSizePath = "Version_date.size";
+inline constexpr std::string_view kSha256Path = "Version_date.sha256";
+inline constexpr std::string_view kSignaturePath = "Version_date.signature";
 
 // The six paths, in the order they are read.
 inline constexpr std::string_view kManifestPaths[] = {
@@ -18,17 +25,38 @@ inline constexpr std::string_view kManifestPaths[] = {
 };
 
 // Why a text is not a usable manifest (for logs and tests); Ok when it is.
-enum class ManifestProblem { Ok, NotJson, NoVersionDate, UnreadableValue, ForceModNotNumber };
+enum class ManifestProblem {
+    Ok,
+    NotJson,
+    NoVersionDate,
+    UnreadableValue,
+    ForceModNotNumber,
+    NulInText,      // a NUL byte anywhere in the body: not a text document
+    BadVersion,     // empty, missing, or not a file version text
+    BadUrl,         // empty, or not an http or https address
+    BadIntegrity,   // "size" or "sha256" published but malformed
+};
 
 struct ManifestReading {
     std::optional<Manifest> manifest;  // nullopt: treat the manifest as absent
     ManifestProblem problem = ManifestProblem::Ok;
 };
 
-// Reads the six values from a fetched text (UTF-8). A text that is empty or not JSON, lacks
-// "Version_date", holds a null or non-text value at one of the paths, or a force_mod that is not a number
-// gives no manifest. A missing member reads as "".
+// Reads the six values from a fetched text (UTF-8). A text that is empty or not JSON, holds a NUL byte,
+// lacks "Version_date", holds a null or non-text value at one of the paths, a force_mod that is not a
+// number, a version that is not a file version text or a url the launcher cannot download gives no
+// manifest: acting on such a manifest could only fail, or offer the same update for ever. A missing
+// member reads as "" (and a missing version or url then makes the manifest unusable).
 ManifestReading ReadManifest(std::string_view json_text);
+
+// One to four dot-separated decimal parts, each 0..65535 with at most five digits ("1", "1.0.0.2"): the
+// forms a file version can take, so the installed client's version can ever equal it.
+bool IsFileVersionText(std::string_view text);
+
+// An address the downloader can fetch: "http://" or "https://" (any case) and a host, or a bare host and
+// path, which the downloader reads as http. Other schemes (javascript:, file:, ftp:), network paths,
+// blanks and control characters are refused.
+bool IsDownloadUrl(std::string_view url);
 
 // Reads a text as a number the way the form's numeric test does: optional blanks, sign, digits with an
 // optional fraction and exponent. nullopt for anything else, "" included.

@@ -9,6 +9,7 @@
 
 #include "common/text/ascii.h"
 
+#include "common/unzip/install_commit.h"
 #include "common/unzip/paths.h"
 
 namespace vantorix::unzip {
@@ -16,8 +17,9 @@ namespace {
 
 constexpr unsigned long kDirectoryAttribute = 0x10;
 constexpr unsigned long kUtf8NameFlag = 0x800;
+constexpr unsigned long kEncryptedFlag = 0x1;
 constexpr size_t kMaxPath = 260;
-constexpr unsigned kCheckBlock = 256 * 1024;  // MAX_PATH, counting the terminating NUL
+constexpr unsigned kStageBlock = 64 * 1024;
 
 struct ArchiveCloser {
     void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
@@ -25,17 +27,11 @@ struct ArchiveCloser {
 using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
 
 struct Entry {
-    std::string name;  // decoded, "\" separators
+    std::string name;  // decoded, "\" separators; folders end in "\"
     bool folder = false;
+    unsigned long long size = 0;  // uncompressed, as the central directory says
 };
 
-Result Fail(Status status, std::string entry, std::string detail) {
-    Result r;
-    r.status = status;
-    r.entry = std::move(entry);
-    r.detail = std::move(detail);
-    return r;
-}
 
 // Reads the current entry to its end through a kReadBlock buffer, handing each block to sink. The entry
 // counts as intact only when every read succeeds, exactly the stored size arrives, and minizip's CRC check
@@ -104,51 +100,69 @@ size_t Utf16Length(std::string_view utf8) {
     return n;
 }
 
-std::optional<Result> VerifyAll(FileSystem& fs, unzFile zf, size_t folder_length, std::vector<Entry>& entries) {
-    std::vector<char> raw(65536 + 1), extra(65536), check_buffer(kCheckBlock);
+// Checks the central directory before anything is decompressed: names safe, inside the folder and
+// outside the work folder, distinct as the host's file system compares them, no encrypted entry, and an
+// uncompressed total within bounds. Each entry's own data is checked while it is staged.
+std::optional<Result> CheckDirectory(FileSystem& fs, unzFile zf, size_t path_room, const std::string& reserved,
+                                     std::vector<Entry>& entries) {
+    std::vector<char> raw(65536 + 1), extra(65536);
+    std::set<std::string> seen;
+    unsigned long long total = 0;
     int rc = unzGoToFirstFile(zf);
     while (rc == UNZ_OK) {
         unz_file_info64 info{};
         if (unzGetCurrentFileInfo64(zf, &info, raw.data(), raw.size(), extra.data(), extra.size(), nullptr, 0) != UNZ_OK)
-            return Fail(Status::DamagedEntry, "", "unreadable entry header");
+            return Failure(Status::DamagedEntry, "", "unreadable entry header");
         std::string_view stored(raw.data(), info.size_filename);
         Entry entry;
         if (stored.find('\0') != std::string_view::npos)
-            return Fail(Status::UnsafeName, fs.DecodeEntryName(stored.substr(0, stored.find('\0')), false), "NUL in name");
+            return Failure(Status::UnsafeName, fs.DecodeEntryName(stored.substr(0, stored.find('\0')), false), "NUL in name");
         auto unicode = UnicodePathField(std::string_view(extra.data(), std::min<size_t>(info.size_file_extra, extra.size())), stored);
         if (unicode) entry.name = fs.DecodeEntryName(*unicode, true);
         else entry.name = fs.DecodeEntryName(stored, (info.flag & kUtf8NameFlag) != 0);
         if (NameProblem problem = CheckEntryName(entry.name); problem != NameProblem::None)
-            return Fail(Status::UnsafeName, entry.name, NameProblemText(problem));
+            return Failure(Status::UnsafeName, entry.name, NameProblemText(problem));
         for (char& c : entry.name)
             if (c == '/') c = '\\';
+        if (info.flag & kEncryptedFlag) return Failure(Status::EncryptedEntry, entry.name, "encrypted");
         // Folders: the MS-DOS directory attribute, or a name ending in "/" as other systems store them.
         entry.folder = (info.external_fa & kDirectoryAttribute) != 0 || entry.name.back() == '\\';
+        if (entry.folder && entry.name.back() != '\\') entry.name += '\\';
         // A path beyond the classic limit would fail half-way through the writes; refuse it now.
-        if (folder_length + Utf16Length(entry.name) + kPartSuffix.size() >= kMaxPath)
-            return Fail(Status::UnsafeName, entry.name, "path too long");
-        // The check reads in large blocks: nothing is written, and the result is the same.
-        if (auto problem = ReadEntry(zf, info.uncompressed_size, check_buffer.data(), kCheckBlock, [](const char*, size_t) { return true; }))
-            return Fail(Status::DamagedEntry, entry.name, *problem);
+        if (path_room + Utf16Length(entry.name) >= kMaxPath) return Failure(Status::UnsafeName, entry.name, "path too long");
+        const std::string key = fs.FoldCase(entry.name);
+        if (!reserved.empty() && key.compare(0, reserved.size(), reserved) == 0)
+            return Failure(Status::UnsafeName, entry.name, "inside the launcher's work folder");
+        if (!seen.insert(key).second) return Failure(Status::UnsafeName, entry.name, "duplicate name");
+        total += info.uncompressed_size;
+        if (total > kMaxUnpackedTotal) return Failure(Status::DamagedEntry, entry.name, "unpacked size beyond the limit");
+        entry.size = info.uncompressed_size;
         entries.push_back(std::move(entry));
         rc = unzGoToNextFile(zf);
     }
-    if (rc != UNZ_END_OF_LIST_OF_FILE) return Fail(Status::DamagedEntry, "", "broken central directory");
+    if (rc != UNZ_END_OF_LIST_OF_FILE) return Failure(Status::DamagedEntry, "", "broken central directory");
     // A file entry whose name is also a folder of another entry cannot be laid down; find it before writing.
     std::set<std::string> folders, files;
     for (const Entry& entry : entries) {
-        std::string key = AsciiLower(entry.name);
+        std::string key = fs.FoldCase(entry.name);
         if (!entry.folder) files.insert(key);
         for (size_t pos = key.find('\\'); pos != std::string::npos; pos = key.find('\\', pos + 1))
             folders.insert(key.substr(0, pos));
-        if (entry.folder) folders.insert(key.back() == '\\' ? key.substr(0, key.size() - 1) : key);
     }
     for (const std::string& file : files)
-        if (folders.count(file)) return Fail(Status::UnsafeName, file, "a file and a folder of the same name");
+        if (folders.count(file)) return Failure(Status::UnsafeName, file, "a file and a folder of the same name");
     return std::nullopt;
 }
 
 }  // namespace
+
+Result Failure(Status status, std::string entry, std::string detail) {
+    Result r;
+    r.status = status;
+    r.entry = std::move(entry);
+    r.detail = std::move(detail);
+    return r;
+}
 
 const char* StatusText(Status status) {
     switch (status) {
@@ -159,6 +173,7 @@ const char* StatusText(Status status) {
         case Status::DamagedEntry: return "damaged entry";
         case Status::CannotCreateFolder: return "cannot create folder";
         case Status::CannotWriteFile: return "cannot write file";
+        case Status::EncryptedEntry: return "encrypted entry";
     }
     return "?";
 }
@@ -182,73 +197,73 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path) {
     return s;
 }
 
-Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive) {
+Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive, std::string_view work_folder) {
     ArchiveHandle handle(fs.OpenArchive(archive));
-    if (!handle) return Fail(Status::NotAnArchive, "", "cannot open");
+    if (!handle) return Failure(Status::NotAnArchive, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(zf, &global) != UNZ_OK) return Fail(Status::NotAnArchive, "", "no central directory");
-    if (global.number_entry == 0) return Fail(Status::EmptyArchive, "", "no entries");
+    if (unzGetGlobalInfo64(zf, &global) != UNZ_OK) return Failure(Status::NotAnArchive, "", "no central directory");
+    if (global.number_entry == 0) return Failure(Status::EmptyArchive, "", "no entries");
 
+    InstallPaths paths;
+    paths.folder = NormaliseFolder(folder);
+    paths.work = NormaliseFolder(work_folder.empty() ? paths.folder + std::string(kWorkFolder) : std::string(work_folder));
+    // Entries inside the work folder would land in the staging or rollback files of this very install.
+    const std::string reserved =
+        paths.work.compare(0, paths.folder.size(), paths.folder) == 0 ? fs.FoldCase(paths.work.substr(paths.folder.size())) : "";
+    const size_t path_room = std::max(Utf16Length(paths.folder), Utf16Length(paths.Rollback()));
     std::vector<Entry> entries;
-    if (auto failure = VerifyAll(fs, zf, Utf16Length(NormaliseFolder(folder)), entries)) return *failure;
+    if (auto failure = CheckDirectory(fs, zf, path_room, reserved, entries)) return *failure;
 
-    auto base = MakePath(fs, folder);
-    if (!base) return Fail(Status::CannotCreateFolder, NormaliseFolder(folder), "");
-    // Stage every file beside its target first; only when all are staged, and no target is held open by
-    // a running program, are the old files replaced, one quick move each.
-    struct Staged {
-        std::string part, final_path;
+    // Levels this run creates (the folder itself when it is new, the work folder) go again on failure.
+    std::vector<std::string> created;
+    for (const std::string& level : {paths.folder, paths.work}) {
+        for (size_t pos = level.find('\\', 3); pos != std::string::npos; pos = level.find('\\', pos + 1))
+            if (!fs.IsFolder(level.substr(0, pos + 1))) created.push_back(level.substr(0, pos + 1));
+    }
+    auto drop_work = [&] {
+        fs.RemoveTree(paths.Stage());
+        for (auto it = created.rbegin(); it != created.rend(); ++it) fs.RemoveFolder(*it);
     };
-    std::vector<Staged> staged;
-    auto discard = [&](size_t from) {
-        for (size_t i = from; i < staged.size(); ++i) fs.RemoveFile(staged[i].part);
-    };
-    auto fail = [&](Status status, std::string entry, std::string detail, size_t written = 0) {
-        Result r = Fail(status, std::move(entry), std::move(detail));
-        r.files_written = written;
-        return r;
-    };
+    if (!MakePath(fs, paths.folder)) return drop_work(), Failure(Status::CannotCreateFolder, paths.folder, "");
+    // A journal left by an interrupted commit is settled before anything new is staged.
+    if (RecoverInstall(fs, paths) == Recovery::Failed) return Failure(Status::CannotWriteFile, paths.Journal(), "an earlier install is not settled");
+    if (!MakePath(fs, paths.Stage())) return Failure(Status::CannotCreateFolder, paths.Stage(), "");
+
+    // Stage: every entry decompressed once, straight into the staging folder, checked as it goes.
+    std::vector<std::string> staged;
+    std::vector<char> block(kStageBlock);
     int rc = unzGoToFirstFile(zf);
     for (const Entry& entry : entries) {
-        if (rc != UNZ_OK) return discard(0), fail(Status::DamagedEntry, entry.name, "archive changed while unpacking");
-        const std::string target = *base + entry.name;
+        if (rc != UNZ_OK) return drop_work(), Failure(Status::DamagedEntry, entry.name, "archive changed while unpacking");
+        const std::string target = paths.Stage() + entry.name;
         if (entry.folder) {
-            if (!MakePath(fs, target)) return discard(0), fail(Status::CannotCreateFolder, target, "");
+            if (!MakePath(fs, target)) return drop_work(), Failure(Status::CannotCreateFolder, target, "");
         } else {
-            auto dir = MakePath(fs, FolderPart(target));
-            if (!dir) return discard(0), fail(Status::CannotCreateFolder, FolderPart(target), "");
-            const std::string final_path = *dir + FileNamePart(target);
-            const std::string part_path = final_path + std::string(kPartSuffix);
-            auto out = fs.CreateOutput(part_path);
-            if (!out) return discard(0), fail(Status::CannotWriteFile, final_path, "cannot create");
-            staged.push_back({part_path, final_path});
-            unz_file_info64 info{};
-            unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0);
+            if (!MakePath(fs, FolderPart(target))) return drop_work(), Failure(Status::CannotCreateFolder, FolderPart(target), "");
+            auto out = fs.CreateOutput(target);
+            if (!out) return drop_work(), Failure(Status::CannotWriteFile, paths.folder + entry.name, "cannot create");
             bool write_failed = false;
-            char block[kReadBlock];
-            auto problem = ReadEntry(zf, info.uncompressed_size, block, kReadBlock, [&](const char* data, size_t size) {
+            auto problem = ReadEntry(zf, entry.size, block.data(), kStageBlock, [&](const char* data, size_t size) {
                 write_failed = !out->Write(data, size);
                 return !write_failed;
             });
-            bool closed = out->Close();
-            if (problem || !closed) {
-                discard(0);
-                if (write_failed || !closed) return fail(Status::CannotWriteFile, final_path, "write failed");
-                return fail(Status::DamagedEntry, entry.name, *problem);
-            }
+            const bool closed = out->Close();
+            if (write_failed || !closed) return drop_work(), Failure(Status::CannotWriteFile, paths.folder + entry.name, "write failed");
+            if (problem) return drop_work(), Failure(Status::DamagedEntry, entry.name, *problem);
+            staged.push_back(entry.name);
         }
         rc = unzGoToNextFile(zf);
     }
-    for (const Staged& s : staged)
-        if (!fs.CanReplace(s.final_path)) return discard(0), fail(Status::CannotWriteFile, s.final_path, "in use");
-    Result result;
-    result.status = Status::Ok;
-    for (size_t i = 0; i < staged.size(); ++i) {
-        if (!fs.MoveOver(staged[i].part, staged[i].final_path))
-            return discard(i), fail(Status::CannotWriteFile, staged[i].final_path, "cannot replace", i);
-        ++result.files_written;
-    }
+    std::vector<std::string> folders;
+    for (const Entry& entry : entries)
+        if (entry.folder) folders.push_back(entry.name);
+    const CommitPlan plan = PlanCommit(fs, paths, staged, folders);
+    for (const CommitFile& file : plan.files)
+        if (file.replaces && !fs.CanReplace(paths.folder + file.name))
+            return drop_work(), Failure(Status::CannotWriteFile, paths.folder + file.name, "in use");
+    Result result = Commit(fs, paths, plan);
+    if (result.status == Status::Ok || result.detail.find("restore failed") == std::string::npos) drop_work();
     return result;
 }
 

@@ -34,6 +34,19 @@ public:
     // Moves from over to, replacing an existing file.
     virtual bool MoveOver(const std::string& from, const std::string& to) = 0;
     virtual void RemoveFile(const std::string& path) = 0;
+
+    // What the install's journal and its recovery need.
+    virtual bool FileExists(const std::string& path) = 0;
+    // Removes an empty folder; false when it is not empty or cannot be removed.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+    // Removes a folder with everything below it; true when nothing is left.
+    virtual bool RemoveTree(const std::string& path) = 0;
+    // Replaces the file with exactly these bytes and waits until they are on the disk.
+    virtual bool WriteDurably(const std::string& path, std::string_view data) = 0;
+    // The whole file, nullopt when it cannot be read.
+    virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
+    // The key under which the host's file system treats two names as the same (Windows: upper case).
+    virtual std::string FoldCase(std::string_view name) = 0;
 };
 
 enum class Status {
@@ -44,6 +57,7 @@ enum class Status {
     DamagedEntry,
     CannotCreateFolder,
     CannotWriteFile,
+    EncryptedEntry,
 };
 
 struct Result {
@@ -54,21 +68,29 @@ struct Result {
 };
 
 const char* StatusText(Status status);
+// A failed result about an entry or path.
+Result Failure(Status status, std::string entry, std::string detail);
 
 // Creates every missing level of the folder path, level by level; the normalised path with a trailing
 // "\", or nullopt when a level cannot be created.
 std::optional<std::string> MakePath(FileSystem& fs, std::string_view path);
 
-// Unpacks every entry of the archive into the folder. Before the first write the whole archive is read:
-// every name must be safe, every entry readable to its stored size with a correct CRC; otherwise nothing
-// is written. Every file is first written beside its target; only when all of them are written and no
-// target is in use are the old files replaced, each by one move. A failure before that point leaves the
-// folder's files as they were (sub-folders the archive needed may have been created).
-Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive);
+// Unpacks every entry of the archive into the folder, all or nothing. The central directory is checked
+// first (names safe and distinct as the file system compares them, no encrypted entry, sizes bounded);
+// then every entry is decompressed once into a staging folder of its own below the work folder, its CRC
+// and size checked; then the install is committed (see install_commit.h): the replaced files go to a
+// rollback folder, the new ones are moved in, the client executable last, under a journal. Any failure
+// leaves the folder exactly as it was. The work folder defaults to the folder's "update\"; entries
+// inside it are refused.
+Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive,
+                     std::string_view work_folder = {});
 
 // The read size of the unpacking loop.
 inline constexpr size_t kReadBlock = 2048;
-// Suffix of the file an entry is written to before it replaces its target.
-inline constexpr std::string_view kPartSuffix = ".vxpart";
+// The installation's own work folder below its folder, and the staging folder below that.
+inline constexpr std::string_view kWorkFolder = "update\\";
+inline constexpr std::string_view kStageFolder = "stage\\";
+// Bound on the uncompressed total of one archive, against archives that unpack to absurd sizes.
+inline constexpr unsigned long long kMaxUnpackedTotal = 4ull << 30;
 
 }  // namespace vantorix::unzip

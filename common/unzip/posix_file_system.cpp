@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "common/manifest/utf8_text.h"
@@ -102,6 +105,48 @@ bool PosixFileSystem::MoveOver(const std::string& from, const std::string& to) {
 }
 
 void PosixFileSystem::RemoveFile(const std::string& path) { ::unlink(HostPath(path).c_str()); }
+
+bool PosixFileSystem::FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(HostPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool PosixFileSystem::RemoveFolder(const std::string& path) { return ::rmdir(HostPath(path).c_str()) == 0; }
+
+bool PosixFileSystem::RemoveTree(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::remove_all(HostPath(path), ec);
+    return !std::filesystem::exists(HostPath(path), ec);
+}
+
+bool PosixFileSystem::WriteDurably(const std::string& path, std::string_view data) {
+    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < data.size();) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+std::optional<std::string> PosixFileSystem::ReadWholeFile(const std::string& path) {
+    std::ifstream in(HostPath(path), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string PosixFileSystem::FoldCase(std::string_view name) {
+    std::string key(name);
+    for (char& c : key)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
 
 }  // namespace vantorix::unzip
 #endif

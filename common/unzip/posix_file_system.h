@@ -15,6 +15,13 @@ public:
     bool CanReplace(const std::string&) override { return true; }
     bool MoveOver(const std::string& from, const std::string& to) override;
     void RemoveFile(const std::string& path) override;
+    bool FileExists(const std::string& path) override;
+    bool RemoveFolder(const std::string& path) override;
+    bool RemoveTree(const std::string& path) override;
+    bool WriteDurably(const std::string& path, std::string_view data) override;
+    std::optional<std::string> ReadWholeFile(const std::string& path) override;
+    // ASCII letters in upper case, as a stand-in for the Windows comparison.
+    std::string FoldCase(std::string_view name) override;
 
     static std::string HostPath(const std::string& path);
 };

@@ -38,6 +38,12 @@ inline constexpr wchar_t kDownloadedSuffix[] = L"版本，点确定后程序自�
 inline constexpr wchar_t kAskArchiveMissing[] = L"新版程序缺失，请检查杀软设置，是否跳转到到官网下载最新版本！";
 inline constexpr wchar_t kArchiveRejected[] =
     L"下载的更新文件不完整或已损坏，本次没有更新任何文件。点确定后启动当前版本，请稍后重新检查更新。";
+// Why an archive is not the published one (shown in brackets after kArchiveRejected).
+inline constexpr wchar_t kArchiveWrongSize[] = L"文件大小与更新信息不符";
+inline constexpr wchar_t kArchiveWrongHash[] = L"SHA-256 校验值与更新信息不符";
+inline constexpr wchar_t kArchiveUnreadable[] = L"无法读取下载的文件";
+inline constexpr wchar_t kArchiveNotSigned[] = L"更新信息缺少发布者签名";
+inline constexpr wchar_t kArchiveBadSignature[] = L"发布者签名无效";
 inline constexpr wchar_t kWriteFailed[] =
     L"部分更新文件未能写入，请关闭正在运行的本程序后点击“立即升级”重试。";
 inline constexpr wchar_t kAskForceClose[] =

@@ -120,6 +120,7 @@ bool UpdateFlow::UpdateCommon() {
 
 void UpdateFlow::ButtonClicked() {
     if (ended_ || !manifest_) return;
+    if (StartInstalledUpdate()) return;
     const std::wstring local = host_.LocalVersion();
     if (manifest_->version != local) {
         if (button_text_ == text::kUpdating) return;  // one download at a time
@@ -170,12 +171,11 @@ void UpdateFlow::Complete() {
         return;
     }
     host_.SetText(Control::lblMsg, text::kUnpacking);
-    const UnpackResult unpacked = host_.UnpackArchive();
+    const UnpackResult unpacked = VerifiedUnpack();
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
     case UnpackOutcome::Done:
-        SetButton(text::kStartNow, true);
-        host_.SetText(Control::lblMsg, text::kUpdateDone);
+        InstallCommitted();
         return;
     case UnpackOutcome::WriteFailed:
         // Some files are new, some old: offer the update again rather than start a mixed installation.
@@ -195,6 +195,36 @@ void UpdateFlow::Complete() {
     if (ended_) return;
     if (host_.FileExists(kClientPath)) host_.StartClient();
     End();
+}
+
+UnpackResult UpdateFlow::VerifiedUnpack() {
+    // An archive that is not the one the manifest publishes is refused before a file is touched, and
+    // goes the way of a damaged one: deleted, one message, the current client starts.
+    if (manifest_) {
+        std::wstring mismatch = host_.ArchiveMismatch(manifest_->archive);
+        if (!mismatch.empty()) return {UnpackOutcome::ArchiveRejected, mismatch};
+    }
+    return host_.UnpackArchive();
+}
+
+void UpdateFlow::InstallCommitted() {
+    installed_ = true;
+    SetButton(text::kStartNow, true);
+    host_.SetText(Control::lblMsg, text::kUpdateDone);
+    // The form shows the version now installed beside the manifest's, so a release whose client carries
+    // another version than announced is visible to the user rather than a reason to download it again.
+    local_version_ = host_.LocalVersion();
+    host_.SetText(Control::Label1, text::kLabel1 + local_version_);
+}
+
+bool UpdateFlow::StartInstalledUpdate() {
+    // After a committed install "立即启动" starts what was installed, whatever version text the client
+    // carries: comparing again with the manifest could only download the same archive for ever.
+    if (!installed_ || button_text_ != text::kStartNow) return false;
+    host_.StartClient();
+    host_.DeleteArchive();
+    End();
+    return true;
 }
 
 bool UpdateFlow::QueryClose() {

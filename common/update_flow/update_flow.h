@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "common/integrity/expected_archive.h"
+
 namespace vantorix::update_flow {
 
 // Installation-relative paths (joined to the launcher's folder by the host).
@@ -27,6 +29,7 @@ struct ManifestView {
     std::wstring version, url, uptext, new_title;
     std::wstring mandatory_shown;  // "是" or "否"
     bool mandatory = false;        // force_mod read as a number is above 0
+    integrity::ExpectedArchive archive;  // the published size and SHA-256, when there are any
 };
 
 enum class UnpackOutcome {
@@ -59,6 +62,8 @@ public:
     // The update archive.
     virtual void ClearStaleArchive(const std::wstring& url) = 0;
     virtual void StartDownload(const std::wstring& url) = 0;
+    // Why the downloaded archive is not the one the manifest describes; "" when it is (or nothing is published).
+    virtual std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) = 0;
     virtual UnpackResult UnpackArchive() = 0;
     virtual void DeleteArchive() = 0;
     // User interface.
@@ -91,6 +96,9 @@ private:
     bool UpdateCommon();
     void SetButton(const std::wstring& text, bool enabled);
     void Complete();
+    UnpackResult VerifiedUnpack();
+    void InstallCommitted();
+    bool StartInstalledUpdate();
     void End();
 
     FlowHost& host_;
@@ -100,6 +108,7 @@ private:
     bool ticking_ = false;       // a tick waits in a message box or on the manifest
     bool completing_ = false;    // the finished download is being unpacked
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
+    bool installed_ = false;     // an update was unpacked and committed in this run
     bool ended_ = false;
 };
 

@@ -24,6 +24,7 @@ public:
     // Removes "\update\newtemp.zip", and its side files unless they hold a download of `url` that the
     // downloader can resume.
     void ClearStaleArchive(const std::wstring& url) const;
+    // Removes "\update\newtemp.zip" and the downloader's side files of that name.
     void DeleteArchive() const;
 
 private:

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "launcher/services/services.h"
+#include "launcher/services/wide_text.h"
 
 namespace vantorix::launcher {
 
@@ -23,6 +24,10 @@ std::optional<update_flow::ManifestView> FetchManifestView() {
     view.new_title = manifest->new_title;
     view.mandatory_shown = services::MandatoryShownText(*manifest);
     view.mandatory = services::IsMandatory(*manifest);
+    // Already checked by the manifest reader: a malformed value made it no manifest.
+    view.archive = integrity::ParseExpectedArchive(services::Utf8(manifest->size), services::Utf8(manifest->sha256),
+                                                   services::Utf8(manifest->signature))
+                       .value_or(integrity::ExpectedArchive{});
     return view;
 }
 

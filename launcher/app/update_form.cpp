@@ -3,6 +3,8 @@
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
 #include "launcher/app/manifest_source.h"
+#include "launcher/app/update_key.h"
+#include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
 
 namespace vantorix::launcher {
@@ -165,6 +167,18 @@ void UpdateForm::StartDownload(const std::wstring& url) {
     WinHttpDown1.FileName = installation_.Path(update_flow::kArchivePath);
     WinHttpDown1.URL = url;
     WinHttpDown1.GetStart();
+}
+
+std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
+    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKey())) {
+    case integrity::ArchiveVerdict::Matches: return L"";
+    case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;
+    case integrity::ArchiveVerdict::WrongHash: return text::kArchiveWrongHash;
+    case integrity::ArchiveVerdict::MissingSignature: return text::kArchiveNotSigned;
+    case integrity::ArchiveVerdict::BadSignature: return text::kArchiveBadSignature;
+    case integrity::ArchiveVerdict::Unreadable: break;
+    }
+    return text::kArchiveUnreadable;
 }
 
 update_flow::UnpackResult UpdateForm::UnpackArchive() {

@@ -39,6 +39,7 @@ public:
     void OpenHomePage() override;
     void ClearStaleArchive(const std::wstring& url) override;
     void StartDownload(const std::wstring& url) override;
+    std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) override;
     update_flow::UnpackResult UnpackArchive() override;
     void DeleteArchive() override;
     bool AskYesNo(const std::wstring& text) override;

@@ -68,7 +68,7 @@ WinHttpTransport::~WinHttpTransport() {
     if (window_) ::DestroyWindow(window_);
 }
 
-bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom) {
+bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, const std::string& ifRange) {
     Abandon();
     if (!window_) return false;
     if (!session_) {
@@ -91,7 +91,9 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom) {
                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                        secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return false;
-    const std::wstring range = L"Range: bytes=" + std::to_wstring(rangeFrom) + L"-";
+    std::wstring range = L"Range: bytes=" + std::to_wstring(rangeFrom) + L"-";
+    // A validator is ASCII; a server whose file changed since then answers with all of it.
+    if (!ifRange.empty()) range += L"\r\nIf-Range: " + std::wstring(ifRange.begin(), ifRange.end());
     if (!::WinHttpAddRequestHeaders(request.get(), range.c_str(), DWORD(-1),
                                     WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         return false;
@@ -193,6 +195,9 @@ void WinHttpTransport::HeadersArrived() {
     // Read as text: a length beyond 4 GiB does not fit the numeric form.
     if (auto length = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_LENGTH)) head.contentLength = ParseLength(*length);
     if (auto range = QueryText(request_.get(), WINHTTP_QUERY_CUSTOM, L"Content-Range")) head.contentRange = Narrow(*range);
+    if (auto tag = QueryText(request_.get(), WINHTTP_QUERY_ETAG)) head.etag = Narrow(*tag);
+    if (auto date = QueryText(request_.get(), WINHTTP_QUERY_LAST_MODIFIED)) head.lastModified = Narrow(*date);
+    if (auto coding = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_ENCODING)) head.contentEncoding = Narrow(*coding);
     const std::uint32_t id = current_->id;
     events_.OnResponseStart(head);
     if (IsCurrent(id)) ReadNext();

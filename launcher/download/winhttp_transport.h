@@ -31,7 +31,7 @@ public:
     WinHttpTransport(const WinHttpTransport&) = delete;
     WinHttpTransport& operator=(const WinHttpTransport&) = delete;
 
-    bool Send(const std::wstring& url, std::uint64_t rangeFrom) override;
+    bool Send(const std::wstring& url, std::uint64_t rangeFrom, const std::string& ifRange) override;
     void Abandon() override;
 
     static constexpr std::size_t kBlockSize = 256 * 1024;

@@ -9,7 +9,8 @@ std::optional<Manifest> ReadManifest(const std::wstring& json_text) {
     auto reading = manifest::ReadManifest(Utf8(json_text));
     if (!reading.manifest) return std::nullopt;
     const manifest::Manifest& m = *reading.manifest;
-    return Manifest{Wide(m.version), Wide(m.url), Wide(m.uptext), Wide(m.new_title), Wide(m.force_mod), Wide(m.new_skinurl)};
+    return Manifest{Wide(m.version),   Wide(m.url),         Wide(m.uptext), Wide(m.new_title),
+                    Wide(m.force_mod), Wide(m.new_skinurl), Wide(m.size),   Wide(m.sha256), Wide(m.signature)};
 }
 
 std::optional<Manifest> FetchManifest(const std::wstring& url, const FetchLimits& limits) {

@@ -34,6 +34,7 @@ std::wstring BytesToText(const std::vector<uint8_t>& bytes, const std::wstring& 
 // The six manifest values, each as the text the update form keeps.
 struct Manifest {
     std::wstring version, url, uptext, new_title, force_mod, new_skinurl;
+    std::wstring size, sha256, signature;  // optional members describing the archive, "" when not published
 };
 
 // Fetches and reads the manifest. nullopt ("no manifest") when it cannot be fetched, is not JSON, lacks
@@ -74,8 +75,8 @@ enum class UnzipStatus {
     UnsafeName,          // an entry would land outside the folder or on a device: nothing written
     DamagedEntry,        // bad CRC, read error or truncated data: nothing written
     CannotCreateFolder,  // a folder level could not be made: no file replaced
-    CannotWriteFile,     // a file could not be written, or a target is in use: no file replaced, except when
-                         // the final moves fail part-way (files_written tells how many were replaced)
+    CannotWriteFile,     // a file could not be written, or a target is in use: the folder is as it was
+    EncryptedEntry,      // an entry needs a password: nothing written
 };
 
 struct UnzipResult {
@@ -85,11 +86,15 @@ struct UnzipResult {
     explicit operator bool() const { return status == UnzipStatus::Ok; }
 };
 
-// Unpacks every entry of the archive into the folder, creating sub-folders and replacing files. The
-// whole archive is checked (names, readability, CRC) before the first file is touched; all files are
-// then written beside their targets and moved over them only when every one was written and no target
-// is held open by a running program.
+// Unpacks every entry of the archive into the folder, all or nothing: the directory is checked, every
+// entry staged once below the folder's "update\" with its CRC checked, and the commit runs under a
+// journal there; any failure leaves the folder as it was (see common/unzip/install_commit.h).
 UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive);
+
+enum class InstallRecovery { Nothing, RolledBack, Finished, Failed };
+// Settles an install that a kill interrupted (rolls it back, or finishes a committed one's clean-up);
+// the launcher runs it at start before anything else.
+InstallRecovery RecoverInterruptedInstall(const std::wstring& folder);
 
 // Creates every missing level of the folder path; returns it normalised with one trailing "\", or
 // nullopt when a level cannot be created.

@@ -104,7 +104,7 @@ TEST(Manifest, MissingSkinUrlReadsEmptyAndLeavesTheOthers) {
 }
 
 TEST(Manifest, NumericValuesBecomeTheirDecimalText) {
-    auto reading = ReadManifest(R"({"Version_date":{"version":3,"force_mod":1}})");
+    auto reading = ReadManifest(R"({"Version_date":{"version":3,"url":"http://h/u.zip","force_mod":1}})");
     ASSERT_TRUE(reading.manifest);
     EXPECT_EQ(reading.manifest->version, "3");
     EXPECT_EQ(reading.manifest->force_mod, "1");
@@ -134,6 +134,75 @@ TEST(Manifest, UnusableManifestsAreAbsentWithTheirReason) {
         EXPECT_FALSE(reading.manifest);
         EXPECT_EQ(reading.problem, c.problem);
     }
+}
+
+// Manifests the launcher could never act on: offering them would fail or repeat the same download for
+// ever, so they count as no manifest at all.
+TEST(Manifest, UnactionableValuesMakeNoManifest) {
+    auto with = [](std::string version, std::string url) {
+        return R"({"Version_date":{"version":")" + version + R"(","url":")" + url + R"(","force_mod":"1"}})";
+    };
+    struct Case { std::string text; ManifestProblem problem; } cases[] = {
+        {with("", "http://h/u.zip"), ManifestProblem::BadVersion},
+        {R"({"Version_date":{"url":"http://h/u.zip","force_mod":"1"}})", ManifestProblem::BadVersion},
+        {with("abc", "http://h/u.zip"), ManifestProblem::BadVersion},
+        {with("-1.0.0.0", "http://h/u.zip"), ManifestProblem::BadVersion},
+        {with(std::string(100000, '1'), "http://h/u.zip"), ManifestProblem::BadVersion},
+        {with("1.0.0.2", ""), ManifestProblem::BadUrl},
+        {R"({"Version_date":{"version":"1.0.0.2","force_mod":"1"}})", ManifestProblem::BadUrl},
+        {with("1.0.0.2", "javascript:alert(1)"), ManifestProblem::BadUrl},
+        {with("1.0.0.2", "file:///C:/u.zip"), ManifestProblem::BadUrl},
+        {with("1.0.0.2", "\\\\\\\\server\\\\share\\\\u.zip"), ManifestProblem::BadUrl},  // \\server\share
+        {with("1.0.0.2", "http://h/u.zip") + std::string("\0", 1) + "trailing", ManifestProblem::NulInText},
+        {R"({"Version_date":{"version":"1.0.0.2","url":"http://h/u.zip","force_mod":"1","uptext":"a\u0000b"}})",
+         ManifestProblem::Ok},  // an escaped NUL inside a string is text, not a NUL byte in the body
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 120));
+        auto reading = ReadManifest(c.text);
+        EXPECT_EQ(reading.problem, c.problem);
+        EXPECT_EQ(reading.manifest.has_value(), c.problem == ManifestProblem::Ok);
+    }
+}
+
+TEST(Manifest, PublishedSizeAndSha256AreReadAndMustBeWellFormed) {
+    const std::string hash(64, 'a');
+    auto with = [](std::string members) {
+        return R"({"Version_date":{"version":"1.0.0.2","url":"http://h/u.zip","force_mod":"1")" + members + "}}";
+    };
+    auto plain = ReadManifest(with(""));
+    ASSERT_TRUE(plain.manifest);
+    EXPECT_EQ(plain.manifest->size, "");
+    EXPECT_EQ(plain.manifest->sha256, "");
+    auto both = ReadManifest(with(R"(,"size":"1234","sha256":")" + hash + "\""));
+    ASSERT_TRUE(both.manifest);
+    EXPECT_EQ(both.manifest->size, "1234");
+    EXPECT_EQ(both.manifest->sha256, hash);
+    EXPECT_EQ(ReadManifest(with(R"(,"size":1234)")).manifest->size, "1234");  // a JSON number serves too
+    for (std::string bad : std::vector<std::string>{R"(,"size":"-1")", R"(,"size":"12 kB")", R"(,"size":"99999999999")", R"(,"size":null)",
+                            R"(,"sha256":"abc")", R"(,"signature":"AAAA")", R"(,"sha256":")" + std::string(63, 'a') + "g\"", R"(,"sha256":{})"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(ReadManifest(with(bad)).problem, ManifestProblem::BadIntegrity);
+    }
+}
+
+TEST(Manifest, FileVersionTextsAndDownloadUrls) {
+    for (const char* good : {"1", "1.0", "1.0.0.2", "65535.65535.65535.65535", "01.2"}) {
+        EXPECT_TRUE(IsFileVersionText(good)) << good;
+    }
+    for (const char* bad : {"", ".", "1.", ".1", "1..2", "1.0.0.0.0", "65536", "000001", "1.0.0.0 ", "v1", "1,0", "1.-1"}) {
+        EXPECT_FALSE(IsFileVersionText(bad)) << bad;
+    }
+    for (const char* good : {"http://h/u.zip", "HTTPS://h:8443/u.zip?x=1", "127.0.0.1/u.zip", "localhost:8080/u.zip",
+                             "http://[::1]:80/u.zip"}) {
+        EXPECT_TRUE(IsDownloadUrl(good)) << good;
+    }
+    for (const char* bad : {"", "http://", "https:///u.zip", "ftp://h/u.zip", "javascript:alert(1)", "file:///c:/x",
+                            "mailto:a@b", "//h/u.zip", "\\\\h\\s\\u.zip", "http://h/a b.zip", "http://h/\tx",
+                            "http://user@evil/u.zip"}) {
+        EXPECT_FALSE(IsDownloadUrl(bad)) << bad;
+    }
+    EXPECT_FALSE(IsDownloadUrl("http://h/" + std::string(3000, 'a')));
 }
 
 TEST(Manifest, HostileManifestIsDataNotScript) {

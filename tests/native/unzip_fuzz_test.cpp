@@ -55,7 +55,7 @@ TEST(UnzipFuzz, MutatedArchivesNeverWriteOutsideTheTargetOrLeaveHalfAnUpdate) {
         auto all = Listing(s.root());
         for (const std::string& p : all) {
             ASSERT_TRUE(p == "a.zip" || p.rfind("target/", 0) == 0) << "run " << i << " wrote " << p;
-            ASSERT_EQ(p.find(kPartSuffix), std::string::npos) << "run " << i << " left " << p;
+            ASSERT_NE(p.rfind("target/update", 0), 0u) << "run " << i << " left " << p;
         }
         if (r.status == Status::Ok) {
             ++ok;

@@ -39,6 +39,7 @@ public:
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
     uf::UnpackResult unpack{uf::UnpackOutcome::Done, L""};
+    std::wstring archive_mismatch;  // what ArchiveMismatch answers
     std::deque<bool> answers;  // Yes/No answers, in order
     std::function<void()> during_message;  // runs while a message box is open (nested message loop)
     std::vector<std::wstring> log;
@@ -72,6 +73,10 @@ public:
     void OpenHomePage() override { log.push_back(L"open-home-page"); }
     void ClearStaleArchive(const std::wstring& url) override { log.push_back(L"clear-stale " + url); }
     void StartDownload(const std::wstring& url) override { log.push_back(L"download " + url); }
+    std::wstring ArchiveMismatch(const vantorix::integrity::ExpectedArchive& expected) override {
+        log.push_back(L"check-archive" + std::wstring(expected.size ? L" size" : L""));
+        return archive_mismatch;
+    }
     uf::UnpackResult UnpackArchive() override {
         log.push_back(L"unpack");
         if (unpack.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty())
@@ -353,6 +358,27 @@ TEST(UpdateMode, ARejectedArchiveLeavesTheInstallationAndStartsTheOldClient) {
     EXPECT_TRUE(h.closed);
 }
 
+TEST(UpdateMode, AnArchiveThatIsNotThePublishedOneIsDeletedUnopenedAndTheOldClientStarts) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.manifest->archive.size = 1234;
+    h.archive_mismatch = L"SHA-256 校验值与更新信息不符";
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    ASSERT_EQ(h.texts[Control::Command1], L"升级中");
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    EXPECT_TRUE(h.Logged(L"check-archive size"));
+    EXPECT_FALSE(h.Logged(L"unpack"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
+    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
+        return l.find(L"(SHA-256 校验值与更新信息不符)") != std::wstring::npos;
+    }));
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_TRUE(h.closed);
+}
+
 TEST(UpdateMode, AFileThatCannotBeWrittenOffersTheUpdateAgainInsteadOfStartingAMixedInstallation) {
     RecordingHost h;
     h.manifest = Release(L"1.0.0.2", false);
@@ -417,17 +443,23 @@ TEST(UpdateMode, ClosingDuringADownloadAsksAndNoKeepsTheFormOpen) {
     EXPECT_FALSE(h.Logged(L"unpack"));
 }
 
-TEST(UpdateMode, StartNowWithAVersionStillDifferentDownloadsAgain) {
+TEST(UpdateMode, StartNowAfterAnInstallStartsTheClientEvenWhenItsVersionDiffersFromTheManifest) {
+    // The release's client carries another version than the manifest announces: comparing again would
+    // download the same archive for ever. The form shows the version now installed instead.
     RecordingHost h;
-    h.manifest = Release(L"1.0.0.2", false);
+    h.manifest = Release(L"1.0.0.9", false);
+    h.version_after_unpack = L"1.0.0.2";
     h.flow.Load(true);
     h.flow.ButtonClicked();
     h.files.insert(uf::kArchivePath);
-    h.flow.DownloadStateChanged(9);  // unpacked, but the client still reads 1.0.0.1
+    h.flow.DownloadStateChanged(9);
     ASSERT_EQ(h.texts[Control::Command1], L"立即启动");
+    EXPECT_EQ(h.texts[Control::Label1], L"当前程序版本：1.0.0.2");
     h.flow.ButtonClicked();
-    EXPECT_EQ(h.Count(L"download"), 2u);
-    EXPECT_FALSE(h.closed);
+    EXPECT_EQ(h.Count(L"download"), 1u);
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.2"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_TRUE(h.closed);
 }
 
 TEST(FlowTexts, FoldersAndLinesAreBuiltAsTheFormShowsThem) {

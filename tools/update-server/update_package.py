@@ -4,7 +4,8 @@
 As a module (the launcher's end-to-end tests use it):
     set_file_version(exe, "1.0.0.2")      rewrites the four-part version in a PE file's VERSIONINFO
     file_version(exe)                      reads it back
-    manifest_text(version, url, ...)       the manifest's JSON text
+    manifest_text(version, url, ..., archive=PATH)   the manifest's JSON text; with archive, its "size"
+                                           and "sha256" too
     make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
 
 As a program (the main job uses it):
@@ -15,9 +16,12 @@ As a program (the main job uses it):
     and Skin/UI.html.
 """
 import argparse
+import base64
+import hashlib
 import json
 import os
 import struct
+import subprocess
 import sys
 import zipfile
 
@@ -83,10 +87,57 @@ def set_file_version(path, version):
         f.write(data)
 
 
-def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl=""):
-    return json.dumps({"Version_date": {
-        "version": version, "url": url, "uptext": uptext, "new_title": new_title,
-        "force_mod": force_mod, "new_skinurl": new_skinurl}}, ensure_ascii=False, indent=2)
+def archive_digest(path):
+    """The archive's size in bytes (decimal text) and its SHA-256 (lower-case hex), as the manifest publishes them."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return str(os.path.getsize(path)), digest.hexdigest()
+
+
+def _der_signature_to_raw(der):
+    """ECDSA-Sig-Value (SEQUENCE of two INTEGERs), as openssl writes it, to the 64-byte r || s of P-256."""
+    def integer(at):
+        if der[at] != 0x02:
+            raise ValueError("not a DER signature")
+        length = der[at + 1]
+        value = der[at + 2:at + 2 + length].lstrip(b"\0")
+        if len(value) > 32:
+            raise ValueError("not a P-256 signature")
+        return value.rjust(32, b"\0"), at + 2 + length
+    if der[0] != 0x30:
+        raise ValueError("not a DER signature")
+    r, at = integer(2)
+    s, _ = integer(at)
+    return r + s
+
+
+def sign_archive(path, private_key):
+    """base64 of the raw ECDSA P-256 signature (r || s) over the archive's SHA-256, made by the openssl CLI."""
+    _, hex_digest = archive_digest(path)
+    der = subprocess.run(["openssl", "pkeyutl", "-sign", "-inkey", private_key],
+                         input=bytes.fromhex(hex_digest), stdout=subprocess.PIPE, check=True).stdout
+    return base64.b64encode(_der_signature_to_raw(der)).decode("ascii")
+
+
+def public_key_xy(private_or_public_key):
+    """The X || Y coordinates (64 bytes) of a P-256 key: the last 64 bytes of its DER public key."""
+    der = subprocess.run(["openssl", "ec", "-in", private_or_public_key, "-pubout", "-outform", "DER"],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True).stdout
+    return der[-64:]
+
+
+def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None,
+                  signing_key=None):
+    members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
+               "force_mod": force_mod, "new_skinurl": new_skinurl}
+    if archive:
+        # The launcher refuses to unpack an archive that differs from these.
+        members["size"], members["sha256"] = archive_digest(archive)
+        if signing_key:
+            members["signature"] = sign_archive(archive, signing_key)
+    return json.dumps({"Version_date": members}, ensure_ascii=False, indent=2)
 
 
 def make_zip(path, entries):
@@ -112,6 +163,7 @@ def main():
     ap.add_argument("--force-mod", default="1")
     ap.add_argument("--title", default="")
     ap.add_argument("--notes", default="")
+    ap.add_argument("--signing-key", help="PEM private key (ECDSA P-256): the manifest also carries \"signature\"")
     a = ap.parse_args()
     os.makedirs(a.out, exist_ok=True)
     staged = os.path.join(a.out, "client.exe")
@@ -126,7 +178,8 @@ def main():
     make_zip(os.path.join(a.out, "newtemp.zip"), entries)
     os.remove(staged)
     with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:
-        f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod))
+        f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod,
+                              archive=os.path.join(a.out, "newtemp.zip"), signing_key=a.signing_key))
     print("update package %s in %s" % (a.version, a.out))
 
 

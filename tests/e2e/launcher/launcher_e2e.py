@@ -33,6 +33,7 @@ PROBE = os.path.join(HELPERS, "probe_client.exe")
 INSTALLATION = os.path.join(WIN_BUILD, "installation")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root.exe")
+KILL_TOOL = os.path.join(WIN_BUILD, "tests", "windows", "services", "install_kill_tool.exe")
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
 SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
@@ -125,13 +126,15 @@ class Scenario:
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定",
-                tls=False):
+                tls=False, integrity=True):
         if self.server is None:
             self.serve(tls)
         entries = zip_entries if zip_entries is not None else self.new_release_entries()
-        update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
+        archive = os.path.join(self.root, "newtemp.zip")
+        update_package.make_zip(archive, entries)
         with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
-            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod))
+            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod,
+                                                 archive=archive if integrity else None))
 
     def new_release_entries(self):
         new_client = os.path.join(self.dir, "client-new.exe")
@@ -390,7 +393,7 @@ def no_content_length_unpacks_only_the_complete_archive(s):
 
 
 def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
-    s.publish()
+    s.publish(integrity=False)  # no published hash: the zip's own CRC finds the damage
     path = os.path.join(s.root, "newtemp.zip")
     data = bytearray(open(path, "rb").read())
     for i in range(len(data) // 2, len(data) // 2 + 64):  # inside the filler's compressed bytes
@@ -404,6 +407,25 @@ def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
     check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
     check(not os.path.exists(s.file("bin\\data")), "files of the damaged archive were written")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the damaged archive was kept")
+
+
+def tampered_archive_is_refused_by_its_published_hash(s):
+    # Another archive of the same size in place of the published one, as a man in the middle of a plain
+    # http download would serve it: refused before a file is touched.
+    s.publish()
+    path = os.path.join(s.root, "newtemp.zip")
+    data = bytearray(open(path, "rb").read())
+    data[len(data) // 2] ^= 0xFF
+    open(path, "wb").write(bytes(data))
+    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符",
+           "shot|{shots}\\1-tampered.bmp", "box|ok|" + REJECTED, "gone|30"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced from a tampered archive")
+    check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
+    check(not os.path.exists(s.file("bin\\data")), "files of the tampered archive were written")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the archive or its side files were kept: %s" % left)
 
 
 def stale_archive_does_not_divert_the_download(s):
@@ -423,9 +445,15 @@ def unreadable_manifests_start_the_client(s):
     bodies = {"/notjson.json": "<html>503 Service Unavailable</html>",
               "/nodate.json": json.dumps({"Version": {"version": NEW}}),
               "/forcemod.json": update_package.manifest_text(NEW, s.url("/newtemp.zip"), force_mod="soon"),
-              "/empty.json": ""}
+              "/empty.json": "",
+              # values the launcher could never act on: no update is offered, the client starts
+              "/badversion.json": update_package.manifest_text("abc", s.url("/newtemp.zip")),
+              "/noversion.json": update_package.manifest_text("", s.url("/newtemp.zip")),
+              "/scriptUrl.json": update_package.manifest_text(NEW, "javascript:alert(1)"),
+              "/nul.json": update_package.manifest_text(NEW, s.url("/newtemp.zip")) + "\0trailing"}
     for path, body in bodies.items():
         open(os.path.join(s.root, path[1:]), "w", encoding="utf-8").write(body)
+    update_package.make_zip(os.path.join(s.root, "newtemp.zip"), s.new_release_entries())
     dead = socket.socket()
     dead.bind(("127.0.0.1", 0))
     dead_port = dead.getsockname()[1]
@@ -436,6 +464,72 @@ def unreadable_manifests_start_the_client(s):
         check(s.wait_started(lambda l, n=n: len([x for x in s.started() if "-2018.06.21" in x]) == n),
               "no client start for manifest %s" % url)
     s.expect_client(OLD)
+    check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an archive was downloaded")
+
+
+def installed_release_with_another_version_starts_without_a_second_download(s):
+    # The release's client carries 1.0.0.2 while the manifest announces 1.0.0.9: after the install
+    # "立即启动" starts what was installed instead of downloading the same archive again.
+    s.publish(version="1.0.0.9")
+    s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.9版本|90", "form|立即启动|1",
+           "label|101|当前程序版本：" + NEW, "shot|{shots}\\1-start-now.bmp", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(len([r for r in s.requests() if r["path"].endswith(".zip")]) == 1, "the archive was downloaded again")
+
+
+def tree(root):
+    found = {}
+    for folder, dirs, files in os.walk(root):
+        for name in dirs:
+            found[os.path.relpath(os.path.join(folder, name), root)] = "/"
+        for name in files:
+            path = os.path.join(folder, name)
+            found[os.path.relpath(path, root)] = open(path, "rb").read()
+    return found
+
+
+def install_killed_mid_commit_is_rolled_back_at_the_next_start(s):
+    # The real extractor ends its own process after three file moves of the commit: the new skin and a new
+    # file are in place, the old client is not yet replaced. The next start puts the old tree back first.
+    s.publish(version=OLD)
+    archive = os.path.join(s.dir, "cut.zip")
+    update_package.make_zip(archive, s.new_release_entries())
+    before = tree(s.inst)
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m3"]).returncode
+    check(rc == 3, "the install was not cut (exit %s)" % rc)
+    check(os.path.exists(s.file("update\\install.journal")), "no journal left by the cut install")
+    check(open(s.file("Skin\\UI.html"), "rb").read() != before[os.path.join("Skin", "UI.html")], "the cut came too early")
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    after = tree(s.inst)
+    after.pop(os.path.join("bin", "started.txt"), None)
+    check(after == before, "the installation differs from before the update: %s" %
+          sorted(k for k in set(after) | set(before) if after.get(k) != before.get(k)))
+
+
+def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s):
+    # The running VantorixAssist.exe is moved aside and the new one takes its name; its old file is gone
+    # after the next start, and that start (the new launcher) carries out the next update.
+    launcher = s.file("VantorixAssist.exe")
+    new_launcher = os.path.join(s.dir, "launcher-new.exe")
+    shutil.copy(launcher, new_launcher)
+    update_package.set_file_version(new_launcher, "9.0.0.7")
+    entries = s.new_release_entries()
+    entries["VantorixAssist.exe"] = new_launcher
+    s.publish(zip_entries=entries)
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(update_package.file_version(launcher) == "9.0.0.7", "the launcher was not replaced")
+
+    third = os.path.join(s.dir, "client-third.exe")
+    shutil.copy(PROBE, third)
+    update_package.set_file_version(third, "1.0.0.3")
+    s.publish(version="1.0.0.3", zip_entries={"bin/client.exe": third})
+    s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.3版本|90", "form|立即启动|1", "click",
+           "gone|30"])
+    s.expect_client("1.0.0.3")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the old launcher or other work files are left: %s" % left)
 
 
 def unreadable_manifest_in_update_mode_offers_nothing(s):
@@ -470,7 +564,10 @@ GROUPS = {
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
-               stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client],
+               tampered_archive_is_refused_by_its_published_hash, stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
+               installed_release_with_another_version_starts_without_a_second_download,
+               install_killed_mid_commit_is_rolled_back_at_the_next_start,
+               update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update],
     "close_guard": [closing_during_the_download_asks_first],
 }
 

@@ -43,6 +43,10 @@ Modes (parameters in brackets):
     stall       send [after] bytes then hold the connection open without sending for [delay] seconds
                 (default 30), then close it.
     redirect    302 to [location] (default the same path with the mode prefix removed).
+    ignoreifrange  like ok, but a Range is honoured even when If-Range names another version.
+    gzip        like ok, with "Content-Encoding: gzip" claimed for the (unchanged) body.
+Every file answer carries ETag (and Last-Modified for files on disk); "If-Range" naming another version
+than the current one gets the whole file with 200.
 
 Generated files: a path /gen/<size>/<name> serves <size> bytes of a fixed pattern (byte i = (i * 131 + i // 65536)
 & 255) without touching the disk; the same pattern is produced by `python3 httpserver.py --make FILE SIZE`.
@@ -54,6 +58,7 @@ and one line when the answer is done: {"n": 1, "done": true, "status": 206, "sen
 Header names keep the client's spelling; "range" repeats the Range header (null when absent).
 """
 import argparse
+import email.utils
 import json
 import os
 import re
@@ -67,7 +72,7 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MODES = {"ok", "norange", "badrange", "short", "drop", "nolength", "status", "404", "500", "416", "416bare",
-         "slow", "stall", "redirect"}
+         "slow", "stall", "redirect", "ignoreifrange", "gzip"}
 
 
 def pattern_bytes(offset, length):
@@ -86,6 +91,7 @@ class PatternSource:
     def __init__(self, size):
         self.size = size
         self._cache = {}
+        self.etag, self.modified = '"gen-%d"' % size, None
 
     def read(self, offset, length):
         out = bytearray()
@@ -109,7 +115,11 @@ class PatternSource:
 class FileSource:
     def __init__(self, path):
         self._f = open(path, "rb")
-        self.size = os.fstat(self._f.fileno()).st_size
+        st = os.fstat(self._f.fileno())
+        self.size = st.st_size
+        # Validators as common servers make them: a file rewritten in place gets new ones.
+        self.etag = '"%x-%x"' % (st.st_mtime_ns, st.st_size)
+        self.modified = email.utils.formatdate(st.st_mtime, usegmt=True)
 
     def read(self, offset, length):
         self._f.seek(offset)
@@ -309,6 +319,10 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "416bare":
             return self.plain(416, "range not satisfiable")
         wanted = None if mode == "norange" else parse_range(self.headers.get("Range"), size)
+        # If-Range naming another version than the current one: the whole file, as RFC 9110 asks.
+        if_range = self.headers.get("If-Range")
+        if wanted is not None and if_range and mode != "ignoreifrange" and if_range not in (source.etag, source.modified):
+            wanted = None
         if wanted is not None and wanted[0] >= size:
             return self.plain(416, "range not satisfiable", [("Content-Range", "bytes */%d" % size)])
         if wanted is None:
@@ -326,6 +340,11 @@ class Handler(BaseHTTPRequestHandler):
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Accept-Ranges", "bytes")
+        self.send_header("ETag", source.etag)
+        if source.modified:
+            self.send_header("Last-Modified", source.modified)
+        if mode == "gzip":
+            self.send_header("Content-Encoding", "gzip")
         if mode == "nolength":
             self.close_connection = True
             self.send_header("Connection", "close")

@@ -348,8 +348,10 @@ TEST_F(Downloader, FaultyServersNeverLeaveAWrongFile) {
         bool resumable;        // the second run asks from the kept length
     } cases[] = {
         {"Range ignored with 200", {{"mode", "norange"}}, 100000, 9, false},
-        {"Content-Range one byte early", {{"mode", "badrange"}}, 100000, 7, true},
-        {"206 claiming to start at 0", {{"mode", "badrange"}, {"zero", 1}}, 100000, 7, true},
+        // A resume answered wrongly: one fresh download from 0 in the same run, never a refusal for ever.
+        {"Content-Range one byte early", {{"mode", "badrange"}}, 100000, 9, false},
+        {"206 claiming to start at 0", {{"mode", "badrange"}, {"zero", 1}}, 100000, 9, false},
+        {"gzip-encoded answer to a resume", {{"mode", "gzip"}}, 100000, 9, false},
         {"body shorter than announced", {{"mode", "short"}, {"after", 200000}}, 100000, 4, true},
         {"connection dropped mid-body", {{"mode", "drop"}, {"after", 250000}}, 0, 4, true},
         {"416 for a data file that is not whole", {{"mode", "416"}, {"size", 999999}}, 100000, 9, false},
@@ -386,6 +388,43 @@ TEST_F(Downloader, FaultyServersNeverLeaveAWrongFile) {
         EXPECT_FALSE(Exists(target + L".dl")) << c.what;
         EXPECT_FALSE(Exists(target + L".dl.cfg")) << c.what;
         EXPECT_EQ(RangesAsked(path).front(), "bytes=" + std::to_string(c.before) + "-") << c.what;
+    }
+}
+
+// The maker republishes other content at the same URL between a cut and its resume: the resume asks
+// If-Range with the first version's validator and gets the new version whole, never a splice of both.
+TEST_F(Downloader, ContentChangedBetweenACutAndItsResumeArrivesAsOneWholeVersion) {
+    const std::size_t size = 600000;
+    const std::string first = Pattern(size), second(size, 'N');
+    // A server that honours If-Range answers the resume with the new file whole; one that ignores it
+    // answers 206 under the new version's validator, which is not joined either: a fresh run from 0.
+    const struct { const char* what; const char* resume_mode; std::size_t requests; } cases[] = {
+        {"If-Range honoured", "ok", 2},
+        {"If-Range ignored", "ignoreifrange", 3},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring sub = folder_ + L"\\" + std::to_wstring(++n);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        const std::wstring target = sub + L"\\newtemp.zip";
+        const std::string path = "/changed" + std::to_string(n) + ".bin";
+        const std::wstring file = Work() + L"\\www\\changed" + std::to_wstring(n) + L".bin";
+        WriteFile(file, first);
+        SetFault(path, {{"mode", "drop"}, {"after", 250000}, {"times", 1}});
+        Harness h;
+        h.Wire();
+        ASSERT_EQ(h.Run(target, Url(path)), 4) << c.what;
+        ASSERT_TRUE(Exists(target + L".dl.tag")) << c.what;
+        EXPECT_EQ(ReadFile(target + L".dl.cfg"), Narrow(Url(path))) << c.what;  // the URL alone
+        Sleep(20);  // a new modification time, as a real republication has
+        WriteFile(file, second);
+        SetFault(path, {{"mode", c.resume_mode}});
+        EXPECT_EQ(h.Run(target, Url(path)), 9) << c.what;
+        EXPECT_TRUE(ReadFile(target) == second) << c.what << ": the result is not the new version whole";
+        EXPECT_FALSE(Exists(target + L".dl.tag")) << c.what;
+        const auto ranges = RangesAsked(path);
+        ASSERT_EQ(ranges.size(), c.requests) << c.what;
+        EXPECT_NE(ranges[1], "bytes=0-") << c.what;  // the second request was a resume
     }
 }
 

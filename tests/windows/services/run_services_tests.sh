@@ -37,6 +37,15 @@ done
 # A port with nobody listening: bound once to learn a free number, then released.
 refused=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
+# A throw-away update signing key: a file signed the way update_package.py signs an archive.
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/signing.pem" 2>/dev/null || { echo "cannot make a signing key"; exit 1; }
+printf 'an update archive' > "$work/signed.zip"
+read -r signature public_key < <(python3 -c '
+import sys; sys.path.insert(0, sys.argv[1]); import update_package as u
+print(u.sign_archive(sys.argv[2], sys.argv[3]), u.public_key_xy(sys.argv[3]).hex())' \
+  "$src/tools/update-server" "$work/signed.zip" "$work/signing.pem")
+export VX_SIGNED_FILE=$(winpath "$work/signed.zip") VX_SIGNATURE=$signature VX_PUBLIC_KEY=$public_key
+
 wine_run 60 "$win/tests/windows/services/trust_root.exe" add "$(winpath "$work/ca/ca.der")" || { echo "cannot trust the test root"; exit 1; }
 
 version=$(sed -n 's/^VANTORIX_VERSION:STRING=//p' "$win/CMakeCache.txt")

@@ -5,10 +5,13 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 
+#include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
+#include "win/process.h"
 #include "tests/native/unzip_zip_builder.h"
 
 namespace vantorix::services {
@@ -189,6 +192,150 @@ TEST(UnzipWindows, FileInUseIsReportedAndKeptIntact) {
     EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "running client");
     EXPECT_EQ(ReadFileBytes(s.app() + L"Skin\\UI.html"), "old page");
     EXPECT_EQ(s.Everything(), (std::set<std::wstring>{L"App\\", L"App\\bin\\", L"App\\bin\\client.exe", L"App\\Skin\\", L"App\\Skin\\UI.html"}));
+}
+
+// Path -> content of every file below root ("\\" for a folder).
+std::map<std::wstring, std::string> Tree(const std::wstring& root) {
+    std::set<std::wstring> all;
+    List(root, L"", all);
+    std::map<std::wstring, std::string> tree;
+    for (const std::wstring& p : all) tree[p] = p.back() == L'\\' ? "\\" : ReadFileBytes(root + p).value_or("?");
+    return tree;
+}
+
+// Runs the install in a process of its own that ends itself after kill_after file-system changes.
+DWORD InstallInChild(const std::wstring& folder, const std::wstring& archive, long kill_after) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring tool = FolderPart(std::wstring(self)) + L"install_kill_tool.exe";
+    auto process = win::StartProgramTracked(tool, {folder, archive, std::to_wstring(kill_after)}, SW_HIDE);
+    if (!process) return 999;
+    if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return 998;
+    DWORD code = 997;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+TEST(UnzipWindows, AProcessKilledAfterAnyCommitStepLeavesAWhollyOldOrWhollyNewInstallationAfterRecovery) {
+    const std::string zip = ZipBuilder()
+                                .File("Skin/UI.html", "new page")
+                                .File("bin/data/filler.bin", PatternBytes(70000))
+                                .File("bin/client.exe", "new client")
+                                .Build();
+    auto prepare = [&](Scratch& s) {
+        WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+        WriteFileBytes(s.app() + L"Skin\\UI.html", "old page");
+        WriteFileBytes(s.archive(), zip);
+        MakePath(s.app() + L"update");
+    };
+    Scratch reference;
+    prepare(reference);
+    const auto old_tree = Tree(reference.app());
+    ASSERT_EQ(InstallInChild(reference.app(), reference.archive(), -1), 0u);
+    const auto new_tree = Tree(reference.app());
+    ASSERT_EQ(new_tree.at(L"bin\\client.exe"), "new client");
+    // Every change of a run: the staging writes, the journal, each move, the mark and the clean-up.
+    constexpr long kSteps = 24;
+    int old_outcomes = 0, new_outcomes = 0;
+    for (long kill_after = 0; kill_after <= kSteps; ++kill_after) {
+        SCOPED_TRACE("killed after " + std::to_string(kill_after) + " changes");
+        Scratch s;
+        prepare(s);
+        const DWORD code = InstallInChild(s.app(), s.archive(), kill_after);
+        ASSERT_TRUE(code == 3 || code == 0) << code;
+        ASSERT_NE(RecoverInterruptedInstall(s.app()), InstallRecovery::Failed);
+        const auto tree = Tree(s.app());
+        if (tree == old_tree) {
+            ++old_outcomes;
+        } else {
+            ASSERT_TRUE(tree == new_tree) << "a mixed installation";
+            ++new_outcomes;
+        }
+        if (code == 0) break;  // the run got through before the kill: every later count is the same
+    }
+    EXPECT_GT(old_outcomes, 0);
+    EXPECT_GT(new_outcomes, 0);
+}
+
+TEST(UnzipWindows, DuplicateNamesAsWindowsComparesThemAreRefused) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+    auto utf8 = [](const char* name, const char* data) { return ZipEntrySpec{name, data, true, 0, 0x800, false, 0, ""}; };
+    const std::string cases[] = {
+        ZipBuilder().File("bin/client.exe", "a").File("BIN/CLIENT.EXE", "b").Build(),
+        ZipBuilder().File("bin/client.exe", "a").File("bin/Client.exe", "b").Build(),
+        ZipBuilder().File("bin/client.exe", "a").Add(utf8("Ä.txt", "b")).Add(utf8("ä.txt", "c")).Build(),
+    };
+    for (const std::string& zip : cases) {
+        auto r = s.Run(zip);
+        EXPECT_EQ(r.status, UnzipStatus::UnsafeName);
+        EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "old client");
+    }
+}
+
+TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
+    Scratch s;
+    WriteFileBytes(s.archive(), "abc");
+    auto digest = Sha256OfFile(s.archive());
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(integrity::HexText(*digest), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Larger than one read block, so the hash runs over several.
+    const std::string big = PatternBytes(3 << 20);
+    WriteFileBytes(s.archive(), big);
+    const auto big_digest = Sha256OfFile(s.archive());
+    ASSERT_TRUE(big_digest);
+    auto published = [&](const std::string& size, const std::string& hash) {
+        return *integrity::ParseExpectedArchive(size, hash);
+    };
+    const std::string size = std::to_string(big.size()), hash = integrity::HexText(*big_digest);
+    using integrity::ArchiveVerdict;
+    EXPECT_EQ(CheckArchive(s.archive(), published(size, hash)), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(s.archive(), published("", "")), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(s.archive(), published(std::to_string(big.size() + 1), hash)), ArchiveVerdict::WrongSize);
+    std::string other = hash;
+    other[0] = other[0] == '0' ? '1' : '0';
+    EXPECT_EQ(CheckArchive(s.archive(), published(size, other)), ArchiveVerdict::WrongHash);
+    EXPECT_EQ(CheckArchive(s.app() + L"missing.zip", published(size, hash)), ArchiveVerdict::Unreadable);
+}
+
+// A signature made by update_package.py with openssl (run_services_tests.sh) verifies through BCrypt;
+// any change of the archive, the signature or the key does not.
+TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform) {
+    auto env = [](const wchar_t* name) {
+        wchar_t value[1024] = {};
+        DWORD n = GetEnvironmentVariableW(name, value, 1024);
+        return std::string(value, value + (n < 1024 ? n : 0));
+    };
+    const std::string file = env(L"VX_SIGNED_FILE"), key_hex = env(L"VX_PUBLIC_KEY");
+    auto signature = integrity::DecodeBase64(env(L"VX_SIGNATURE"));
+    ASSERT_TRUE(signature && key_hex.size() == 128) << "run through run_services_tests.sh";
+    UpdatePublicKey key{};
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(std::stoul(key_hex.substr(2 * i, 2), nullptr, 16));
+    auto digest = Sha256OfFile(Wide(file));
+    ASSERT_TRUE(digest);
+    EXPECT_TRUE(VerifyDigestSignature(*digest, *signature, key));
+    auto other_digest = *digest;
+    other_digest[31] ^= 1;
+    EXPECT_FALSE(VerifyDigestSignature(other_digest, *signature, key));
+    std::string other_signature = *signature;
+    other_signature[10] ^= 0x40;
+    EXPECT_FALSE(VerifyDigestSignature(*digest, other_signature, key));
+    EXPECT_FALSE(VerifyDigestSignature(*digest, signature->substr(0, 63), key));
+    auto other_key = key;
+    other_key[5] ^= 1;  // no longer a point of the curve, or another key: refused either way
+    EXPECT_FALSE(VerifyDigestSignature(*digest, *signature, other_key));
+
+    // The archive check of a launcher built with the key: a valid signature is required.
+    using integrity::ArchiveVerdict;
+    integrity::ExpectedArchive published;
+    published.signature = *signature;
+    EXPECT_EQ(CheckArchive(Wide(file), published, key), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(Wide(file), published, other_key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, key), ArchiveVerdict::MissingSignature);
+    Scratch s;
+    WriteFileBytes(s.archive(), "a tampered update archive");
+    EXPECT_EQ(CheckArchive(s.archive(), published, key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(s.archive(), published), ArchiveVerdict::Matches);  // built without a key: as before
 }
 
 TEST(PathParts, WindowsPaths) {

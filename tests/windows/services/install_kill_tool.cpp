@@ -1,0 +1,57 @@
+// Installs an update archive over a folder with the launcher's real extractor and Win32 file system, and
+// ends its own process abruptly (TerminateProcess) after a given number of file-system changes, as a
+// user's kill or a power cut would end the launcher part-way through an install.
+//   install_kill_tool FOLDER ARCHIVE KILL_AFTER     KILL_AFTER -1: no kill; prints the number of changes
+//   install_kill_tool FOLDER ARCHIVE mN             ends itself before the (N+1)-th file move of the commit
+// Exit code 0 when the install ran to its end, 3 when the process was ended.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "common/unzip/extract.h"
+#include "launcher/services/wide_text.h"
+#include "launcher/services/win32_file_system.h"
+
+namespace {
+
+using vantorix::services::Win32FileSystem;
+
+class KilledAfter : public Win32FileSystem {
+public:
+    KilledAfter(long budget, bool moves_only) : budget_(budget), moves_only_(moves_only) {}
+    long changes = 0;
+
+    bool CreateFolder(const std::string& p) override { return Step(), Win32FileSystem::CreateFolder(p); }
+    std::unique_ptr<vantorix::unzip::OutputFile> CreateOutput(const std::string& p) override {
+        return Step(), Win32FileSystem::CreateOutput(p);
+    }
+    bool MoveOver(const std::string& a, const std::string& b) override {
+        if (moves_only_ && moves_++ == budget_) TerminateProcess(GetCurrentProcess(), 3);
+        return Step(), Win32FileSystem::MoveOver(a, b);
+    }
+    void RemoveFile(const std::string& p) override { Step(), Win32FileSystem::RemoveFile(p); }
+    bool RemoveFolder(const std::string& p) override { return Step(), Win32FileSystem::RemoveFolder(p); }
+    bool RemoveTree(const std::string& p) override { return Step(), Win32FileSystem::RemoveTree(p); }
+    bool WriteDurably(const std::string& p, std::string_view d) override { return Step(), Win32FileSystem::WriteDurably(p, d); }
+
+private:
+    void Step() {
+        if (!moves_only_ && budget_ >= 0 && changes >= budget_) TerminateProcess(GetCurrentProcess(), 3);
+        ++changes;
+    }
+    long budget_;
+    bool moves_only_;
+    long moves_ = 0;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 4) return 2;
+    const bool moves_only = argv[3][0] == L'm';
+    KilledAfter files(_wtol(argv[3] + (moves_only ? 1 : 0)), moves_only);
+    auto result = vantorix::unzip::UnzipToFolder(files, vantorix::services::Utf8(argv[1]), vantorix::services::Utf8(argv[2]));
+    std::printf("%ld\n", files.changes);
+    return result.status == vantorix::unzip::Status::Ok ? 0 : 1;
+}
