@@ -27,6 +27,11 @@ inline constexpr wchar_t kFileSize[] = L"文件大小：";
 inline constexpr wchar_t kUnpacking[] = L"正在更新相关组件，如有杀毒软件阻止属于误报，保持信任即可！";
 inline constexpr wchar_t kUpdateDone[] = L"更新完成！";
 inline constexpr wchar_t kNoManifest[] = L"无法获取更新信息，请稍后再试";
+// A failed download waiting for its next automatic attempt, and one handed back to the user.
+inline constexpr wchar_t kRetryAfter[] = L"，";
+inline constexpr wchar_t kRetrySeconds[] = L" 秒后自动重试（第 ";
+inline constexpr wchar_t kRetryAttemptEnd[] = L" 次）";
+inline constexpr wchar_t kRetryByHand[] = L"，请点击“立即升级”重试，关闭窗口将启动当前版本";
 
 // Message boxes.
 inline constexpr wchar_t kAskRegister[] =

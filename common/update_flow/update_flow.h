@@ -70,6 +70,8 @@ public:
     virtual void SetTimer(bool enabled) = 0;
     // Asks the form to close; the form calls UpdateFlow::QueryClose, which may refuse.
     virtual void CloseForm() = 0;
+    // Calls UpdateFlow::RetryDue once, after the delay; a later call replaces an earlier one.
+    virtual void ScheduleRetry(unsigned delay_ms) = 0;
 };
 
 class UpdateFlow {
@@ -79,7 +81,10 @@ public:
     void Load(bool update_mode);
     void Tick();
     void ButtonClicked();
-    void DownloadStateChanged(int state);
+    // `http_status` is the status of the last answer the downloader received (0 when none).
+    void DownloadStateChanged(int state, int http_status = 0);
+    // The wait before an automatic download attempt is over.
+    void RetryDue();
     void DownloadProgress(const std::wstring& size_text, float percent);
     // The form is about to close: true lets it close (and ends the flow), false keeps it open.
     bool QueryClose();
@@ -92,6 +97,8 @@ private:
     void SetButton(const std::wstring& text, bool enabled);
     void Complete();
     void End();
+    void DownloadFailed(int state, int http_status);
+    void StartClientAfterFailure();
 
     FlowHost& host_;
     std::wstring local_version_;
@@ -101,6 +108,8 @@ private:
     bool completing_ = false;    // the finished download is being unpacked
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
     bool ended_ = false;
+    int retries_ = 0;               // automatic attempts made for the current download
+    bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
 };
 
 // The update folder of a launcher folder ("C:\App" -> "C:\App\update", a drive root "C:\" -> "C:\update").

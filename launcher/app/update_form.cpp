@@ -14,6 +14,7 @@ namespace text = update_flow::text;
 
 constexpr wchar_t kWindowClass[] = L"VantorixUpdateFrm";
 constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kRetryTimer = 2;  // one-shot: the wait before an automatic download attempt
 constexpr UINT kTimerInterval = 500;
 constexpr int kCommand1Id = 201;
 constexpr int kClientWidth = 420, kClientHeight = 300;
@@ -61,7 +62,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     // WinHttpDown1's events arrive on this thread, also inside message boxes; nothing may escape them.
     WinHttpDown1.StateChanged = [this](std::int16_t state) {
         try {
-            flow_.DownloadStateChanged(state);
+            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
         } catch (...) {
         }
     };
@@ -122,6 +123,10 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_TIMER:
         if (wparam == kTimer1) flow_.Tick();
+        if (wparam == kRetryTimer) {
+            KillTimer(window_, kRetryTimer);
+            flow_.RetryDue();
+        }
         return 0;
     case WM_COMMAND:
         if (LOWORD(wparam) == kCommand1Id && HIWORD(wparam) == BN_CLICKED) flow_.ButtonClicked();
@@ -131,6 +136,7 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     case WM_DESTROY:
         KillTimer(window_, kTimer1);
+        KillTimer(window_, kRetryTimer);
         timer_on_ = false;
         PostQuitMessage(0);
         return 0;
@@ -224,6 +230,10 @@ void UpdateForm::SetTimer(bool enabled) {
         ::SetTimer(window_, kTimer1, kTimerInterval, nullptr);
     else
         KillTimer(window_, kTimer1);
+}
+
+void UpdateForm::ScheduleRetry(unsigned delay_ms) {
+    if (window_) ::SetTimer(window_, kRetryTimer, delay_ms, nullptr);
 }
 
 void UpdateForm::CloseForm() {

@@ -48,6 +48,7 @@ public:
     void ShowForm(bool visible) override;
     void SetTimer(bool enabled) override;
     void CloseForm() override;
+    void ScheduleRetry(unsigned delay_ms) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

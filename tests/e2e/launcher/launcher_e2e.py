@@ -99,7 +99,8 @@ class Scenario:
     def serve(self, tls=False):
         port_file = os.path.join(self.dir, "port")
         command = [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
-                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240"]
+                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240",
+                   "--control", os.path.join(self.dir, "control.json")]
         if tls:
             # A throw-away root CA, trusted by the Wine machine for this scenario only, as an administrator
             # adds a company CA; certificate checking stays on.
@@ -138,6 +139,22 @@ class Scenario:
         return {"bin/client.exe": new_client, "Skin/UI.html": b"<html><body>new skin</body></html>",
                 # incompressible filler: the archive spans many blocks of the download
                 "bin/data/filler.bin": os.urandom(400 * 1024)}
+
+    def misbehave(self, path, **mode):
+        """The server's behaviour for one path (see httpserver.py's control file)."""
+        with open(os.path.join(self.dir, "control.json"), "w", encoding="utf-8") as f:
+            json.dump({path: mode}, f)
+
+    def answers(self, path):
+        """(request, answer) log records of one path, in order."""
+        records = self.requests()
+        done = {}
+        path_file = os.path.join(self.dir, "server.jsonl")
+        for line in open(path_file, encoding="utf-8"):
+            record = json.loads(line)
+            if record.get("done"):
+                done[record["n"]] = record
+        return [(r, done.get(r["n"], {})) for r in records if r["path"] == path]
 
     def requests(self):
         path = os.path.join(self.dir, "server.jsonl")
@@ -457,6 +474,48 @@ def closing_during_the_download_asks_first(s):
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
 
 
+RETRY_SHOWN = "自动重试"
+OFFER_AGAIN = "请点击“立即升级”重试"
+
+
+def server_errors_are_retried_then_the_update_installs(s):
+    s.publish()
+    s.misbehave("/newtemp.zip", mode="status", code=503, times=2)
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "waitbox|" + DOWNLOADED + "|120", "watched",
+           "box|ok|" + DOWNLOADED, "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    answers = s.answers("/newtemp.zip")
+    check([a.get("status") for _, a in answers][:2] == [503, 503] and len(answers) == 3,
+          "archive answers: %s" % [a.get("status") for _, a in answers])
+    gaps = [answers[i + 1][0]["time"] - answers[i][0]["time"] for i in range(2)]
+    check(gaps[0] >= 1.9 and gaps[1] >= 3.9, "the waits between attempts do not grow: %s" % gaps)
+
+
+def a_cut_connection_resumes_where_it_stopped(s):
+    s.publish()
+    s.misbehave("/newtemp.zip", mode="short", after=150000, times=1)
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "waitbox|" + DOWNLOADED + "|120", "watched",
+           "box|ok|" + DOWNLOADED, "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "the archive was not whole")
+    ranges = [r["range"] for r, _ in s.answers("/newtemp.zip")]
+    check(ranges == ["bytes=0-", "bytes=150000-"], "ranges asked: %s" % ranges)
+
+
+def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client(s):
+    dead = socket.socket()
+    dead.bind(("127.0.0.1", 0))
+    dead_port = dead.getsockname()[1]
+    dead.close()
+    s.publish(zip_path="/newtemp.zip")
+    with open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(update_package.manifest_text(NEW, "http://127.0.0.1:%d/newtemp.zip" % dead_port, "修复", "春季版", "1"))
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "form|立即升级|1|120", "watched", "msg|" + OFFER_AGAIN,
+           "shot|{shots}\\1-offered-again.bmp", "close", "nobox|2", "gone|20"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced")
+
+
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
@@ -468,6 +527,8 @@ GROUPS = {
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
                stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client],
     "close_guard": [closing_during_the_download_asks_first],
+    "retries": [server_errors_are_retried_then_the_update_installs, a_cut_connection_resumes_where_it_stopped,
+                a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client],
 }
 
 
