@@ -163,7 +163,7 @@ std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return Fe
 void UpdateForm::StartRegistration() { registration_.Start(); }
 bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
 void UpdateForm::StartClient() { launcher::StartClient(installation_); }
-void UpdateForm::EndRunningClients() { launcher::EndRunningClients(); }
+void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }
 void UpdateForm::OpenHomePage() { launcher::OpenHomePage(); }
 void UpdateForm::ClearStaleArchive(const std::wstring& url) { installation_.ClearStaleArchive(url); }
 
@@ -175,6 +175,8 @@ void UpdateForm::StartDownload(const std::wstring& url) {
 
 update_flow::UnpackResult UpdateForm::UnpackArchive() {
     using services::UnzipStatus;
+    // A client the user started again during the download would hold its files.
+    launcher::EndRunningClients(installation_);
     const auto result =
         services::UnzipToFolder(installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath));
     update_flow::UnpackResult unpacked;

@@ -92,6 +92,7 @@ class Scenario:
         self.port = None
         self.manifest_path = "/updata.json"
         self.stay = None
+        self.foreign = None
         self.scheme = "http"
         self.trusted = None
 
@@ -168,6 +169,20 @@ class Scenario:
                                      stderr=subprocess.DEVNULL)
         self.wait_started(lambda line: line.endswith("|-stay|-1") or "|-stay|" in line, 20)
 
+    def start_foreign_client(self):
+        """A program of another vendor that happens to be called client.exe, running from its own folder."""
+        folder = os.path.join(self.dir, "other vendor")
+        os.makedirs(folder)
+        shutil.copy(PROBE, os.path.join(folder, "client.exe"))
+        self.foreign = subprocess.Popen([WINE, winpath(os.path.join(folder, "client.exe")), "-stay"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        record = os.path.join(folder, "started.txt")
+        end = time.time() + 20
+        while time.time() < end and not os.path.exists(record):
+            time.sleep(0.2)
+        check(os.path.exists(record), "the other vendor's client.exe did not start")
+        return self.foreign
+
     def run(self, steps, args=(), manifest_url=None, timeout=120):
         env = dict(os.environ)
         env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
@@ -228,8 +243,9 @@ class Scenario:
         if self.server:
             self.server.terminate()
             self.server.wait(10)
-        if self.stay and self.stay.poll() is None:
-            self.stay.kill()
+        for process in (self.stay, self.foreign):
+            if process and process.poll() is None:
+                process.kill()
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -337,38 +353,11 @@ def optional_release_is_offered_in_update_mode(s):
     s.expect_no_client()
 
 
-def taskkill_finds_processes_by_name():
-    """Under qemu-user Wine cannot read other processes' module lists, so "taskkill /im" finds nothing there;
-    on a machine that runs 32-bit code itself it works. Asked once, with a probe of our own."""
-    probe_dir = tempfile.mkdtemp(prefix="taskkill-")
-    probe = os.path.join(probe_dir, "taskkillprobe.exe")
-    shutil.copy(PROBE, probe)
-    stay = subprocess.Popen([WINE, winpath(probe), "-stay"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        for _ in range(100):
-            if os.path.exists(os.path.join(probe_dir, "started.txt")):
-                break
-            time.sleep(0.1)
-        wine(["taskkill", "/f", "/im", "taskkillprobe.exe"])
-        try:
-            stay.wait(10)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
-    finally:
-        if stay.poll() is None:
-            stay.kill()
-        shutil.rmtree(probe_dir, ignore_errors=True)
-
-
 def mandatory_release_updates_and_starts_the_new_client(s):
-    # A client that is running when the update starts is ended by "cmd /c taskkill /f /im client.exe";
-    # where this machine's taskkill cannot find processes by name, the running client is left out.
-    ends_running_client = taskkill_finds_processes_by_name()
-    if ends_running_client:
-        s.start_staying_client()
-    else:
-        print("note: taskkill finds no process by name on this machine (qemu-user); running client not tested")
+    # The installation's running client is ended before its files are replaced; another vendor's program
+    # that is also called client.exe, elsewhere, keeps running.
+    s.start_staying_client()
+    foreign = s.start_foreign_client()
     s.manifest_path = "/updata.json"
     s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2")
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
@@ -380,8 +369,8 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     check(open(s.file("Skin\\UI.html"), "rb").read() == b"<html><body>new skin</body></html>", "the skin was not replaced")
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
-    if ends_running_client:
-        check(s.stay.poll() is not None, "the running client was not ended before the update")
+    check(s.stay.poll() is not None, "the running client was not ended before the update")
+    check(foreign.poll() is None, "another program named client.exe was ended")
 
 
 def mandatory_release_over_https(s):
