@@ -51,7 +51,7 @@ void UpdateFlow::Load(bool update_mode) {
     host_.EnsureUpdateFolder();
     if (!host_.ControlFileExists()) {
         if (!host_.AskYesNo(text::kAskRegister)) return End();
-        host_.StartRegistration();
+        if (!StartRegistration()) return;
     }
     host_.SetTimer(true);
 }
@@ -65,13 +65,13 @@ void UpdateFlow::Tick() {
         ~Reset() { flag = false; }
     } reset{ticking_};
 
+    // The registration script started by an earlier answer is still at work: wait for it rather than
+    // ask again, start a second one or start a client that needs the library it is registering.
+    if (host_.RegistrationRunning()) return;
     if (!marker_failed_ && !host_.FileExists(kMarkerPath)) {
-        // The registration script started by an earlier answer is still at work: wait for it rather
-        // than ask again and start a second one.
-        if (host_.RegistrationRunning()) return;
         if (!host_.ControlFileExists()) {
             if (!host_.AskYesNo(text::kAskRegister)) return End();
-            host_.StartRegistration();
+            StartRegistration();
             return;
         }
         // A marker that cannot be written (read-only folder) must not keep the program waiting.
@@ -230,6 +230,15 @@ void UpdateFlow::RetryDue() {
     if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
     host_.SetText(Control::lblMsg, text::kGettingAddress);
     host_.StartDownload(manifest_->url);
+}
+
+// A refused elevation is told once and ends the start: asking again on every tick would never end, and
+// the client cannot run without its control library.
+bool UpdateFlow::StartRegistration() {
+    if (host_.StartRegistration() != RegistrationStart::Declined) return true;
+    host_.ShowMessage(text::kElevationDeclined);
+    End();
+    return false;
 }
 
 // The user gives up on an update that failed: the installation is as it was, so its client goes on.

@@ -40,18 +40,25 @@ struct UnpackResult {
     std::wstring reason;  // what the extractor says, with the entry concerned
 };
 
+// How the start of the registration script went.
+enum class RegistrationStart {
+    Started,   // running (elevated where the system asks for it)
+    Declined,  // the user refused the elevation the script needs
+    Failed,    // it could not be started
+};
+
 class FlowHost {
 public:
     virtual ~FlowHost() = default;
     // Files under the launcher's folder (paths as the constants above).
     virtual bool FileExists(const std::wstring& relative) = 0;
-    virtual bool ControlFileExists() = 0;
+    virtual bool ControlFileExists() = 0;  // the control library is in place and its classes point at it
     virtual bool CreateMarker() = 0;  // the marker file, creating its folder when missing
     virtual void EnsureUpdateFolder() = 0;
     virtual std::wstring LocalVersion() = 0;  // file version of the client, "" when it is missing
     virtual std::optional<ManifestView> FetchManifest() = 0;
     // Processes.
-    virtual void StartRegistration() = 0;
+    virtual RegistrationStart StartRegistration() = 0;
     virtual bool RegistrationRunning() = 0;
     virtual void StartClient() = 0;
     virtual void EndRunningClients() = 0;
@@ -99,6 +106,7 @@ private:
     void End();
     void DownloadFailed(int state, int http_status);
     void StartClientAfterFailure();
+    bool StartRegistration();
 
     FlowHost& host_;
     std::wstring local_version_;

@@ -151,7 +151,7 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 bool UpdateForm::FileExists(const std::wstring& relative) { return installation_.Exists(relative); }
-bool UpdateForm::ControlFileExists() { return registration_.ControlFileExists(); }
+bool UpdateForm::ControlFileExists() { return registration_.ControlInstalled(); }
 bool UpdateForm::CreateMarker() { return installation_.CreateMarker(); }
 void UpdateForm::EnsureUpdateFolder() { installation_.EnsureUpdateFolder(); }
 
@@ -160,7 +160,7 @@ std::wstring UpdateForm::LocalVersion() {
 }
 
 std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return FetchManifestView(); }
-void UpdateForm::StartRegistration() { registration_.Start(); }
+update_flow::RegistrationStart UpdateForm::StartRegistration() { return registration_.Start(); }
 bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
 void UpdateForm::StartClient() { launcher::StartClient(installation_); }
 void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }

@@ -32,7 +32,7 @@ public:
     void EnsureUpdateFolder() override;
     std::wstring LocalVersion() override;
     std::optional<update_flow::ManifestView> FetchManifest() override;
-    void StartRegistration() override;
+    update_flow::RegistrationStart StartRegistration() override;
     bool RegistrationRunning() override;
     void StartClient() override;
     void EndRunningClients() override;

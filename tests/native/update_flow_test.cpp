@@ -35,6 +35,7 @@ public:
     bool marker_writable = true;
     int registration_ticks = 0;  // ticks the registration script keeps running after its start
     bool registration_makes_control = true;
+    uf::RegistrationStart registration_start = uf::RegistrationStart::Started;
     std::wstring local_version = L"1.0.0.1";
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
@@ -59,10 +60,12 @@ public:
         log.push_back(L"fetch-manifest");
         return manifest;
     }
-    void StartRegistration() override {
+    uf::RegistrationStart StartRegistration() override {
         log.push_back(L"start-registration");
+        if (registration_start != uf::RegistrationStart::Started) return registration_start;
         running_ = registration_ticks;
         if (registration_ticks == 0 && registration_makes_control) control_file = true;
+        return registration_start;
     }
     bool RegistrationRunning() override {
         if (running_ > 0 && --running_ == 0 && registration_makes_control) control_file = true;
@@ -202,6 +205,24 @@ TEST(LauncherStart, AScriptThatLeavesNoControlAsksAgainAndNoEnds) {
     EXPECT_EQ(h.Count(L"ask("), 2u);
     EXPECT_TRUE(h.closed);
     EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+}
+
+TEST(LauncherStart, ADeclinedElevationIsToldOnceAndEndsTheStart) {
+    for (bool at_load : {true, false}) {  // asked at load, or at a first start's tick
+        RecordingHost h;
+        h.files.erase(uf::kMarkerPath);
+        h.control_file = !at_load;
+        h.registration_start = uf::RegistrationStart::Declined;
+        h.answers = {true, true, true};
+        h.flow.Load(false);
+        h.control_file = false;
+        h.TickUntilSettled();
+        EXPECT_EQ(h.Count(L"ask("), 1u);
+        EXPECT_EQ(h.Count(L"message "), 1u);
+        EXPECT_TRUE(h.Logged(L"message 注册DLL控件需要管理员权限，您已拒绝授权，程序无法继续运行。请重新启动程序并在系统询问时点击“是”。"));
+        EXPECT_TRUE(h.closed);
+        EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+    }
 }
 
 TEST(LauncherStart, MissingClientOffersTheHomePageAndEndsEitherWay) {

@@ -30,6 +30,7 @@ WINE = "/usr/lib/wine/wine"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
+RUN_LIMITED = os.path.join(HELPERS, "run_limited.exe")
 INSTALLATION = os.path.join(WIN_BUILD, "installation")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root.exe")
@@ -183,7 +184,7 @@ class Scenario:
         check(os.path.exists(record), "the other vendor's client.exe did not start")
         return self.foreign
 
-    def run(self, steps, args=(), manifest_url=None, timeout=120):
+    def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False):
         env = dict(os.environ)
         env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
                                                         "http://127.0.0.1:9/updata.json")
@@ -192,7 +193,9 @@ class Scenario:
         # The user is there before the launcher starts, so even a window that lives a second is seen.
         driver = subprocess.Popen([WINE, DRIVER] + steps, stdout=log, stderr=subprocess.STDOUT)
         time.sleep(1.0)
-        launcher = subprocess.Popen([WINE, winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
+        # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
+        launcher = subprocess.Popen([WINE] + ([RUN_LIMITED] if limited else []) +
+                                    [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             driver_rc = driver.wait(timeout)
@@ -318,13 +321,40 @@ def registration_yes_runs_the_script_and_goes_on(s):
     control_removed()
     s.publish(version=OLD)
     os.remove(s.file("Build\\installock.txt"))
+    # Started with a limited token, as under UAC: the script is asked for through the shell's "runas".
     s.run(["waitbox|" + ASK_REGISTER, "shot|{shots}\\1-registration-question.bmp", "box|yes|" + ASK_REGISTER,
-           "nobox|6"])
+           "nobox|6"], limited=True)
     check(os.path.exists(CONTROL), "the control library is not in the system folder")
     check(os.path.exists(os.path.join(SYSTEM32, "node.dll")), "the engine is not beside the control library")
-    check(typelib_registered(), "the control library is not registered")
+    check(typelib_registered() and control_classes_point_at_the_system_file(), "the control library is not registered")
     check(os.path.isfile(s.file("Build\\installock.txt")), "no marker")
     s.expect_client(OLD)
+
+
+def control_classes_point_at_the_system_file():
+    for clsid in control_class_ids():
+        out = wine(["reg", "query", "HKCR\\CLSID\\{%s}\\InprocServer32" % clsid]).stdout.decode(errors="replace")
+        if "velview_g_201.ocx" not in out.lower() or "system32" not in out.lower():
+            return False
+    return True
+
+
+def control_class_ids():
+    ids = []
+    for name in ("Velview", "VelviewCls", "MiniblinkAPI", "MiniblinkCallBack", "MiniblinkTypeEnum"):
+        with open(os.path.join(SOURCE, "webview", "idl", name + ".idl"), encoding="utf-8") as f:
+            ids.append(re.search(r"uuid\(([0-9A-Fa-f-]+)\)[^\]]*\]\s*coclass", f.read(), re.S).group(1))
+    return ids
+
+
+def a_library_file_without_its_classes_is_registered_again(s):
+    control_present()
+    check(wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"]).returncode == 0, "unregister")
+    check(os.path.exists(CONTROL) and not control_classes_point_at_the_system_file(), "the classes are still registered")
+    s.publish(version=OLD)
+    s.run(["box|yes|" + ASK_REGISTER, "nobox|4"])
+    s.expect_client(OLD)
+    check(control_classes_point_at_the_system_file(), "the classes were not registered again")
 
 
 def registration_no_ends_at_once(s):
@@ -508,7 +538,8 @@ def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_clie
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
-    "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on],
+    "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on,
+                     a_library_file_without_its_classes_is_registered_again],
     "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
     "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https],
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
