@@ -42,11 +42,11 @@ bool IsBatchFile(const std::wstring& program) {
            CompareStringOrdinal(ext.c_str(), -1, L".cmd", -1, TRUE) == CSTR_EQUAL;
 }
 
+// The system's own command interpreter by its full path: neither ComSpec nor the search path (which
+// begins with the caller's folder) may choose which program runs a script.
 std::wstring CommandInterpreter() {
     wchar_t buffer[MAX_PATH] = {};
-    DWORD n = GetEnvironmentVariableW(L"ComSpec", buffer, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) return buffer;
-    n = GetSystemDirectoryW(buffer, MAX_PATH);
+    const UINT n = GetSystemDirectoryW(buffer, MAX_PATH);
     return std::wstring(buffer, n < MAX_PATH ? n : 0) + L"\\cmd.exe";
 }
 

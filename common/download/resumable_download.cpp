@@ -23,6 +23,7 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
 
     fileName_ = fileName;
     url_ = url;
+    lastStatus_ = 0;
     side_ = DefaultSideFiles(fileName_);
     offset_ = 0;
     // Numbered side files need a folder to live in; a bare name cannot take part in the scheme.
@@ -53,6 +54,7 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
 
 void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     if (!busy_ || phase_ != Phase::Requesting) return;
+    lastStatus_ = head.status;
     const auto run = run_;
     host_.OnStateChanged(kHeaders);
     if (run != run_) return;

@@ -93,6 +93,8 @@ public:
     // What the current or last run used (for the host and for tests).
     const SideFiles& CurrentSideFiles() const { return side_; }
     std::uint64_t ResumeOffset() const { return offset_; }
+    // Status of the last answer of the current or last run; 0 when none came.
+    int LastStatus() const { return lastStatus_; }
 
 private:
     enum class Phase { Idle, Requesting, Receiving };
@@ -118,6 +120,7 @@ private:
     bool busy_ = false;
     Phase phase_ = Phase::Idle;
     std::uint64_t run_ = 0;         // changes whenever a run starts or ends: re-entrancy guard
+    int lastStatus_ = 0;
 };
 
 }  // namespace vantorix::download

@@ -27,10 +27,17 @@ inline constexpr wchar_t kFileSize[] = L"文件大小：";
 inline constexpr wchar_t kUnpacking[] = L"正在更新相关组件，如有杀毒软件阻止属于误报，保持信任即可！";
 inline constexpr wchar_t kUpdateDone[] = L"更新完成！";
 inline constexpr wchar_t kNoManifest[] = L"无法获取更新信息，请稍后再试";
+// A failed download waiting for its next automatic attempt, and one handed back to the user.
+inline constexpr wchar_t kRetryAfter[] = L"，";
+inline constexpr wchar_t kRetrySeconds[] = L" 秒后自动重试（第 ";
+inline constexpr wchar_t kRetryAttemptEnd[] = L" 次）";
+inline constexpr wchar_t kRetryByHand[] = L"，请点击“立即升级”重试，关闭窗口将启动当前版本";
 
 // Message boxes.
 inline constexpr wchar_t kAskRegister[] =
     L"程序首次启动需要注册DLL控件，部分杀软可能会报毒，请点击仍要运行即或添加信任即可！是否继续？";
+inline constexpr wchar_t kElevationDeclined[] =
+    L"注册DLL控件需要管理员权限，您已拒绝授权，程序无法继续运行。请重新启动程序并在系统询问时点击“是”。";
 inline constexpr wchar_t kAskClientMissing[] = L"程序重要文件缺失，是否立即打开官网重新下载？";
 inline constexpr wchar_t kNewVersion[] = L"发现新版本！";
 inline constexpr wchar_t kDownloadedPrefix[] = L"Vantorix已经成功下载了当前最新的：";

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/update_flow/download_retry.h"
 #include "common/update_flow/texts.h"
 
 namespace vantorix::update_flow {
@@ -50,7 +51,7 @@ void UpdateFlow::Load(bool update_mode) {
     host_.EnsureUpdateFolder();
     if (!host_.ControlFileExists()) {
         if (!host_.AskYesNo(text::kAskRegister)) return End();
-        host_.StartRegistration();
+        if (!StartRegistration()) return;
     }
     host_.SetTimer(true);
 }
@@ -64,13 +65,13 @@ void UpdateFlow::Tick() {
         ~Reset() { flag = false; }
     } reset{ticking_};
 
+    // The registration script started by an earlier answer is still at work: wait for it rather than
+    // ask again, start a second one or start a client that needs the library it is registering.
+    if (host_.RegistrationRunning()) return;
     if (!marker_failed_ && !host_.FileExists(kMarkerPath)) {
-        // The registration script started by an earlier answer is still at work: wait for it rather
-        // than ask again and start a second one.
-        if (host_.RegistrationRunning()) return;
         if (!host_.ControlFileExists()) {
             if (!host_.AskYesNo(text::kAskRegister)) return End();
-            host_.StartRegistration();
+            StartRegistration();
             return;
         }
         // A marker that cannot be written (read-only folder) must not keep the program waiting.
@@ -125,6 +126,7 @@ void UpdateFlow::ButtonClicked() {
     if (manifest_->version != local) {
         if (button_text_ == text::kUpdating) return;  // one download at a time
         host_.EndRunningClients();
+        retries_ = 0;
         SetButton(text::kUpdating, false);
         host_.SetText(Control::lblMsg, text::kGettingAddress);
         // An archive or side files left by an earlier run would make the downloader pick a numbered
@@ -138,9 +140,11 @@ void UpdateFlow::ButtonClicked() {
     }
 }
 
-void UpdateFlow::DownloadStateChanged(int state) {
+void UpdateFlow::DownloadStateChanged(int state, int http_status) {
     if (ended_) return;
     host_.SetText(Control::lblMsg, StateText(state));
+    if (IsDownloadFailure(state) && button_text_ == text::kUpdating) return DownloadFailed(state, http_status);
+    if (state == kStateComplete) download_failed_ = false;
     // Only completion means the whole archive is in place: a 100 % figure comes too early from a server
     // that sends no length, and never from a resumed archive that was already complete.
     if (state == kStateComplete && button_text_ == text::kUpdating) Complete();
@@ -232,7 +236,44 @@ bool UpdateFlow::QueryClose() {
     if (button_text_ == text::kUpdating && !host_.AskYesNo(text::kAskForceClose)) return false;
     ended_ = true;
     host_.SetTimer(false);
+    if (download_failed_) StartClientAfterFailure();
     return true;
+}
+
+// A failed download is never a dead end: passing faults are tried again by themselves, resuming from the
+// side files the downloader kept; anything else, or too many attempts, hands the update back to the user.
+void UpdateFlow::DownloadFailed(int state, int http_status) {
+    download_failed_ = true;
+    if (IsTransientDownloadFailure(state, http_status) && retries_ < kMaxDownloadRetries) {
+        ++retries_;
+        const unsigned delay = RetryDelayMs(retries_);
+        host_.SetText(Control::lblMsg, RetryWaitText(state, retries_, delay));
+        host_.ScheduleRetry(delay);
+        return;
+    }
+    retries_ = 0;
+    SetButton(text::kOfferUpdate, true);
+    host_.SetText(Control::lblMsg, RetryOfferText(state));
+}
+
+void UpdateFlow::RetryDue() {
+    if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
+    host_.SetText(Control::lblMsg, text::kGettingAddress);
+    host_.StartDownload(manifest_->url);
+}
+
+// A refused elevation is told once and ends the start: asking again on every tick would never end, and
+// the client cannot run without its control library.
+bool UpdateFlow::StartRegistration() {
+    if (host_.StartRegistration() != RegistrationStart::Declined) return true;
+    host_.ShowMessage(text::kElevationDeclined);
+    End();
+    return false;
+}
+
+// The user gives up on an update that failed: the installation is as it was, so its client goes on.
+void UpdateFlow::StartClientAfterFailure() {
+    if (host_.FileExists(kClientPath)) host_.StartClient();
 }
 
 }  // namespace vantorix::update_flow

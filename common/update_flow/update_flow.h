@@ -43,18 +43,25 @@ struct UnpackResult {
     std::wstring reason;  // what the extractor says, with the entry concerned
 };
 
+// How the start of the registration script went.
+enum class RegistrationStart {
+    Started,   // running (elevated where the system asks for it)
+    Declined,  // the user refused the elevation the script needs
+    Failed,    // it could not be started
+};
+
 class FlowHost {
 public:
     virtual ~FlowHost() = default;
     // Files under the launcher's folder (paths as the constants above).
     virtual bool FileExists(const std::wstring& relative) = 0;
-    virtual bool ControlFileExists() = 0;
+    virtual bool ControlFileExists() = 0;  // the control library is in place and its classes point at it
     virtual bool CreateMarker() = 0;  // the marker file, creating its folder when missing
     virtual void EnsureUpdateFolder() = 0;
     virtual std::wstring LocalVersion() = 0;  // file version of the client, "" when it is missing
     virtual std::optional<ManifestView> FetchManifest() = 0;
     // Processes.
-    virtual void StartRegistration() = 0;
+    virtual RegistrationStart StartRegistration() = 0;
     virtual bool RegistrationRunning() = 0;
     virtual void StartClient() = 0;
     virtual void EndRunningClients() = 0;
@@ -75,6 +82,8 @@ public:
     virtual void SetTimer(bool enabled) = 0;
     // Asks the form to close; the form calls UpdateFlow::QueryClose, which may refuse.
     virtual void CloseForm() = 0;
+    // Calls UpdateFlow::RetryDue once, after the delay; a later call replaces an earlier one.
+    virtual void ScheduleRetry(unsigned delay_ms) = 0;
 };
 
 class UpdateFlow {
@@ -84,7 +93,10 @@ public:
     void Load(bool update_mode);
     void Tick();
     void ButtonClicked();
-    void DownloadStateChanged(int state);
+    // `http_status` is the status of the last answer the downloader received (0 when none).
+    void DownloadStateChanged(int state, int http_status = 0);
+    // The wait before an automatic download attempt is over.
+    void RetryDue();
     void DownloadProgress(const std::wstring& size_text, float percent);
     // The form is about to close: true lets it close (and ends the flow), false keeps it open.
     bool QueryClose();
@@ -100,6 +112,9 @@ private:
     void InstallCommitted();
     bool StartInstalledUpdate();
     void End();
+    void DownloadFailed(int state, int http_status);
+    void StartClientAfterFailure();
+    bool StartRegistration();
 
     FlowHost& host_;
     std::wstring local_version_;
@@ -110,6 +125,8 @@ private:
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
     bool installed_ = false;     // an update was unpacked and committed in this run
     bool ended_ = false;
+    int retries_ = 0;               // automatic attempts made for the current download
+    bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
 };
 
 // The update folder of a launcher folder ("C:\App" -> "C:\App\update", a drive root "C:\" -> "C:\update").

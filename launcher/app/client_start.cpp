@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "common/update_flow/update_flow.h"
+#include "launcher/app/client_processes.h"
 #include "win/process.h"
 
 namespace vantorix::launcher {
@@ -14,7 +15,15 @@ void StartClient(const Installation& installation) {
                       installation.Path(L"\\bin"));
 }
 
-void EndRunningClients() { win::StartProgram(L"cmd", {L"/c", L"taskkill", L"/f", L"/im", L"client.exe"}, SW_HIDE); }
+namespace {
+// A client asked to close gets a few seconds to save its state; its files are replaced only once it is gone.
+constexpr DWORD kClientCloseGraceMs = 3000;
+constexpr DWORD kClientEndWaitMs = 5000;
+}  // namespace
+
+bool EndRunningClients(const Installation& installation) {
+    return EndProcessesOfImage(installation.Path(update_flow::kClientPath), kClientCloseGraceMs, kClientEndWaitMs);
+}
 
 void OpenHomePage() { ShellExecuteW(nullptr, L"open", kHomePageUrl, nullptr, nullptr, SW_SHOWNORMAL); }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The programs the launcher starts besides the registration script: the client with its launch token,
-// the command that ends running clients before their files are replaced, and the maker's home page.
+// the end of running clients before their files are replaced, and the maker's home page.
 #include "launcher/app/installation.h"
 
 namespace vantorix::launcher {
@@ -10,8 +10,9 @@ inline constexpr wchar_t kHomePageUrl[] = L"https://www.vantorix.com/";
 
 // "\bin\client.exe -2018.06.21", minimised with focus, not waited for.
 void StartClient(const Installation& installation);
-// "cmd /c taskkill /f /im client.exe", hidden, not waited for.
-void EndRunningClients();
+// Ends this installation's running clients (bin\client.exe by its full path, no other program of that
+// name): asked to close first, ended when they do not, waited for. True when none is left running.
+bool EndRunningClients(const Installation& installation);
 // The home page with the shell's "open" verb, in a normal window.
 void OpenHomePage();
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/manifest/address_override.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 
@@ -10,7 +11,9 @@ namespace vantorix::launcher {
 std::wstring ManifestUrl() {
     wchar_t buffer[2048];
     DWORD n = GetEnvironmentVariableW(kManifestUrlVariable, buffer, ARRAYSIZE(buffer));
-    if (n > 0 && n < ARRAYSIZE(buffer)) return std::wstring(buffer, n);
+    // Only an address on this machine replaces the maker's; any other is ignored.
+    if (n > 0 && n < ARRAYSIZE(buffer) && manifest::IsLoopbackAddress(std::wstring(buffer, n)))
+        return std::wstring(buffer, n);
     return kManifestUrl;
 }
 

@@ -8,7 +8,8 @@
 namespace vantorix::launcher {
 
 // The maker's manifest. Tests and the demo point the launcher at a local server instead through the
-// environment variable VANTORIX_MANIFEST_URL; nothing else changes the address.
+// environment variable VANTORIX_MANIFEST_URL, honoured only for an http or https address on this machine
+// (127.0.0.1, localhost, [::1]); nothing else changes the address.
 inline constexpr wchar_t kManifestUrl[] = L"https://www.vantorix.com/updata.json";
 inline constexpr wchar_t kManifestUrlVariable[] = L"VANTORIX_MANIFEST_URL";
 

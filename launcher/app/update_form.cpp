@@ -16,6 +16,7 @@ namespace text = update_flow::text;
 
 constexpr wchar_t kWindowClass[] = L"VantorixUpdateFrm";
 constexpr UINT_PTR kTimer1 = 1;
+constexpr UINT_PTR kRetryTimer = 2;  // one-shot: the wait before an automatic download attempt
 constexpr UINT kTimerInterval = 500;
 constexpr int kCommand1Id = 201;
 constexpr int kClientWidth = 420, kClientHeight = 300;
@@ -63,7 +64,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     // WinHttpDown1's events arrive on this thread, also inside message boxes; nothing may escape them.
     WinHttpDown1.StateChanged = [this](std::int16_t state) {
         try {
-            flow_.DownloadStateChanged(state);
+            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
         } catch (...) {
         }
     };
@@ -124,6 +125,10 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_TIMER:
         if (wparam == kTimer1) flow_.Tick();
+        if (wparam == kRetryTimer) {
+            KillTimer(window_, kRetryTimer);
+            flow_.RetryDue();
+        }
         return 0;
     case WM_COMMAND:
         if (LOWORD(wparam) == kCommand1Id && HIWORD(wparam) == BN_CLICKED) flow_.ButtonClicked();
@@ -133,6 +138,7 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
     case WM_DESTROY:
         KillTimer(window_, kTimer1);
+        KillTimer(window_, kRetryTimer);
         timer_on_ = false;
         PostQuitMessage(0);
         return 0;
@@ -147,7 +153,7 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 bool UpdateForm::FileExists(const std::wstring& relative) { return installation_.Exists(relative); }
-bool UpdateForm::ControlFileExists() { return registration_.ControlFileExists(); }
+bool UpdateForm::ControlFileExists() { return registration_.ControlInstalled(); }
 bool UpdateForm::CreateMarker() { return installation_.CreateMarker(); }
 void UpdateForm::EnsureUpdateFolder() { installation_.EnsureUpdateFolder(); }
 
@@ -156,10 +162,10 @@ std::wstring UpdateForm::LocalVersion() {
 }
 
 std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return FetchManifestView(); }
-void UpdateForm::StartRegistration() { registration_.Start(); }
+update_flow::RegistrationStart UpdateForm::StartRegistration() { return registration_.Start(); }
 bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
 void UpdateForm::StartClient() { launcher::StartClient(installation_); }
-void UpdateForm::EndRunningClients() { launcher::EndRunningClients(); }
+void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }
 void UpdateForm::OpenHomePage() { launcher::OpenHomePage(); }
 void UpdateForm::ClearStaleArchive(const std::wstring& url) { installation_.ClearStaleArchive(url); }
 
@@ -183,6 +189,8 @@ std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expec
 
 update_flow::UnpackResult UpdateForm::UnpackArchive() {
     using services::UnzipStatus;
+    // A client the user started again during the download would hold its files.
+    launcher::EndRunningClients(installation_);
     const auto result =
         services::UnzipToFolder(installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath));
     update_flow::UnpackResult unpacked;
@@ -238,6 +246,10 @@ void UpdateForm::SetTimer(bool enabled) {
         ::SetTimer(window_, kTimer1, kTimerInterval, nullptr);
     else
         KillTimer(window_, kTimer1);
+}
+
+void UpdateForm::ScheduleRetry(unsigned delay_ms) {
+    if (window_) ::SetTimer(window_, kRetryTimer, delay_ms, nullptr);
 }
 
 void UpdateForm::CloseForm() {

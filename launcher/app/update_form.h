@@ -32,7 +32,7 @@ public:
     void EnsureUpdateFolder() override;
     std::wstring LocalVersion() override;
     std::optional<update_flow::ManifestView> FetchManifest() override;
-    void StartRegistration() override;
+    update_flow::RegistrationStart StartRegistration() override;
     bool RegistrationRunning() override;
     void StartClient() override;
     void EndRunningClients() override;
@@ -49,6 +49,7 @@ public:
     void ShowForm(bool visible) override;
     void SetTimer(bool enabled) override;
     void CloseForm() override;
+    void ScheduleRetry(unsigned delay_ms) override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

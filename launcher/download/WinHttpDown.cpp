@@ -87,5 +87,6 @@ void WinHttpDown::GetStart() { host_->Run().Start(FileName, URL); }
 void WinHttpDown::GetPause() { host_->Run().Pause(); }
 void WinHttpDown::GetStop() { host_->Run().Stop(); }
 bool WinHttpDown::Busy() const { return host_->Run().Busy(); }
+int WinHttpDown::LastHttpStatus() const { return host_->Run().LastStatus(); }
 
 }  // namespace vantorix::launcher

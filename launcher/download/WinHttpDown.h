@@ -66,6 +66,8 @@ public:
     void GetPause();  // abandon the transfer, keep both side files; ignored when idle
     void GetStop();   // abandon the transfer, delete the settings side file; ignored when idle
     bool Busy() const;
+    // HTTP status of the last answer of the current or last transfer; 0 when none came.
+    int LastHttpStatus() const;
 
 private:
     std::unique_ptr<DownloadEngineHost> host_;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "launcher/services/network_policy.h"
+
 namespace vantorix::launcher {
 namespace {
 
@@ -75,6 +77,7 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
         session_.reset(::WinHttpOpen(L"VantorixAssist", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
         if (!session_) return false;
+        services::EnableModernTls(session_.get());
     }
     URL_COMPONENTS parts{sizeof(parts)};
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwSchemeLength = DWORD(-1);

@@ -7,6 +7,7 @@
 
 #include "common/manifest/utf8_text.h"
 #include "common/text/ascii.h"
+#include "launcher/services/network_policy.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "win/unique_winhttp.h"
@@ -56,6 +57,7 @@ std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const F
     unique_hinternet session(WinHttpOpen(L"VantorixAssist", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                          WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return std::nullopt;
+    EnableModernTls(session.get());
     WinHttpSetTimeouts(session.get(), static_cast<int>(limits.resolve_timeout_ms), static_cast<int>(limits.connect_timeout_ms),
                        static_cast<int>(limits.send_timeout_ms), static_cast<int>(limits.receive_timeout_ms));
     unique_hinternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));

@@ -35,6 +35,7 @@ public:
     bool marker_writable = true;
     int registration_ticks = 0;  // ticks the registration script keeps running after its start
     bool registration_makes_control = true;
+    uf::RegistrationStart registration_start = uf::RegistrationStart::Started;
     std::wstring local_version = L"1.0.0.1";
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
@@ -45,6 +46,7 @@ public:
     std::vector<std::wstring> log;
     std::map<Control, std::wstring> texts;
     bool button_enabled = true, visible = false, timer = false, closed = false;
+    std::vector<unsigned> retry_delays;
 
     bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
     bool ControlFileExists() override { return control_file; }
@@ -59,10 +61,12 @@ public:
         log.push_back(L"fetch-manifest");
         return manifest;
     }
-    void StartRegistration() override {
+    uf::RegistrationStart StartRegistration() override {
         log.push_back(L"start-registration");
+        if (registration_start != uf::RegistrationStart::Started) return registration_start;
         running_ = registration_ticks;
         if (registration_ticks == 0 && registration_makes_control) control_file = true;
+        return registration_start;
     }
     bool RegistrationRunning() override {
         if (running_ > 0 && --running_ == 0 && registration_makes_control) control_file = true;
@@ -101,6 +105,7 @@ public:
     void EnableButton(bool enabled) override { button_enabled = enabled; }
     void ShowForm(bool v) override { visible = v; }
     void SetTimer(bool enabled) override { timer = enabled; }
+    void ScheduleRetry(unsigned delay_ms) override { retry_delays.push_back(delay_ms); }
     void CloseForm() override {
         if (flow.QueryClose()) {
             closed = true;
@@ -205,6 +210,24 @@ TEST(LauncherStart, AScriptThatLeavesNoControlAsksAgainAndNoEnds) {
     EXPECT_EQ(h.Count(L"ask("), 2u);
     EXPECT_TRUE(h.closed);
     EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+}
+
+TEST(LauncherStart, ADeclinedElevationIsToldOnceAndEndsTheStart) {
+    for (bool at_load : {true, false}) {  // asked at load, or at a first start's tick
+        RecordingHost h;
+        h.files.erase(uf::kMarkerPath);
+        h.control_file = !at_load;
+        h.registration_start = uf::RegistrationStart::Declined;
+        h.answers = {true, true, true};
+        h.flow.Load(false);
+        h.control_file = false;
+        h.TickUntilSettled();
+        EXPECT_EQ(h.Count(L"ask("), 1u);
+        EXPECT_EQ(h.Count(L"message "), 1u);
+        EXPECT_TRUE(h.Logged(L"message 注册DLL控件需要管理员权限，您已拒绝授权，程序无法继续运行。请重新启动程序并在系统询问时点击“是”。"));
+        EXPECT_TRUE(h.closed);
+        EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+    }
 }
 
 TEST(LauncherStart, MissingClientOffersTheHomePageAndEndsEitherWay) {
@@ -409,11 +432,10 @@ TEST(UpdateMode, AMissingArchiveAtCompletionOffersTheHomePage) {
     }
 }
 
-TEST(UpdateMode, DownloadErrorsShowTheirStatusAndKeepTheGuard) {
+TEST(UpdateMode, DownloadStatesShowTheirStatusAndKeepTheGuard) {
     const std::vector<std::pair<int, std::wstring>> states = {
-        {1, L"发送请求..."}, {2, L"获取远程文件信息..."}, {3, L"开始接收数据..."}, {4, L"下载被终止..."},
-        {5, L"停止下载"},   {6, L"暂停下载"},           {7, L"连接服务器失败"},  {8, L"发送请求失败"},
-        {10, L"保存路径出错"}, {0, L""},                {11, L""},
+        {1, L"发送请求..."}, {2, L"获取远程文件信息..."}, {3, L"开始接收数据..."},
+        {5, L"停止下载"},   {6, L"暂停下载"},           {0, L""},                {11, L""},
     };
     for (const auto& [state, text] : states) {
         RecordingHost h;
@@ -424,6 +446,84 @@ TEST(UpdateMode, DownloadErrorsShowTheirStatusAndKeepTheGuard) {
         EXPECT_EQ(h.texts[Control::lblMsg], text) << state;
         EXPECT_EQ(h.texts[Control::Command1], L"升级中") << state;
     }
+}
+
+// Failures that are not worth an automatic attempt hand the update back at once: the button offers it
+// again, closing no longer asks, and a user who closes gets the current client.
+TEST(DownloadFailure, AFailureThatWillNotPassOffersTheUpdateAgainAndClosingStartsTheClient) {
+    const std::vector<std::pair<int, int>> failures = {{7, 404}, {7, 0}, {8, 0}, {10, 200}};
+    for (const auto& [state, status] : failures) {
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", true);
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        h.flow.DownloadStateChanged(state, status);
+        EXPECT_TRUE(h.retry_delays.empty()) << state;
+        EXPECT_EQ(h.texts[Control::Command1], L"立即升级") << state;
+        EXPECT_TRUE(h.button_enabled) << state;
+        EXPECT_EQ(h.texts[Control::lblMsg].rfind(uf::StateText(state), 0), 0u) << state;
+        h.CloseForm();
+        EXPECT_TRUE(h.closed) << state;
+        EXPECT_EQ(h.Count(L"ask("), 0u) << state;
+        EXPECT_EQ(h.Count(L"start-client 1.0.0.1"), 1u) << state;
+    }
+}
+
+TEST(DownloadFailure, DropsAndServerErrorsAreRetriedWithGrowingDelaysThenHandedToTheUser) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    ASSERT_EQ(h.Count(L"download"), 1u);
+    const std::pair<int, int> failures[] = {{7, 503}, {4, 0}, {7, 500}};
+    std::wstring waiting;
+    for (const auto& [state, status] : failures) {
+        h.flow.DownloadStateChanged(state, status);
+        EXPECT_EQ(h.texts[Control::Command1], L"升级中");
+        waiting = h.texts[Control::lblMsg];
+        h.flow.RetryDue();
+    }
+    EXPECT_EQ(h.retry_delays, (std::vector<unsigned>{2000, 4000, 8000}));
+    EXPECT_EQ(h.Count(L"download"), 4u);
+    EXPECT_EQ(h.Count(L"clear-stale"), 1u);  // attempts resume from the side files
+    EXPECT_EQ(waiting, L"连接服务器失败，8 秒后自动重试（第 3/3 次）");
+    h.flow.DownloadStateChanged(4);
+    EXPECT_EQ(h.retry_delays.size(), 3u);
+    EXPECT_EQ(h.texts[Control::Command1], L"立即升级");
+    // The user's own attempt gets the automatic ones again.
+    h.flow.ButtonClicked();
+    h.flow.DownloadStateChanged(4);
+    EXPECT_EQ(h.retry_delays.size(), 4u);
+}
+
+TEST(DownloadFailure, ARetryThatSucceedsEndsAsAnyUpdateWithoutAnExtraClient) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.version_after_unpack = L"1.0.0.2";
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.flow.DownloadStateChanged(4);
+    h.flow.RetryDue();
+    h.files.insert(uf::kArchivePath);
+    h.flow.DownloadStateChanged(9);
+    ASSERT_EQ(h.texts[Control::Command1], L"立即启动");
+    h.flow.ButtonClicked();
+    EXPECT_TRUE(h.closed);
+    EXPECT_EQ(h.Count(L"start-client"), 1u);
+}
+
+TEST(DownloadFailure, GivingUpDuringTheWaitAsksThenStartsTheCurrentClient) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    h.flow.DownloadStateChanged(7, 502);
+    h.answers = {true};
+    h.CloseForm();
+    EXPECT_TRUE(h.Logged(L"ask(yes) " + kAskForceClose));
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    h.flow.RetryDue();  // a timer that fires after the end starts nothing
+    EXPECT_EQ(h.Count(L"download"), 1u);
 }
 
 TEST(UpdateMode, ClosingDuringADownloadAsksAndNoKeepsTheFormOpen) {

@@ -30,6 +30,7 @@ WINE = "/usr/lib/wine/wine"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
+RUN_LIMITED = os.path.join(HELPERS, "run_limited.exe")
 INSTALLATION = os.path.join(WIN_BUILD, "installation")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root.exe")
@@ -95,6 +96,7 @@ class Scenario:
         self.port = None
         self.manifest_path = "/updata.json"
         self.stay = None
+        self.foreign = None
         self.scheme = "http"
         self.trusted = None
 
@@ -102,7 +104,8 @@ class Scenario:
     def serve(self, tls=False):
         port_file = os.path.join(self.dir, "port")
         command = [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
-                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240"]
+                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240",
+                   "--control", os.path.join(self.dir, "control.json")]
         if tls:
             # A throw-away root CA, trusted by the Wine machine for this scenario only, as an administrator
             # adds a company CA; certificate checking stays on.
@@ -144,6 +147,22 @@ class Scenario:
                 # incompressible filler: the archive spans many blocks of the download
                 "bin/data/filler.bin": os.urandom(400 * 1024)}
 
+    def misbehave(self, path, **mode):
+        """The server's behaviour for one path (see httpserver.py's control file)."""
+        with open(os.path.join(self.dir, "control.json"), "w", encoding="utf-8") as f:
+            json.dump({path: mode}, f)
+
+    def answers(self, path):
+        """(request, answer) log records of one path, in order."""
+        records = self.requests()
+        done = {}
+        path_file = os.path.join(self.dir, "server.jsonl")
+        for line in open(path_file, encoding="utf-8"):
+            record = json.loads(line)
+            if record.get("done"):
+                done[record["n"]] = record
+        return [(r, done.get(r["n"], {})) for r in records if r["path"] == path]
+
     def requests(self):
         path = os.path.join(self.dir, "server.jsonl")
         if not os.path.exists(path):
@@ -156,7 +175,21 @@ class Scenario:
                                      stderr=subprocess.DEVNULL)
         self.wait_started(lambda line: line.endswith("|-stay|-1") or "|-stay|" in line, 20)
 
-    def run(self, steps, args=(), manifest_url=None, timeout=120):
+    def start_foreign_client(self):
+        """A program of another vendor that happens to be called client.exe, running from its own folder."""
+        folder = os.path.join(self.dir, "other vendor")
+        os.makedirs(folder)
+        shutil.copy(PROBE, os.path.join(folder, "client.exe"))
+        self.foreign = subprocess.Popen([WINE, winpath(os.path.join(folder, "client.exe")), "-stay"],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        record = os.path.join(folder, "started.txt")
+        end = time.time() + 20
+        while time.time() < end and not os.path.exists(record):
+            time.sleep(0.2)
+        check(os.path.exists(record), "the other vendor's client.exe did not start")
+        return self.foreign
+
+    def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False):
         env = dict(os.environ)
         env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
                                                         "http://127.0.0.1:9/updata.json")
@@ -165,7 +198,9 @@ class Scenario:
         # The user is there before the launcher starts, so even a window that lives a second is seen.
         driver = subprocess.Popen([WINE, DRIVER] + steps, stdout=log, stderr=subprocess.STDOUT)
         time.sleep(1.0)
-        launcher = subprocess.Popen([WINE, winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
+        # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
+        launcher = subprocess.Popen([WINE] + ([RUN_LIMITED] if limited else []) +
+                                    [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             driver_rc = driver.wait(timeout)
@@ -216,8 +251,9 @@ class Scenario:
         if self.server:
             self.server.terminate()
             self.server.wait(10)
-        if self.stay and self.stay.poll() is None:
-            self.stay.kill()
+        for process in (self.stay, self.foreign):
+            if process and process.poll() is None:
+                process.kill()
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -284,13 +320,40 @@ def registration_yes_runs_the_script_and_goes_on(s):
     control_removed()
     s.publish(version=OLD)
     os.remove(s.file("Build\\installock.txt"))
+    # Started with a limited token, as under UAC: the script is asked for through the shell's "runas".
     s.run(["waitbox|" + ASK_REGISTER, "shot|{shots}\\1-registration-question.bmp", "box|yes|" + ASK_REGISTER,
-           "nobox|6"])
+           "nobox|6"], limited=True)
     check(os.path.exists(CONTROL), "the control library is not in the system folder")
     check(os.path.exists(os.path.join(SYSTEM32, "node.dll")), "the engine is not beside the control library")
-    check(typelib_registered(), "the control library is not registered")
+    check(typelib_registered() and control_classes_point_at_the_system_file(), "the control library is not registered")
     check(os.path.isfile(s.file("Build\\installock.txt")), "no marker")
     s.expect_client(OLD)
+
+
+def control_classes_point_at_the_system_file():
+    for clsid in control_class_ids():
+        out = wine(["reg", "query", "HKCR\\CLSID\\{%s}\\InprocServer32" % clsid]).stdout.decode(errors="replace")
+        if "velview_g_201.ocx" not in out.lower() or "system32" not in out.lower():
+            return False
+    return True
+
+
+def control_class_ids():
+    ids = []
+    for name in ("Velview", "VelviewCls", "MiniblinkAPI", "MiniblinkCallBack", "MiniblinkTypeEnum"):
+        with open(os.path.join(SOURCE, "webview", "idl", name + ".idl"), encoding="utf-8") as f:
+            ids.append(re.search(r"uuid\(([0-9A-Fa-f-]+)\)[^\]]*\]\s*coclass", f.read(), re.S).group(1))
+    return ids
+
+
+def a_library_file_without_its_classes_is_registered_again(s):
+    control_present()
+    check(wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"]).returncode == 0, "unregister")
+    check(os.path.exists(CONTROL) and not control_classes_point_at_the_system_file(), "the classes are still registered")
+    s.publish(version=OLD)
+    s.run(["box|yes|" + ASK_REGISTER, "nobox|4"])
+    s.expect_client(OLD)
+    check(control_classes_point_at_the_system_file(), "the classes were not registered again")
 
 
 def registration_no_ends_at_once(s):
@@ -319,38 +382,11 @@ def optional_release_is_offered_in_update_mode(s):
     s.expect_no_client()
 
 
-def taskkill_finds_processes_by_name():
-    """Under qemu-user Wine cannot read other processes' module lists, so "taskkill /im" finds nothing there;
-    on a machine that runs 32-bit code itself it works. Asked once, with a probe of our own."""
-    probe_dir = tempfile.mkdtemp(prefix="taskkill-")
-    probe = os.path.join(probe_dir, "taskkillprobe.exe")
-    shutil.copy(PROBE, probe)
-    stay = subprocess.Popen([WINE, winpath(probe), "-stay"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    try:
-        for _ in range(100):
-            if os.path.exists(os.path.join(probe_dir, "started.txt")):
-                break
-            time.sleep(0.1)
-        wine(["taskkill", "/f", "/im", "taskkillprobe.exe"])
-        try:
-            stay.wait(10)
-            return True
-        except subprocess.TimeoutExpired:
-            return False
-    finally:
-        if stay.poll() is None:
-            stay.kill()
-        shutil.rmtree(probe_dir, ignore_errors=True)
-
-
 def mandatory_release_updates_and_starts_the_new_client(s):
-    # A client that is running when the update starts is ended by "cmd /c taskkill /f /im client.exe";
-    # where this machine's taskkill cannot find processes by name, the running client is left out.
-    ends_running_client = taskkill_finds_processes_by_name()
-    if ends_running_client:
-        s.start_staying_client()
-    else:
-        print("note: taskkill finds no process by name on this machine (qemu-user); running client not tested")
+    # The installation's running client is ended before its files are replaced; another vendor's program
+    # that is also called client.exe, elsewhere, keeps running.
+    s.start_staying_client()
+    foreign = s.start_foreign_client()
     s.manifest_path = "/updata.json"
     s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2")
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
@@ -363,8 +399,8 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     check(open(s.file("Skin\\UI.html"), "rb").read() == b"<html><body>new skin</body></html>", "the skin was not replaced")
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
-    if ends_running_client:
-        check(s.stay.poll() is not None, "the running client was not ended before the update")
+    check(s.stay.poll() is not None, "the running client was not ended before the update")
+    check(foreign.poll() is None, "another program named client.exe was ended")
 
 
 def mandatory_release_over_https(s):
@@ -555,10 +591,53 @@ def closing_during_the_download_asks_first(s):
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
 
 
+RETRY_SHOWN = "自动重试"
+OFFER_AGAIN = "请点击“立即升级”重试"
+
+
+def server_errors_are_retried_then_the_update_installs(s):
+    s.publish()
+    s.misbehave("/newtemp.zip", mode="status", code=503, times=2)
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "waitbox|" + DOWNLOADED + "|120", "watched",
+           "box|ok|" + DOWNLOADED, "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    answers = s.answers("/newtemp.zip")
+    check([a.get("status") for _, a in answers][:2] == [503, 503] and len(answers) == 3,
+          "archive answers: %s" % [a.get("status") for _, a in answers])
+    gaps = [answers[i + 1][0]["time"] - answers[i][0]["time"] for i in range(2)]
+    check(gaps[0] >= 1.9 and gaps[1] >= 3.9, "the waits between attempts do not grow: %s" % gaps)
+
+
+def a_cut_connection_resumes_where_it_stopped(s):
+    s.publish()
+    s.misbehave("/newtemp.zip", mode="short", after=150000, times=1)
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "waitbox|" + DOWNLOADED + "|120", "watched",
+           "box|ok|" + DOWNLOADED, "form|立即启动|1", "click", "gone|30"])
+    s.expect_client(NEW)
+    check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "the archive was not whole")
+    ranges = [r["range"] for r, _ in s.answers("/newtemp.zip")]
+    check(ranges == ["bytes=0-", "bytes=150000-"], "ranges asked: %s" % ranges)
+
+
+def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client(s):
+    dead = socket.socket()
+    dead.bind(("127.0.0.1", 0))
+    dead_port = dead.getsockname()[1]
+    dead.close()
+    s.publish(zip_path="/newtemp.zip")
+    with open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(update_package.manifest_text(NEW, "http://127.0.0.1:%d/newtemp.zip" % dead_port, "修复", "春季版", "1"))
+    s.run(["box|ok|发现新版本！", "watch|" + RETRY_SHOWN, "form|立即升级|1|120", "watched", "msg|" + OFFER_AGAIN,
+           "shot|{shots}\\1-offered-again.bmp", "close", "nobox|2", "gone|20"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced")
+
+
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
-    "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on],
+    "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on,
+                     a_library_file_without_its_classes_is_registered_again],
     "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
     "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https],
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
@@ -569,6 +648,8 @@ GROUPS = {
                install_killed_mid_commit_is_rolled_back_at_the_next_start,
                update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update],
     "close_guard": [closing_during_the_download_asks_first],
+    "retries": [server_errors_are_retried_then_the_update_installs, a_cut_connection_resumes_where_it_stopped,
+                a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client],
 }
 
 

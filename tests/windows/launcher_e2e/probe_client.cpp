@@ -1,6 +1,7 @@
 // Stands in for client.exe in the launcher's end-to-end tests: records how it was started (its own file
 // version, its argument text and the show state it was given) in started.txt beside itself, then ends.
-// With the argument "-stay" it keeps running (at most a minute) so a test can see it ended by taskkill.
+// With the argument "-stay" it keeps running (at most three minutes) so a test can see whether the launcher
+// ended it.
 #include <windows.h>
 
 #include <string>
@@ -44,6 +45,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         CloseHandle(file);
     }
-    if (std::wstring(arguments).find(L"-stay") != std::wstring::npos) Sleep(60000);
+    if (std::wstring(arguments).find(L"-stay") != std::wstring::npos) Sleep(180000);
     return 0;
 }
