@@ -105,6 +105,21 @@ void MainForm::BringBack() {
     // would leave a minimised window minimised.
     ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(window_);
+    // The press on the tray icon also activates the tray's own window, and that activation may arrive
+    // after ours: the window claims the front again until the button is up and it is in front, for a
+    // few seconds at most.
+    front_claims_left_ = kFrontClaims;
+    SetTimer(window_, kFrontClaimTimer, kFrontClaimIntervalMs, nullptr);
+}
+
+void MainForm::ClaimFront() {
+    const bool button_down = (GetAsyncKeyState(GetSystemMetrics(SM_SWAPBUTTON) ? VK_RBUTTON : VK_LBUTTON) & 0x8000) != 0;
+    const bool in_front = GetForegroundWindow() == window_;
+    if ((!button_down && in_front) || --front_claims_left_ <= 0 || IsIconic(window_) || !IsWindowVisible(window_)) {
+        KillTimer(window_, kFrontClaimTimer);
+        return;
+    }
+    if (!in_front) SetForegroundWindow(window_);
 }
 
 void MainForm::Destroy() {
@@ -239,6 +254,10 @@ LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case InstanceClaim::kBringBackMessage:
             BringBack();
+            return 0;
+        case WM_TIMER:
+            if (wparam != kFrontClaimTimer) break;
+            ClaimFront();
             return 0;
         case WM_ACTIVATE:
             if (LOWORD(wparam) == WA_INACTIVE) break;

@@ -94,6 +94,13 @@ private:
     SIZE RestoredInnerSize() const;
     EngineApi& engine();
     [[noreturn]] void Fail(const wchar_t* message);
+    // One tick of claiming the front after BringBack.
+    void ClaimFront();
+
+    static constexpr UINT_PTR kFrontClaimTimer = 0x5646;
+    static constexpr UINT kFrontClaimIntervalMs = 50;
+    static constexpr int kFrontClaims = 100;  // five seconds
+    int front_claims_left_ = 0;
 
     Parts parts_;
     HWND window_ = nullptr;
