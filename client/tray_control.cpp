@@ -77,7 +77,10 @@ HICON Tray::CurrentIcon() const {
         OLE_HANDLE handle = 0;
         if (SUCCEEDED(picture_->get_Handle(&handle))) return reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle));
     }
-    auto icon = reinterpret_cast<HICON>(SendMessageW(container_, WM_GETICON, ICON_BIG, 0));
+    // The form's small icon is the one made for the notification area's size at this scale; the large one
+    // would be shrunk by the shell and blur.
+    auto icon = reinterpret_cast<HICON>(SendMessageW(container_, WM_GETICON, ICON_SMALL, 0));
+    if (!icon) icon = reinterpret_cast<HICON>(SendMessageW(container_, WM_GETICON, ICON_BIG, 0));
     if (!icon) icon = reinterpret_cast<HICON>(GetClassLongPtrW(container_, GCLP_HICON));
     return icon;
 }

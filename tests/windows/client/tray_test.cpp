@@ -38,6 +38,18 @@ TEST_F(TrayTest, ShowAddsOneIconWithTheFormsImageAndNoTooltip) {
     EXPECT_NE(tray.window(), form.get());
 }
 
+TEST_F(TrayTest, AFormWithASmallIconShowsTheSmallOneSoTheShellNeedNotShrinkIt) {
+    HICON small_icon = static_cast<HICON>(LoadImageW(nullptr, IDI_WINLOGO, IMAGE_ICON,
+                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                                     LR_SHARED));
+    ASSERT_NE(small_icon, nullptr);
+    SendMessageW(form.get(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon));
+    Tray tray(form.get());
+    tray.Show();
+    EXPECT_EQ(tray.record().hIcon, small_icon);
+    tray.Hide();
+}
+
 TEST_F(TrayTest, HideRemovesTheIconAndASecondHideDoesNothing) {
     Tray tray(form.get());
     tray.Show();

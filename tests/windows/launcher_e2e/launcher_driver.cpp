@@ -26,9 +26,6 @@
 //   end|<full program path>         ends every process started from exactly that file (the demo's client)
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
-//   watch|<text part>               from now on, note whether the status line ever holds the part (a
-//                                   status that lasts at least a second, such as the wait before a retry)
-//   watched                         the part given to watch was seen
 #include <windows.h>
 
 #include <cstdio>
@@ -194,39 +191,6 @@ double Seconds(const std::vector<std::wstring>& parts, size_t index, double fall
     return parts.size() > index && !parts[index].empty() ? _wtof(parts[index].c_str()) : fallback;
 }
 
-// The status line watched in the background between "watch" and "watched".
-struct StatusWatch {
-    std::wstring part;
-    volatile LONG seen = 0, stop = 0;
-    HANDLE poller = nullptr;
-} g_watch;
-
-std::wstring StatusLine() {
-    HWND form = Form();
-    return form ? WindowText(GetDlgItem(form, kLblMsg)) : L"";
-}
-
-DWORD WINAPI WatchStatus(void*) {
-    const ULONGLONG end = GetTickCount64() + 300000;  // bounded like every step
-    while (!g_watch.stop && !g_watch.seen && GetTickCount64() < end) {
-        const std::wstring line = StatusLine();
-        if (line.find(g_watch.part) != std::wstring::npos) {
-            Say(L"  watched status: " + line);
-            InterlockedExchange(&g_watch.seen, 1);
-        }
-        Sleep(50);
-    }
-    return 0;
-}
-
-void StopWatch() {
-    if (!g_watch.poller) return;
-    InterlockedExchange(&g_watch.stop, 1);
-    WaitForSingleObject(g_watch.poller, 10000);
-    CloseHandle(g_watch.poller);
-    g_watch.poller = nullptr;
-}
-
 // Runs one step; returns "" on success, else what went wrong.
 std::wstring Run(const std::vector<std::wstring>& p) {
     const std::wstring& op = p[0];
@@ -390,16 +354,6 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         Say(L"  ended " + std::to_wstring(vantorix::win::EndProgram(p[1])) + L" process(es)");
         return L"";
     }
-    if (op == L"watch" && p.size() >= 2 && !g_watch.poller) {
-        g_watch.part = p[1];
-        g_watch.poller = CreateThread(nullptr, 0, &WatchStatus, nullptr, 0, nullptr);
-        return g_watch.poller ? L"" : L"the watcher could not start";
-    }
-    if (op == L"watched") {
-        if (!g_watch.poller) return L"nothing is watched";
-        StopWatch();
-        return g_watch.seen ? L"" : L"the status line never held \"" + g_watch.part + L"\"";
-    }
     if (op == L"sleep" && p.size() >= 2) {
         Sleep(_wtoi(p[1].c_str()));
         return L"";
@@ -416,11 +370,9 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring problem = Run(Split(argv[i]));
         if (!problem.empty()) {
             Say(L"FAILED: " + problem);
-            StopWatch();
             return 1;
         }
     }
-    StopWatch();
     Say(L"all steps passed");
     return 0;
 }
