@@ -8,6 +8,7 @@
 #include "engine-standin/call_log.h"
 #include "engine-standin/engine_state.h"
 #include "engine-standin/standin_control.h"
+#include "engine-standin/standin_locate.h"
 #include "engine-standin/text_codec.h"
 #include "engine-standin/views.h"
 
@@ -172,6 +173,15 @@ void EnsureControlWindow() {
     RegisterClassExW(&wc);
     std::wstring title = L"VantorixStandin " + std::to_wstring(GetCurrentProcessId());
     g_control = CreateWindowExW(0, STANDIN_CONTROL_CLASS, title.c_str(), 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, g_module, nullptr);
+    if (!g_control) return;
+    // Published for other processes (standin_locate.h); the block lives as long as the process.
+    HANDLE block = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DWORD),
+                                      ControlBlockName(GetCurrentProcessId()).c_str());
+    if (!block) return;
+    if (void* view = MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, sizeof(DWORD))) {
+        *static_cast<DWORD*>(view) = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(g_control));
+        UnmapViewOfFile(view);
+    }
 }
 
 }  // namespace standin

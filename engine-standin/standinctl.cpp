@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine-standin/standin_control.h"
+#include "engine-standin/standin_locate.h"
 
 namespace {
 
@@ -23,9 +24,9 @@ std::string Utf8(const std::wstring& text) {
 
 int wmain(int argc, wchar_t** argv) {
     int first = 1;
-    std::wstring title;
+    DWORD pid = 0;
     if (argc > 2 && std::wcscmp(argv[1], L"--pid") == 0) {
-        title = L"VantorixStandin " + std::wstring(argv[2]);
+        pid = static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10));
         first = 3;
     }
     if (first >= argc) {
@@ -37,7 +38,7 @@ int wmain(int argc, wchar_t** argv) {
         if (i > first) command += L'\t';
         command += argv[i];
     }
-    HWND target = FindWindowExW(HWND_MESSAGE, nullptr, STANDIN_CONTROL_CLASS, title.empty() ? nullptr : title.c_str());
+    HWND target = pid ? standin::FindControlWindow(pid) : FindWindowExW(HWND_MESSAGE, nullptr, STANDIN_CONTROL_CLASS, nullptr);
     if (!target) {
         std::fprintf(stderr, "standinctl: no stand-in engine is running\n");
         return 2;

@@ -51,8 +51,8 @@ int Count(const std::vector<std::string>& names, const std::string& name) {
 }
 
 // The user's hand while a system move or size loop runs: once the window's thread is in the loop (however
-// long the loop takes to start on this machine), moves the pressed mouse by (dx, dy) in two steps and lets
-// the button go. Without the loop, the button is let go at once and the caller's checks fail.
+// long the loop takes to start on this machine) and has settled, moves the pressed mouse by (dx, dy) in two
+// steps and lets the button go.
 std::thread DragAfterPress(HWND window, int dx, int dy) {
     const DWORD thread = GetWindowThreadProcessId(window, nullptr);
     return std::thread([thread, dx, dy] {
@@ -60,6 +60,9 @@ std::thread DragAfterPress(HWND window, int dx, int dy) {
             GUITHREADINFO info{sizeof info};
             return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
         }, 30000);
+        // Wine marks the thread a moment before its loop reads the point it measures from; a hand that
+        // moves in that moment makes the window jump by the pointer's distance from the screen's corner.
+        Sleep(1000);
         POINT p;
         GetCursorPos(&p);
         MouseTo(p.x + dx / 2, p.y + dy / 2);

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include "engine-standin/standin_locate.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -173,8 +175,7 @@ HWND Client::WaitMainVisible(int ms) const {
 }
 
 LRESULT Client::Standin(const std::wstring& command, int timeout_ms) const {
-    const std::wstring title = L"VantorixStandin " + std::to_wstring(pid());
-    HWND control = FindWindowExW(HWND_MESSAGE, nullptr, L"VantorixStandinControl", title.c_str());
+    HWND control = standin::FindControlWindow(pid());
     if (!control) return -2;
     std::string utf8 = ToUtf8(command);
     COPYDATASTRUCT data{0x43545356u, static_cast<DWORD>(utf8.size()), utf8.data()};
@@ -184,8 +185,7 @@ LRESULT Client::Standin(const std::wstring& command, int timeout_ms) const {
 }
 
 bool Client::WaitStandin(int ms) const {
-    const std::wstring title = L"VantorixStandin " + std::to_wstring(pid());
-    return WaitFor([&] { return FindWindowExW(HWND_MESSAGE, nullptr, L"VantorixStandinControl", title.c_str()) != nullptr; }, ms);
+    return WaitFor([&] { return standin::FindControlWindow(pid()) != nullptr; }, ms);
 }
 
 std::wstring BoxText(HWND box) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine-standin/standin_locate.h"
 #include "tests/windows/standin/standin_test_support.h"
 #include "win/unique_handle.h"
 
@@ -91,14 +92,13 @@ TEST(StandinControl, AnotherProcessClicksPageButtonsAndReadsTheCallLogInOrder) {
     ASSERT_TRUE(host.process);
 
     // The host's engine answers once it is initialised; the page is there once a click finds its button.
-    std::wstring title = L"VantorixStandin " + std::to_wstring(host.id);
     HWND control = nullptr;
     LRESULT clicked = 0;
     // Up to a minute by the clock: a budget of loop rounds would shrink whenever messages for this thread cut
     // the waits short, and a host that starts slowly on a busy machine was then given up on after seconds.
     const ULONGLONG started = GetTickCount64();
     while (clicked != 1 && GetTickCount64() - started < 60000) {
-        if (!control) control = FindWindowExW(HWND_MESSAGE, nullptr, STANDIN_CONTROL_CLASS, title.c_str());
+        if (!control) control = standin::FindControlWindow(host.id);
         if (control) clicked = Command(control, "click\tMaximise");
         // Keep answering messages while waiting: the host's windows may send some to ours (activation).
         if (clicked != 1) {
