@@ -1,6 +1,5 @@
 #include "win/end_program.h"
 
-#include <windows.h>
 #include <tlhelp32.h>
 
 #include "win/unique_handle.h"
@@ -9,28 +8,45 @@ namespace vantorix::win {
 
 namespace {
 
-std::wstring ImagePath(HANDLE process) {
+// The long, absolute form of a path.
+std::wstring CanonicalPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH * 2] = {};
+    DWORD n = GetFullPathNameW(path.c_str(), ARRAYSIZE(full), full, nullptr);
+    std::wstring result = n > 0 && n < ARRAYSIZE(full) ? std::wstring(full, n) : path;
+    wchar_t longer[MAX_PATH * 2] = {};
+    n = GetLongPathNameW(result.c_str(), longer, ARRAYSIZE(longer));
+    return n > 0 && n < ARRAYSIZE(longer) ? std::wstring(longer, n) : result;
+}
+
+std::wstring ImageOf(HANDLE process) {
     wchar_t image[MAX_PATH * 2] = {};
-    DWORD size = MAX_PATH * 2;
-    return QueryFullProcessImageNameW(process, 0, image, &size) ? std::wstring(image, size) : std::wstring();
+    DWORD size = ARRAYSIZE(image);
+    return QueryFullProcessImageNameW(process, 0, image, &size) ? CanonicalPath(std::wstring(image, size)) : L"";
 }
 
 }  // namespace
 
-int EndProgram(const std::wstring& path, unsigned long waitMs) {
-    int ended = 0;
+std::vector<DWORD> ProcessesOfImage(const std::wstring& path) {
+    std::vector<DWORD> ids;
+    const std::wstring wanted = CanonicalPath(path);
     unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return 0;
+    if (!snapshot) return ids;
     const DWORD self = GetCurrentProcessId();
     PROCESSENTRY32W entry{sizeof entry};
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ProcessID == self) continue;
-        unique_kernel_handle process(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (!process) continue;
-        const std::wstring image = ImagePath(process.get());
-        if (image.empty() || CompareStringOrdinal(image.c_str(), -1, path.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
-        if (!TerminateProcess(process.get(), 0)) continue;
+        unique_kernel_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (process && CompareStringOrdinal(ImageOf(process.get()).c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL)
+            ids.push_back(entry.th32ProcessID);
+    }
+    return ids;
+}
+
+int EndProgram(const std::wstring& path, unsigned long waitMs) {
+    int ended = 0;
+    for (DWORD id : ProcessesOfImage(path)) {
+        unique_kernel_handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (!process || !TerminateProcess(process.get(), 0)) continue;
         // Ending is asynchronous: the image stays locked until the process is really gone.
         WaitForSingleObject(process.get(), waitMs);
         ++ended;

@@ -9,8 +9,6 @@
 
 namespace vantorix::launcher {
 
-// Ids of the processes whose image is the file `image` (full path, compared without regard to case).
-std::vector<DWORD> ProcessesOfImage(const std::wstring& image);
 
 // Asks every process of `image` to close (WM_CLOSE to its top-level windows), ends those still running
 // after `grace_ms`, and waits at most `wait_ms` more until all are gone. True when none is left.
