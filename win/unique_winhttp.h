@@ -15,4 +15,12 @@ struct hinternet_traits {
 };
 using unique_hinternet = unique_handle<hinternet_traits>;
 
+// Strings WinHTTP hands out (proxy settings and choices) are the caller's to free with GlobalFree.
+struct winhttp_string_traits {
+    using pointer = LPWSTR;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer s) noexcept { ::GlobalFree(s); }
+};
+using unique_winhttp_string = unique_handle<winhttp_string_traits>;
+
 }  // namespace vantorix::win

@@ -50,6 +50,7 @@ std::string Narrow(const std::wstring& text) {
 struct WinHttpTransport::Request {
     HWND window;
     std::uint32_t id;
+    DWORD secureFailure = 0;  // WinHTTP's flags of a failed certificate check, written before it reports the error
     std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kBlockSize);
 };
 
@@ -73,11 +74,11 @@ WinHttpTransport::~WinHttpTransport() {
 bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, const std::string& ifRange) {
     Abandon();
     if (!window_) return false;
-    if (!session_) {
-        session_.reset(::WinHttpOpen(L"VantorixAssist", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+    // The session carries the proxy chosen for its address.
+    if (!session_ || url != sessionUrl_) {
+        session_ = services::OpenSession(url, WINHTTP_FLAG_ASYNC);
+        sessionUrl_ = url;
         if (!session_) return false;
-        services::EnableModernTls(session_.get());
     }
     URL_COMPONENTS parts{sizeof(parts)};
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwSchemeLength = DWORD(-1);
@@ -94,6 +95,7 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
                                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                        secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return false;
+    if (secure && checkRevocation_) services::EnableRevocationCheck(request.get());
     std::wstring range = L"Range: bytes=" + std::to_wstring(rangeFrom) + L"-";
     // A validator is ASCII; a server whose file changed since then answers with all of it.
     if (!ifRange.empty()) range += L"\r\nIf-Range: " + std::wstring(ifRange.begin(), ifRange.end());
@@ -101,7 +103,8 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
                                     WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         return false;
     if (::WinHttpSetStatusCallback(request.get(), &OnWinHttp,
-                                   WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                   WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                                       WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                                    0) == WINHTTP_INVALID_STATUS_CALLBACK)
         return false;
 
@@ -115,6 +118,7 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
         return false;
     }
     current_ = context;
+    sent_ = {url, rangeFrom, ifRange};
     connection_ = std::move(connection);
     request_ = std::move(request);
     return true;
@@ -139,6 +143,9 @@ void CALLBACK WinHttpTransport::OnWinHttp(HINTERNET, DWORD_PTR context, DWORD st
         break;
     case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
         ::PostMessageW(request->window, kReadComplete, request->id, static_cast<LPARAM>(length));
+        break;
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+        if (info) request->secureFailure = *static_cast<const DWORD*>(info);
         break;
     case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR: {
         const auto* result = static_cast<const WINHTTP_ASYNC_RESULT*>(info);
@@ -182,6 +189,13 @@ void WinHttpTransport::OnPosted(UINT message, std::uint32_t id, LPARAM value) {
         }
         break;
     case kRequestError:
+        if (checkRevocation_ && services::MayRetryWithoutRevocation(static_cast<DWORD>(value), current_->secureFailure)) {
+            // Revocation could not be checked: sent again without that check, and so are this transport's
+            // later requests.
+            checkRevocation_ = false;
+            const Sent again = sent_;
+            if (Send(again.url, again.rangeFrom, again.ifRange)) break;
+        }
         Fail(static_cast<long>(value));
         break;
     }

@@ -50,8 +50,16 @@ private:
     TransportEvents& events_;
     HWND window_ = nullptr;  // message-only window, destroyed with the transport
     win::unique_hinternet session_;
+    std::wstring sessionUrl_;
     win::unique_hinternet connection_;
     win::unique_hinternet request_;
+    struct Sent {
+        std::wstring url;
+        std::uint64_t rangeFrom = 0;
+        std::string ifRange;
+    };
+    Sent sent_;                    // the current request, for sending it again without the revocation check
+    bool checkRevocation_ = true;  // off once the revocation server proved out of reach
     Request* current_ = nullptr;  // freed by WinHTTP's closing notification of its request handle
     std::uint32_t nextId_ = 0;
 };

@@ -40,6 +40,41 @@ std::optional<std::wstring> HeaderText(HINTERNET request, DWORD query) {
     return text;
 }
 
+// Secure-failure flags of the last request of this thread, reported by WinHTTP's status callback.
+thread_local DWORD g_secure_failure = 0;
+
+void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && info) g_secure_failure = *static_cast<const DWORD*>(info);
+}
+
+// Opens and sends one GET and waits for its answer's head; null on failure, with GetLastError() and
+// g_secure_failure telling why.
+unique_hinternet SendGet(HINTERNET connection, const std::wstring& path, bool secure, const FetchLimits& limits,
+                         bool check_revocation) {
+    g_secure_failure = 0;
+    // Certificate checks stay as the system makes them: no security flags are relaxed.
+    const DWORD flags = WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0);
+    unique_hinternet request(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                                WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    if (!request) return {};
+    if (check_revocation) EnableRevocationCheck(request.get());
+    WinHttpSetStatusCallback(request.get(), &OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+    DWORD response_timeout = limits.receive_timeout_ms;
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
+    // The maker's server answers with a stale copy unless told that nothing is cached here.
+    if (!WinHttpAddRequestHeaders(request.get(), L"If-Modified-Since: 0", static_cast<DWORD>(-1),
+                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+        return {};
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !WinHttpReceiveResponse(request.get(), nullptr)) {
+        const DWORD error = GetLastError();
+        request.reset();
+        SetLastError(error);
+        return {};
+    }
+    return request;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const FetchLimits& limits) {
@@ -54,28 +89,17 @@ std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const F
     path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (path.empty()) path = L"/";
 
-    unique_hinternet session(WinHttpOpen(L"VantorixAssist", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0));
+    unique_hinternet session = OpenSession(url, 0);
     if (!session) return std::nullopt;
-    EnableModernTls(session.get());
     WinHttpSetTimeouts(session.get(), static_cast<int>(limits.resolve_timeout_ms), static_cast<int>(limits.connect_timeout_ms),
                        static_cast<int>(limits.send_timeout_ms), static_cast<int>(limits.receive_timeout_ms));
     unique_hinternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return std::nullopt;
-    // Certificate checks stay as the system makes them: no security flags are relaxed.
-    const DWORD flags = WINHTTP_FLAG_REFRESH | (parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    unique_hinternet request(WinHttpOpenRequest(connection.get(), L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                                WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    unique_hinternet request = SendGet(connection.get(), path, secure, limits, secure);
+    if (!request && secure && MayRetryWithoutRevocation(GetLastError(), g_secure_failure))
+        request = SendGet(connection.get(), path, secure, limits, false);
     if (!request) return std::nullopt;
-    DWORD response_timeout = limits.receive_timeout_ms;
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
-    // The maker's server answers with a stale copy unless told that nothing is cached here.
-    if (!WinHttpAddRequestHeaders(request.get(), L"If-Modified-Since: 0", static_cast<DWORD>(-1),
-                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
-        return std::nullopt;
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr))
-        return std::nullopt;
 
     DWORD status = 0, size = sizeof status;
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,

@@ -16,6 +16,7 @@ import os
 import re
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -38,6 +39,7 @@ KILL_TOOL = os.path.join(WIN_BUILD, "tests", "windows", "services", "install_kil
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
 SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
+INTERNET_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 
 OLD, NEW = "1.0.0.1", "1.0.0.2"
 SW_SHOWMINIMIZED = "2"
@@ -99,13 +101,12 @@ class Scenario:
         self.foreign = None
         self.scheme = "http"
         self.trusted = None
+        self.helpers = []
+        self.proxy_settings = False
 
     # ---- the update server -------------------------------------------------------------------------
     def serve(self, tls=False):
-        port_file = os.path.join(self.dir, "port")
-        command = [sys.executable, SERVER, "--root", self.root, "--port", "0", "--port-file", port_file,
-                   "--log", os.path.join(self.dir, "server.jsonl"), "--max-seconds", "240",
-                   "--control", os.path.join(self.dir, "control.json")]
+        command = []
         if tls:
             # A throw-away root CA, trusted by the Wine machine for this scenario only, as an administrator
             # adds a company CA; certificate checking stays on.
@@ -116,14 +117,21 @@ class Scenario:
             check(wine([TRUST_ROOT, "add", winpath(self.trusted)]).returncode == 0, "the test root CA is not trusted")
             command += ["--cert", os.path.join(ca, "server.pem"), "--key", os.path.join(ca, "server.key")]
             self.scheme = "https"
-        self.server = subprocess.Popen(command, stdout=subprocess.DEVNULL,
-                                       stderr=open(os.path.join(self.dir, "server.err"), "w"))
+        self.server, self.port = self.start_server("server", self.root,
+                                                   command + ["--control", os.path.join(self.dir, "control.json")])
+
+    def start_server(self, name, root, extra=()):
+        """One httpserver.py on 127.0.0.1, logging to <name>.jsonl; returns (process, port)."""
+        port_file = os.path.join(self.dir, name + ".port")
+        process = subprocess.Popen([sys.executable, SERVER, "--root", root, "--port", "0", "--port-file", port_file,
+                                    "--log", os.path.join(self.dir, name + ".jsonl"), "--max-seconds", "240"] + list(extra),
+                                   stdout=subprocess.DEVNULL, stderr=open(os.path.join(self.dir, name + ".err"), "w"))
+        self.helpers.append(process)
         for _ in range(100):
             if os.path.exists(port_file) and open(port_file).read().strip():
-                self.port = int(open(port_file).read())
-                return
+                return process, int(open(port_file).read())
             time.sleep(0.05)
-        raise Failure("the update server did not start")
+        raise Failure("the %s did not start" % name)
 
     def url(self, path):
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
@@ -163,8 +171,8 @@ class Scenario:
                 done[record["n"]] = record
         return [(r, done.get(r["n"], {})) for r in records if r["path"] == path]
 
-    def requests(self):
-        path = os.path.join(self.dir, "server.jsonl")
+    def requests(self, server="server"):
+        path = os.path.join(self.dir, server + ".jsonl")
         if not os.path.exists(path):
             return []
         return [json.loads(line) for line in open(path, encoding="utf-8") if '"path"' in line]
@@ -247,10 +255,21 @@ class Scenario:
     def file(self, rel):
         return os.path.join(self.inst, *rel.split("\\"))
 
+    def use_proxy_script(self, script_url):
+        """The user's Internet settings as the system's dialog stores them: a proxy configuration script."""
+        flags, url = 0x1 | 0x4, script_url.encode()  # direct connection allowed, configuration script used
+        blob = struct.pack("<III", 0x46, 0, flags) + struct.pack("<I", 0) + struct.pack("<I", 0) + \
+            struct.pack("<I", len(url)) + url + bytes(32)
+        self.proxy_settings = True
+        check(wine(["reg", "add", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
+                    "/d", blob.hex(), "/f"]).returncode == 0, "cannot write the user's proxy settings")
+
     def close(self):
-        if self.server:
-            self.server.terminate()
-            self.server.wait(10)
+        for process in self.helpers:
+            process.terminate()
+            process.wait(10)
+        if self.proxy_settings:
+            wine(["reg", "delete", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/f"])
         for process in (self.stay, self.foreign):
             if process and process.poll() is None:
                 process.kill()
@@ -412,6 +431,28 @@ def mandatory_release_over_https(s):
     s.expect_client(NEW)
     paths = [r["path"] for r in s.requests()]
     check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the TLS server: %s" % paths)
+
+
+def mandatory_release_through_the_automatic_proxy(s):
+    """The user's settings name a proxy configuration script, which sends every address through a proxy on
+    127.0.0.1: manifest and archive both pass through that proxy."""
+    s.publish(tls=True)
+    proxy_root = os.path.join(s.dir, "proxy")
+    os.makedirs(proxy_root)
+    _, proxy_port = s.start_server("proxy", proxy_root)
+    with open(os.path.join(proxy_root, "proxy.pac"), "w") as f:
+        # "127.1" is 127.0.0.1 written another way: WinHTTP tunnels (CONNECT) only to a proxy whose host name
+        # differs from the target's, and both servers live on 127.0.0.1.
+        f.write('function FindProxyForURL(url, host) { return "PROXY 127.1:%d"; }\n' % proxy_port)
+    s.use_proxy_script("http://127.0.0.1:%d/proxy.pac" % proxy_port)
+    s.run(["box|ok|发现新版本！" + NEW, "reached|升级中", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED,
+           "form|立即启动|1", "order|" + FLOW, "click", "gone|30"])
+    s.expect_client(NEW)
+    through = [r["path"] for r in s.requests("proxy")]
+    check("/proxy.pac" in through, "the proxy configuration script was not read: %s" % through)
+    check(through.count("127.0.0.1:%d" % s.port) >= 2, "manifest and archive did not pass the proxy: %s" % through)
+    paths = [r["path"] for r in s.requests()]
+    check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the update server: %s" % paths)
 
 
 def update_mode_without_new_version(s):
@@ -640,7 +681,8 @@ GROUPS = {
     "registration": [registration_no_ends_at_once, registration_yes_runs_the_script_and_goes_on,
                      a_library_file_without_its_classes_is_registered_again],
     "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
-    "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https],
+    "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https,
+                  mandatory_release_through_the_automatic_proxy],
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,

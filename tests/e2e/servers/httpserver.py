@@ -45,6 +45,8 @@ Modes (parameters in brackets):
     redirect    302 to [location] (default the same path with the mode prefix removed).
     ignoreifrange  like ok, but a Range is honoured even when If-Range names another version.
     gzip        like ok, with "Content-Encoding: gzip" claimed for the (unchanged) body.
+CONNECT host:port is answered as an HTTPS proxy does, for loopback targets only: the bytes are relayed both
+ways, and the request is logged with the target as its path; a proxy test points a client at this server.
 Every file answer carries ETag (and Last-Modified for files on disk); "If-Range" naming another version
 than the current one gets the whole file with 200.
 
@@ -62,6 +64,7 @@ import email.utils
 import json
 import os
 import re
+import selectors
 import socket
 import ssl
 import struct
@@ -176,6 +179,25 @@ class State:
         return entry
 
 
+def relay(a, b, stop):
+    """Copies bytes both ways between two sockets until one side closes; returns the bytes relayed."""
+    total = 0
+    with selectors.DefaultSelector() as sel:
+        sel.register(a, selectors.EVENT_READ, b)
+        sel.register(b, selectors.EVENT_READ, a)
+        while not stop.is_set():
+            for key, _ in sel.select(0.2):
+                try:
+                    data = key.fileobj.recv(65536)
+                    if not data:
+                        return total
+                    key.data.sendall(data)
+                except OSError:
+                    return total
+                total += len(data)
+    return total
+
+
 def parse_range(value, size):
     """(first, last) of a single "bytes=a-b" / "bytes=a-" / "bytes=-n" range, or None when absent or
     unusable. first may exceed size (the caller answers 416)."""
@@ -204,6 +226,29 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_GET(self):
         self.handle_get(head=False)
+
+    def do_CONNECT(self):
+        """Acts as a proxy for HTTPS: tunnels to a loopback host:port and relays both ways until either
+        side closes (or the server stops). Logged like a request, with the target as its path."""
+        self.n = self.state.next_number()
+        self.mode = "connect"
+        self.state.write_log({"n": self.n, "time": round(time.monotonic() - self.state.started, 3),
+                              "method": "CONNECT", "path": self.path, "query": "", "mode": "connect",
+                              "headers": dict(self.headers.items()), "range": None})
+        host, _, port = self.path.rpartition(":")
+        if host not in ("127.0.0.1", "localhost") or not port.isdigit():
+            return self.plain(403, "<html><body>loopback targets only</body></html>")
+        try:
+            upstream = socket.create_connection(("127.0.0.1", int(port)), timeout=10)
+        except OSError:
+            return self.plain(502, "<html><body>target unreachable</body></html>")
+        self.send_response(200, "Connection Established")
+        self.end_headers()
+        self.wfile.flush()
+        relayed = relay(self.connection, upstream, self.state.stop)
+        upstream.close()
+        self.close_connection = True
+        self.finish_log(200, relayed)
 
     # -- helpers ---------------------------------------------------------------------------------------
     def finish_log(self, status, sent):
