@@ -518,11 +518,13 @@ TEST_F(Downloader, HttpsAddressIsFetchedOverTlsAndAnUntrustedCertificateFailsThe
     // Not "http://https://...": the address is used as given, over TLS, and the unknown certificate is refused.
     EXPECT_EQ(h.Run(target_, L"https://localhost:" + tlsPort + std::wstring(path.begin(), path.end())), 4);
     EXPECT_EQ(h.states, (States{1, 4}));
+    // Two at most: Wine gives no reason for the refusal, so the request is sent once more without the
+    // revocation check, and refused again. Wine checks the certificate after the handshake and then hangs
+    // up; Windows may abort the handshake.
     const auto handshakes = TlsHandshakes();
-    ASSERT_EQ(handshakes.size(), 1u);
-    // Wine checks the certificate after the handshake and then hangs up; Windows may abort the handshake.
-    const auto& tls = handshakes[0];
-    EXPECT_EQ(tls.contains("tls_hello") ? tls["tls_hello"] : tls["sni"], "localhost") << tls.dump();
+    ASSERT_TRUE(handshakes.size() == 1u || handshakes.size() == 2u) << handshakes.size();
+    for (const auto& tls : handshakes)
+        EXPECT_EQ(tls.contains("tls_hello") ? tls["tls_hello"] : tls["sni"], "localhost") << tls.dump();
     EXPECT_TRUE(RangesAsked(path).empty());  // nothing was asked over an untrusted connection
     EXPECT_TRUE(FilesInFolder().empty());
 }
