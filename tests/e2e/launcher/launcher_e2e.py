@@ -255,11 +255,14 @@ class Scenario:
     def file(self, rel):
         return os.path.join(self.inst, *rel.split("\\"))
 
-    def use_proxy_script(self, script_url):
-        """The user's Internet settings as the system's dialog stores them: a proxy configuration script."""
-        flags, url = 0x1 | 0x4, script_url.encode()  # direct connection allowed, configuration script used
-        blob = struct.pack("<III", 0x46, 0, flags) + struct.pack("<I", 0) + struct.pack("<I", 0) + \
-            struct.pack("<I", len(url)) + url + bytes(32)
+    def use_proxy_settings(self, proxy="", script_url=""):
+        """The user's Internet settings as the system's dialog stores them: a manual proxy and/or a proxy
+        configuration script."""
+        flags = 0x1 | (0x2 if proxy else 0) | (0x4 if script_url else 0)  # direct, manual proxy, script
+        blob = struct.pack("<III", 0x46, 0, flags)
+        for text in (proxy, "", script_url):  # proxy, bypass list, script address
+            blob += struct.pack("<I", len(text)) + text.encode()
+        blob += bytes(32)
         self.proxy_settings = True
         check(wine(["reg", "add", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY",
                     "/d", blob.hex(), "/f"]).returncode == 0, "cannot write the user's proxy settings")
@@ -433,26 +436,39 @@ def mandatory_release_over_https(s):
     check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the TLS server: %s" % paths)
 
 
-def mandatory_release_through_the_automatic_proxy(s):
-    """The user's settings name a proxy configuration script, which sends every address through a proxy on
-    127.0.0.1: manifest and archive both pass through that proxy."""
+def update_through_a_proxy(s, script):
+    """The user's settings send every address through a proxy on 127.0.0.1, named by hand or by a proxy
+    configuration script: manifest and archive both pass through that proxy."""
     s.publish(tls=True)
     proxy_root = os.path.join(s.dir, "proxy")
     os.makedirs(proxy_root)
     _, proxy_port = s.start_server("proxy", proxy_root)
-    with open(os.path.join(proxy_root, "proxy.pac"), "w") as f:
-        # "127.1" is 127.0.0.1 written another way: WinHTTP tunnels (CONNECT) only to a proxy whose host name
-        # differs from the target's, and both servers live on 127.0.0.1.
-        f.write('function FindProxyForURL(url, host) { return "PROXY 127.1:%d"; }\n' % proxy_port)
-    s.use_proxy_script("http://127.0.0.1:%d/proxy.pac" % proxy_port)
+    # "127.1" is 127.0.0.1 written another way: WinHTTP tunnels (CONNECT) only to a proxy whose host name
+    # differs from the target's, and both servers live on 127.0.0.1.
+    proxy = "127.1:%d" % proxy_port
+    if script:
+        with open(os.path.join(proxy_root, "proxy.pac"), "w") as f:
+            f.write('function FindProxyForURL(url, host) { return "PROXY %s"; }\n' % proxy)
+        s.use_proxy_settings(script_url="http://127.0.0.1:%d/proxy.pac" % proxy_port)
+    else:
+        s.use_proxy_settings(proxy=proxy)
     s.run(["box|ok|发现新版本！" + NEW, "reached|升级中", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED,
            "form|立即启动|1", "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     through = [r["path"] for r in s.requests("proxy")]
-    check("/proxy.pac" in through, "the proxy configuration script was not read: %s" % through)
+    check(("/proxy.pac" in through) == script, "the proxy configuration script was read %s: %s" %
+          ("never" if script else "unasked", through))
     check(through.count("127.0.0.1:%d" % s.port) >= 2, "manifest and archive did not pass the proxy: %s" % through)
     paths = [r["path"] for r in s.requests()]
     check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the update server: %s" % paths)
+
+
+def mandatory_release_through_the_automatic_proxy(s):
+    update_through_a_proxy(s, script=True)
+
+
+def mandatory_release_through_the_manual_proxy(s):
+    update_through_a_proxy(s, script=False)
 
 
 def update_mode_without_new_version(s):
@@ -682,7 +698,7 @@ GROUPS = {
                      a_library_file_without_its_classes_is_registered_again],
     "optional": [optional_release_starts_the_client_at_once, optional_release_is_offered_in_update_mode],
     "mandatory": [mandatory_release_updates_and_starts_the_new_client, mandatory_release_over_https,
-                  mandatory_release_through_the_automatic_proxy],
+                  mandatory_release_through_the_automatic_proxy, mandatory_release_through_the_manual_proxy],
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
