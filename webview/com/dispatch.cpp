@@ -3,10 +3,41 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+
+#include "webview/x86/guarded_call.h"
 
 namespace velview {
 namespace {
+
+std::uint32_t Word(const void* pointer) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)); }
+
+// The address of a COM method: entry `index` of the object's vtable.
+const void* VtableEntry(IUnknown* object, int index) { return (*reinterpret_cast<void* const* const*>(object))[index]; }
+
+// A sink lives in the host's code: a sink that faults must not take the event's caller (and everything it
+// owns for the event) with it. Calls IDispatch::Invoke (vtable entry 6) inside the fault guard; a fault
+// reads as RPC_E_SERVERFAULT, what an out-of-process sink that faults gives.
+HRESULT InvokeGuarded(IDispatch* sink, DISPID id, DISPPARAMS* params) {
+    const std::uint32_t args[9] = {Word(sink), static_cast<std::uint32_t>(id), Word(&IID_NULL),
+                                   static_cast<std::uint32_t>(LOCALE_USER_DEFAULT), DISPATCH_METHOD, Word(params),
+                                   0, 0, 0};
+    const x86::GuardedResult call = x86::CallStdcallGuarded(VtableEntry(sink, 6), args, 9);
+    return call.faulted ? RPC_E_SERVERFAULT : static_cast<HRESULT>(call.value);
+}
+
+// IUnknown::Release (vtable entry 2) of a sink that has failed: it may fault again.
+void ReleaseGuarded(IDispatch* sink) {
+    const std::uint32_t args[1] = {Word(sink)};
+    x86::CallStdcallGuarded(VtableEntry(sink, 2), args, 1);
+}
+
+// The sink faulted or its object is gone: calling it again cannot succeed.
+bool SinkGone(HRESULT hr) {
+    return hr == RPC_E_SERVERFAULT || hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED ||
+           hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+}
 
 // Enumerates the one connection point of an EventSource. An object of its own (the contract: enumerators
 // have their own reference count); it holds the point, and through it the owner, while it lives.
@@ -197,6 +228,18 @@ EventSource::~EventSource() {
     delete classInfo_;
 }
 
+void EventSource::Drop(IDispatch* sink) {
+    // The sink may have been unadvised (or advised twice) meanwhile: every connection of it goes.
+    for (auto it = sinks_.begin(); it != sinks_.end();) {
+        if (it->sink != sink) {
+            ++it;
+            continue;
+        }
+        it = sinks_.erase(it);
+        ReleaseGuarded(sink);
+    }
+}
+
 void* EventSource::Query(REFIID iid) {
     if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(container_);
     if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
@@ -220,10 +263,14 @@ HRESULT EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, count, 0};
     HRESULT result = S_OK;
     for (IDispatch* sink : snapshot) {
-        HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                                  nullptr);
+        const HRESULT hr = InvokeGuarded(sink, id, &params);
         if (FAILED(hr)) result = hr;
-        sink->Release();
+        if (SinkGone(hr)) {
+            Drop(sink);
+            ReleaseGuarded(sink);
+        } else {
+            sink->Release();
+        }
     }
     return result;
 }

@@ -115,7 +115,9 @@ public:
     void* Query(REFIID iid);
 
     // Raises an event on every sink. args[0] is the event's first parameter. Returns S_OK when there are no
-    // sinks; otherwise the last failing sink's HRESULT (every sink is still called).
+    // sinks; otherwise the last failing sink's HRESULT (every sink is still called). A sink that faults (its
+    // call is guarded: RPC_E_SERVERFAULT) or answers that its object is gone (RPC_E_DISCONNECTED and the
+    // like) is released and unadvised: the source no longer holds it.
     HRESULT Fire(DISPID id, VARIANTARG* args, UINT count);
     bool HasSinks() const { return !sinks_.empty(); }
 
@@ -124,6 +126,8 @@ private:
         DWORD cookie;
         IDispatch* sink;
     };
+    void Drop(IDispatch* sink);
+
     class Container;
     class Point;
     class ClassInfo;
