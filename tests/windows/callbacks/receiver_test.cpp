@@ -430,6 +430,7 @@ TEST_F(ReceiverFixture, AnEventWhoseSinkFaultsLeavesNoneOfItsRecordDescriptionsH
     // most, not one per event.
     std::map<IRecordInfo*, int> ours;
     for (IRecordInfo* info : seen) ++ours[info];
+    EXPECT_EQ(ours.size(), 1u) << "one description of the record serves every event";
     ULONG kept = 0;
     for (auto& [info, count] : ours) {
         for (int i = 1; i < count; ++i) info->Release();
