@@ -33,6 +33,24 @@ void ReleaseGuarded(IDispatch* sink) {
     x86::CallStdcallGuarded(VtableEntry(sink, 2), args, 1);
 }
 
+// A list of a length known up front, on the stack when it is short.
+template <class T>
+class SmallList {
+public:
+    explicit SmallList(std::size_t size) : size_(size) {
+        if (size > kInline) heap_.resize(size);
+    }
+    T* begin() { return size_ > kInline ? heap_.data() : inline_; }
+    T* end() { return begin() + size_; }
+    T& operator[](std::size_t i) { return begin()[i]; }
+
+private:
+    static constexpr std::size_t kInline = 8;
+    std::size_t size_;
+    T inline_[kInline];
+    std::vector<T> heap_;
+};
+
 // The sink faulted or its object is gone: calling it again cannot succeed.
 bool SinkGone(HRESULT hr) {
     return hr == RPC_E_SERVERFAULT || hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED ||
@@ -249,18 +267,18 @@ void* EventSource::Query(REFIID iid) {
 
 HRESULT EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
     if (sinks_.empty()) return S_OK;
-    // A handler may advise or unadvise while it runs: call a snapshot, each sink held for its call.
-    std::vector<IDispatch*> snapshot;
-    snapshot.reserve(sinks_.size());
-    for (const Sink& s : sinks_) {
-        s.sink->AddRef();
-        snapshot.push_back(s.sink);
+    // A handler may advise or unadvise while it runs: call a snapshot, each sink held for its call. Events
+    // are frequent and have few sinks and arguments: both lists live on the stack unless they are long.
+    SmallList<IDispatch*> snapshot(sinks_.size());
+    for (std::size_t i = 0; i < sinks_.size(); ++i) {
+        sinks_[i].sink->AddRef();
+        snapshot[i] = sinks_[i].sink;
     }
     // DISPPARAMS lists the arguments last to first. The VARIANTs are copied bit for bit: the caller keeps
     // ownership, and by-reference arguments still point at the caller's storage.
-    std::vector<VARIANTARG> reversed(args, args + count);
-    std::reverse(reversed.begin(), reversed.end());
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, count, 0};
+    SmallList<VARIANTARG> reversed(count);
+    std::reverse_copy(args, args + count, reversed.begin());
+    DISPPARAMS params{count ? reversed.begin() : nullptr, nullptr, count, 0};
     HRESULT result = S_OK;
     for (IDispatch* sink : snapshot) {
         const HRESULT hr = InvokeGuarded(sink, id, &params);
