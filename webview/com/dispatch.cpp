@@ -59,26 +59,12 @@ bool SinkGone(HRESULT hr) {
 
 // Enumerates the one connection point of an EventSource. An object of its own (the contract: enumerators
 // have their own reference count); it holds the point, and through it the owner, while it lives.
-class OnePointEnumerator final : public IEnumConnectionPoints {
+class OnePointEnumerator final : public vantorix::win::ComObject<IEnumConnectionPoints> {
 public:
     OnePointEnumerator(IConnectionPoint* point, ULONG position) : point_(point), position_(position) {
         point_->AddRef();
     }
-    ~OnePointEnumerator() { point_->Release(); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumConnectionPoints)) return E_NOINTERFACE;
-        *out = static_cast<IEnumConnectionPoints*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~OnePointEnumerator() override { point_->Release(); }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG given = 0;
@@ -109,7 +95,6 @@ public:
 private:
     IConnectionPoint* point_;
     ULONG position_;
-    LONG refs_ = 1;
     ModuleLock lock_;
 };
 

@@ -50,7 +50,7 @@ HRESULT Velview::Create(REFIID iid, void** out) {
     return hr;
 }
 
-void* Velview::QueryOther(REFIID iid) {
+void* Velview::QueryMore(REFIID iid) {
     if (IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
     if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject))
         return static_cast<IOleInPlaceObject*>(this);
@@ -61,7 +61,7 @@ void* Velview::QueryOther(REFIID iid) {
         return static_cast<IPersistStreamInit*>(this);
     if (IsEqualIID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
     if (IsEqualIID(iid, IID_IPersistStorage)) return static_cast<IPersistStorage*>(this);
-    return ViewMembers::QueryOther(iid);
+    return ViewMembers::QueryMore(iid);
 }
 
 HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {

@@ -117,7 +117,7 @@ public:
     void OnPageClicked();
 
 protected:
-    void* QueryOther(REFIID iid) override;
+    void* QueryMore(REFIID iid) override;
 
 private:
     HRESULT ActivateInPlace(IOleClientSite* site);

@@ -11,20 +11,13 @@
 namespace velview::view {
 
 template <class Itf>
-class ViewMembers : public DispatchObject<Itf>, public ISupportErrorInfo {
+class ViewMembers : public DispatchObject<Itf, ISupportErrorInfo> {
 public:
     ViewMembers(REFIID iid, REFCLSID clsid, REFIID events, ViewKind kind, const wchar_t* typeName)
-        : DispatchObject<Itf>(iid),
+        : DispatchObject<Itf, ISupportErrorInfo>(iid),
           iid_(iid),
           events_(this->Identity(), clsid, events),
           core_(kind, this->Identity(), events_, typeName) {}
-
-    // One IUnknown for every base.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return DispatchObject<Itf>::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject<Itf>::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DispatchObject<Itf>::Release(); }
 
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
         return IsEqualIID(iid, iid_) ? S_OK : S_FALSE;
@@ -53,10 +46,7 @@ public:
     HRESULT STDMETHODCALLTYPE NetHookRequest() override { return Reported(core_.NetHookRequest()); }
 
 protected:
-    void* QueryOther(REFIID iid) override {
-        if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
-        return events_.Query(iid);
-    }
+    void* QueryMore(REFIID iid) override { return events_.Query(iid); }
     WebViewCore& core() { return core_; }
     // The members' one error boundary towards the caller: every failure leaves its own description, so
     // a caller that reads IErrorInfo after a failure never sees the text of an earlier one.
