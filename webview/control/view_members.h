@@ -10,11 +10,12 @@
 
 namespace velview::view {
 
-template <class Itf>
-class ViewMembers : public DispatchObject<Itf, ISupportErrorInfo> {
+// More: further interfaces the view object implements itself (the control's OLE interfaces).
+template <class Itf, class... More>
+class ViewMembers : public DispatchObject<Itf, ISupportErrorInfo, More...> {
 public:
     ViewMembers(REFIID iid, REFCLSID clsid, REFIID events, ViewKind kind, const wchar_t* typeName)
-        : DispatchObject<Itf, ISupportErrorInfo>(iid),
+        : DispatchObject<Itf, ISupportErrorInfo, More...>(iid),
           iid_(iid),
           events_(this->Identity(), clsid, events),
           core_(kind, this->Identity(), events_, typeName) {}
