@@ -100,15 +100,34 @@ private:
 
 }  // namespace
 
-// The container shares the owner's identity: every IUnknown call goes to the owner.
-class EventSource::Container final : public IConnectionPointContainer {
+// A part of an EventSource: it lives and dies with the source's owner, so its references are the owner's.
+// A part that shares the owner's identity sends QueryInterface there too; one that is an object of its own
+// (the connection point) answers only IUnknown and its interface.
+template <class Itf, bool kOwnIdentity = false>
+class OwnerPart : public Itf {
 public:
-    explicit Container(EventSource& source) : source_(source) {}
+    explicit OwnerPart(IUnknown* owner) : owner_(owner) {}
+    OwnerPart(const OwnerPart&) = delete;
+    OwnerPart& operator=(const OwnerPart&) = delete;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return source_.owner_->QueryInterface(iid, out);
+        if (!kOwnIdentity) return owner_->QueryInterface(iid, out);
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, __uuidof(Itf))) return E_NOINTERFACE;
+        *out = static_cast<Itf*>(this);
+        AddRef();
+        return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+
+private:
+    IUnknown* owner_;
+};
+
+class EventSource::Container final : public OwnerPart<IConnectionPointContainer> {
+public:
+    explicit Container(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
 
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
@@ -118,19 +137,9 @@ private:
 };
 
 // The connection point is an object of its own (its own IUnknown), kept alive with its owner.
-class EventSource::Point final : public IConnectionPoint {
+class EventSource::Point final : public OwnerPart<IConnectionPoint, true> {
 public:
-    explicit Point(EventSource& source) : source_(source) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint)) return E_NOINTERFACE;
-        *out = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    explicit Point(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid) return E_POINTER;
@@ -178,14 +187,9 @@ private:
     EventSource& source_;
 };
 
-class EventSource::ClassInfo final : public IProvideClassInfo2 {
+class EventSource::ClassInfo final : public OwnerPart<IProvideClassInfo2> {
 public:
-    explicit ClassInfo(EventSource& source) : source_(source) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return source_.owner_->QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    explicit ClassInfo(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override {
         if (!out) return E_POINTER;
         return module::TypeInfoOf(source_.clsid_, out);
