@@ -8,6 +8,7 @@
 
 #include "Velview_G_201.h"
 #include "client/engine_com.h"
+#include "win/com_object.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -52,26 +53,10 @@ std::wstring TextArg(const DISPPARAMS* params, UINT index) {
 }
 
 // The sink the receiver raises its events on. Lives as long as the connection holds it.
-class EventSink final : public IDispatch {
+class EventSink final : public win::ComObject<IDispatch> {
 public:
     explicit EventSink(EngineEvents* events) : events_(events) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID___MiniblinkCallBack) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG n = InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return n;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (count) *count = 0;
         return S_OK;
@@ -106,9 +91,13 @@ public:
         return S_OK;
     }
 
+protected:
+    // The receiver's event interface is a dispinterface: this sink is its IDispatch.
+    void* QueryOther(REFIID iid) override {
+        return IsEqualIID(iid, DIID___MiniblinkCallBack) ? static_cast<IDispatch*>(this) : nullptr;
+    }
+
 private:
-    ~EventSink() = default;
-    LONG refs_ = 1;
     EngineEvents* events_;
 };
 

@@ -24,6 +24,14 @@ std::string ToCodePage(const wchar_t* text, int length) {
 class NarrowName {
 public:
     explicit NarrowName(std::wstring_view name) {
+        // Export names are ASCII, which every code page keeps as it is: no conversion call for them.
+        if (name.size() < sizeof small_ &&
+            std::all_of(name.begin(), name.end(), [](wchar_t c) { return c != 0 && c < 0x80; })) {
+            std::transform(name.begin(), name.end(), small_, [](wchar_t c) { return static_cast<char>(c); });
+            small_[name.size()] = '\0';
+            text_ = small_;
+            return;
+        }
         const int length = static_cast<int>(name.size());
         int n = length > 0 ? WideCharToMultiByte(CP_ACP, 0, name.data(), length, small_, sizeof small_ - 1,
                                                  nullptr, nullptr)
@@ -104,14 +112,17 @@ public:
     ArgumentCopy(const ArgumentCopy&) = delete;
     ArgumentCopy& operator=(const ArgumentCopy&) = delete;
     ~ArgumentCopy() {
-        for (std::size_t i = 0; i < count_; ++i) VariantClear(&owned_[i]);
+        for (std::size_t i = 0; i < count_; ++i) ClearVariant(owned_[i]);
     }
 
     // Returns false when an argument cannot be copied (e.g. a reference to a type that has no value).
     bool Fill(const VARIANT* params, int stringMode) {
         for (std::size_t i = 0; i < count_; ++i) {
             VARIANT* v = &owned_[i];
-            if (FAILED(VariantCopyInd(v, const_cast<VARIANT*>(&params[i])))) return false;
+            if (HoldsPlainValue(params[i].vt))
+                *v = params[i];  // nothing to copy deeply or to resolve
+            else if (FAILED(VariantCopyInd(v, const_cast<VARIANT*>(&params[i]))))
+                return false;
             passed_[i] = *v;  // bit for bit: the owned copy keeps any storage
             if (v->vt == VT_BSTR && stringMode != kStringAsIs) {
                 // The copy of a null text is an empty one on some platforms: ask the original.

@@ -3,33 +3,68 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+
+#include "webview/x86/guarded_call.h"
 
 namespace velview {
 namespace {
 
+std::uint32_t Word(const void* pointer) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer)); }
+
+// The address of a COM method: entry `index` of the object's vtable.
+const void* VtableEntry(IUnknown* object, int index) { return (*reinterpret_cast<void* const* const*>(object))[index]; }
+
+// A sink lives in the host's code: a sink that faults must not take the event's caller (and everything it
+// owns for the event) with it. Calls IDispatch::Invoke (vtable entry 6) inside the fault guard; a fault
+// reads as RPC_E_SERVERFAULT, what an out-of-process sink that faults gives.
+HRESULT InvokeGuarded(IDispatch* sink, DISPID id, DISPPARAMS* params) {
+    const std::uint32_t args[9] = {Word(sink), static_cast<std::uint32_t>(id), Word(&IID_NULL),
+                                   static_cast<std::uint32_t>(LOCALE_USER_DEFAULT), DISPATCH_METHOD, Word(params),
+                                   0, 0, 0};
+    const x86::GuardedResult call = x86::CallStdcallGuarded(VtableEntry(sink, 6), args, 9);
+    return call.faulted ? RPC_E_SERVERFAULT : static_cast<HRESULT>(call.value);
+}
+
+// IUnknown::Release (vtable entry 2) of a sink that has failed: it may fault again.
+void ReleaseGuarded(IDispatch* sink) {
+    const std::uint32_t args[1] = {Word(sink)};
+    x86::CallStdcallGuarded(VtableEntry(sink, 2), args, 1);
+}
+
+// A list of a length known up front, on the stack when it is short.
+template <class T>
+class SmallList {
+public:
+    explicit SmallList(std::size_t size) : size_(size) {
+        if (size > kInline) heap_.resize(size);
+    }
+    T* begin() { return size_ > kInline ? heap_.data() : inline_; }
+    T* end() { return begin() + size_; }
+    T& operator[](std::size_t i) { return begin()[i]; }
+
+private:
+    static constexpr std::size_t kInline = 8;
+    std::size_t size_;
+    T inline_[kInline];
+    std::vector<T> heap_;
+};
+
+// The sink faulted or its object is gone: calling it again cannot succeed.
+bool SinkGone(HRESULT hr) {
+    return hr == RPC_E_SERVERFAULT || hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED ||
+           hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+}
+
 // Enumerates the one connection point of an EventSource. An object of its own (the contract: enumerators
 // have their own reference count); it holds the point, and through it the owner, while it lives.
-class OnePointEnumerator final : public IEnumConnectionPoints {
+class OnePointEnumerator final : public vantorix::win::ComObject<IEnumConnectionPoints> {
 public:
     OnePointEnumerator(IConnectionPoint* point, ULONG position) : point_(point), position_(position) {
         point_->AddRef();
     }
-    ~OnePointEnumerator() { point_->Release(); }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IEnumConnectionPoints)) return E_NOINTERFACE;
-        *out = static_cast<IEnumConnectionPoints*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
+    ~OnePointEnumerator() override { point_->Release(); }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG given = 0;
@@ -60,21 +95,39 @@ public:
 private:
     IConnectionPoint* point_;
     ULONG position_;
-    LONG refs_ = 1;
     ModuleLock lock_;
 };
 
 }  // namespace
 
-// The container shares the owner's identity: every IUnknown call goes to the owner.
-class EventSource::Container final : public IConnectionPointContainer {
+// A part of an EventSource: it lives and dies with the source's owner, so its references are the owner's.
+// A part that shares the owner's identity sends QueryInterface there too; one that is an object of its own
+// (the connection point) answers only IUnknown and its interface.
+template <class Itf, bool kOwnIdentity = false>
+class OwnerPart : public Itf {
 public:
-    explicit Container(EventSource& source) : source_(source) {}
+    explicit OwnerPart(IUnknown* owner) : owner_(owner) {}
+    OwnerPart(const OwnerPart&) = delete;
+    OwnerPart& operator=(const OwnerPart&) = delete;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return source_.owner_->QueryInterface(iid, out);
+        if (!kOwnIdentity) return owner_->QueryInterface(iid, out);
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, __uuidof(Itf))) return E_NOINTERFACE;
+        *out = static_cast<Itf*>(this);
+        AddRef();
+        return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
+
+private:
+    IUnknown* owner_;
+};
+
+class EventSource::Container final : public OwnerPart<IConnectionPointContainer> {
+public:
+    explicit Container(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
 
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
@@ -84,19 +137,9 @@ private:
 };
 
 // The connection point is an object of its own (its own IUnknown), kept alive with its owner.
-class EventSource::Point final : public IConnectionPoint {
+class EventSource::Point final : public OwnerPart<IConnectionPoint, true> {
 public:
-    explicit Point(EventSource& source) : source_(source) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint)) return E_NOINTERFACE;
-        *out = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    explicit Point(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid) return E_POINTER;
@@ -144,14 +187,9 @@ private:
     EventSource& source_;
 };
 
-class EventSource::ClassInfo final : public IProvideClassInfo2 {
+class EventSource::ClassInfo final : public OwnerPart<IProvideClassInfo2> {
 public:
-    explicit ClassInfo(EventSource& source) : source_(source) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return source_.owner_->QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return source_.owner_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return source_.owner_->Release(); }
+    explicit ClassInfo(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override {
         if (!out) return E_POINTER;
         return module::TypeInfoOf(source_.clsid_, out);
@@ -197,6 +235,18 @@ EventSource::~EventSource() {
     delete classInfo_;
 }
 
+void EventSource::Drop(IDispatch* sink) {
+    // The sink may have been unadvised (or advised twice) meanwhile: every connection of it goes.
+    for (auto it = sinks_.begin(); it != sinks_.end();) {
+        if (it->sink != sink) {
+            ++it;
+            continue;
+        }
+        it = sinks_.erase(it);
+        ReleaseGuarded(sink);
+    }
+}
+
 void* EventSource::Query(REFIID iid) {
     if (IsEqualIID(iid, IID_IConnectionPointContainer)) return static_cast<IConnectionPointContainer*>(container_);
     if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2))
@@ -206,24 +256,28 @@ void* EventSource::Query(REFIID iid) {
 
 HRESULT EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
     if (sinks_.empty()) return S_OK;
-    // A handler may advise or unadvise while it runs: call a snapshot, each sink held for its call.
-    std::vector<IDispatch*> snapshot;
-    snapshot.reserve(sinks_.size());
-    for (const Sink& s : sinks_) {
-        s.sink->AddRef();
-        snapshot.push_back(s.sink);
+    // A handler may advise or unadvise while it runs: call a snapshot, each sink held for its call. Events
+    // are frequent and have few sinks and arguments: both lists live on the stack unless they are long.
+    SmallList<IDispatch*> snapshot(sinks_.size());
+    for (std::size_t i = 0; i < sinks_.size(); ++i) {
+        sinks_[i].sink->AddRef();
+        snapshot[i] = sinks_[i].sink;
     }
     // DISPPARAMS lists the arguments last to first. The VARIANTs are copied bit for bit: the caller keeps
     // ownership, and by-reference arguments still point at the caller's storage.
-    std::vector<VARIANTARG> reversed(args, args + count);
-    std::reverse(reversed.begin(), reversed.end());
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, count, 0};
+    SmallList<VARIANTARG> reversed(count);
+    std::reverse_copy(args, args + count, reversed.begin());
+    DISPPARAMS params{count ? reversed.begin() : nullptr, nullptr, count, 0};
     HRESULT result = S_OK;
     for (IDispatch* sink : snapshot) {
-        HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                                  nullptr);
+        const HRESULT hr = InvokeGuarded(sink, id, &params);
         if (FAILED(hr)) result = hr;
-        sink->Release();
+        if (SinkGone(hr)) {
+            Drop(sink);
+            ReleaseGuarded(sink);
+        } else {
+            sink->Release();
+        }
     }
     return result;
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Reusable pieces for the library's COM objects.
 //
-//   DispatchObject<Itf>   IUnknown (reference count + ModuleLock) and IDispatch for one dual interface Itf,
-//                         answered from the embedded type library (module::TypeInfoOf + DispInvoke).
-//                         Derive, implement Itf's own methods, and override QueryOther() for more interfaces.
+//   DispatchObject<Itf>   IUnknown (win/com_object.h, plus a ModuleLock) and IDispatch for one dual interface
+//                         Itf, answered from the embedded type library (module::TypeInfoOf + DispInvoke).
+//                         Derive, implement Itf's own methods, and override QueryMore() for more
+//                         interfaces (or list them: DispatchObject<Itf, ISupportErrorInfo>).
 //   EventSource           IConnectionPointContainer with ONE IConnectionPoint for an outgoing dispinterface,
 //                         plus IProvideClassInfo2 for the coclass. Fire(dispid, args, count) calls every
 //                         advised sink's IDispatch::Invoke synchronously, in advise order, with the arguments
@@ -17,7 +18,7 @@
 //       Receiver() : DispatchObject(IID__MiniblinkCallBack),
 //                    events_(this, CLSID_MiniblinkCallBack, DIID___MiniblinkCallBack) {}
 //   protected:
-//       void* QueryOther(REFIID iid) override { return events_.Query(iid); }
+//       void* QueryMore(REFIID iid) override { return events_.Query(iid); }
 //   private:
 //       velview::EventSource events_;
 //   };
@@ -30,36 +31,16 @@
 #include <vector>
 
 #include "webview/com/module.h"
+#include "win/com_object.h"
 
 namespace velview {
 
-// IDispatch of one dual interface from the library's type library. Itf must derive from IDispatch.
-template <class Itf>
-class DispatchObject : public Itf {
+// IDispatch of one dual interface from the library's type library, on the shared IUnknown; More are further
+// interfaces the object implements itself (answered under their own IIDs).
+template <class Itf, class... More>
+class DispatchObject : public vantorix::win::ComObject<Itf, More...> {
 public:
     explicit DispatchObject(REFIID iid) : iid_(iid) {}
-    DispatchObject(const DispatchObject&) = delete;
-    DispatchObject& operator=(const DispatchObject&) = delete;
-    virtual ~DispatchObject() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iid_)) {
-            *out = static_cast<Itf*>(this);
-        } else {
-            *out = QueryOther(iid);
-        }
-        if (!*out) return E_NOINTERFACE;
-        static_cast<IUnknown*>(*out)->AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -91,13 +72,15 @@ public:
     }
 
 protected:
-    // Further interfaces of the object: return the interface pointer (not yet AddRef'ed) or nullptr.
-    virtual void* QueryOther(REFIID) { return nullptr; }
-    IUnknown* Identity() { return static_cast<Itf*>(this); }
+    // The dual interface's own IID and IDispatch, then what the object adds (override QueryMore).
+    void* QueryOther(REFIID iid) final {
+        if (IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, iid_)) return static_cast<Itf*>(this);
+        return QueryMore(iid);
+    }
+    virtual void* QueryMore(REFIID) { return nullptr; }
 
 private:
     const IID iid_;
-    LONG refs_ = 1;  // the creator's reference
     ModuleLock lock_;
 };
 
@@ -115,7 +98,9 @@ public:
     void* Query(REFIID iid);
 
     // Raises an event on every sink. args[0] is the event's first parameter. Returns S_OK when there are no
-    // sinks; otherwise the last failing sink's HRESULT (every sink is still called).
+    // sinks; otherwise the last failing sink's HRESULT (every sink is still called). A sink that faults (its
+    // call is guarded: RPC_E_SERVERFAULT) or answers that its object is gone (RPC_E_DISCONNECTED and the
+    // like) is released and unadvised: the source no longer holds it.
     HRESULT Fire(DISPID id, VARIANTARG* args, UINT count);
     bool HasSinks() const { return !sinks_.empty(); }
 
@@ -124,6 +109,8 @@ private:
         DWORD cookie;
         IDispatch* sink;
     };
+    void Drop(IDispatch* sink);
+
     class Container;
     class Point;
     class ClassInfo;

@@ -6,28 +6,13 @@
 #include <new>
 
 #include "webview/com/module.h"
+#include "win/com_object.h"
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public vantorix::win::ComObject<IClassFactory> {
 public:
     explicit ClassFactory(const velview::ClassInfo& info) : info_(info) {}
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return left;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -51,7 +36,6 @@ public:
 
 private:
     const velview::ClassInfo& info_;
-    LONG refs_ = 1;
     velview::ModuleLock lock_;
 };
 

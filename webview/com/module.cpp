@@ -2,6 +2,7 @@
 
 #include <olectl.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -132,9 +133,34 @@ ITypeLib* TypeLib() {
 }
 
 HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    // Every late-bound call asks for its interface's description: each is looked up once and kept, like
+    // the type library itself. The library's objects live on one thread (creation elsewhere is refused).
+    struct Found {
+        GUID guid;
+        ITypeInfo* info;
+    };
+    static std::vector<Found> found;
+    for (const Found& f : found)
+        if (IsEqualGUID(f.guid, guid)) {
+            f.info->AddRef();
+            *out = f.info;
+            return S_OK;
+        }
     ITypeLib* lib = TypeLib();
     if (!lib) return TYPE_E_CANTLOADLIBRARY;
-    return lib->GetTypeInfoOfGuid(guid, out);
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = lib->GetTypeInfoOfGuid(guid, &info);
+    if (FAILED(hr)) return hr;
+    try {
+        found.push_back({guid, info});
+        info->AddRef();  // the kept one
+    } catch (const std::bad_alloc&) {
+        // not kept: looked up again next time
+    }
+    *out = info;
+    return S_OK;
 }
 
 HRESULT RegisterAll() {

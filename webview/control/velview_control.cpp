@@ -50,18 +50,12 @@ HRESULT Velview::Create(REFIID iid, void** out) {
     return hr;
 }
 
-void* Velview::QueryOther(REFIID iid) {
-    if (IsEqualIID(iid, IID_IOleObject)) return static_cast<IOleObject*>(this);
-    if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceObject))
-        return static_cast<IOleInPlaceObject*>(this);
-    if (IsEqualIID(iid, IID_IOleInPlaceActiveObject)) return static_cast<IOleInPlaceActiveObject*>(this);
-    if (IsEqualIID(iid, IID_IOleControl)) return static_cast<IOleControl*>(this);
-    if (IsEqualIID(iid, IID_IViewObject) || IsEqualIID(iid, IID_IViewObject2)) return static_cast<IViewObject2*>(this);
-    if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStreamInit))
-        return static_cast<IPersistStreamInit*>(this);
-    if (IsEqualIID(iid, IID_IPersistPropertyBag)) return static_cast<IPersistPropertyBag*>(this);
-    if (IsEqualIID(iid, IID_IPersistStorage)) return static_cast<IPersistStorage*>(this);
-    return ViewMembers::QueryOther(iid);
+void* Velview::QueryMore(REFIID iid) {
+    // The base interfaces the implemented ones extend.
+    if (IsEqualIID(iid, IID_IOleWindow)) return static_cast<IOleInPlaceObject*>(this);
+    if (IsEqualIID(iid, IID_IViewObject)) return static_cast<IViewObject2*>(this);
+    if (IsEqualIID(iid, IID_IPersist)) return static_cast<IPersistStreamInit*>(this);
+    return ViewMembers::QueryMore(iid);
 }
 
 HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {

@@ -14,26 +14,13 @@
 
 namespace velview::view {
 
-class Velview final : public ViewMembers<_Velview>,
-                      public IOleObject,
-                      public IOleInPlaceObject,
-                      public IOleInPlaceActiveObject,
-                      public IOleControl,
-                      public IViewObject2,
-                      public IPersistStreamInit,
-                      public IPersistPropertyBag,
-                      public IPersistStorage {
+class Velview final : public ViewMembers<_Velview, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject, IOleControl,
+                                          IViewObject2, IPersistStreamInit, IPersistPropertyBag, IPersistStorage> {
 public:
     Velview();
     ~Velview() override;
 
     static HRESULT Create(REFIID iid, void** out);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return ViewMembers::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ViewMembers::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return ViewMembers::Release(); }
 
     // _Velview
     HRESULT STDMETHODCALLTYPE get_RunMode(VARIANT_BOOL* value) override;
@@ -117,7 +104,7 @@ public:
     void OnPageClicked();
 
 protected:
-    void* QueryOther(REFIID iid) override;
+    void* QueryMore(REFIID iid) override;
 
 private:
     HRESULT ActivateInPlace(IOleClientSite* site);

@@ -10,21 +10,15 @@
 
 namespace velview::view {
 
-template <class Itf>
-class ViewMembers : public DispatchObject<Itf>, public ISupportErrorInfo {
+// More: further interfaces the view object implements itself (the control's OLE interfaces).
+template <class Itf, class... More>
+class ViewMembers : public DispatchObject<Itf, ISupportErrorInfo, More...> {
 public:
     ViewMembers(REFIID iid, REFCLSID clsid, REFIID events, ViewKind kind, const wchar_t* typeName)
-        : DispatchObject<Itf>(iid),
+        : DispatchObject<Itf, ISupportErrorInfo, More...>(iid),
           iid_(iid),
           events_(this->Identity(), clsid, events),
           core_(kind, this->Identity(), events_, typeName) {}
-
-    // One IUnknown for every base.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        return DispatchObject<Itf>::QueryInterface(iid, out);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return DispatchObject<Itf>::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return DispatchObject<Itf>::Release(); }
 
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override {
         return IsEqualIID(iid, iid_) ? S_OK : S_FALSE;
@@ -53,10 +47,7 @@ public:
     HRESULT STDMETHODCALLTYPE NetHookRequest() override { return Reported(core_.NetHookRequest()); }
 
 protected:
-    void* QueryOther(REFIID iid) override {
-        if (IsEqualIID(iid, IID_ISupportErrorInfo)) return static_cast<ISupportErrorInfo*>(this);
-        return events_.Query(iid);
-    }
+    void* QueryMore(REFIID iid) override { return events_.Query(iid); }
     WebViewCore& core() { return core_; }
     // The members' one error boundary towards the caller: every failure leaves its own description, so
     // a caller that reads IErrorInfo after a failure never sees the text of an earlier one.

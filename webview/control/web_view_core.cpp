@@ -49,6 +49,19 @@ private:
     BSTR b_;
 };
 
+// Sets the hookable request for the length of one load-begin event and puts the outer one back after it.
+class HookScope {
+public:
+    HookScope(std::int32_t& current, std::int32_t job) : current_(current), outer_(current) { current_ = job; }
+    HookScope(const HookScope&) = delete;
+    HookScope& operator=(const HookScope&) = delete;
+    ~HookScope() { current_ = outer_; }
+
+private:
+    std::int32_t& current_;
+    const std::int32_t outer_;
+};
+
 VARIANTARG LongArg(long value) {
     VARIANTARG v;
     VariantInit(&v);
@@ -349,11 +362,10 @@ std::uint32_t WebViewCore::OnLoadUrlBegin(std::uint32_t view, std::uint32_t, std
         Text address(TextAt(url));
         VARIANTARG args[2] = {title.Arg(), address.Arg()};
         // NetHookRequest acts on this request while the event runs; a nested load-begin restores the outer
-        // request afterwards rather than clearing it under the outer handler.
-        const std::int32_t outer = hookJob_;
-        hookJob_ = static_cast<std::int32_t>(job);
+        // request afterwards rather than clearing it under the outer handler, and however the event ends
+        // (a failing or faulting sink, an exception) no request stays hookable after it.
+        HookScope hook(hookJob_, static_cast<std::int32_t>(job));
         Raise(kLoadUrlBegin, args, 2);
-        hookJob_ = outer;
         return 0u;
     });
 }

@@ -32,7 +32,7 @@ std::size_t RecordSize(Arg arg) {
 }
 
 // The record's description from the library's type library, looked up by name; the caller owns it.
-IRecordInfo* RecordInfoOf(const wchar_t* name) {
+IRecordInfo* FindRecordInfo(const wchar_t* name) {
     ITypeLib* lib = module::TypeLib();
     if (!lib) return nullptr;
     const UINT count = lib->GetTypeInfoCount();
@@ -50,6 +50,17 @@ IRecordInfo* RecordInfoOf(const wchar_t* name) {
         return record;
     }
     return nullptr;
+}
+
+// Record-carrying callbacks come often (paint updates); the type library is searched once per record kind
+// and process, and the description is kept for the life of the process (the library is pinned while the
+// engine holds its addresses). Not AddRef'ed for the caller. A failed search is tried again next time.
+IRecordInfo* RecordInfoOf(Arg arg) {
+    static IRecordInfo* found[4] = {};
+    const int index = static_cast<int>(arg) - static_cast<int>(Arg::MemBuf);
+    if (index < 0 || index >= 4) return nullptr;
+    if (!found[index]) found[index] = FindRecordInfo(RecordName(arg));
+    return found[index];
 }
 
 BSTR NewText(const std::wstring& text) {
@@ -108,7 +119,7 @@ void EventArgs::Read(const CallbackKind& kind, const std::uint32_t* args, Engine
 }
 
 void EventArgs::SetRecord(VARIANTARG& value, Arg arg, std::uint32_t address) {
-    recordInfo_ = RecordInfoOf(RecordName(arg));
+    recordInfo_ = RecordInfoOf(arg);
     if (!recordInfo_) throw std::runtime_error("record type information is missing");
     // A copy of the engine's bytes in the receiver's layout; what a handler changes stays here.
     if (address != 0)
@@ -127,8 +138,7 @@ void EventArgs::Clear() {
     count_ = 0;
     SysFreeString(promptText_);
     promptText_ = nullptr;
-    if (recordInfo_) recordInfo_->Release();
-    recordInfo_ = nullptr;
+    recordInfo_ = nullptr;  // the process-wide description, not ours
 }
 
 std::wstring EventArgs::PromptResult() const {

@@ -90,7 +90,7 @@ public:
     std::uint64_t HandleCallback(int slot, const std::uint32_t* args);
 
 protected:
-    void* QueryOther(REFIID iid) override { return events_.Query(iid); }
+    void* QueryMore(REFIID iid) override { return events_.Query(iid); }
 
 private:
     std::int64_t ReturnValue(DISPID id) const { return returns_[static_cast<std::size_t>(id - kFirstReturnId)]; }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -364,6 +366,8 @@ TEST_F(ReceiverFixture, AFailingHandlerGivesTheEngineTheNeutralResult) {
             const ev::CallbackKind& kind = ev::kCallbackKinds[static_cast<std::size_t>(c.slot)];
             if (kind.result == ev::Result::None) continue;
             SCOPED_TRACE(testing::Message() << "slot " << c.slot << " mode " << mode);
+            // A sink that faults is let go after its event: advise it again for each kind.
+            if (mode == 1) advise_ = std::make_unique<Advise>(receiver_, DIID___MiniblinkCallBack, &sink_);
             if (kind.result == ev::Result::Bool) Put(receiver_, kind.returnId, Bool(true));
             if (kind.result == ev::Result::ViewHandle) Put(receiver_, kind.returnId, Long(view_));
             if (kind.result == ev::Result::ScriptValue) Put(receiver_, kind.returnId, Currency(-1));
@@ -375,6 +379,64 @@ TEST_F(ReceiverFixture, AFailingHandlerGivesTheEngineTheNeutralResult) {
     sink_.onEvent = nullptr;
     Put(receiver_, 0x40030009, Bool(true));
     EXPECT_EQ(Fire(kCases[6], view_), 1u) << "the receiver works on after failures";
+}
+
+HRESULT Fault() { return static_cast<HRESULT>(*reinterpret_cast<volatile long*>(4)); }
+
+TEST_F(ReceiverFixture, ASinkThatFaultsOrWhoseObjectIsGoneIsReleasedAndCalledNoMore) {
+    const KindCase& begin = kCases[6];
+    Wire(begin, view_);
+    Put(receiver_, 0x40030009, Bool(true));
+    for (HRESULT answer : {RPC_E_DISCONNECTED, CO_E_OBJNOTCONNECTED, S_OK /* faults */}) {
+        SCOPED_TRACE(testing::Message() << std::hex << answer);
+        advise_ = std::make_unique<Advise>(receiver_, DIID___MiniblinkCallBack, &sink_);
+        ASSERT_EQ(sink_.References(), 2);
+        sink_.events.clear();
+        sink_.onEvent = [answer](DISPID, DISPPARAMS*) { return answer == S_OK ? Fault() : answer; };
+        EXPECT_EQ(Fire(begin, view_), 0u) << "the failed event gives the neutral result";
+        EXPECT_EQ(sink_.References(), 1) << "the receiver holds the sink no more";
+        EXPECT_EQ(Fire(begin, view_), 1u) << "with no sink left the kept result is handed on";
+        EXPECT_EQ(sink_.events.size(), 1u) << "the sink is not called again";
+    }
+    // A handler that reports an error of its own is still there for the next event.
+    advise_ = std::make_unique<Advise>(receiver_, DIID___MiniblinkCallBack, &sink_);
+    sink_.events.clear();
+    sink_.onEvent = [](DISPID, DISPPARAMS*) { return DISP_E_EXCEPTION; };
+    Fire(begin, view_);
+    Fire(begin, view_);
+    EXPECT_EQ(sink_.events.size(), 2u);
+    EXPECT_EQ(sink_.References(), 2);
+}
+
+TEST_F(ReceiverFixture, AnEventWhoseSinkFaultsLeavesNoneOfItsRecordDescriptionsHeld) {
+    const KindCase& paint = kCases[16];  // carries a wkeRect record by reference
+    Wire(paint, view_);
+    std::vector<IRecordInfo*> seen;  // one reference of ours per event
+    sink_.onEvent = [&seen](DISPID, DISPPARAMS* params) {
+        for (UINT i = 0; i < params->cArgs; ++i)
+            if (params->rgvarg[i].vt == (VT_RECORD | VT_BYREF)) {
+                params->rgvarg[i].pRecInfo->AddRef();
+                seen.push_back(params->rgvarg[i].pRecInfo);
+            }
+        return Fault();
+    };
+    const int kEvents = 5;
+    for (int i = 0; i < kEvents; ++i) {
+        advise_ = std::make_unique<Advise>(receiver_, DIID___MiniblinkCallBack, &sink_);
+        Fire(paint, view_);
+    }
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(kEvents));
+    // Let our references go; what remains is what the library keeps: one description per record kind at
+    // most, not one per event.
+    std::map<IRecordInfo*, int> ours;
+    for (IRecordInfo* info : seen) ++ours[info];
+    EXPECT_EQ(ours.size(), 1u) << "one description of the record serves every event";
+    ULONG kept = 0;
+    for (auto& [info, count] : ours) {
+        for (int i = 1; i < count; ++i) info->Release();
+        kept += info->Release();
+    }
+    EXPECT_LE(kept, 1u);
 }
 
 TEST_F(ReceiverFixture, AHandlerThatLeavesThePromptEmptyWritesEmptyText) {

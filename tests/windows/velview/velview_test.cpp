@@ -441,6 +441,24 @@ TEST_F(ViewTest, NetHookRequestHooksOnlyTheRequestOfTheRunningLoadUrlBegin) {
     sink->Release();
 }
 
+TEST_F(ViewTest, ALoadUrlBeginWhoseSinkFaultsLeavesNoRequestHookable) {
+    Form form;
+    EventSink* sink = nullptr;
+    _Velview* control = PlaceWithSink(form, sink);
+    long view = ViewOf(control);
+    sink->reaction = [](DISPID id, DISPPARAMS*) {
+        if (id == 2) static_cast<void>(*reinterpret_cast<volatile long*>(4));
+    };
+    StandinFireArgs begin{};
+    begin.url = L"http://hook.test/fault";
+    Fire(view, "wkeOnLoadUrlBegin", &begin);
+    EXPECT_EQ(control->NetHookRequest(), S_OK);
+    EXPECT_TRUE(engine().Find("wkeNetHookRequest").empty()) << "the faulted event's request is not hooked later";
+    EXPECT_EQ(engine().standinJobHooked(begin.jobUsed), 0);
+    control->Release();
+    sink->Release();
+}
+
 TEST_F(ViewTest, LoadUrlEndHandsTheExactResponseBytes) {
     Form form;
     EventSink* sink = nullptr;
