@@ -466,6 +466,52 @@ TEST(DownloadRun, NoContentLengthCountsAsOneByteAndStillFinishes) {
     EXPECT_EQ(f.files.files[kTarget], Remote(2500));
 }
 
+TEST(DownloadRun, APublishedSizeGivesThePercentageWhenTheServerSendsNoLength) {
+    Fixture f;
+    f.dl.Start(kTarget, kUrl, 4000);
+    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+    f.Body(Remote(4000));
+    f.dl.OnFinished();
+    EXPECT_EQ(f.host.progress.front().total, L"4000");
+    EXPECT_FLOAT_EQ(f.host.progress.front().percentage, 25.0f);
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], Remote(4000));
+}
+
+TEST(DownloadRun, MoreBytesThanPublishedAreRefusedAndNothingIsKept) {
+    // Announced by the server's length or range, or only found while receiving a body without a length;
+    // also on a resume, whose kept bytes count.
+    struct Case {
+        const char* name;
+        std::string kept;
+        ResponseHead head;
+    } cases[] = {{"longer Content-Length", "", {200, 5000, std::nullopt}},
+                 {"longer range total", std::string(Remote(5000), 0, 2000), {206, 3000, "bytes 2000-4999/5000"}},
+                 {"no length", "", {200, std::nullopt, std::nullopt}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        if (!c.kept.empty()) {
+            f.files.files[kData] = c.kept;
+            f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        }
+        f.dl.Start(kTarget, kUrl, 4000);
+        f.dl.OnResponseStart(c.head);
+        f.Body(Remote(5000).substr(c.kept.size()));
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.states.back(), kRefused);
+        EXPECT_TRUE(f.dl.Oversized());
+        EXPECT_TRUE(f.files.files.empty()) << f.files.files.size() << " files kept";
+    }
+    Fixture exact;  // the published size itself is accepted
+    exact.dl.Start(kTarget, kUrl, 5000);
+    exact.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+    exact.Body(Remote(5000));
+    exact.dl.OnFinished();
+    EXPECT_EQ(exact.host.states.back(), kComplete);
+    EXPECT_FALSE(exact.dl.Oversized());
+}
+
 TEST(DownloadRun, RequestThatCannotBeMadeReportsSendFailed) {
     Fixture f;
     f.http.failSend = true;

@@ -400,7 +400,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
            "reached|升级中", "shot|{shots}\\2-downloading.bmp",
            "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
-           "form|立即启动|1", "msg|更新完成！", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
+           "form|立即启动|1", "msg|更新完成！", "bar|1000|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
            "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     check(update_package.file_version(s.client) == NEW, "bin\\client.exe was not replaced")
@@ -471,6 +471,21 @@ def tampered_archive_is_refused_by_its_published_hash(s):
     check(update_package.file_version(s.client) == OLD, "the client was replaced from a tampered archive")
     check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
     check(not os.path.exists(s.file("bin\\data")), "files of the tampered archive were written")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the archive or its side files were kept: %s" % left)
+
+
+def more_bytes_than_published_are_refused_while_downloading(s):
+    # A server without a length sends more than the manifest's "size": the downloader stops at the first
+    # byte too many and keeps nothing, nothing is unpacked, the current client starts.
+    s.publish(zip_path="/nolength/newtemp.zip")
+    with open(os.path.join(s.root, "newtemp.zip"), "ab") as f:
+        f.write(os.urandom(64 * 1024))
+    s.run(["box|ok|发现新版本！", "waitbox|文件大小与更新信息不符|90", "shot|{shots}\\1-oversized.bmp",
+           "box|ok|" + REJECTED, "gone|30"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced")
+    check(not os.path.exists(s.file("bin\\data")), "files of the oversized archive were written")
     left = sorted(os.listdir(s.file("update")))
     check(left == [], "the archive or its side files were kept: %s" % left)
 
@@ -621,7 +636,8 @@ def closing_during_the_download_asks_first(s):
     entries = s.new_release_entries()
     entries["bin/data/filler.bin"] = os.urandom(32 * 1024 * 1024)
     s.publish(force_mod="0", zip_path="/slow/newtemp.zip?chunk=16384&delay=0.02", zip_entries=entries)
-    s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "close", "waitbox|" + ASK_FORCE_CLOSE,
+    s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "bar|1", "shot|{shots}\\0-downloading.bmp",
+           "close", "waitbox|" + ASK_FORCE_CLOSE,
            "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "sleep|1500", "form|升级中|0",
            "msg|文件大小：", "close", "box|yes|" + ASK_FORCE_CLOSE, "gone|20"], args=["-update"])
     s.expect_no_client()
@@ -681,7 +697,7 @@ GROUPS = {
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
-               tampered_archive_is_refused_by_its_published_hash,
+               tampered_archive_is_refused_by_its_published_hash, more_bytes_than_published_are_refused_while_downloading,
                unsigned_and_badly_signed_archives_are_refused,
                stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
                installed_release_with_another_version_starts_without_a_second_download,
