@@ -454,28 +454,23 @@ TEST(DownloadRun, StopDropsTheSettingsFileAndIdleCallsDoNothing) {
     EXPECT_EQ(f.dl.CurrentSideFiles().settings, L"C:\\a\\newtemp(1).zip.dl.cfg");
 }
 
-TEST(DownloadRun, NoContentLengthCountsAsOneByteAndStillFinishes) {
-    Fixture f;
-    f.dl.Start(kTarget, kUrl);
-    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
-    f.Body(Remote(2500));
-    f.dl.OnFinished();
-    EXPECT_EQ(f.host.progress.front().total, L"1");
-    EXPECT_FLOAT_EQ(f.host.progress.front().percentage, 100.0f);
-    EXPECT_EQ(f.host.states.back(), kComplete);
-    EXPECT_EQ(f.files.files[kTarget], Remote(2500));
-}
-
-TEST(DownloadRun, APublishedSizeGivesThePercentageWhenTheServerSendsNoLength) {
-    Fixture f;
-    f.dl.Start(kTarget, kUrl, 4000);
-    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
-    f.Body(Remote(4000));
-    f.dl.OnFinished();
-    EXPECT_EQ(f.host.progress.front().total, L"4000");
-    EXPECT_FLOAT_EQ(f.host.progress.front().percentage, 25.0f);
-    EXPECT_EQ(f.host.states.back(), kComplete);
-    EXPECT_EQ(f.files.files[kTarget], Remote(4000));
+TEST(DownloadRun, NoContentLengthCountsAsOneByteOrThePublishedSizeAndStillFinishes) {
+    struct Case {
+        std::optional<std::uint64_t> published;
+        const wchar_t* total;
+        float first_percentage;  // after the first 1000-byte block
+    } cases[] = {{std::nullopt, L"1", 100.0f}, {4000, L"4000", 25.0f}};
+    for (const Case& c : cases) {
+        Fixture f;
+        f.dl.Start(kTarget, kUrl, c.published);
+        f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+        f.Body(Remote(4000));
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.progress.front().total, c.total);
+        EXPECT_FLOAT_EQ(f.host.progress.front().percentage, c.first_percentage);
+        EXPECT_EQ(f.host.states.back(), kComplete);
+        EXPECT_EQ(f.files.files[kTarget], Remote(4000));
+    }
 }
 
 TEST(DownloadRun, MoreBytesThanPublishedAreRefusedAndNothingIsKept) {
