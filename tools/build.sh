@@ -13,8 +13,29 @@ if command -v ccache >/dev/null && [ "${VANTORIX_NO_CCACHE:-0}" != 1 ]; then
   export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
+# Update signatures: the launcher is built with the public half of an ECDSA P-256 key pair and unpacks only
+# archives signed with the private half. VANTORIX_UPDATE_SIGNING_KEY names the maker's private key (PEM);
+# without it a throw-away pair is made once under <build>/update-key, and the tests and the main job sign
+# what they publish with it. VANTORIX_UPDATE_SIGNING_KEY=none builds a launcher without a key.
+keys=$build/update-key
+signing=${VANTORIX_UPDATE_SIGNING_KEY:-$keys/signing.pem}
+public=
+if [ "$signing" != none ]; then
+  mkdir -p "$keys"
+  if [ ! -s "$signing" ]; then
+    [ -z "${VANTORIX_UPDATE_SIGNING_KEY:-}" ] || { echo "no signing key at $signing"; exit 1; }
+    ( umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out "$signing.new" ) && mv "$signing.new" "$signing"
+  fi
+  public=$keys/public.pem
+  openssl ec -in "$signing" -pubout -out "$public.new" 2>/dev/null || { echo "not an EC private key: $signing"; exit 1; }
+  # Rewritten only when it changes: the launcher's configuration depends on this file.
+  if cmp -s "$public.new" "$public"; then rm "$public.new"; else mv "$public.new" "$public"; fi
+else
+  signing=
+fi
 cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-  -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
+  -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
+  -DVANTORIX_UPDATE_SIGNING_KEY="$signing" >/dev/null
 cmake --build "$build/win" -j "$jobs"
 cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" >/dev/null
 cmake --build "$build/native" -j "$jobs"

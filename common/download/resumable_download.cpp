@@ -11,10 +11,13 @@ ResumableDownload::~ResumableDownload() {
     if (busy_) transport_.Abandon();
 }
 
-void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& url) {
+void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& url,
+                              std::optional<std::uint64_t> publishedSize) {
     if (busy_) return;
     busy_ = true;
     received_ = 0;
+    publishedSize_ = publishedSize;
+    oversized_ = false;
     startedOver_ = false;
     phase_ = Phase::Requesting;
     const auto run = ++run_;
@@ -80,6 +83,12 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     case ResponsePlan::Accept:
         break;
     }
+    if (publishedSize_) {
+        const std::optional<std::uint64_t> announced =
+            plan.remoteSize ? plan.remoteSize
+                            : plan.bodyLength ? std::optional<std::uint64_t>(plan.writeFrom + *plan.bodyLength) : std::nullopt;
+        if (announced && *announced > *publishedSize_) return DropOversized();
+    }
 
     data_ = files_.OpenData(side_.data);
     if (!data_) return EndRun(kSavePathError);
@@ -92,7 +101,8 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     // A 200 to a resumed request carries the whole file: it replaces what the data side file held.
     offset_ = plan.writeFrom;
     if (!data_->SeekTo(offset_) || !data_->TruncateHere()) return EndRun(kSavePathError);
-    total_ = plan.totalSize;
+    // Without a length from the server, the published size is the whole.
+    total_ = !plan.bodyLength && !plan.remoteSize && publishedSize_ ? static_cast<double>(*publishedSize_) : plan.totalSize;
     bodyLength_ = plan.bodyLength;
     remoteSize_ = plan.remoteSize;
     received_ = 0;
@@ -103,6 +113,7 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
 
 void ResumableDownload::OnData(const std::uint8_t* bytes, std::size_t count) {
     if (!busy_ || phase_ != Phase::Receiving || count == 0) return;
+    if (publishedSize_ && offset_ + received_ + count > *publishedSize_) return DropOversized();
     if (!data_->Write(bytes, count)) return EndRun(kSavePathError);
     received_ += count;
     // Everything the host can see is settled before it runs: the block is on disk, the counters match.
@@ -144,6 +155,16 @@ void ResumableDownload::Stop() {
 
 void ResumableDownload::RemoveValidator() {
     if (Exists(side_.Validator())) files_.Remove(side_.Validator());
+}
+
+void ResumableDownload::DropOversized() {
+    // Not the published file: nothing of it is kept, nor resumed at the next start.
+    transport_.Abandon();
+    data_.reset();
+    for (const std::wstring& path : {side_.data, side_.settings, side_.Validator()})
+        if (Exists(path)) files_.Remove(path);
+    oversized_ = true;
+    EndRun(kRefused);
 }
 
 void ResumableDownload::EndRun(std::int16_t state) {

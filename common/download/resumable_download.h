@@ -79,7 +79,11 @@ public:
     ~ResumableDownload();
 
     // The public methods of the component. Each may be called from inside any host event.
-    void Start(const std::wstring& fileName, const std::wstring& url);
+    // publishedSize: the file's size as its publisher announced it. No more bytes are accepted: a server
+    // that announces or sends more ends the run refused, with every side file deleted (Oversized()). It
+    // also gives the percentage when the server sends no length.
+    void Start(const std::wstring& fileName, const std::wstring& url,
+               std::optional<std::uint64_t> publishedSize = std::nullopt);
     void Pause();
     void Stop();
     bool Busy() const { return busy_; }
@@ -95,12 +99,15 @@ public:
     std::uint64_t ResumeOffset() const { return offset_; }
     // Status of the last answer of the current or last run; 0 when none came.
     int LastStatus() const { return lastStatus_; }
+    // The last run was refused because the file is larger than its published size.
+    bool Oversized() const { return oversized_; }
 
 private:
     enum class Phase { Idle, Requesting, Receiving };
     void EndRun(std::int16_t state);
     void Finish();
     void RemoveValidator();
+    void DropOversized();
     bool Exists(const std::wstring& path) { return files_.Exists(path); }
 
     FileStore& files_;
@@ -121,6 +128,8 @@ private:
     Phase phase_ = Phase::Idle;
     std::uint64_t run_ = 0;         // changes whenever a run starts or ends: re-entrancy guard
     int lastStatus_ = 0;
+    std::optional<std::uint64_t> publishedSize_;
+    bool oversized_ = false;
 };
 
 }  // namespace vantorix::download

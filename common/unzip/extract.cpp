@@ -174,6 +174,7 @@ const char* StatusText(Status status) {
         case Status::CannotCreateFolder: return "cannot create folder";
         case Status::CannotWriteFile: return "cannot write file";
         case Status::EncryptedEntry: return "encrypted entry";
+        case Status::NoRoom: return "not enough free disk space";
     }
     return "?";
 }
@@ -197,7 +198,8 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path) {
     return s;
 }
 
-Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive, std::string_view work_folder) {
+Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive, std::string_view work_folder,
+                     const UnpackProgress& progress) {
     ArchiveHandle handle(fs.OpenArchive(archive));
     if (!handle) return Failure(Status::NotAnArchive, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
@@ -214,6 +216,11 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
     const size_t path_room = std::max(Utf16Length(paths.folder), Utf16Length(paths.Rollback()));
     std::vector<Entry> entries;
     if (auto failure = CheckDirectory(fs, zf, path_room, reserved, entries)) return *failure;
+    unsigned long long total = 0;
+    for (const Entry& entry : entries) total += entry.size;
+    // Staged files take their full size on the installation's volume until the commit moves them in.
+    if (const auto free = fs.FreeBytes(paths.folder); free && total > *free)
+        return Failure(Status::NoRoom, "", std::to_string(total) + " bytes needed, " + std::to_string(*free) + " free");
 
     // Levels this run creates (the folder itself when it is new, the work folder) go again on failure.
     std::vector<std::string> created;
@@ -233,6 +240,7 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
     // Stage: every entry decompressed once, straight into the staging folder, checked as it goes.
     std::vector<std::string> staged;
     std::vector<char> block(kStageBlock);
+    unsigned long long done = 0;
     int rc = unzGoToFirstFile(zf);
     for (const Entry& entry : entries) {
         if (rc != UNZ_OK) return drop_work(), Failure(Status::DamagedEntry, entry.name, "archive changed while unpacking");
@@ -246,6 +254,8 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             bool write_failed = false;
             auto problem = ReadEntry(zf, entry.size, block.data(), kStageBlock, [&](const char* data, size_t size) {
                 write_failed = !out->Write(data, size);
+                done += size;
+                if (progress) progress(done, total);
                 return !write_failed;
             });
             const bool closed = out->Close();

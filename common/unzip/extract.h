@@ -2,6 +2,7 @@
 // Unpacking a ZIP archive into a folder through minizip's unzip interface. The file system is reached
 // through FileSystem, so the same logic runs on Windows, natively in tests, and against fault injectors.
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,8 @@ public:
     virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
     // The key under which the host's file system treats two names as the same (Windows: upper case).
     virtual std::string FoldCase(std::string_view name) = 0;
+    // Bytes free for this user on the volume of the folder; nullopt when it cannot be told.
+    virtual std::optional<unsigned long long> FreeBytes(const std::string& folder) = 0;
 };
 
 enum class Status {
@@ -58,6 +61,7 @@ enum class Status {
     CannotCreateFolder,
     CannotWriteFile,
     EncryptedEntry,
+    NoRoom,  // the unpacked files would not fit on the volume
 };
 
 struct Result {
@@ -82,8 +86,14 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path);
 // rollback folder, the new ones are moved in, the client executable last, under a journal. Any failure
 // leaves the folder exactly as it was. The work folder defaults to the folder's "update\"; entries
 // inside it are refused.
+// Called after every staged block with the bytes unpacked so far and the archive's unpacked total: the
+// caller may show it and let its window's messages run.
+using UnpackProgress = std::function<void(unsigned long long done, unsigned long long total)>;
+
+// The uncompressed total must fit in the folder's volume's free space (and within kMaxUnpackedTotal),
+// else nothing is written (NoRoom).
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive,
-                     std::string_view work_folder = {});
+                     std::string_view work_folder = {}, const UnpackProgress& progress = {});
 
 // The read size of the unpacking loop.
 inline constexpr size_t kReadBlock = 2048;

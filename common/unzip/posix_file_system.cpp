@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <unzip.h>
 
@@ -139,6 +140,12 @@ std::optional<std::string> PosixFileSystem::ReadWholeFile(const std::string& pat
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::optional<unsigned long long> PosixFileSystem::FreeBytes(const std::string& folder) {
+    struct statvfs volume {};
+    if (statvfs(HostPath(folder).c_str(), &volume) != 0) return std::nullopt;
+    return static_cast<unsigned long long>(volume.f_bavail) * volume.f_frsize;
 }
 
 std::string PosixFileSystem::FoldCase(std::string_view name) {

@@ -22,6 +22,7 @@ public:
     std::optional<std::string> ReadWholeFile(const std::string& path) override;
     // ASCII letters in upper case, as a stand-in for the Windows comparison.
     std::string FoldCase(std::string_view name) override;
+    std::optional<unsigned long long> FreeBytes(const std::string& folder) override;
 
     static std::string HostPath(const std::string& path);
 };

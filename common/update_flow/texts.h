@@ -53,6 +53,7 @@ inline constexpr wchar_t kArchiveNotSigned[] = L"更新信息缺少发布者签�
 inline constexpr wchar_t kArchiveBadSignature[] = L"发布者签名无效";
 inline constexpr wchar_t kWriteFailed[] =
     L"部分更新文件未能写入，请关闭正在运行的本程序后点击“立即升级”重试。";
+inline constexpr wchar_t kNoRoom[] = L"磁盘空间不足，本次没有更新任何文件。请释放磁盘空间后点击“立即升级”重试。";
 inline constexpr wchar_t kAskForceClose[] =
     L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
 

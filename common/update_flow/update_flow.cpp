@@ -132,7 +132,7 @@ void UpdateFlow::ButtonClicked() {
         // An archive or side files left by an earlier run would make the downloader pick a numbered
         // name while the fixed name is unpacked: clear them first.
         host_.ClearStaleArchive(manifest_->url);
-        host_.StartDownload(manifest_->url);
+        host_.StartDownload(manifest_->url, manifest_->archive.size);
     } else if (button_text_ == text::kStartNow) {
         host_.StartClient();
         host_.DeleteArchive();
@@ -175,27 +175,48 @@ void UpdateFlow::Complete() {
         return;
     }
     host_.SetText(Control::lblMsg, text::kUnpacking);
-    const UnpackResult unpacked = VerifiedUnpack();
+    const UnpackResult unpacked = [this] {
+        unpacking_ = true;
+        struct Reset {
+            bool& flag;
+            ~Reset() { flag = false; }
+        } reset{unpacking_};
+        return VerifiedUnpack();
+    }();
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
     case UnpackOutcome::Done:
         InstallCommitted();
         return;
     case UnpackOutcome::WriteFailed:
-        // Some files are new, some old: offer the update again rather than start a mixed installation.
+    case UnpackOutcome::NoRoom: {
+        // Offer the update again (once the disk has room, or the file is free) rather than start a mixed
+        // installation.
+        const wchar_t* message = unpacked.outcome == UnpackOutcome::NoRoom ? text::kNoRoom : text::kWriteFailed;
         host_.DeleteArchive();
         SetButton(text::kOfferUpdate, true);
-        host_.SetText(Control::lblMsg, text::kWriteFailed);
-        host_.ShowMessage(text::kWriteFailed + reason);
+        host_.SetText(Control::lblMsg, message);
+        host_.ShowMessage(message + reason);
         return;
+    }
     case UnpackOutcome::ArchiveRejected:
         break;
     }
-    // The extractor refused the archive before touching a file: the installation is as it was, so the
-    // old client goes on and the bad archive goes away.
+    RejectArchive(unpacked.reason);
+}
+
+void UpdateFlow::DownloadOversized() {
+    if (ended_ || button_text_ != text::kUpdating) return;
+    SetButton(text::kOfferUpdate, false);  // no download runs any more: closing needs no confirmation
+    RejectArchive(text::kArchiveWrongSize);
+}
+
+// The archive was refused before a file was touched: the installation is as it was, so the old client
+// goes on and the bad archive goes away.
+void UpdateFlow::RejectArchive(const std::wstring& reason) {
     host_.DeleteArchive();
     host_.SetText(Control::lblMsg, text::kArchiveRejected);
-    host_.ShowMessage(text::kArchiveRejected + reason);
+    host_.ShowMessage(text::kArchiveRejected + (reason.empty() ? L"" : L"\r\n(" + reason + L")"));
     if (ended_) return;
     if (host_.FileExists(kClientPath)) host_.StartClient();
     End();
@@ -233,6 +254,7 @@ bool UpdateFlow::StartInstalledUpdate() {
 
 bool UpdateFlow::QueryClose() {
     if (ended_) return true;
+    if (unpacking_) return false;
     if (button_text_ == text::kUpdating && !host_.AskYesNo(text::kAskForceClose)) return false;
     ended_ = true;
     host_.SetTimer(false);
@@ -259,7 +281,7 @@ void UpdateFlow::DownloadFailed(int state, int http_status) {
 void UpdateFlow::RetryDue() {
     if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
     host_.SetText(Control::lblMsg, text::kGettingAddress);
-    host_.StartDownload(manifest_->url);
+    host_.StartDownload(manifest_->url, manifest_->archive.size);
 }
 
 // A refused elevation is told once and ends the start: asking again on every tick would never end, and

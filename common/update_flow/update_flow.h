@@ -36,6 +36,7 @@ enum class UnpackOutcome {
     Done,             // every file of the archive is in place
     ArchiveRejected,  // the archive was refused before any file was touched: the installation is as it was
     WriteFailed,      // a file or folder could not be written part-way: some files are new, some old
+    NoRoom,           // the unpacked files would not fit in the free disk space: nothing was written
 };
 
 struct UnpackResult {
@@ -68,7 +69,8 @@ public:
     virtual void OpenHomePage() = 0;
     // The update archive.
     virtual void ClearStaleArchive(const std::wstring& url) = 0;
-    virtual void StartDownload(const std::wstring& url) = 0;
+    // published_size: the manifest's "size", when it has one; the downloader accepts no more bytes.
+    virtual void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) = 0;
     // Why the downloaded archive is not the one the manifest describes; "" when it is (or nothing is published).
     virtual std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) = 0;
     virtual UnpackResult UnpackArchive() = 0;
@@ -98,7 +100,10 @@ public:
     // The wait before an automatic download attempt is over.
     void RetryDue();
     void DownloadProgress(const std::wstring& size_text, float percent);
-    // The form is about to close: true lets it close (and ends the flow), false keeps it open.
+    // The downloader refused the archive for being larger than the manifest's "size" (nothing was kept).
+    void DownloadOversized();
+    // The form is about to close: true lets it close (and ends the flow), false keeps it open. While the
+    // archive is verified and installed the form stays: that runs to its end.
     bool QueryClose();
 
     const std::wstring& ButtonText() const { return button_text_; }
@@ -109,6 +114,7 @@ private:
     void SetButton(const std::wstring& text, bool enabled);
     void Complete();
     UnpackResult VerifiedUnpack();
+    void RejectArchive(const std::wstring& reason);
     void InstallCommitted();
     bool StartInstalledUpdate();
     void End();
@@ -122,6 +128,7 @@ private:
     std::wstring button_text_;
     bool ticking_ = false;       // a tick waits in a message box or on the manifest
     bool completing_ = false;    // the finished download is being unpacked
+    bool unpacking_ = false;     // the archive is verified and installed (the form's messages still run)
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
     bool installed_ = false;     // an update was unpacked and committed in this run
     bool ended_ = false;

@@ -1,11 +1,14 @@
 #include "launcher/app/update_form.h"
 
+#include <commctrl.h>
+
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
 #include "launcher/app/manifest_source.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
+#include "win/message_pump.h"
 
 namespace vantorix::launcher {
 
@@ -20,6 +23,9 @@ constexpr UINT_PTR kRetryTimer = 2;  // one-shot: the wait before an automatic d
 constexpr UINT kTimerInterval = 500;
 constexpr int kCommand1Id = 201;
 constexpr int kClientWidth = 420, kClientHeight = 300;
+// The progress bar under the status line: the download's percentage, then the unpacking's.
+constexpr int kProgressId = 106;
+constexpr int kProgressSteps = 1000;
 
 // The form's controls as data: position in the client area, initial text and kind.
 struct ControlLayout {
@@ -35,7 +41,7 @@ constexpr ControlLayout kLayout[] = {
     {Control::Label2, 102, 20, 68, 380, 20, text::kLabel2, false},
     {Control::Label3, 103, 20, 94, 380, 20, text::kLabel3, false},
     {Control::Label4, 104, 20, 120, 380, 100, text::kLabel4, false},
-    {Control::lblMsg, 105, 20, 236, 270, 44, text::kWaiting, false},
+    {Control::lblMsg, 105, 20, 230, 270, 46, text::kWaiting, false},
     {Control::Command1, kCommand1Id, 300, 240, 100, 32, text::kUpToDate, true},
 };
 
@@ -64,12 +70,14 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     // WinHttpDown1's events arrive on this thread, also inside message boxes; nothing may escape them.
     WinHttpDown1.StateChanged = [this](std::int16_t state) {
         try {
+            if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
         } catch (...) {
         }
     };
     WinHttpDown1.HttpState = [this](const std::wstring& size, float percent, const std::wstring&, const std::wstring&) {
         try {
+            ShowProgress(percent / 100.0);
             flow_.DownloadProgress(size, percent);
         } catch (...) {
         }
@@ -97,6 +105,17 @@ void UpdateForm::CreateControls() {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
         controls_[static_cast<int>(c.control)] = control;
     }
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    progress_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 20, 280, 270, 10, window_,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kProgressId)), instance_, nullptr);
+    SendMessageW(progress_, PBM_SETRANGE32, 0, kProgressSteps);
+}
+
+void UpdateForm::ShowProgress(double fraction) {
+    if (!progress_) return;
+    const double clamped = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(clamped * kProgressSteps + 0.5), 0);
 }
 
 HWND UpdateForm::ControlWindow(Control control) const { return controls_[static_cast<int>(control)]; }
@@ -169,14 +188,18 @@ void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_
 void UpdateForm::OpenHomePage() { launcher::OpenHomePage(); }
 void UpdateForm::ClearStaleArchive(const std::wstring& url) { installation_.ClearStaleArchive(url); }
 
-void UpdateForm::StartDownload(const std::wstring& url) {
+void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) {
     WinHttpDown1.FileName = installation_.Path(update_flow::kArchivePath);
     WinHttpDown1.URL = url;
+    WinHttpDown1.PublishedSize = published_size;
     WinHttpDown1.GetStart();
 }
 
 std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
-    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKey())) {
+    // Hashing a large archive takes a while: the form keeps answering between blocks.
+    ShowProgress(0);
+    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKey(),
+                                   [] { win::PumpPendingMessages(); })) {
     case integrity::ArchiveVerdict::Matches: return L"";
     case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;
     case integrity::ArchiveVerdict::WrongHash: return text::kArchiveWrongHash;
@@ -191,12 +214,21 @@ update_flow::UnpackResult UpdateForm::UnpackArchive() {
     using services::UnzipStatus;
     // A client the user started again during the download would hold its files.
     launcher::EndRunningClients(installation_);
-    const auto result =
-        services::UnzipToFolder(installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath));
+    ShowProgress(0);
+    const auto result = services::UnzipToFolder(
+        installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath),
+        [this](unsigned long long done, unsigned long long total) {
+            ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+            win::PumpPendingMessages();
+        });
     update_flow::UnpackResult unpacked;
     switch (result.status) {
     case UnzipStatus::Ok:
         unpacked.outcome = update_flow::UnpackOutcome::Done;
+        return unpacked;
+    case UnzipStatus::NoRoom:
+        unpacked.outcome = update_flow::UnpackOutcome::NoRoom;
+        unpacked.reason = result.entry;  // the bytes needed and free
         return unpacked;
     case UnzipStatus::CannotCreateFolder:
     case UnzipStatus::CannotWriteFile:

@@ -38,7 +38,7 @@ public:
     void EndRunningClients() override;
     void OpenHomePage() override;
     void ClearStaleArchive(const std::wstring& url) override;
-    void StartDownload(const std::wstring& url) override;
+    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) override;
     std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) override;
     update_flow::UnpackResult UnpackArchive() override;
     void DeleteArchive() override;
@@ -56,11 +56,13 @@ private:
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void CreateControls();
     HWND ControlWindow(update_flow::Control control) const;
+    void ShowProgress(double fraction);  // 0..1 on the progress bar
     HWND MessageOwner() const;
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
     HWND controls_[7] = {};
+    HWND progress_ = nullptr;
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;

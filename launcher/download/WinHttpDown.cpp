@@ -7,6 +7,7 @@
 #include "common/download/resumable_download.h"
 #include "launcher/download/win_file_store.h"
 #include "launcher/download/winhttp_transport.h"
+#include "win/message_pump.h"
 
 namespace vantorix::launcher {
 
@@ -41,19 +42,7 @@ public:
     void OnStateChanged(std::int16_t state) override {
         if (owner_.StateChanged) owner_.StateChanged(state);
     }
-    void PumpMessages() override {
-        // One pass over the thread's queue, as a form's "do events" would; a quit request is left for
-        // the host's own loop.
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                ::PostQuitMessage(static_cast<int>(message.wParam));
-                break;
-            }
-            ::TranslateMessage(&message);
-            ::DispatchMessageW(&message);
-        }
-    }
+    void PumpMessages() override { win::PumpPendingMessages(); }
     double Seconds() override {
         // A steady clock: the time of day would jump back at midnight and spoil the speed.
         LARGE_INTEGER now{};
@@ -83,10 +72,11 @@ WinHttpDown::WinHttpDown(std::unique_ptr<download::FileStore> files)
 
 WinHttpDown::~WinHttpDown() = default;
 
-void WinHttpDown::GetStart() { host_->Run().Start(FileName, URL); }
+void WinHttpDown::GetStart() { host_->Run().Start(FileName, URL, PublishedSize); }
 void WinHttpDown::GetPause() { host_->Run().Pause(); }
 void WinHttpDown::GetStop() { host_->Run().Stop(); }
 bool WinHttpDown::Busy() const { return host_->Run().Busy(); }
 int WinHttpDown::LastHttpStatus() const { return host_->Run().LastStatus(); }
+bool WinHttpDown::Oversized() const { return host_->Run().Oversized(); }
 
 }  // namespace vantorix::launcher

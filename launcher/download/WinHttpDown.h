@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantorix::download {
@@ -57,6 +58,9 @@ public:
     // (C:\app\update\newtemp.zip); URL may be http:// or https:// (a bare host gets http://).
     std::wstring FileName;
     std::wstring URL;
+    // The file's size as its publisher announced it, when known: more bytes are refused (state 7, every
+    // side file deleted, Oversized() true), and it gives the percentage when the server sends no length.
+    std::optional<std::uint64_t> PublishedSize;
 
     // Events; leave empty to ignore.
     HttpStateHandler HttpState;
@@ -68,6 +72,8 @@ public:
     bool Busy() const;
     // HTTP status of the last answer of the current or last transfer; 0 when none came.
     int LastHttpStatus() const;
+    // The last transfer was refused because the server announced or sent more than PublishedSize.
+    bool Oversized() const;
 
 private:
     std::unique_ptr<DownloadEngineHost> host_;

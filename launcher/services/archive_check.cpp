@@ -22,7 +22,7 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path) {
+std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
     win::unique_bcrypt_algorithm algorithm;
@@ -36,6 +36,7 @@ std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path) {
         if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
         if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
+        if (between_blocks) between_blocks();
     }
     integrity::Sha256Digest digest{};
     if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
@@ -64,7 +65,8 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
 }
 
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
-                                       const std::optional<UpdatePublicKey>& key) {
+                                       const std::optional<UpdatePublicKey>& key,
+                                       const std::function<void()>& between_blocks) {
     integrity::FoundArchive found;
     if (!expected.Any() && !key) return integrity::Judge(expected, found);
     {
@@ -74,7 +76,7 @@ integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity
     }
     // Hashing a file of the wrong size would only confirm what the size already says.
     const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
-    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path);
+    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path, between_blocks);
     if (key && expected.signature && found.sha256)
         found.signature_valid = VerifyDigestSignature(*found.sha256, *expected.signature, *key);
     return integrity::Judge(expected, found, key.has_value());

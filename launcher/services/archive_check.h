@@ -1,6 +1,7 @@
 #pragma once
 // Checking a downloaded update archive against the size and SHA-256 its manifest publishes.
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -9,8 +10,9 @@
 namespace vantorix::services {
 
 // SHA-256 of the bytes of the file, through the platform's crypto API; nullopt when the file cannot be
-// read or the API fails.
-std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path);
+// read or the API fails. between_blocks runs after every block read (the caller's window stays responsive).
+std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path,
+                                                    const std::function<void()>& between_blocks = {});
 
 // The maker's public key for update signatures: the X and Y coordinates of an ECDSA P-256 point.
 using UpdatePublicKey = std::array<uint8_t, 64>;
@@ -22,6 +24,7 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
 // Measures the archive (and hashes it only when a digest is expected and the size matched, or a key is
 // given) and judges it. With a key, a valid signature over the archive's digest is required.
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
-                                       const std::optional<UpdatePublicKey>& key = std::nullopt);
+                                       const std::optional<UpdatePublicKey>& key = std::nullopt,
+                                       const std::function<void()>& between_blocks = {});
 
 }  // namespace vantorix::services

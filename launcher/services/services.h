@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/unzip/extract.h"
+
 namespace vantorix::services {
 
 // ---- DecodeJSon: fetching a URL and reading the update manifest -------------------------------------
@@ -77,11 +79,13 @@ enum class UnzipStatus {
     CannotCreateFolder,  // a folder level could not be made: no file replaced
     CannotWriteFile,     // a file could not be written, or a target is in use: the folder is as it was
     EncryptedEntry,      // an entry needs a password: nothing written
+    NoRoom,              // the unpacked files would not fit in the volume's free space: nothing written
 };
 
 struct UnzipResult {
     UnzipStatus status = UnzipStatus::NotAnArchive;
-    std::wstring entry;         // the entry or path the failure is about ("" when none)
+    std::wstring entry;         // the entry or path the failure is about ("" when none); NoRoom: the bytes
+                                // needed and free
     size_t files_written = 0;
     explicit operator bool() const { return status == UnzipStatus::Ok; }
 };
@@ -89,7 +93,9 @@ struct UnzipResult {
 // Unpacks every entry of the archive into the folder, all or nothing: the directory is checked, every
 // entry staged once below the folder's "update\" with its CRC checked, and the commit runs under a
 // journal there; any failure leaves the folder as it was (see common/unzip/install_commit.h).
-UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive);
+// progress: after every unpacked block (bytes so far, unpacked total).
+UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive,
+                          const unzip::UnpackProgress& progress = {});
 
 enum class InstallRecovery { Nothing, RolledBack, Finished, Failed };
 // Settles an install that a kill interrupted (rolls it back, or finishes a committed one's clean-up);

@@ -174,6 +174,12 @@ std::string Win32FileSystem::FoldCase(std::string_view name) {
     return Utf8(upper);
 }
 
+std::optional<unsigned long long> Win32FileSystem::FreeBytes(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExW(Wide(folder).c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
+}
+
 namespace {
 
 UnzipStatus ToStatus(unzip::Status status) {
@@ -186,18 +192,19 @@ UnzipStatus ToStatus(unzip::Status status) {
         case unzip::Status::CannotCreateFolder: return UnzipStatus::CannotCreateFolder;
         case unzip::Status::CannotWriteFile: return UnzipStatus::CannotWriteFile;
         case unzip::Status::EncryptedEntry: return UnzipStatus::EncryptedEntry;
+        case unzip::Status::NoRoom: return UnzipStatus::NoRoom;
     }
     return UnzipStatus::NotAnArchive;
 }
 
 }  // namespace
 
-UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive) {
+UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive, const unzip::UnpackProgress& progress) {
     Win32FileSystem files;
-    unzip::Result r = unzip::UnzipToFolder(files, Utf8(folder), Utf8(archive));
+    unzip::Result r = unzip::UnzipToFolder(files, Utf8(folder), Utf8(archive), {}, progress);
     UnzipResult result;
     result.status = ToStatus(r.status);
-    result.entry = Wide(r.entry);
+    result.entry = Wide(r.status == unzip::Status::NoRoom ? r.detail : r.entry);
     result.files_written = r.files_written;
     return result;
 }
@@ -236,6 +243,7 @@ const wchar_t* UnzipStatusText(UnzipStatus status) {
         case UnzipStatus::CannotCreateFolder: return L"cannot create folder";
         case UnzipStatus::CannotWriteFile: return L"cannot write file";
         case UnzipStatus::EncryptedEntry: return L"encrypted entry";
+        case UnzipStatus::NoRoom: return L"not enough free disk space";
     }
     return L"?";
 }

@@ -20,6 +20,7 @@ public:
     bool WriteDurably(const std::string& path, std::string_view data) override;
     std::optional<std::string> ReadWholeFile(const std::string& path) override;
     std::string FoldCase(std::string_view name) override;
+    std::optional<unsigned long long> FreeBytes(const std::string& folder) override;
 };
 
 }  // namespace vantorix::services

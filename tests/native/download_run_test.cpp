@@ -454,16 +454,57 @@ TEST(DownloadRun, StopDropsTheSettingsFileAndIdleCallsDoNothing) {
     EXPECT_EQ(f.dl.CurrentSideFiles().settings, L"C:\\a\\newtemp(1).zip.dl.cfg");
 }
 
-TEST(DownloadRun, NoContentLengthCountsAsOneByteAndStillFinishes) {
-    Fixture f;
-    f.dl.Start(kTarget, kUrl);
-    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
-    f.Body(Remote(2500));
-    f.dl.OnFinished();
-    EXPECT_EQ(f.host.progress.front().total, L"1");
-    EXPECT_FLOAT_EQ(f.host.progress.front().percentage, 100.0f);
-    EXPECT_EQ(f.host.states.back(), kComplete);
-    EXPECT_EQ(f.files.files[kTarget], Remote(2500));
+TEST(DownloadRun, NoContentLengthCountsAsOneByteOrThePublishedSizeAndStillFinishes) {
+    struct Case {
+        std::optional<std::uint64_t> published;
+        const wchar_t* total;
+        float first_percentage;  // after the first 1000-byte block
+    } cases[] = {{std::nullopt, L"1", 100.0f}, {4000, L"4000", 25.0f}};
+    for (const Case& c : cases) {
+        Fixture f;
+        f.dl.Start(kTarget, kUrl, c.published);
+        f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+        f.Body(Remote(4000));
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.progress.front().total, c.total);
+        EXPECT_FLOAT_EQ(f.host.progress.front().percentage, c.first_percentage);
+        EXPECT_EQ(f.host.states.back(), kComplete);
+        EXPECT_EQ(f.files.files[kTarget], Remote(4000));
+    }
+}
+
+TEST(DownloadRun, MoreBytesThanPublishedAreRefusedAndNothingIsKept) {
+    // Announced by the server's length or range, or only found while receiving a body without a length;
+    // also on a resume, whose kept bytes count.
+    struct Case {
+        const char* name;
+        std::string kept;
+        ResponseHead head;
+    } cases[] = {{"longer Content-Length", "", {200, 5000, std::nullopt}},
+                 {"longer range total", std::string(Remote(5000), 0, 2000), {206, 3000, "bytes 2000-4999/5000"}},
+                 {"no length", "", {200, std::nullopt, std::nullopt}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fixture f;
+        if (!c.kept.empty()) {
+            f.files.files[kData] = c.kept;
+            f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        }
+        f.dl.Start(kTarget, kUrl, 4000);
+        f.dl.OnResponseStart(c.head);
+        f.Body(Remote(5000).substr(c.kept.size()));
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.states.back(), kRefused);
+        EXPECT_TRUE(f.dl.Oversized());
+        EXPECT_TRUE(f.files.files.empty()) << f.files.files.size() << " files kept";
+    }
+    Fixture exact;  // the published size itself is accepted
+    exact.dl.Start(kTarget, kUrl, 5000);
+    exact.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+    exact.Body(Remote(5000));
+    exact.dl.OnFinished();
+    EXPECT_EQ(exact.host.states.back(), kComplete);
+    EXPECT_FALSE(exact.dl.Oversized());
 }
 
 TEST(DownloadRun, RequestThatCannotBeMadeReportsSendFailed) {

@@ -245,6 +245,32 @@ TEST(UnzipToFolder, AFailingWriteLeavesTheOldFileAndNoPartialOne) {
     }
 }
 
+TEST(UnzipToFolder, AnUnpackedTotalBeyondTheFreeSpaceWritesNothing) {
+    const std::string zip = ZipBuilder().File("bin/client.exe", PatternBytes(10000)).File("a.bin", PatternBytes(10000)).Build();
+    Unpack u;
+    WriteBytes(u.target / "bin/client.exe", "old client");
+    u.files.free_bytes = 19999;
+    auto r = u.Run(zip);
+    EXPECT_EQ(r.status, Status::NoRoom);
+    EXPECT_TRUE(u.files.written.empty());
+    EXPECT_EQ(u.Everything(), (std::set<std::string>{"App/", "App/bin/", "App/bin/client.exe"}));
+    u.files.free_bytes = 20000;  // exactly enough
+    EXPECT_EQ(u.Run(zip).status, Status::Ok);
+    EXPECT_EQ(ReadBytes(u.target / "a.bin"), PatternBytes(10000));
+}
+
+TEST(UnzipToFolder, ProgressCountsEveryUnpackedByteUpToTheTotal) {
+    Unpack u;
+    WriteBytes(u.archive, ZipBuilder().File("a.bin", PatternBytes(200000)).File("b.txt", "small").Build());
+    std::vector<std::pair<unsigned long long, unsigned long long>> seen;
+    auto r = UnzipToFolder(u.files, Win(u.target), Win(u.archive), {},
+                           [&](unsigned long long done, unsigned long long total) { seen.emplace_back(done, total); });
+    ASSERT_EQ(r.status, Status::Ok);
+    ASSERT_GT(seen.size(), 2u);  // reported block by block, not once at the end
+    for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i].first, seen[i - 1].first);
+    EXPECT_EQ(seen.back(), std::make_pair(200005ull, 200005ull));
+}
+
 TEST(UnzipToFolder, AFailureOnALaterFileLeavesEveryEarlierFileOld) {
     struct Case { const char* what; long fail_after; bool in_use; } cases[] = {
         {"disk full on the last file", 6000, false},

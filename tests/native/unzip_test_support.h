@@ -84,6 +84,10 @@ public:
         if (!inner) return nullptr;
         return std::make_unique<Faulty>(std::move(inner), this);
     }
+    std::optional<unsigned long long> free_bytes;  // the volume's free space as reported; unset: the host's
+    std::optional<unsigned long long> FreeBytes(const std::string& folder) override {
+        return free_bytes ? free_bytes : PosixFileSystem::FreeBytes(folder);
+    }
     std::set<std::string> in_use;  // targets CanReplace refuses
     bool CanReplace(const std::string& path) override { return in_use.count(path) == 0; }
     bool MoveOver(const std::string& from, const std::string& to) override {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -46,6 +47,7 @@ public:
     std::vector<std::wstring> log;
     std::map<Control, std::wstring> texts;
     bool button_enabled = true, visible = false, timer = false, closed = false;
+    std::function<void()> during_unpack;  // runs inside UnpackArchive, as the form's pumped messages do
     std::vector<unsigned> retry_delays;
 
     bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
@@ -76,13 +78,16 @@ public:
     void EndRunningClients() override { log.push_back(L"taskkill client.exe"); }
     void OpenHomePage() override { log.push_back(L"open-home-page"); }
     void ClearStaleArchive(const std::wstring& url) override { log.push_back(L"clear-stale " + url); }
-    void StartDownload(const std::wstring& url) override { log.push_back(L"download " + url); }
+    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> size) override {
+        log.push_back(L"download " + url + (size ? L" size=" + std::to_wstring(*size) : L""));
+    }
     std::wstring ArchiveMismatch(const vantorix::integrity::ExpectedArchive& expected) override {
         log.push_back(L"check-archive" + std::wstring(expected.size ? L" size" : L""));
         return archive_mismatch;
     }
     uf::UnpackResult UnpackArchive() override {
         log.push_back(L"unpack");
+        if (during_unpack) during_unpack();
         if (unpack.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty())
             local_version = version_after_unpack;
         return unpack;
@@ -352,6 +357,20 @@ TEST(UpdateMode, AFullUpdateEndsWithTheNewClientStartedAndTheArchiveDeleted) {
     EXPECT_TRUE(h.closed);
 }
 
+TEST(UpdateMode, ClosingWhileTheArchiveIsInstalledIsRefusedAndAllowedAfterwards) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.files.insert(uf::kArchivePath);
+    std::optional<bool> closable;
+    h.during_unpack = [&] { closable = h.flow.QueryClose(); };
+    h.flow.DownloadStateChanged(9);
+    EXPECT_EQ(closable, false);
+    EXPECT_EQ(h.texts[Control::Command1], L"立即启动");  // the install ran to its end
+    EXPECT_TRUE(h.flow.QueryClose());
+}
+
 TEST(UpdateMode, ACompletedDownloadWithoutAnyProgressStillUnpacks) {
     // A resumed archive that was already complete finishes with state 9 and no data block.
     RecordingHost h;
@@ -397,6 +416,25 @@ TEST(UpdateMode, AnArchiveThatIsNotThePublishedOneIsDeletedUnopenedAndTheOldClie
     EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
     EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
         return l.find(L"(SHA-256 校验值与更新信息不符)") != std::wstring::npos;
+    }));
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_TRUE(h.closed);
+}
+
+TEST(UpdateMode, AnArchiveLargerThanPublishedIsRefusedWhileDownloadingAndTheOldClientStarts) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", true);
+    h.manifest->archive.size = 1234;
+    h.flow.Load(false);
+    h.TickUntilSettled();
+    ASSERT_EQ(h.texts[Control::Command1], L"升级中");
+    EXPECT_EQ(h.Count(L"download " + h.manifest->url + L" size=1234"), 1u);  // the cap reaches the downloader
+    h.flow.DownloadOversized();
+    EXPECT_FALSE(h.Logged(L"unpack"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
+    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
+        return l.find(L"(文件大小与更新信息不符)") != std::wstring::npos;
     }));
     EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
     EXPECT_TRUE(h.closed);

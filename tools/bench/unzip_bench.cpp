@@ -1,5 +1,5 @@
-// unzip_bench ARCHIVE FOLDER: unpacks ARCHIVE into FOLDER with the launcher's extractor (verify pass, then
-// write pass) and prints the outcome and the time taken. Built by unzip_bench.sh, natively with the
+// unzip_bench ARCHIVE FOLDER: unpacks ARCHIVE into FOLDER with the launcher's extractor (every entry
+// staged once with its CRC checked, then the commit) and prints the outcome and the time taken. Built by unzip_bench.sh, natively with the
 // POSIX file system and for Windows with the Win32 one.
 #include <chrono>
 #include <cstdio>

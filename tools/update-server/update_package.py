@@ -4,14 +4,16 @@
 As a module (the launcher's end-to-end tests use it):
     set_file_version(exe, "1.0.0.2")      rewrites the four-part version in a PE file's VERSIONINFO
     file_version(exe)                      reads it back
-    manifest_text(version, url, ..., archive=PATH)   the manifest's JSON text; with archive, its "size"
-                                           and "sha256" too
+    manifest_text(version, url, ..., archive=PATH, signing_key=PEM)   the manifest's JSON text; with
+                                           archive, its "size" and "sha256" too, with signing_key "signature"
+    build_signing_key(win_build)           the private key a build's launcher checks signatures against
     make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
 
 As a program (the main job uses it):
     update_package.py --print-version EXE      prints the file version of EXE
+    update_package.py --print-signing-key WIN_BUILD   prints build_signing_key's answer ("" for none)
     update_package.py --installation DIR --version 1.0.0.2 --base-url http://127.0.0.1:PORT --out ROOT
-        [--force-mod 1] [--title T] [--notes TEXT]
+        [--force-mod 1] [--title T] [--notes TEXT] [--signing-key PEM]
     writes ROOT/updata.json and ROOT/newtemp.zip holding DIR's bin/client.exe (version raised to --version)
     and Skin/UI.html.
 """
@@ -128,6 +130,30 @@ def public_key_xy(private_or_public_key):
     return der[-64:]
 
 
+def _cached(win_build, name):
+    with open(os.path.join(win_build, "CMakeCache.txt"), encoding="utf-8") as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return line.split("=", 1)[1].strip()
+    return ""
+
+
+def build_signing_key(win_build):
+    """The private key matching the public key built into the launcher of a build tree (tools/build.sh
+    records both in the cache); None when the launcher was built without a key. A build whose private key
+    is unknown or does not match cannot publish updates its launcher accepts: that is an error."""
+    public = _cached(win_build, "VANTORIX_UPDATE_PUBLIC_KEY")
+    if not public:
+        return None
+    private = _cached(win_build, "VANTORIX_UPDATE_SIGNING_KEY")
+    built_in = subprocess.run(["openssl", "ec", "-pubin", "-in", public, "-outform", "DER"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, check=True).stdout[-64:]
+    if not private or not os.path.exists(private) or public_key_xy(private) != built_in:
+        raise ValueError("the launcher of %s checks signatures against %s, and VANTORIX_UPDATE_SIGNING_KEY (%r) "
+                         "is not its private key" % (win_build, public, private))
+    return private
+
+
 def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None,
                   signing_key=None):
     members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
@@ -151,6 +177,9 @@ def make_zip(path, entries):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--print-signing-key":
+        print(build_signing_key(sys.argv[2]) or "")
+        return 0
     if len(sys.argv) == 3 and sys.argv[1] == "--print-version":
         version = file_version(sys.argv[2])
         print(version or "")

@@ -27,6 +27,9 @@ WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
 sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
 
+# Every update published here is signed with the key the launcher was built with (None: built without one).
+SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)
+
 WINE = "/usr/lib/wine/wine"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
@@ -137,15 +140,20 @@ class Scenario:
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定",
-                tls=False, integrity=True):
+                tls=False, integrity=True, signing_key=SIGNING_KEY):
         if self.server is None:
             self.serve(tls)
         entries = zip_entries if zip_entries is not None else self.new_release_entries()
+        update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
+        self.write_manifest(version, force_mod, zip_path, notes, integrity, signing_key)
+
+    def write_manifest(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", notes="修复若干问题\r\n更稳定",
+                       integrity=True, signing_key=SIGNING_KEY):
+        """The manifest of the archive now on the server: its size, hash and signature when integrity."""
         archive = os.path.join(self.root, "newtemp.zip")
-        update_package.make_zip(archive, entries)
         with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
             f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod,
-                                                 archive=archive if integrity else None))
+                                                 archive=archive if integrity else None, signing_key=signing_key))
 
     def new_release_entries(self):
         new_client = os.path.join(self.dir, "client-new.exe")
@@ -414,7 +422,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
            "reached|升级中", "shot|{shots}\\2-downloading.bmp",
            "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
-           "form|立即启动|1", "msg|更新完成！", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
+           "form|立即启动|1", "msg|更新完成！", "bar|1000|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
            "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     check(update_package.file_version(s.client) == NEW, "bin\\client.exe was not replaced")
@@ -486,12 +494,15 @@ def no_content_length_unpacks_only_the_complete_archive(s):
 
 
 def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
-    s.publish(integrity=False)  # no published hash: the zip's own CRC finds the damage
+    # The maker publishes a damaged archive, its size, hash and signature made from the damaged bytes:
+    # they all match, and the zip's own CRC finds the damage.
+    s.publish()
     path = os.path.join(s.root, "newtemp.zip")
     data = bytearray(open(path, "rb").read())
     for i in range(len(data) // 2, len(data) // 2 + 64):  # inside the filler's compressed bytes
         data[i] ^= 0x5A
     open(path, "wb").write(bytes(data))
+    s.write_manifest()
     skin_before = open(s.file("Skin\\UI.html"), "rb").read()
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + REJECTED,
            "shot|{shots}\\1-rejected.bmp", "box|ok|" + REJECTED, "gone|30"])
@@ -519,6 +530,47 @@ def tampered_archive_is_refused_by_its_published_hash(s):
     check(not os.path.exists(s.file("bin\\data")), "files of the tampered archive were written")
     left = sorted(os.listdir(s.file("update")))
     check(left == [], "the archive or its side files were kept: %s" % left)
+
+
+def more_bytes_than_published_are_refused_while_downloading(s):
+    # A server without a length sends more than the manifest's "size": the downloader stops at the first
+    # byte too many and keeps nothing, nothing is unpacked, the current client starts.
+    s.publish(zip_path="/nolength/newtemp.zip")
+    with open(os.path.join(s.root, "newtemp.zip"), "ab") as f:
+        f.write(os.urandom(64 * 1024))
+    s.run(["box|ok|发现新版本！", "waitbox|文件大小与更新信息不符|90", "shot|{shots}\\1-oversized.bmp",
+           "box|ok|" + REJECTED, "gone|30"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD, "the client was replaced")
+    check(not os.path.exists(s.file("bin\\data")), "files of the oversized archive were written")
+    left = sorted(os.listdir(s.file("update")))
+    check(left == [], "the archive or its side files were kept: %s" % left)
+
+
+def unsigned_and_badly_signed_archives_are_refused(s):
+    # Whoever can change the manifest and the archive together (a plain http download) can publish a
+    # matching size and hash, but not the maker's signature: a launcher with a key built in unpacks nothing
+    # without a valid one. A launcher built without a key installs the unsigned archive, as before.
+    if SIGNING_KEY is None:
+        s.publish(signing_key=None)
+        s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
+        s.expect_client(NEW)
+        return
+    other_key = os.path.join(s.dir, "other.pem")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True,
+                   timeout=60)
+    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
+    for n, (key, reason) in enumerate([(None, "更新信息缺少发布者签名"), (other_key, "发布者签名无效")], 1):
+        s.publish(signing_key=key)
+        s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + reason,
+               "shot|{shots}\\%d-refused.bmp" % n, "box|ok|" + REJECTED, "gone|30"])
+        check(len([l for l in s.started() if l == "%s|-2018.06.21|%s" % (OLD, SW_SHOWMINIMIZED)]) == n,
+              "the current client was not started after the refusal: %s" % s.started())
+        check(update_package.file_version(s.client) == OLD, "the client was replaced from an archive without a valid signature")
+        check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
+        check(not os.path.exists(s.file("bin\\data")), "files of the refused archive were written")
+        left = sorted(os.listdir(s.file("update")))
+        check(left == [], "the archive or its side files were kept: %s" % left)
 
 
 def stale_archive_does_not_divert_the_download(s):
@@ -641,7 +693,8 @@ def closing_during_the_download_asks_first(s):
     entries = s.new_release_entries()
     entries["bin/data/filler.bin"] = os.urandom(32 * 1024 * 1024)
     s.publish(force_mod="0", zip_path="/slow/newtemp.zip?chunk=16384&delay=0.02", zip_entries=entries)
-    s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "close", "waitbox|" + ASK_FORCE_CLOSE,
+    s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "bar|1", "shot|{shots}\\0-downloading.bmp",
+           "close", "waitbox|" + ASK_FORCE_CLOSE,
            "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "sleep|1500", "form|升级中|0",
            "msg|文件大小：", "close", "box|yes|" + ASK_FORCE_CLOSE, "gone|20"], args=["-update"])
     s.expect_no_client()
@@ -702,7 +755,9 @@ GROUPS = {
     "update_mode": [update_mode_without_new_version, unreadable_manifest_in_update_mode_offers_nothing],
     "faults": [no_content_length_unpacks_only_the_complete_archive,
                damaged_archive_leaves_the_installation_and_starts_the_old_client,
-               tampered_archive_is_refused_by_its_published_hash, stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
+               tampered_archive_is_refused_by_its_published_hash, more_bytes_than_published_are_refused_while_downloading,
+               unsigned_and_badly_signed_archives_are_refused,
+               stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
                installed_release_with_another_version_starts_without_a_second_download,
                install_killed_mid_commit_is_rolled_back_at_the_next_start,
                update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update],

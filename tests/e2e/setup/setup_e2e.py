@@ -28,6 +28,8 @@ WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
 sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
 
+SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)  # None: the launcher was built without a key
+
 WINE = "/usr/lib/wine/wine"
 WINESERVER = "/usr/lib/wine/wineserver32" if os.path.exists("/usr/lib/wine/wineserver32") else "wineserver"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
@@ -305,7 +307,8 @@ def upgrade(m):
     update_package.make_zip(archive, {"bin/client.exe": new_client, "bin/data/filler.bin": os.urandom(300 * 1024)})
     url = "http://127.0.0.1:%d/newtemp.zip" % m.port
     with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
-        f.write(update_package.manifest_text(new, url, "修复若干问题", "春季版", "1"))
+        f.write(update_package.manifest_text(new, url, "修复若干问题", "春季版", "1", archive=archive,
+                                             signing_key=SIGNING_KEY))
     # A download of that archive that stopped half-way, as the launcher leaves it.
     half = os.path.getsize(archive) // 2
     side = {"newtemp.zip.dl": read(archive)[:half], "newtemp.zip.dl.cfg": url.encode("ascii")}

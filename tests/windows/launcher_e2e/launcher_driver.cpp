@@ -15,6 +15,7 @@
 //   seenmsg|<text part>             the status line held the part at some point so far (recorded)
 //   msg|<text part>[|seconds]       the status line lblMsg holds the part
 //   label|<id>|<text>               a label (101 Label1, 107 Label7, 102 Label2, 103 Label3, 104 Label4) reads so
+//   bar|<min>[|seconds]             the progress bar under the status line stands at min (0..1000) or beyond
 //   click                           press Command1
 //   close                           the close box of the form (WM_SYSCOMMAND SC_CLOSE)
 //   neverform|<seconds>             the form appears hidden and goes away without ever being visible
@@ -27,6 +28,7 @@
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <mutex>
@@ -40,7 +42,7 @@ namespace {
 
 constexpr wchar_t kBoxTitle[] = L"VantorixAssist";
 constexpr wchar_t kFormCaption[] = L"检查更新";
-constexpr int kCommand1 = 201, kLblMsg = 105;
+constexpr int kCommand1 = 201, kLblMsg = 105, kProgressBar = 106;
 
 std::string Utf8(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -285,6 +287,17 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         });
         Say(L"  status: " + seen);
         return ok ? L"" : L"the status line reads \"" + seen + L"\"";
+    }
+    if (op == L"bar" && p.size() >= 2) {
+        DWORD_PTR position = 0;
+        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
+            HWND form = Form();
+            position = 0;
+            if (form) SendMessageTimeoutW(GetDlgItem(form, kProgressBar), PBM_GETPOS, 0, 0, SMTO_NORMAL, 5000, &position);
+            return static_cast<int>(position) >= _wtoi(p[1].c_str());
+        });
+        Say(L"  progress bar: " + std::to_wstring(position));
+        return ok ? L"" : L"the progress bar stands at " + std::to_wstring(position);
     }
     if (op == L"label" && p.size() >= 3) {
         HWND form = Form();

@@ -10,6 +10,7 @@
 
 #include "launcher/services/archive_check.h"
 #include "launcher/services/services.h"
+#include "launcher/services/win32_file_system.h"
 #include "launcher/services/wide_text.h"
 #include "win/process.h"
 #include "tests/native/unzip_zip_builder.h"
@@ -273,6 +274,22 @@ TEST(UnzipWindows, DuplicateNamesAsWindowsComparesThemAreRefused) {
     }
 }
 
+TEST(UnzipWindows, ProgressIsReportedAndTheVolumeOfTheFolderMustHoldTheUnpackedTotal) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+    EXPECT_GT(Win32FileSystem().FreeBytes(Utf8(s.app())).value_or(0), 0u);  // GetDiskFreeSpaceEx answers
+    WriteFileBytes(s.archive(), ZipBuilder().File("bin/client.exe", PatternBytes(300000)).Build());
+    unsigned long long done = 0, total = 0;
+    int calls = 0;
+    auto r = UnzipToFolder(s.app(), s.archive(), [&](unsigned long long d, unsigned long long t) {
+        done = d, total = t, ++calls;
+    });
+    ASSERT_EQ(r.status, UnzipStatus::Ok);
+    EXPECT_GT(calls, 1);
+    EXPECT_EQ(done, 300000u);
+    EXPECT_EQ(total, 300000u);
+}
+
 TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
     Scratch s;
     WriteFileBytes(s.archive(), "abc");
@@ -282,8 +299,10 @@ TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
     // Larger than one read block, so the hash runs over several.
     const std::string big = PatternBytes(3 << 20);
     WriteFileBytes(s.archive(), big);
-    const auto big_digest = Sha256OfFile(s.archive());
+    int blocks = 0;  // the caller's window gets its turn between blocks
+    const auto big_digest = Sha256OfFile(s.archive(), [&] { ++blocks; });
     ASSERT_TRUE(big_digest);
+    EXPECT_EQ(blocks, 3);
     auto published = [&](const std::string& size, const std::string& hash) {
         return *integrity::ParseExpectedArchive(size, hash);
     };
