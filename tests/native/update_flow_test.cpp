@@ -133,6 +133,18 @@ private:
     int running_ = 0;
 };
 
+// The archive was refused for reason: deleted, never unpacked, one message naming the reason, and the
+// current client started as the launcher closed.
+void ExpectArchiveRefused(const RecordingHost& h, const std::wstring& reason) {
+    EXPECT_FALSE(h.Logged(L"unpack"));
+    EXPECT_TRUE(h.Logged(L"delete-archive"));
+    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
+    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(),
+                            [&](const std::wstring& l) { return l.find(L"(" + reason + L")") != std::wstring::npos; }));
+    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_TRUE(h.closed);
+}
+
 }  // namespace
 
 TEST(LauncherStart, SameVersionStartsTheClientWithoutShowingTheForm) {
@@ -411,14 +423,7 @@ TEST(UpdateMode, AnArchiveThatIsNotThePublishedOneIsDeletedUnopenedAndTheOldClie
     h.files.insert(uf::kArchivePath);
     h.flow.DownloadStateChanged(9);
     EXPECT_TRUE(h.Logged(L"check-archive size"));
-    EXPECT_FALSE(h.Logged(L"unpack"));
-    EXPECT_TRUE(h.Logged(L"delete-archive"));
-    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
-    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
-        return l.find(L"(SHA-256 校验值与更新信息不符)") != std::wstring::npos;
-    }));
-    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
-    EXPECT_TRUE(h.closed);
+    ExpectArchiveRefused(h, L"SHA-256 校验值与更新信息不符");
 }
 
 TEST(UpdateMode, AnArchiveLargerThanPublishedIsRefusedWhileDownloadingAndTheOldClientStarts) {
@@ -430,14 +435,7 @@ TEST(UpdateMode, AnArchiveLargerThanPublishedIsRefusedWhileDownloadingAndTheOldC
     ASSERT_EQ(h.texts[Control::Command1], L"升级中");
     EXPECT_EQ(h.Count(L"download " + h.manifest->url + L" size=1234"), 1u);  // the cap reaches the downloader
     h.flow.DownloadOversized();
-    EXPECT_FALSE(h.Logged(L"unpack"));
-    EXPECT_TRUE(h.Logged(L"delete-archive"));
-    EXPECT_EQ(h.Count(L"message 下载的更新文件不完整或已损坏"), 1u);
-    EXPECT_TRUE(std::any_of(h.log.begin(), h.log.end(), [](const std::wstring& l) {
-        return l.find(L"(文件大小与更新信息不符)") != std::wstring::npos;
-    }));
-    EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
-    EXPECT_TRUE(h.closed);
+    ExpectArchiveRefused(h, L"文件大小与更新信息不符");
 }
 
 TEST(UpdateMode, AFileThatCannotBeWrittenOffersTheUpdateAgainInsteadOfStartingAMixedInstallation) {
