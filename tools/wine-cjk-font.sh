@@ -4,8 +4,9 @@
 # substituted by WenQuanYi Micro Hei from fonts-wqy-microhei, which also has the Latin letters. (Font links
 # from these faces to the WenQuanYi file are not followed by Wine 8 for the dialog font.) Needs the Wine
 # environment of tools/wine-env.sh; one regedit run, skipped when the prefix has the substitutes already.
+# A prefix update (wineboot) writes Wine's own "MS Shell Dlg"="Tahoma" back, so that face is the one checked.
 set -euo pipefail
-grep -q '"Tahoma"="WenQuanYi Micro Hei"' "$WINEPREFIX/system.reg" 2>/dev/null && exit 0
+grep -q '"MS Shell Dlg"="WenQuanYi Micro Hei"' "$WINEPREFIX/system.reg" 2>/dev/null && exit 0
 reg=$(mktemp --suffix=.reg)
 trap 'rm -f "$reg"' EXIT
 {
