@@ -8,24 +8,6 @@
 
 namespace vantorix::manifest {
 
-bool IsFileVersionText(std::string_view text) {
-    constexpr size_t kMaxParts = 4, kMaxDigits = 5;
-    size_t parts = 0;
-    for (;;) {
-        size_t digits = 0;
-        unsigned long value = 0;
-        while (!text.empty() && text.front() >= '0' && text.front() <= '9') {
-            if (++digits > kMaxDigits) return false;
-            value = value * 10 + static_cast<unsigned long>(text.front() - '0');
-            text.remove_prefix(1);
-        }
-        if (digits == 0 || value > 0xFFFF || ++parts > kMaxParts) return false;
-        if (text.empty()) return true;
-        if (text.front() != '.') return false;
-        text.remove_prefix(1);
-    }
-}
-
 bool IsDownloadUrl(std::string_view url) {
     constexpr size_t kMaxUrl = 2048;
     if (url.empty() || url.size() > kMaxUrl) return false;
@@ -102,7 +84,7 @@ ManifestReading ReadManifest(std::string_view json_text) {
         reading.problem = ManifestProblem::ForceModNotNumber;
         return reading;
     }
-    if (!IsFileVersionText(m.version)) {
+    if (m.version.empty()) {
         reading.problem = ManifestProblem::BadVersion;
         return reading;
     }

@@ -32,7 +32,7 @@ enum class ManifestProblem {
     UnreadableValue,
     ForceModNotNumber,
     NulInText,      // a NUL byte anywhere in the body: not a text document
-    BadVersion,     // empty, missing, or not a file version text
+    BadVersion,     // empty or missing
     BadUrl,         // empty, or not an http or https address
     BadIntegrity,   // "size" or "sha256" published but malformed
 };
@@ -44,14 +44,10 @@ struct ManifestReading {
 
 // Reads the six values from a fetched text (UTF-8). A text that is empty or not JSON, holds a NUL byte,
 // lacks "Version_date", holds a null or non-text value at one of the paths, a force_mod that is not a
-// number, a version that is not a file version text or a url the launcher cannot download gives no
+// number, an empty version or a url the launcher cannot download gives no
 // manifest: acting on such a manifest could only fail, or offer the same update for ever. A missing
 // member reads as "" (and a missing version or url then makes the manifest unusable).
 ManifestReading ReadManifest(std::string_view json_text);
-
-// One to four dot-separated decimal parts, each 0..65535 with at most five digits ("1", "1.0.0.2"): the
-// forms a file version can take, so the installed client's version can ever equal it.
-bool IsFileVersionText(std::string_view text);
 
 // An address the downloader can fetch: "http://" or "https://" (any case) and a host, or a bare host and
 // path, which the downloader reads as http. Other schemes (javascript:, file:, ftp:), network paths,
