@@ -32,8 +32,9 @@ double ScreenTwipsPerPixel() {
 }
 
 // The press that starts a system move or size loop, at the cursor's screen position as a real press on the
-// frame would carry it: the loop measures every later mouse move from this point (a zero point makes the
-// window jump by the cursor's distance from the screen's corner where the loop reads it).
+// frame would carry it. Windows and Wine measure the loop from the position of the message being handled
+// (the page's own press, as the page starts a drag on mouse-down); a loop that reads the press's point
+// instead would make the window jump by the cursor's distance from the screen's corner with a zero point.
 LPARAM CursorPoint() {
     POINT cursor{};
     GetCursorPos(&cursor);

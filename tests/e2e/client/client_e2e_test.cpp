@@ -50,9 +50,46 @@ int Count(const std::vector<std::string>& names, const std::string& name) {
     return n;
 }
 
+// The user presses the page's element of that caption and holds the button: the page acts on the press
+// itself, so the host starts its move or size loop inside the press, which the system's loop measures from
+// (Wine, like Windows, takes the position of the message being handled, not the press's lParam).
+struct ElementSearch {
+    const wchar_t* caption;
+    HWND found;
+};
+
+POINT Centre(HWND window) {
+    RECT box{};
+    GetWindowRect(window, &box);
+    return {(box.left + box.right) / 2, (box.top + box.bottom) / 2};
+}
+
+// An element the user can press: shown under its own centre, so it has been laid out in the page.
+BOOL CALLBACK MatchElement(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<ElementSearch*>(param);
+    wchar_t text[64] = {};
+    GetWindowTextW(child, text, 64);
+    if (wcscmp(text, search->caption) != 0 || WindowFromPoint(Centre(child)) != child) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+void PressPageElement(HWND main, const wchar_t* caption) {
+    ElementSearch search{caption, nullptr};
+    WaitFor([&] {  // the page's elements appear and are laid out once its document is loaded
+        EnumChildWindows(main, MatchElement, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+    }, 30000);
+    ASSERT_NE(search.found, nullptr) << "the page shows no element of that caption";
+    const POINT centre = Centre(search.found);
+    MouseTo(centre.x, centre.y);
+    Sleep(200);
+    MouseButton(true);
+}
+
 // The user's hand while a system move or size loop runs: once the window's thread is in the loop (however
-// long the loop takes to start on this machine) and has settled, moves the pressed mouse by (dx, dy) in two
-// steps and lets the button go.
+// long the loop takes to start on this machine), moves the pressed mouse by (dx, dy) in two steps and lets
+// the button go.
 std::thread DragAfterPress(HWND window, int dx, int dy) {
     const DWORD thread = GetWindowThreadProcessId(window, nullptr);
     return std::thread([thread, dx, dy] {
@@ -60,9 +97,6 @@ std::thread DragAfterPress(HWND window, int dx, int dy) {
             GUITHREADINFO info{sizeof info};
             return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
         }, 30000);
-        // Wine marks the thread a moment before its loop reads the point it measures from; a hand that
-        // moves in that moment makes the window jump by the pointer's distance from the screen's corner.
-        Sleep(1000);
         POINT p;
         GetCursorPos(&p);
         MouseTo(p.x + dx / 2, p.y + dy / 2);
@@ -280,11 +314,8 @@ TEST(PageCommands, MinimiseAndMoveWithTheMouse) {
     Running r;
     const RECT before = WindowRect(r.main);
     // "move": the user holds the button on the page's title; the system move loop follows the mouse.
-    MouseTo(before.left + 300, before.top + 20);
-    Sleep(200);
-    MouseButton(true);
     std::thread hand = DragAfterPress(r.main, 60, 40);
-    r.Page(L"btn", L"move");  // returns when the button is released
+    PressPageElement(r.main, L"Move");
     hand.join();
     WaitFor([] { return false; }, 300);
     RECT moved = WindowRect(r.main);
@@ -485,11 +516,8 @@ TEST(PageCommands, EdgeZoneResizesTheBorderlessWindowAndTwoArgumentsOnlyReleaseT
     RECT after = WindowRect(r.main);
     EXPECT_TRUE(EqualRect(&before, &after));
     // The skin's bottom-right zone passes "se-resize": the user drags the corner 50 x 30 further out.
-    MouseTo(before.right - 2, before.bottom - 2);
-    Sleep(200);
-    MouseButton(true);
     std::thread hand = DragAfterPress(r.main, 50, 30);
-    r.client.Standin(L"call\tonJsCall\tbtn\tmousedown\tse-resize");
+    PressPageElement(r.main, L"Resize SE");
     hand.join();
     WaitFor([] { return false; }, 300);
     after = WindowRect(r.main);
