@@ -40,18 +40,17 @@ std::optional<std::wstring> HeaderText(HINTERNET request, DWORD query) {
     return text;
 }
 
-// Secure-failure flags of the last request of this thread, reported by WinHTTP's status callback.
-thread_local DWORD g_secure_failure = 0;
-
-void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR, DWORD status, LPVOID info, DWORD) {
-    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && info) g_secure_failure = *static_cast<const DWORD*>(info);
+// The request's context is where its secure-failure flags go.
+void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD) {
+    if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && info && context)
+        *reinterpret_cast<DWORD*>(context) = *static_cast<const DWORD*>(info);
 }
 
 // Opens and sends one GET and waits for its answer's head; null on failure, with GetLastError() and
-// g_secure_failure telling why.
+// secure_failure (WinHTTP's flags of a failed certificate check, 0 when none) telling why.
 unique_hinternet SendGet(HINTERNET connection, const std::wstring& path, bool secure, const FetchLimits& limits,
-                         bool check_revocation) {
-    g_secure_failure = 0;
+                         bool check_revocation, DWORD& secure_failure) {
+    secure_failure = 0;
     // Certificate checks stay as the system makes them: no security flags are relaxed.
     const DWORD flags = WINHTTP_FLAG_REFRESH | (secure ? WINHTTP_FLAG_SECURE : 0);
     unique_hinternet request(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
@@ -65,7 +64,8 @@ unique_hinternet SendGet(HINTERNET connection, const std::wstring& path, bool se
     if (!WinHttpAddRequestHeaders(request.get(), L"If-Modified-Since: 0", static_cast<DWORD>(-1),
                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         return {};
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            reinterpret_cast<DWORD_PTR>(&secure_failure)) ||
         !WinHttpReceiveResponse(request.get(), nullptr)) {
         const DWORD error = GetLastError();
         request.reset();
@@ -96,9 +96,10 @@ std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const F
     unique_hinternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return std::nullopt;
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-    unique_hinternet request = SendGet(connection.get(), path, secure, limits, secure);
-    if (!request && secure && MayRetryWithoutRevocation(GetLastError(), g_secure_failure))
-        request = SendGet(connection.get(), path, secure, limits, false);
+    DWORD secure_failure = 0;
+    unique_hinternet request = SendGet(connection.get(), path, secure, limits, secure, secure_failure);
+    if (!request && secure && MayRetryWithoutRevocation(GetLastError(), secure_failure))
+        request = SendGet(connection.get(), path, secure, limits, false, secure_failure);
     if (!request) return std::nullopt;
 
     DWORD status = 0, size = sizeof status;
