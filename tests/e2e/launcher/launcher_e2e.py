@@ -263,6 +263,17 @@ class Scenario:
     def file(self, rel):
         return os.path.join(self.inst, *rel.split("\\"))
 
+    def expect_nothing_installed(self, what, archive_gone=True):
+        """Nothing of a refused archive (what) reached the installation; with archive_gone, the update
+        folder holds neither the archive nor its side files."""
+        check(update_package.file_version(self.client) == OLD, "the client was replaced from %s" % what)
+        original_skin = open(os.path.join(INSTALLATION, "Skin", "UI.html"), "rb").read()
+        check(open(self.file("Skin\\UI.html"), "rb").read() == original_skin, "the skin was touched")
+        check(not os.path.exists(self.file("bin\\data")), "files of %s were written" % what)
+        if archive_gone:
+            left = sorted(os.listdir(self.file("update")))
+            check(left == [], "the archive or its side files were kept: %s" % left)
+
     def use_proxy_settings(self, proxy="", script_url=""):
         """The user's Internet settings as the system's dialog stores them: a manual proxy and/or a proxy
         configuration script."""
@@ -503,13 +514,10 @@ def damaged_archive_leaves_the_installation_and_starts_the_old_client(s):
         data[i] ^= 0x5A
     open(path, "wb").write(bytes(data))
     s.write_manifest()
-    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + REJECTED,
            "shot|{shots}\\1-rejected.bmp", "box|ok|" + REJECTED, "gone|30"])
     s.expect_client(OLD)
-    check(update_package.file_version(s.client) == OLD, "the client was replaced from a damaged archive")
-    check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
-    check(not os.path.exists(s.file("bin\\data")), "files of the damaged archive were written")
+    s.expect_nothing_installed("a damaged archive", archive_gone=False)
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the damaged archive was kept")
 
 
@@ -521,15 +529,10 @@ def tampered_archive_is_refused_by_its_published_hash(s):
     data = bytearray(open(path, "rb").read())
     data[len(data) // 2] ^= 0xFF
     open(path, "wb").write(bytes(data))
-    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符",
            "shot|{shots}\\1-tampered.bmp", "box|ok|" + REJECTED, "gone|30"])
     s.expect_client(OLD)
-    check(update_package.file_version(s.client) == OLD, "the client was replaced from a tampered archive")
-    check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
-    check(not os.path.exists(s.file("bin\\data")), "files of the tampered archive were written")
-    left = sorted(os.listdir(s.file("update")))
-    check(left == [], "the archive or its side files were kept: %s" % left)
+    s.expect_nothing_installed("a tampered archive")
 
 
 def more_bytes_than_published_are_refused_while_downloading(s):
@@ -541,10 +544,7 @@ def more_bytes_than_published_are_refused_while_downloading(s):
     s.run(["box|ok|发现新版本！", "waitbox|文件大小与更新信息不符|90", "shot|{shots}\\1-oversized.bmp",
            "box|ok|" + REJECTED, "gone|30"])
     s.expect_client(OLD)
-    check(update_package.file_version(s.client) == OLD, "the client was replaced")
-    check(not os.path.exists(s.file("bin\\data")), "files of the oversized archive were written")
-    left = sorted(os.listdir(s.file("update")))
-    check(left == [], "the archive or its side files were kept: %s" % left)
+    s.expect_nothing_installed("an oversized archive")
 
 
 def unsigned_and_badly_signed_archives_are_refused(s):
@@ -559,18 +559,13 @@ def unsigned_and_badly_signed_archives_are_refused(s):
     other_key = os.path.join(s.dir, "other.pem")
     subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True,
                    timeout=60)
-    skin_before = open(s.file("Skin\\UI.html"), "rb").read()
     for n, (key, reason) in enumerate([(None, "更新信息缺少发布者签名"), (other_key, "发布者签名无效")], 1):
         s.publish(signing_key=key)
         s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + reason,
                "shot|{shots}\\%d-refused.bmp" % n, "box|ok|" + REJECTED, "gone|30"])
         check(len([l for l in s.started() if l == "%s|-2018.06.21|%s" % (OLD, SW_SHOWMINIMIZED)]) == n,
               "the current client was not started after the refusal: %s" % s.started())
-        check(update_package.file_version(s.client) == OLD, "the client was replaced from an archive without a valid signature")
-        check(open(s.file("Skin\\UI.html"), "rb").read() == skin_before, "the skin was touched")
-        check(not os.path.exists(s.file("bin\\data")), "files of the refused archive were written")
-        left = sorted(os.listdir(s.file("update")))
-        check(left == [], "the archive or its side files were kept: %s" % left)
+        s.expect_nothing_installed("an archive without a valid signature")
 
 
 def stale_archive_does_not_divert_the_download(s):
