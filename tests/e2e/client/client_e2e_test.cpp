@@ -75,16 +75,26 @@ BOOL CALLBACK MatchElement(HWND child, LPARAM param) {
 }
 
 void PressPageElement(HWND main, const wchar_t* caption) {
-    ElementSearch search{caption, nullptr};
-    WaitFor([&] {  // the page's elements appear and are laid out once its document is loaded
+    // The page lays its elements out again while the window settles after start-up: the pointer goes to
+    // the element, and the button goes down once the element is still under it after the pointer's move
+    // has been delivered.
+    const ULONGLONG end = GetTickCount64() + 30000;
+    while (GetTickCount64() < end) {
+        ElementSearch search{caption, nullptr};
         EnumChildWindows(main, MatchElement, reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-    }, 30000);
-    ASSERT_NE(search.found, nullptr) << "the page shows no element of that caption";
-    const POINT centre = Centre(search.found);
-    MouseTo(centre.x, centre.y);
-    Sleep(200);
-    MouseButton(true);
+        if (!search.found) {
+            Sleep(50);
+            continue;
+        }
+        const POINT centre = Centre(search.found);
+        MouseTo(centre.x, centre.y);
+        Sleep(200);
+        if (WindowFromPoint(centre) == search.found) {
+            MouseButton(true);
+            return;
+        }
+    }
+    FAIL() << "the page shows no element of that caption under the pointer";
 }
 
 // The user's hand while a system move or size loop runs: once the window's thread is in the loop (however
