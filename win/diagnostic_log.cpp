@@ -1,0 +1,135 @@
+#include "win/diagnostic_log.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+#include "win/unique_handle.h"
+
+namespace vantorix::win::diag {
+
+namespace {
+
+// Records may come from any thread of a host that loaded the library.
+SRWLOCK g_lock = SRWLOCK_INIT;
+std::wstring g_path;
+unsigned long g_limit = kDefaultLimitBytes;
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+    PWSTR raw = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw)) && raw) path = raw;
+    CoTaskMemFree(raw);
+    return path;
+}
+
+// The user's profile folder stands in the text as "%USERPROFILE%": the folder carries the account name.
+std::wstring WithoutProfile(std::wstring text) {
+    static const std::wstring profile = KnownFolder(FOLDERID_Profile);
+    if (profile.size() < 3) return text;
+    for (size_t at = 0; at + profile.size() <= text.size();) {
+        if (CompareStringOrdinal(text.c_str() + at, static_cast<int>(profile.size()), profile.c_str(),
+                                 static_cast<int>(profile.size()), TRUE) == CSTR_EQUAL) {
+            text.replace(at, profile.size(), L"%USERPROFILE%");
+            at += 13;
+        } else {
+            ++at;
+        }
+    }
+    return text;
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? n : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
+    return bytes;
+}
+
+// Opens the log for appending without following a link put in its place; an invalid handle otherwise.
+unique_hfile OpenForAppend(const std::wstring& path) {
+    unique_hfile file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (file && (!GetFileInformationByHandle(file.get(), &info) ||
+                 (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))))
+        file.reset();
+    return file;
+}
+
+bool MakeFolders(const std::wstring& file) {
+    const size_t cut = file.find_last_of(L'\\');
+    if (cut == std::wstring::npos || cut < 3) return true;
+    const std::wstring folder = file.substr(0, cut);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return MakeFolders(folder) && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+void Append(const std::wstring& path, unsigned long limit, const std::string& line) {
+    unique_hfile file = OpenForAppend(path);
+    LARGE_INTEGER size{};
+    if (file && GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 &&
+        size.QuadPart + static_cast<LONGLONG>(line.size()) > static_cast<LONGLONG>(limit)) {
+        file.reset();
+        MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+        file = OpenForAppend(path);
+    }
+    DWORD written = 0;
+    if (file) WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+}  // namespace
+
+bool OpenLog(const std::wstring& path, unsigned long limit_bytes) {
+    const bool usable = !path.empty() && MakeFolders(path) && OpenForAppend(path);
+    AcquireSRWLockExclusive(&g_lock);
+    g_path = usable ? path : std::wstring();
+    g_limit = limit_bytes;
+    ReleaseSRWLockExclusive(&g_lock);
+    return usable;
+}
+
+std::wstring PerUserLogPath(const std::wstring& file_name) {
+    const std::wstring local = KnownFolder(FOLDERID_LocalAppData);
+    return local.empty() ? L"" : local + L"\\VantorixAssist\\logs\\" + file_name;
+}
+
+std::wstring LogPath() {
+    AcquireSRWLockShared(&g_lock);
+    std::wstring path = g_path;
+    ReleaseSRWLockShared(&g_lock);
+    return path;
+}
+
+void Record(const wchar_t* where, const std::wstring& what, unsigned long code) {
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    wchar_t head[96];
+    std::swprintf(head, 96, L"%04u-%02u-%02uT%02u:%02u:%02uZ %lu ", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond, GetCurrentProcessId());
+    std::wstring text = std::wstring(where ? where : L"?") + L": " + what;
+    if (code != 0) {
+        wchar_t number[32];
+        std::swprintf(number, 32, L" (code 0x%08lX)", code);
+        text += number;
+    }
+    text = WithoutProfile(std::move(text));
+    OutputDebugStringW((L"Vantorix " + text + L"\n").c_str());
+    AcquireSRWLockExclusive(&g_lock);
+    if (!g_path.empty()) Append(g_path, g_limit, Utf8(head + text + L"\r\n"));
+    ReleaseSRWLockExclusive(&g_lock);
+}
+
+void RecordLastError(const wchar_t* where, const std::wstring& what) {
+    const DWORD code = GetLastError();
+    Record(where, what, code);
+    SetLastError(code);
+}
+
+}  // namespace vantorix::win::diag
