@@ -126,7 +126,11 @@ def client_version(tree, what):
 
 def zstd(arguments, output):
     """One zstd frame of the highest ordinary level, its content size and checksum included."""
-    subprocess.run(["zstd", "-q", "-f", "-19", "--single-thread", "--no-progress"] + arguments + ["-o", output], check=True)
+    r = subprocess.run(["zstd", "-q", "-f", "-19", "--single-thread", "--no-progress"] + arguments + ["-o", output],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # Its advice on tuning goes to stderr even when quiet: shown only when it failed.
+    if r.returncode != 0:
+        raise ReleaseError("zstd %s: %s" % (" ".join(arguments), r.stderr.decode(errors="replace").strip()))
     return os.path.getsize(output)
 
 
