@@ -1,13 +1,14 @@
 // release_apply: lays an update package over a folder with the launcher's own code and rules, natively.
 //   release_apply unpack FOLDER ARCHIVE    the full archive, as the launcher unpacks it
 //   release_apply delta FOLDER PACKAGE     a delta package, as the launcher applies it
-// Prints one line "status=<outcome> files=<n> cpu_seconds=<s>" (the calling thread's processor time of
-// the unpacking or applying alone) and, on failure, "failed: <what> <file>: <detail>" on stderr.
+// Prints one line "status=<outcome> files=<n> cpu_seconds=<s> wall_seconds=<s>" (the calling thread's
+// processor time and the time that passed, of the unpacking or applying alone) and, on failure, "failed: <what> <file>: <detail>" on stderr.
 // Exit code 0 when the package went in, 1 when it was refused or failed (the folder is then as it was), 2
 // for a wrong command line. The release tool runs it on copies of earlier releases; the delta benchmark
 // times it.
 #include <time.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
     std::string outcome, failure;
     size_t files = 0;
     const double start = ThreadSeconds();
+    const auto wall_start = std::chrono::steady_clock::now();
     if (std::strcmp(argv[1], "unpack") == 0) {
         const vantorix::unzip::Result r = vantorix::unzip::UnzipToFolder(fs, folder, package);
         ok = r.status == vantorix::unzip::Status::Ok;
@@ -58,7 +60,8 @@ int main(int argc, char** argv) {
         failure = r.file + ": " + r.detail;
     }
     const double seconds = ThreadSeconds() - start;
-    std::printf("status=%s files=%zu cpu_seconds=%.4f\n", ok ? "ok" : "failed", files, seconds);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    std::printf("status=%s files=%zu cpu_seconds=%.4f wall_seconds=%.4f\n", ok ? "ok" : "failed", files, seconds, wall);
     if (!ok) std::fprintf(stderr, "failed: %s %s\n", outcome.c_str(), failure.c_str());
     return ok ? 0 : 1;
 }
