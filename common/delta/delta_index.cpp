@@ -1,5 +1,7 @@
 #include "common/delta/delta_index.h"
 
+#include "common/number/decimal.h"
+
 namespace vantorix::delta {
 namespace {
 
@@ -18,19 +20,8 @@ std::vector<std::string_view> Fields(std::string_view line) {
     }
 }
 
-std::optional<uint64_t> Size(std::string_view text) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > kMaxFileSize) return std::nullopt;
-    return value;
-}
-
 std::optional<FileState> State(std::string_view size_text, std::string_view digest_text) {
-    auto size = Size(size_text);
+    auto size = number::ParseDecimal(size_text, kMaxFileSize);
     // Lower case only: one spelling per digest keeps the index comparable byte for byte.
     for (char c : digest_text)
         if (c >= 'A' && c <= 'F') return std::nullopt;

@@ -83,52 +83,44 @@ Clock ReadClock(Cursor& c) {
     return t;
 }
 
+// "<weekday>, DD<sep>Mon<sep>YYYY HH:MM:SS GMT", the year of two digits in the obsolete form.
+template <size_t N>
+std::optional<int64_t> DayFirstDate(std::string_view text, const std::array<std::string_view, N>& weekdays,
+                                    std::string_view separator, bool two_digit_year) {
+    Cursor c(text);
+    c.OneOf(weekdays);
+    c.Expect(", ");
+    const int day = c.Number(2);
+    c.Expect(separator);
+    const int month = c.OneOf(kMonths) + 1;
+    c.Expect(separator);
+    int year = c.Number(two_digit_year ? 2 : 4);
+    if (two_digit_year) year += year >= 70 ? 1900 : 2000;
+    c.Expect(" ");
+    const Clock t = ReadClock(c);
+    c.Expect(" GMT");
+    if (!c.ok()) return std::nullopt;
+    return Seconds(c, year, month, day, t.hour, t.minute, t.second);
+}
+
 }  // namespace
 
 std::optional<int64_t> ParseHttpDate(std::string_view text) {
-    {  // Sun, 06 Nov 1994 08:49:37 GMT
-        Cursor c(text);
-        c.OneOf(kDays);
-        c.Expect(", ");
-        const int day = c.Number(2);
-        c.Expect(" ");
-        const int month = c.OneOf(kMonths) + 1;
-        c.Expect(" ");
-        const int year = c.Number(4);
-        c.Expect(" ");
-        const Clock t = ReadClock(c);
-        c.Expect(" GMT");
-        if (c.ok()) return Seconds(c, year, month, day, t.hour, t.minute, t.second);
-    }
-    {  // Sunday, 06-Nov-94 08:49:37 GMT
-        Cursor c(text);
-        c.OneOf(kLongDays);
-        c.Expect(", ");
-        const int day = c.Number(2);
-        c.Expect("-");
-        const int month = c.OneOf(kMonths) + 1;
-        c.Expect("-");
-        const int two_digits = c.Number(2);
-        c.Expect(" ");
-        const Clock t = ReadClock(c);
-        c.Expect(" GMT");
-        const int year = two_digits + (two_digits >= 70 ? 1900 : 2000);
-        if (c.ok()) return Seconds(c, year, month, day, t.hour, t.minute, t.second);
-    }
-    {  // Sun Nov  6 08:49:37 1994
-        Cursor c(text);
-        c.OneOf(kDays);
-        c.Expect(" ");
-        const int month = c.OneOf(kMonths) + 1;
-        c.Expect(" ");
-        const int day = c.Number(2, true);
-        c.Expect(" ");
-        const Clock t = ReadClock(c);
-        c.Expect(" ");
-        const int year = c.Number(4);
-        if (c.ok()) return Seconds(c, year, month, day, t.hour, t.minute, t.second);
-    }
-    return std::nullopt;
+    if (auto t = DayFirstDate(text, kDays, " ", false)) return t;      // Sun, 06 Nov 1994 08:49:37 GMT
+    if (auto t = DayFirstDate(text, kLongDays, "-", true)) return t;  // Sunday, 06-Nov-94 08:49:37 GMT
+    // Sun Nov  6 08:49:37 1994
+    Cursor c(text);
+    c.OneOf(kDays);
+    c.Expect(" ");
+    const int month = c.OneOf(kMonths) + 1;
+    c.Expect(" ");
+    const int day = c.Number(2, true);
+    c.Expect(" ");
+    const Clock t = ReadClock(c);
+    c.Expect(" ");
+    const int year = c.Number(4);
+    if (!c.ok()) return std::nullopt;
+    return Seconds(c, year, month, day, t.hour, t.minute, t.second);
 }
 
 std::optional<int64_t> ParseUtcTime(std::string_view text) {

@@ -1,23 +1,12 @@
 #include "common/update_flow/rollout.h"
 
+#include "common/number/decimal.h"
 #include "common/update_flow/http_time.h"
 
 namespace vantorix::update_flow {
 namespace {
 
 constexpr uint32_t kWhole = 1000000;  // the whole share, in millionths
-
-// Decimal digits only, no sign or spaces, up to max.
-std::optional<uint64_t> Decimal(std::string_view text, uint64_t max) {
-    if (text.empty() || text.size() > 10) return std::nullopt;
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value > max) return std::nullopt;
-    return value;
-}
 
 }  // namespace
 
@@ -27,7 +16,7 @@ std::optional<Rollout> ParseRollout(std::string_view share, std::string_view sta
         if (!start.empty() || !hours.empty()) return std::nullopt;
         return rollout;
     }
-    auto percent = Decimal(share, 100);
+    auto percent = number::ParseDecimal(share, 100);
     if (!percent) return std::nullopt;
     rollout.share_percent = static_cast<unsigned>(*percent);
     if (!start.empty()) {
@@ -36,7 +25,7 @@ std::optional<Rollout> ParseRollout(std::string_view share, std::string_view sta
     }
     if (!hours.empty()) {
         // A year of growth is more than any maker means; a larger value is a slip.
-        auto ramp = Decimal(hours, 24 * 366);
+        auto ramp = number::ParseDecimal(hours, 24 * 366);
         if (!ramp) return std::nullopt;
         rollout.ramp_hours = static_cast<unsigned>(*ramp);
     }
@@ -61,8 +50,7 @@ bool IsOffered(const Rollout& rollout, uint32_t draw, int64_t now) {
 std::string DrawText(uint32_t draw) { return std::to_string(draw); }
 
 std::optional<uint32_t> ParseDraw(std::string_view text) {
-    if (text.size() > 1 && text[0] == '0') return std::nullopt;
-    auto value = Decimal(text, UINT32_MAX);
+    auto value = number::ParseDecimal(text, UINT32_MAX);
     if (!value) return std::nullopt;
     return static_cast<uint32_t>(*value);
 }
