@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "launcher/services/bcrypt_sha256.h"
 #include "win/unique_bcrypt.h"
 #include "win/unique_handle.h"
 
@@ -25,23 +26,17 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
-    win::unique_bcrypt_algorithm algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        return std::nullopt;
-    win::unique_bcrypt_hash hash;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return std::nullopt;
+    auto hash = BcryptSha256Provider().Start();
+    if (!hash) return std::nullopt;
     std::vector<UCHAR> block(kHashBlock);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
+        hash->Add(block.data(), got);
         if (between_blocks) between_blocks();
     }
-    integrity::Sha256Digest digest{};
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-        return std::nullopt;
-    return digest;
+    return hash->Finish();
 }
 
 bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_view signature, const UpdatePublicKey& key) {

@@ -179,6 +179,11 @@ class Scenario:
                 done[record["n"]] = record
         return [(r, done.get(r["n"], {})) for r in records if r["path"] == path]
 
+    def expect_one_manifest_request(self):
+        """The start checks the manifest once: neither ticks during a message box nor a retry ask again."""
+        asked = [r for r in self.requests() if r["path"] == self.manifest_path]
+        check(len(asked) == 1, "the manifest was requested %d times" % len(asked))
+
     def requests(self, server="server"):
         path = os.path.join(self.dir, server + ".jsonl")
         if not os.path.exists(path):
@@ -329,6 +334,7 @@ def same_version_starts_the_client_without_the_form(s):
     shutil.rmtree(s.file("update"))
     s.run(["neverform|60"])
     s.expect_client(OLD)
+    s.expect_one_manifest_request()
     check(os.path.isdir(s.file("update")), "the update folder was not created")
     check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an archive was downloaded")
 
@@ -412,6 +418,7 @@ def optional_release_starts_the_client_at_once(s):
     s.publish(force_mod="0")
     s.run(["neverform|60"])
     s.expect_client(OLD)
+    s.expect_one_manifest_request()
     check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an optional release was downloaded")
 
 
@@ -441,6 +448,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
     check(s.stay.poll() is not None, "the running client was not ended before the update")
+    s.expect_one_manifest_request()
     check(foreign.poll() is None, "another program named client.exe was ended")
 
 
@@ -453,6 +461,7 @@ def mandatory_release_over_https(s):
     s.expect_client(NEW)
     paths = [r["path"] for r in s.requests()]
     check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the TLS server: %s" % paths)
+    s.expect_one_manifest_request()
 
 
 def update_through_a_proxy(s, script):
