@@ -42,7 +42,8 @@ pkgs=(cmake ninja-build g++ g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-de
       googletest libgtest-dev zlib1g-dev wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick
       python3 openssl curl zip unzip file dpkg-dev libwine-dev
       fonts-wqy-microhei  # a font with Chinese glyphs, so the windows under Wine show their texts
-      nginx-light nsis ccache)
+      nginx-light nsis ccache
+      clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtimes for the fuzz targets
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
