@@ -1,8 +1,8 @@
 #pragma once
 // Setwindow: what a frame would give the borderless main window, done on the page's request. Moves and
-// resizes run the system's own loops; maximise is the client's own geometry (the whole screen width, down to
-// a bottom taskbar), not the system's maximised state; the size limits answer the system's query from a
-// replaced window procedure.
+// resizes run the system's own loops; maximise is the client's own geometry (the work area of the window's
+// monitor, whichever side its taskbar is on), not the system's maximised state; the size limits answer the
+// system's query from a subclass of the window's procedure.
 #include <windows.h>
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include "client/dpi.h"
 #include "client/regkey.h"
+#include "client/setwindow.h"
 #include "client/ui_font.h"
 #include "common/window/dpi.h"
 
@@ -67,8 +68,10 @@ void RegisterClasses() {
 
 }  // namespace
 
-Windowdc::Windowdc(HWND main_form, PointerSource pointer)
-    : main_form_(main_form), pointer_(pointer ? std::move(pointer) : PointerSource(&PhysicalPointerPosition)) {
+Windowdc::Windowdc(HWND main_form, PointerSource pointer, WorkAreaSource work_area)
+    : main_form_(main_form),
+      pointer_(pointer ? std::move(pointer) : PointerSource(&PhysicalPointerPosition)),
+      work_area_(work_area ? std::move(work_area) : WorkAreaSource(&setwindow::MonitorWorkArea)) {
     RegisterClasses();
 }
 
@@ -86,10 +89,11 @@ void Windowdc::ShowOrActivate() {
     dpi_ = WindowDpi(main_form_);  // the design size at the scale of the main window's monitor
     RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    HWND window = CreateWindowExW(0, kWindowClass, kCaption, style, x, y, width, height, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    // Centred on the monitor the main form is on, clear of its taskbar.
+    const window::PixelRect place =
+        window::CentredIn(frame.right - frame.left, frame.bottom - frame.top, work_area_(main_form_));
+    HWND window = CreateWindowExW(0, kWindowClass, kCaption, style, place.left, place.top, place.width,
+                                  place.height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!window) return;
     window_ = window;
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

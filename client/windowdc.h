@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/window/color.h"
+#include "common/window/monitor_fit.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::client {
@@ -37,9 +38,12 @@ public:
     // Where the pointer is, in the screen device context's pixels (the sampling reads that point).
     using PointerSource = std::function<POINT()>;
 
+    // The work area of the monitor a window is on (the picker opens centred in the main form's).
+    using WorkAreaSource = std::function<window::Edges(HWND)>;
+
     // The main form gives the picker its icon and the monitor it opens on; `pointer` is the system's
-    // pointer in physical pixels unless a test gives another.
-    explicit Windowdc(HWND main_form, PointerSource pointer = nullptr);
+    // pointer in physical pixels and `work_area` the system's monitor lookup unless a test gives others.
+    explicit Windowdc(HWND main_form, PointerSource pointer = nullptr, WorkAreaSource work_area = nullptr);
     ~Windowdc();
     Windowdc(const Windowdc&) = delete;
     Windowdc& operator=(const Windowdc&) = delete;
@@ -79,6 +83,7 @@ private:
 
     HWND main_form_;
     PointerSource pointer_;
+    WorkAreaSource work_area_;
     HWND window_ = nullptr;
     int dpi_ = 96;
     bool sampling_ = false;
