@@ -14,6 +14,7 @@
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
+#include "win/window_subclass.h"
 
 namespace vantorix::client {
 
@@ -245,7 +246,9 @@ LRESULT CALLBACK MainForm::WindowProc(HWND window, UINT message, WPARAM wparam, 
     try {
         return self->Handle(message, wparam, lparam);
     } catch (...) {
-        // An engine step that failed stops there; nothing is reported and nothing escapes into the system.
+        // An engine step that failed stops there: the user sees nothing, the log keeps why, and nothing
+        // escapes into the system.
+        win::RecordHandlerFailure(L"MainForm");
         return 0;
     }
 }
