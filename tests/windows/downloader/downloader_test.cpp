@@ -420,7 +420,8 @@ TEST_F(Downloader, ContentChangedBetweenACutAndItsResumeArrivesAsOneWholeVersion
         const std::string path = "/changed" + std::to_string(n) + ".bin";
         const std::wstring file = Work() + L"\\www\\changed" + std::to_wstring(n) + L".bin";
         WriteFile(file, first);
-        SetFault(path, {{"mode", "drop"}, {"after", 250000}, {"times", 1}});
+        // Cut cleanly after 250000 bytes (a reset could discard bytes already sent but not yet read).
+        SetFault(path, {{"mode", "short"}, {"after", 250000}, {"times", 1}});
         Harness h;
         h.Wire();
         ASSERT_EQ(h.Run(target, Url(path)), 4) << c.what;
@@ -434,7 +435,7 @@ TEST_F(Downloader, ContentChangedBetweenACutAndItsResumeArrivesAsOneWholeVersion
         EXPECT_FALSE(Exists(target + L".dl.tag")) << c.what;
         const auto ranges = RangesAsked(path);
         ASSERT_EQ(ranges.size(), c.requests) << c.what;
-        EXPECT_NE(ranges[1], "(none)") << c.what;  // the second request was a resume
+        EXPECT_EQ(ranges[1], "bytes=250000-") << c.what;  // the second request was a resume
     }
 }
 
