@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both trees: build/win (the Windows binaries, cross-compiled) and build/native (portable core and
-# the CTest tree that also registers the Windows-side tests). BUILD_DIR overrides "build".
+# Builds the three trees: build/win (the Windows binaries, cross-compiled), build/fuzz (the fuzz targets,
+# clang) and build/native (portable core and the CTest tree that also registers the Windows-side tests and
+# the fuzz runs). BUILD_DIR overrides "build".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -37,5 +38,11 @@ cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake
   -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
   -DVANTORIX_UPDATE_SIGNING_KEY="$signing" >/dev/null
 cmake --build "$build/win" -j "$jobs"
-cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" >/dev/null
+# The fuzz targets: the portable core once more, built with clang for libFuzzer (its runs are registered in
+# the native tree's CTest, so it is configured first).
+cmake -S "$root" -B "$build/fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DVANTORIX_FUZZ=ON >/dev/null
+cmake --build "$build/fuzz" -j "$jobs"
+cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" \
+  -DVANTORIX_FUZZ_BUILD="$build/fuzz" >/dev/null
 cmake --build "$build/native" -j "$jobs"

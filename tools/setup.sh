@@ -44,7 +44,7 @@ pkgs=(cmake ninja-build g++ g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-de
       fonts-wqy-microhei  # a font with Chinese glyphs, so the windows under Wine show their texts
       nginx-light nsis ccache
       zstd libssl-dev  # the release tool's patches; SHA-256 for the native delta tests and tools
-      )
+      clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtimes for the fuzz targets
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
