@@ -20,28 +20,51 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+// One SHA-256 computation through BCrypt's hash object (BCryptHash itself needs Windows 10).
+class Sha256Hasher {
+public:
+    Sha256Hasher() {
+        if (BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+            ok_ = BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0));
+    }
+    bool Add(const void* data, ULONG size) {
+        ok_ = ok_ && BCRYPT_SUCCESS(BCryptHashData(hash_.get(), static_cast<PUCHAR>(const_cast<void*>(data)), size, 0));
+        return ok_;
+    }
+    std::optional<integrity::Sha256Digest> Finish() {
+        integrity::Sha256Digest digest{};
+        if (!ok_ || !BCRYPT_SUCCESS(BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+            return std::nullopt;
+        return digest;
+    }
+
+private:
+    win::unique_bcrypt_algorithm algorithm_;
+    win::unique_bcrypt_hash hash_;
+    bool ok_ = false;
+};
+
 }  // namespace
 
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
-    win::unique_bcrypt_algorithm algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        return std::nullopt;
-    win::unique_bcrypt_hash hash;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return std::nullopt;
+    Sha256Hasher hasher;
     std::vector<UCHAR> block(kHashBlock);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
+        if (!hasher.Add(block.data(), got)) return std::nullopt;
         if (between_blocks) between_blocks();
     }
-    integrity::Sha256Digest digest{};
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-        return std::nullopt;
-    return digest;
+    return hasher.Finish();
+}
+
+std::optional<integrity::Sha256Digest> Sha256OfBytes(std::string_view bytes) {
+    Sha256Hasher hasher;
+    if (!hasher.Add(bytes.data(), static_cast<ULONG>(bytes.size()))) return std::nullopt;
+    return hasher.Finish();
 }
 
 bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_view signature, const UpdatePublicKey& key) {
@@ -64,10 +87,16 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
                                  signature_bytes.data(), static_cast<ULONG>(signature_bytes.size()), 0) == 0;
 }
 
+bool VerifyMessageSignature(std::string_view message, std::string_view signature, const UpdatePublicKey& key) {
+    const auto digest = Sha256OfBytes(message);
+    return digest && VerifyDigestSignature(*digest, signature, key);
+}
+
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
-                                       const std::optional<UpdatePublicKey>& key,
+                                       const integrity::UpdateKeys& keys,
                                        const std::function<void()>& between_blocks) {
     integrity::FoundArchive found;
+    const bool key = keys.Any();
     if (!expected.Any() && !key) return integrity::Judge(expected, found);
     {
         win::unique_hfile file = OpenForReading(path);
@@ -77,9 +106,12 @@ integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity
     // Hashing a file of the wrong size would only confirm what the size already says.
     const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
     if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path, between_blocks);
-    if (key && expected.signature && found.sha256)
-        found.signature_valid = VerifyDigestSignature(*found.sha256, *expected.signature, *key);
-    return integrity::Judge(expected, found, key.has_value());
+    if (key && expected.signature && found.sha256) {
+        found.signature_valid = false;
+        for (const auto& built_in : {keys.current, keys.next})
+            if (built_in && VerifyDigestSignature(*found.sha256, *expected.signature, *built_in)) found.signature_valid = true;
+    }
+    return integrity::Judge(expected, found, key);
 }
 
 }  // namespace vantorix::services

@@ -344,16 +344,18 @@ TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform
     other_key[5] ^= 1;  // no longer a point of the curve, or another key: refused either way
     EXPECT_FALSE(VerifyDigestSignature(*digest, *signature, other_key));
 
-    // The archive check of a launcher built with the key: a valid signature is required.
+    // The archive check of a launcher built with the key: a valid signature by one of its keys is required.
     using integrity::ArchiveVerdict;
     integrity::ExpectedArchive published;
     published.signature = *signature;
-    EXPECT_EQ(CheckArchive(Wide(file), published, key), ArchiveVerdict::Matches);
-    EXPECT_EQ(CheckArchive(Wide(file), published, other_key), ArchiveVerdict::BadSignature);
-    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, key), ArchiveVerdict::MissingSignature);
+    const integrity::UpdateKeys current{key, std::nullopt}, next{other_key, key}, other{other_key, std::nullopt};
+    EXPECT_EQ(CheckArchive(Wide(file), published, current), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(Wide(file), published, next), ArchiveVerdict::Matches);  // signed by the next key
+    EXPECT_EQ(CheckArchive(Wide(file), published, other), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, current), ArchiveVerdict::MissingSignature);
     Scratch s;
     WriteFileBytes(s.archive(), "a tampered update archive");
-    EXPECT_EQ(CheckArchive(s.archive(), published, key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(s.archive(), published, current), ArchiveVerdict::BadSignature);
     EXPECT_EQ(CheckArchive(s.archive(), published), ArchiveVerdict::Matches);  // built without a key: as before
 }
 
