@@ -185,18 +185,24 @@ def build_next_signing_key(win_build):
     return _matching_private_key(win_build, "VANTORIX_UPDATE_NEXT_PUBLIC_KEY", "VANTORIX_UPDATE_NEXT_SIGNING_KEY")
 
 
+SAME_KEY = "same"
+
+
 def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None,
-                  signing_key=None, serial=None, expires=None):
+                  signing_key=None, serial=None, expires=None, archive_signing_key=SAME_KEY):
     """The manifest's JSON text. With signing_key (a PEM private key) it is signed: archive and serial (an
     integer the maker raises with every manifest it publishes) are then required; expires (a datetime)
-    defaults to DEFAULT_EXPIRY_DAYS from now."""
+    defaults to DEFAULT_EXPIRY_DAYS from now. The archive's own "signature" is made with signing_key too,
+    unless archive_signing_key names another key (None: no archive signature; tests of a maker's mistake)."""
+    if archive_signing_key == SAME_KEY:
+        archive_signing_key = signing_key
     members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
                "force_mod": force_mod, "new_skinurl": new_skinurl}
     if archive:
         # The launcher refuses to unpack an archive that differs from these.
         members["size"], members["sha256"] = archive_digest(archive)
-        if signing_key:
-            members["signature"] = sign_archive(archive, signing_key)
+        if archive_signing_key:
+            members["signature"] = sign_archive(archive, archive_signing_key)
     if signing_key:
         if not archive or serial is None or int(serial) < 0:
             raise ValueError("a signed manifest needs its archive and a serial of 0 or more")
