@@ -682,6 +682,9 @@ def install_killed_mid_commit_is_rolled_back_at_the_next_start(s):
     s.expect_client(OLD)
     after = tree(s.inst)
     after.pop(os.path.join("bin", "started.txt"), None)
+    # The start accepted the manifest of this version: its serial is the one thing it may add.
+    check(after.pop(os.path.join("update", "install.state"), None) == b"manifest_serial=1\n" or SIGNING_KEY is None,
+          "the accepted serial was not recorded")
     check(after == before, "the installation differs from before the update: %s" %
           sorted(k for k in set(after) | set(before) if after.get(k) != before.get(k)))
 
