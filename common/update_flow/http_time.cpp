@@ -1,5 +1,7 @@
 #include "common/update_flow/http_time.h"
 
+#include <cstdio>
+
 #include <array>
 #include <string>
 
@@ -133,8 +135,29 @@ std::optional<int64_t> ParseUtcTime(std::string_view text) {
     c.Expect("T");
     const Clock t = ReadClock(c);
     c.Expect("Z");
-    if (!c.ok()) return std::nullopt;
+    // No leap second and nothing before 1970: the manifest's times are written by the release tool.
+    if (!c.ok() || year < 1970 || t.second > 59) return std::nullopt;
     return Seconds(c, year, month, day, t.hour, t.minute, t.second);
+}
+
+std::string UtcTimeText(int64_t seconds) {
+    // The inverse of DaysFromCivil.
+    int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const int64_t in_day = seconds - days * 86400;
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const unsigned day_of_era = static_cast<unsigned>(days - era * 146097);
+    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned mp = (5 * day_of_year + 2) / 153;
+    const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
+    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = static_cast<int64_t>(year_of_era) + era * 400 + (month <= 2);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(year), month, day,
+                  static_cast<unsigned>(in_day / 3600), static_cast<unsigned>(in_day / 60 % 60),
+                  static_cast<unsigned>(in_day % 60));
+    return buffer;
 }
 
 }  // namespace vantorix::update_flow

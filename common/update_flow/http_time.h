@@ -2,6 +2,7 @@
 // Times as servers and the manifest write them, read into seconds since 1970-01-01 00:00:00 UTC.
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace vantorix::update_flow {
@@ -13,5 +14,7 @@ std::optional<int64_t> ParseHttpDate(std::string_view text);
 
 // "2026-05-01T08:00:00Z", the form the release tool writes into the manifest; nullopt for anything else.
 std::optional<int64_t> ParseUtcTime(std::string_view text);
+// The same form written back from seconds.
+std::string UtcTimeText(int64_t seconds);
 
 }  // namespace vantorix::update_flow

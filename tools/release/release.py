@@ -35,6 +35,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -195,13 +196,11 @@ def check_packages(new, full, deltas, applier, scratch):
         compare_trees(by_full, by_delta, "delta %s" % os.path.basename(package))
 
 
-def manifest_text(version, base_url, full, deltas, signing_key, force_mod="1", title="", notes="", rollout=None):
-    """The manifest. The one place that knows its signed form: today the archive's signature over its
-    SHA-256 (update_package.py's scheme), and the same for every delta package."""
-    text = update_package.manifest_text(version, base_url + os.path.basename(full), notes, title, force_mod,
-                                        archive=full, signing_key=signing_key)
-    document = json.loads(text)
-    members = document["Version_date"]
+def manifest_text(version, base_url, full, deltas, signing_key, force_mod="1", title="", notes="", rollout=None,
+                  serial=None, expires_days=update_package.DEFAULT_EXPIRY_DAYS):
+    """The manifest, signed as update_package.py signs it (the payload over its exact bytes, with serial and
+    expiry); the deltas and the rollout members are part of the payload. Every delta package carries its own
+    signature over its SHA-256, as the full archive does."""
     listed = []
     for from_version, package in deltas:
         size, sha = update_package.archive_digest(package)
@@ -209,11 +208,13 @@ def manifest_text(version, base_url, full, deltas, signing_key, force_mod="1", t
         if signing_key:
             entry["signature"] = update_package.sign_archive(package, signing_key)
         listed.append(entry)
+    extra = dict(rollout or {})
     if listed:
-        members["deltas"] = listed
-    if rollout:
-        members.update(rollout)
-    return json.dumps(document, ensure_ascii=False, indent=2)
+        extra["deltas"] = listed
+    expires = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=expires_days)
+    return update_package.manifest_text(version, base_url + os.path.basename(full), notes, title, force_mod,
+                                        archive=full, signing_key=signing_key, serial=serial, expires=expires,
+                                        extra=extra)
 
 
 def rollout_members(share, start, hours):
@@ -273,7 +274,8 @@ def publish(a):
             checks.append((old, package))
         check_packages(new, full, checks, applier, scratch)
         base_url = a.base_url.rstrip("/") + "/"
-        manifest = manifest_text(version, base_url, full, deltas, a.signing_key, a.force_mod, a.title, a.notes, rollout)
+        manifest = manifest_text(version, base_url, full, deltas, a.signing_key, a.force_mod, a.title, a.notes, rollout,
+                                   a.serial, a.expires_days)
         # The packages first, the manifest last: a server never names a file it does not have yet.
         written = []
         for path in [full] + [p for _, p in deltas]:
@@ -299,6 +301,10 @@ def main(argv=None):
     ap.add_argument("--base-url", required=True, help="the address OUT is served under")
     ap.add_argument("--earlier", action="append", default=[], help="an earlier release: its folder or full archive")
     ap.add_argument("--signing-key", help="the maker's ECDSA P-256 private key (PEM)")
+    ap.add_argument("--serial", type=int, default=int(time.time()),
+                    help="the manifest's serial, raised with every publish (default: the time in seconds now)")
+    ap.add_argument("--expires-days", type=int, default=update_package.DEFAULT_EXPIRY_DAYS,
+                    help="days until launchers refuse this manifest as expired")
     ap.add_argument("--unsigned", action="store_true", help="publish without signatures (launchers built without a key)")
     ap.add_argument("--set-client-version", help="write this four-part version into the published client")
     ap.add_argument("--force-mod", default="1")
