@@ -82,6 +82,11 @@ struct memory_dc_traits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::DeleteDC(h); }
 };
+struct hwnd_traits {  // a window this thread made: DestroyWindow (its child windows go with it)
+    using pointer = HWND;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DestroyWindow(h); }
+};
 struct virtual_block_traits {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -102,6 +107,7 @@ using unique_hicon = unique_handle<hicon_traits>;
 using unique_hmenu = unique_handle<hmenu_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
 using unique_memory_dc = unique_handle<memory_dc_traits>;
+using unique_hwnd = unique_handle<hwnd_traits>;
 using unique_virtual_block = unique_handle<virtual_block_traits>;
 using unique_mapped_view = unique_handle<mapped_view_traits>;
 
@@ -133,6 +139,22 @@ public:
 private:
     HWND window_ = nullptr;
     HDC dc_ = nullptr;
+};
+
+// The DC of one WM_PAINT: BeginPaint when it is made, EndPaint (which every BeginPaint needs) when it goes.
+class unique_paint_dc {
+public:
+    explicit unique_paint_dc(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    unique_paint_dc(const unique_paint_dc&) = delete;
+    unique_paint_dc& operator=(const unique_paint_dc&) = delete;
+    ~unique_paint_dc() { ::EndPaint(window_, &paint_); }
+    HDC get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
 };
 
 }  // namespace vantorix::win

@@ -3,14 +3,18 @@
 // receiver's stubs to a view through MiniblinkAPI and handles the events through the connection point.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "Velview_G_201.h"
 #include "early_bound.h"
 #include "engine_fixture.h"
+#include "other_thread.h"
 #include "recording_sink.h"
 
 using callbacks_test::Advise;
+using callbacks_test::OnOtherThread;
 using callbacks_test::RecordingSink;
 
 namespace {
@@ -58,6 +62,17 @@ DWORD WINAPI CreateOnThisThread(void* context) {
     FreeLibrary(library);
     CoUninitialize();
     return 0;
+}
+
+// The description the calling thread's last failure left (IErrorInfo), "" when none.
+std::wstring LastErrorText() {
+    IErrorInfo* info = nullptr;
+    BSTR text = nullptr;
+    if (GetErrorInfo(0, &info) == S_OK && info) info->GetDescription(&text);
+    if (info) info->Release();
+    std::wstring result = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
+    SysFreeString(text);
+    return result;
 }
 
 std::wstring Take(BSTR text) {
@@ -231,4 +246,112 @@ TEST_F(ClientFixture, AnEarlyBoundCClientCallsByTheTypeLibrarysVtableOffsets) {
     ASSERT_EQ(EarlyBoundWidthRoundTrip(path, api_, 321, &view, &width), 1);
     EXPECT_NE(view, 0);
     EXPECT_EQ(width, 321);
+}
+
+// Every entry point of the library's objects answers only on the thread that made them: a raw pointer used
+// from another thread is refused with a description, and nothing of the call runs.
+TEST_F(ClientFixture, CallsFromAnotherThreadAreRefusedAndRunNothing) {
+    IConnectionPointContainer* container = nullptr;
+    IProvideClassInfo* classInfo = nullptr;
+    ASSERT_EQ(receiver_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(receiver_->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&classInfo)), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"wkeGetWidth");
+    DISPID id = 0;
+    long width = 0, stub = 0;
+    UINT count = 0;
+    ITypeInfo* typeInfo = nullptr;
+    IConnectionPoint* point = nullptr;
+    DISPPARAMS none{};
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+    } calls[] = {
+        {"a vtable method", [&] { return api_->wkeGetWidth(view_, &width); }},
+        {"GetTypeInfoCount", [&] { return api_->GetTypeInfoCount(&count); }},
+        {"GetTypeInfo", [&] { return api_->GetTypeInfo(0, 0, &typeInfo); }},
+        {"GetIDsOfNames", [&] { return api_->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); }},
+        {"Invoke", [&] { return api_->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr); }},
+        {"a property put", [&] { return receiver_->put_Return_wkeLoadUrlBeginCallback(VARIANT_TRUE); }},
+        {"a property get", [&] { return receiver_->get_wkeLoadUrlBeginCallback(&stub); }},
+        {"FindConnectionPoint", [&] { return container->FindConnectionPoint(DIID___MiniblinkCallBack, &point); }},
+        {"GetClassInfo", [&] { return classInfo->GetClassInfo(&typeInfo); }},
+    };
+    std::vector<HRESULT> results;
+    std::vector<std::wstring> texts;
+    standinLogClear();
+    ASSERT_TRUE(OnOtherThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        for (const auto& c : calls) {
+            results.push_back(c.call());
+            texts.push_back(LastErrorText());
+        }
+        CoUninitialize();
+    }));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], RPC_E_WRONG_THREAD) << calls[i].what;
+        EXPECT_NE(texts[i].find(L"thread that created it"), std::wstring::npos) << calls[i].what;
+    }
+    EXPECT_EQ(standinLogCount(), 0) << "a refused call reached the engine";
+    EXPECT_EQ(typeInfo, nullptr);
+    EXPECT_EQ(point, nullptr);
+    VARIANT_BOOL kept = VARIANT_TRUE;
+    EXPECT_EQ(receiver_->get_Return_wkeLoadUrlBeginCallback(&kept), S_OK) << "its own thread is served";
+    EXPECT_EQ(kept, VARIANT_FALSE) << "the refused put was carried out";
+    classInfo->Release();
+    container->Release();
+}
+
+// The engine must call back on the receiver's thread; a stub called on another gives the neutral result
+// and raises nothing there.
+TEST_F(ClientFixture, AnEngineCallbackOnAnotherThreadGetsTheNeutralResultAndRaisesNothing) {
+    RecordingSink sink(DIID___MiniblinkCallBack);
+    Advise advise(receiver_, DIID___MiniblinkCallBack, &sink);
+    long begin = 0;
+    receiver_->get_wkeLoadUrlBeginCallback(&begin);
+    api_->wkeOnLoadUrlBegin(view_, begin, 0);
+    receiver_->put_Return_wkeLoadUrlBeginCallback(VARIANT_TRUE);
+    StandinFireArgs fire{};
+    fire.url = L"http://vantorix.test/elsewhere";
+    unsigned int result = 0xFF;
+    int fired = 0;
+    ASSERT_TRUE(OnOtherThread([&] { fired = standinFire(view_, "wkeOnLoadUrlBegin", &fire, &result); }));
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(result & 0xFF, 0u);
+    EXPECT_TRUE(sink.events.empty()) << "the event was raised on the wrong thread";
+    ASSERT_EQ(standinFire(view_, "wkeOnLoadUrlBegin", &fire, &result), 1);
+    EXPECT_EQ(result & 0xFF, 1u) << "on its own thread the stub answers";
+    EXPECT_EQ(sink.events.size(), 1u);
+}
+
+// Marshaled to another apartment, an object keeps working: the proxy's calls run on the object's thread.
+TEST_F(ClientFixture, AnObjectMarshaledToAnotherThreadServesItsProxy) {
+    long expected = 0;
+    ASSERT_EQ(api_->wkeGetWidth(view_, &expected), S_OK);
+    IStream* stream = nullptr;
+    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, api_, &stream), S_OK);
+    HRESULT named = E_FAIL, invoked = E_FAIL;
+    VARIANT width;
+    VariantInit(&width);
+    standinLogClear();
+    ASSERT_TRUE(OnOtherThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        IDispatch* proxy = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&proxy)))) {
+            LPOLESTR name = const_cast<LPOLESTR>(L"wkeGetWidth");
+            DISPID id = 0;
+            named = proxy->GetIDsOfNames(IID_NULL, &name, 1, 0, &id);
+            VARIANT view;
+            view.vt = VT_I4;
+            view.lVal = view_;
+            DISPPARAMS params{&view, nullptr, 1, 0};
+            invoked = proxy->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &width, nullptr, nullptr);
+            proxy->Release();
+        }
+        CoUninitialize();
+    }));
+    EXPECT_EQ(named, S_OK);
+    EXPECT_EQ(invoked, S_OK);
+    EXPECT_EQ(width.vt, VT_I4);
+    EXPECT_EQ(width.lVal, expected);
+    EXPECT_GE(standinLogFind("wkeGetWidth", 0), 0) << "the call did not reach the engine";
 }
