@@ -4,7 +4,9 @@
 #include <olectl.h>
 
 #include <new>
+#include <string>
 
+#include "webview/com/library_log.h"
 #include "webview/com/module.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
@@ -27,17 +29,16 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        if (outer) return velview::module::Fail(CLASS_E_NOAGGREGATION, L"Velview_G_201 objects cannot be aggregated.");
+        if (outer) return Refuse(CLASS_E_NOAGGREGATION, L"Velview_G_201 objects cannot be aggregated.");
         if (!velview::module::ClaimEngineThread())
-            return velview::module::Fail(RPC_E_WRONG_THREAD,
-                                         L"Velview_G_201 objects can only be created on the thread that created "
-                                         L"the first one, the thread that runs the web engine.");
+            return Refuse(RPC_E_WRONG_THREAD, L"Velview_G_201 objects can only be created on the thread that created "
+                                              L"the first one, the thread that runs the web engine.");
         try {
             return info_.create(iid, out);
         } catch (const std::bad_alloc&) {
-            return velview::module::Fail(E_OUTOFMEMORY, L"There was not enough memory to create the object.");
+            return Refuse(E_OUTOFMEMORY, L"There was not enough memory to create the object.");
         } catch (...) {
-            return velview::module::Fail(E_FAIL, L"The object could not be created.");
+            return Refuse(E_FAIL, L"The object could not be created.");
         }
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
@@ -58,6 +59,17 @@ protected:
     }
 
 private:
+    // A creation that does not happen: its description for the caller, and a record.
+    HRESULT Refuse(HRESULT hr, const wchar_t* description) const noexcept {
+        try {
+            velview::Record(info_.name, std::wstring(L"a creation was refused: ") + description,
+                            static_cast<unsigned long>(hr));
+        } catch (...) {
+            // no memory for the record: the caller still gets its error
+        }
+        return velview::module::Fail(hr, description);
+    }
+
     const velview::ClassInfo& info_;
     com_ptr<IUnknown> marshaler_;  // the free-threaded marshaler, aggregated (its inner IUnknown)
     velview::ModuleLock lock_;

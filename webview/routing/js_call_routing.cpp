@@ -65,6 +65,10 @@ std::uint32_t JsCallDispatchAddress() {
 // not hidden and the handler's own cleanup is never skipped; the host's code that the handler reaches (its
 // event sink) is guarded where it is called.
 std::uint64_t __stdcall JsCallDispatch(std::uint32_t es, std::uint32_t param) {
+    // The routing table and the dispatcher's own engine table belong to the engine's thread; a call from
+    // another is the engine's fault and is dropped (the entry it would reach refuses it too).
+    const DWORD engineThread = module::EngineThread();
+    if (engineThread != 0 && engineThread != GetCurrentThreadId()) return 0;
     try {
         const std::uint32_t handler = JsCallRoute(ViewOfCall(es));
         if (handler == 0) return 0;  // a view without an entry: the call is dropped

@@ -333,10 +333,12 @@ long HandleCount() {
         ACCESS_MASK access;
     };
     using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
-    const auto query = reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    const auto query =
+        reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
     std::vector<unsigned char> buffer(1 << 22);
     ULONG length = 0;
-    if (!query || query(16 /* SystemHandleInformation */, buffer.data(), static_cast<ULONG>(buffer.size()), &length) != 0)
+    constexpr ULONG kSystemHandleInformation = 16;
+    if (!query || query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length) != 0)
         return -1;
     const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
     const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));

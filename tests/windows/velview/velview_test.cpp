@@ -459,13 +459,14 @@ TEST_F(ViewTest, NetHookRequestHooksOnlyTheRequestOfTheRunningLoadUrlBegin) {
 }
 
 // The library's own log (its first record opens it), read from the end it had before.
+const std::wstring kLibraryLog = vantorix::win::diag::PerUserLogPath(L"Velview_G_201.log");
 std::string LibraryLogSince(std::streamoff from) {
-    std::ifstream in(vantorix::win::diag::PerUserLogPath(L"Velview_G_201.log").c_str(), std::ios::binary);
+    std::ifstream in(kLibraryLog.c_str(), std::ios::binary);
     in.seekg(from);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 std::streamoff LibraryLogSize() {
-    std::ifstream in(vantorix::win::diag::PerUserLogPath(L"Velview_G_201.log").c_str(), std::ios::binary | std::ios::ate);
+    std::ifstream in(kLibraryLog.c_str(), std::ios::binary | std::ios::ate);
     return in ? static_cast<std::streamoff>(in.tellg()) : 0;
 }
 
