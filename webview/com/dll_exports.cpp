@@ -8,6 +8,7 @@
 
 #include "webview/com/library_log.h"
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 #include "win/com_object.h"
 #include "win/com_ptr.h"
 
@@ -50,7 +51,7 @@ protected:
     void* QueryOther(REFIID iid) override {
         if (!IsEqualIID(iid, IID_IMarshal)) return nullptr;
         const DWORD engine = velview::module::EngineThread();
-        if (engine == 0 || engine == GetCurrentThreadId()) return nullptr;
+        if (engine == 0 || engine == velview::CurrentThreadId()) return nullptr;
         if (!marshaler_ && FAILED(CoCreateFreeThreadedMarshaler(Identity(), marshaler_.put()))) return nullptr;
         void* marshal = nullptr;
         if (FAILED(marshaler_->QueryInterface(IID_IMarshal, &marshal))) return nullptr;

@@ -1,4 +1,5 @@
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 
 #include <olectl.h>
 
@@ -96,7 +97,7 @@ bool CanUnload() { return g_objects == 0; }
 DWORD EngineThread() { return static_cast<DWORD>(g_engineThread); }
 
 bool ClaimEngineThread() {
-    const LONG self = static_cast<LONG>(GetCurrentThreadId());
+    const LONG self = static_cast<LONG>(CurrentThreadId());
     const LONG owner = InterlockedCompareExchange(&g_engineThread, self, 0);
     return owner == 0 || owner == self;
 }

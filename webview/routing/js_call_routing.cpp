@@ -5,6 +5,7 @@
 
 #include "webview/com/library_log.h"
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 #include "webview/routing/engine_view.h"
 
 namespace velview::routing {
@@ -68,7 +69,7 @@ std::uint64_t __stdcall JsCallDispatch(std::uint32_t es, std::uint32_t param) {
     // The routing table and the dispatcher's own engine table belong to the engine's thread; a call from
     // another is the engine's fault and is dropped (the entry it would reach refuses it too).
     const DWORD engineThread = module::EngineThread();
-    if (engineThread != 0 && engineThread != GetCurrentThreadId()) return 0;
+    if (engineThread != 0 && engineThread != CurrentThreadId()) return 0;
     try {
         const std::uint32_t handler = JsCallRoute(ViewOfCall(es));
         if (handler == 0) return 0;  // a view without an entry: the call is dropped

@@ -5,6 +5,7 @@
 
 #include "webview/com/library_log.h"
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 #include "webview/x86/code_memory.h"
 #include "webview/x86/method_thunk.h"
 
@@ -70,7 +71,7 @@ std::uint64_t CallHandler(const SlotData& data, void* target, const std::uint32_
 
 std::uint64_t __stdcall SlotRoutine(void* slot, const std::uint32_t* args) {
     auto* data = static_cast<SlotData*>(slot);
-    if (data->thread != 0 && GetCurrentThreadId() != data->thread) {
+    if (data->thread != 0 && CurrentThreadId() != data->thread) {
         if (InterlockedExchange(&data->offThreadRecorded, 1) == 0)
             RecordFailure(*data, L"an engine callback from thread " + std::to_wstring(GetCurrentThreadId()) +
                                      L" was refused: its object belongs to thread " + std::to_wstring(data->thread),

@@ -5,7 +5,7 @@
 
 #include "checked_call.h"
 #include "message_box_watcher.h"
-#include "other_thread.h"
+#include "thread_rules.h"
 #include "webview/thunks/method_thunks.h"
 #include "webview/x86/guarded_call.h"
 #include "webview/x86/method_thunk.h"

@@ -14,7 +14,7 @@
 #include "Velview_G_201.h"
 #include "standin.h"
 #include "test_container.h"
-#include "tests/windows/callbacks/other_thread.h"
+#include "tests/windows/callbacks/thread_rules.h"
 
 using namespace velview_test;
 
@@ -302,12 +302,7 @@ TEST(Registered, ACreationRefusedOnAnMtaThreadCarriesItsDescription) {
         hr = CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                               reinterpret_cast<void**>(&object));
         if (object) object->Release();
-        IErrorInfo* info = nullptr;
-        BSTR description = nullptr;
-        if (GetErrorInfo(0, &info) == S_OK && info && SUCCEEDED(info->GetDescription(&description)) && description)
-            text.assign(description, SysStringLen(description));
-        SysFreeString(description);
-        if (info) info->Release();
+        text = callbacks_test::LastErrorText();
         CoUninitialize();
     }));
     EXPECT_EQ(hr, RPC_E_WRONG_THREAD);
@@ -325,7 +320,7 @@ namespace {
 
 // The handles this process holds, as the system counts them.
 long HandleCount() {
-    struct Entry {
+    struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
         ULONG process;
         UCHAR type, flags;
         USHORT handle;

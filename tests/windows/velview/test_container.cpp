@@ -136,17 +136,13 @@ public:
         if (active) active->Release();
     }
     IOleInPlaceActiveObject* active = nullptr;
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        ++calls;
-        return ++refs_;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
     ULONG STDMETHODCALLTYPE Release() override {
         ULONG left = --refs_;
         if (left == 0) delete this;
         return left;
     }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        ++calls;
         *out = nullptr;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
             *out = static_cast<IOleClientSite*>(this);
@@ -163,21 +159,20 @@ public:
         return S_OK;
     }
     // IOleClientSite
-    HRESULT STDMETHODCALLTYPE SaveObject() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override { ++calls; *m = nullptr; return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override { ++calls; *c = nullptr; return E_NOINTERFACE; }
-    HRESULT STDMETHODCALLTYPE ShowObject() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { ++calls; return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SaveObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** m) override { *m = nullptr; return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetContainer(IOleContainer** c) override { *c = nullptr; return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE ShowObject() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RequestNewObjectLayout() override { return E_NOTIMPL; }
     // IOleInPlaceSite
-    HRESULT STDMETHODCALLTYPE GetWindow(HWND* w) override { ++calls; *w = form_; return S_OK; }
-    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { ++calls; return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { ++calls; ++activations; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnUIActivate() override { ++calls; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetWindow(HWND* w) override { *w = form_; return S_OK; }
+    HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CanInPlaceActivate() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceActivate() override { ++activations; return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnUIActivate() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos,
                                                LPRECT clip, LPOLEINPLACEFRAMEINFO) override {
-        ++calls;
         *frame = static_cast<IOleInPlaceFrame*>(this);
         AddRef();
         *doc = nullptr;
@@ -185,53 +180,49 @@ public:
         *clip = rect_;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { ++calls; return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { ++calls; ++deactivations; return S_OK; }
-    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { ++calls; return S_OK; }
+    HRESULT STDMETHODCALLTYPE Scroll(SIZE) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE OnUIDeactivate(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnInPlaceDeactivate() override { ++deactivations; return S_OK; }
+    HRESULT STDMETHODCALLTYPE DiscardUndoState() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE DeactivateAndUndo() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPosRectChange(LPCRECT) override { return S_OK; }
     // IOleInPlaceUIWindow, IOleInPlaceFrame
-    HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { ++calls; return INPLACE_E_NOTOOLSPACE; }
-    HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override { ++calls; return INPLACE_E_NOTOOLSPACE; }
-    HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { ++calls; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
-        ++calls;
         if (object) object->AddRef();
         if (active) active->Release();
         active = object;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { ++calls; return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE RemoveMenus(HMENU) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE SetStatusText(LPCOLESTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
     // IOleControlSite
-    HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { ++calls; return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnControlInfoChanged() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockInPlaceActive(BOOL) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetExtendedControl(IDispatch** out) override {
-        ++calls;
         *out = extender_;
         if (!extender_) return E_NOTIMPL;
         extender_->AddRef();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE TransformCoords(POINTL*, POINTF*, DWORD) override { ++calls; return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*, DWORD) override { ++calls; return S_FALSE; }
-    HRESULT STDMETHODCALLTYPE OnFocus(BOOL) override { ++calls; return S_OK; }
-    HRESULT STDMETHODCALLTYPE ShowPropertyFrame() override { ++calls; return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+    HRESULT STDMETHODCALLTYPE OnFocus(BOOL) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE ShowPropertyFrame() override { return E_NOTIMPL; }
     // IDispatch: the ambient properties
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { ++calls; *n = 0; return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { ++calls; return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { *n = 0; return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-        ++calls;
         return DISP_E_UNKNOWNNAME;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                      UINT*) override {
-        ++calls;
         if (id != DISPID_AMBIENT_USERMODE || !result) return DISP_E_MEMBERNOTFOUND;
         VariantInit(result);
         result->vt = VT_BOOL;
@@ -241,7 +232,6 @@ public:
 
     int activations = 0;
     int deactivations = 0;
-    int calls = 0;  // every call the control made on the site, its frame and its ambient properties
     ULONG refs() const { return refs_; }
     void SetUserMode(bool userMode) { userMode_ = userMode; }
 
@@ -369,7 +359,7 @@ Form::Teardown Form::TearDown(_Velview* control) {
         control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
         control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace));
         ole->SetClientSite(nullptr);
-        const int callsBefore = site->calls;
+        const int deactivationsBefore = site->deactivations;
         seen.referencesKept = site->refs() - 1;  // the form's own
         ole->Close(OLECLOSE_NOSAVE);
         inPlace->InPlaceDeactivate();
@@ -377,7 +367,7 @@ Form::Teardown Form::TearDown(_Velview* control) {
         ole->Release();
         control->Release();
         control->Release();
-        seen.callsAfterLeaving = site->calls - callsBefore;
+        seen.callsAfterLeaving = site->deactivations - deactivationsBefore;
         site->Release();
         placed_.erase(it);
         break;

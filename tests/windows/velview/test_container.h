@@ -113,7 +113,8 @@ public:
     void Remove(_Velview* control);
     // Tears one control down as a container that follows the OLE rules does: SetClientSite(NULL), Close,
     // InPlaceDeactivate, then the last Release (the caller's reference goes too). Reports what its old site
-    // saw from the moment the control had no site: calls made on it, and references the control held to it.
+    // saw from the moment the control had no site: deactivation calls made on it, and references the control
+    // held to it.
     struct Teardown {
         int callsAfterLeaving;
         ULONG referencesKept;
