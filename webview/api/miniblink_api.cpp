@@ -86,7 +86,8 @@ Variant MiniblinkAPI::Argument(const Param& param, const Input& input) {
 
 HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs, Output output) {
     VELVIEW_ON_OWNER_THREAD(thread());
-    if (output.type != Output::Nothing && !output.target) return E_POINTER;
+    if (output.type != Output::Nothing && !output.target)
+        return module::Fail(E_POINTER, module::kMissingResultText);
     ClearOutput(output.type, output.target);
     try {
         const Method& method = Methods()[static_cast<std::size_t>(methodIndex)];
@@ -127,9 +128,9 @@ HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs,
         }
         return S_OK;
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return module::Fail(E_OUTOFMEMORY, module::kNoMemoryText);
     } catch (...) {
-        return E_FAIL;  // nothing crosses the COM boundary
+        return module::Fail(E_FAIL, L"The engine call failed.");  // nothing crosses the COM boundary
     }
 }
 

@@ -53,6 +53,9 @@ bool ClaimEngineThread();
 // Sets the thread's error information (source "Velview_G_201", the given text) and returns `hr`: the one
 // way the library's COM methods report a failure a caller can read with IErrorInfo.
 HRESULT Fail(HRESULT hr, const wchar_t* description);
+// The texts of the failures every object's members share.
+inline constexpr wchar_t kMissingResultText[] = L"A result argument is missing (a null pointer was passed for it).";
+inline constexpr wchar_t kNoMemoryText[] = L"There was not enough memory for the call.";
 const ClassInfo* FindClass(REFCLSID clsid);
 HRESULT RegisterAll();
 HRESULT UnregisterAll();

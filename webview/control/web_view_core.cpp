@@ -11,6 +11,7 @@
 #include "webview/bridge/my_module.h"
 #include "webview/bridge/universal_dll_calls.h"
 #include "webview/com/library_log.h"
+#include "webview/com/module.h"
 #include "webview/routing/js_call_routing.h"
 #include "win/unique_bstr.h"
 
@@ -189,8 +190,8 @@ const wchar_t* DescriptionOf(HRESULT hr) {
     switch (hr) {
         case kViewNotStarted:
             return L"The web view has not started yet: show the control in run mode before calling this member.";
-        case E_POINTER: return L"A result argument is missing (a null pointer was passed for it).";
-        case E_OUTOFMEMORY: return L"There was not enough memory for the call.";
+        case E_POINTER: return module::kMissingResultText;
+        case E_OUTOFMEMORY: return module::kNoMemoryText;
         default: return L"The web engine call failed.";
     }
 }

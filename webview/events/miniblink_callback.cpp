@@ -96,7 +96,7 @@ std::uint64_t MiniblinkCallBack::HandleCallback(int slot, const std::uint32_t* a
 #define VELVIEW_DEFINE_RETURN(name, type, index)                                  \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::get_##name(type* value) {        \
         VELVIEW_ON_OWNER_THREAD(thread());                                        \
-        if (!value) return E_POINTER;                                             \
+        if (!value) return module::Fail(E_POINTER, module::kMissingResultText);   \
         *value = FromStore<type>(returns_[index]);                                \
         return S_OK;                                                              \
     }                                                                             \
@@ -111,7 +111,7 @@ VELVIEW_RECEIVER_RETURNS(VELVIEW_DEFINE_RETURN)
 #define VELVIEW_DEFINE_STUB(name, slot)                                           \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::get_##name(long* value) {        \
         VELVIEW_ON_OWNER_THREAD(thread());                                        \
-        if (!value) return E_POINTER;                                             \
+        if (!value) return module::Fail(E_POINTER, module::kMissingResultText);   \
         *value = stubs_[slot];                                                    \
         return S_OK;                                                              \
     }                                                                             \
