@@ -20,20 +20,42 @@ public:
           events_(this->Identity(), this->thread(), clsid, events),
           core_(kind, this->Identity(), events_, typeName) {}
 
-    HRESULT STDMETHODCALLTYPE get_MouseEnabled(VARIANT_BOOL* v) override { return Forward([&] { return core_.get_MouseEnabled(v); }); }
-    HRESULT STDMETHODCALLTYPE put_MouseEnabled(VARIANT_BOOL v) override { return Forward([&] { return core_.put_MouseEnabled(v); }); }
-    HRESULT STDMETHODCALLTYPE get_TouchEnabled(VARIANT_BOOL* v) override { return Forward([&] { return core_.get_TouchEnabled(v); }); }
-    HRESULT STDMETHODCALLTYPE put_TouchEnabled(VARIANT_BOOL v) override { return Forward([&] { return core_.put_TouchEnabled(v); }); }
-    HRESULT STDMETHODCALLTYPE get_userAgent(BSTR* v) override { return Forward([&] { return core_.get_userAgent(v); }); }
-    HRESULT STDMETHODCALLTYPE put_userAgent(BSTR v) override { return Forward([&] { return core_.put_userAgent(v); }); }
+    HRESULT STDMETHODCALLTYPE get_MouseEnabled(VARIANT_BOOL* v) override {
+        return Forward([&] { return core_.get_MouseEnabled(v); });
+    }
+    HRESULT STDMETHODCALLTYPE put_MouseEnabled(VARIANT_BOOL v) override {
+        return Forward([&] { return core_.put_MouseEnabled(v); });
+    }
+    HRESULT STDMETHODCALLTYPE get_TouchEnabled(VARIANT_BOOL* v) override {
+        return Forward([&] { return core_.get_TouchEnabled(v); });
+    }
+    HRESULT STDMETHODCALLTYPE put_TouchEnabled(VARIANT_BOOL v) override {
+        return Forward([&] { return core_.put_TouchEnabled(v); });
+    }
+    HRESULT STDMETHODCALLTYPE get_userAgent(BSTR* v) override {
+        return Forward([&] { return core_.get_userAgent(v); });
+    }
+    HRESULT STDMETHODCALLTYPE put_userAgent(BSTR v) override {
+        return Forward([&] { return core_.put_userAgent(v); });
+    }
     HRESULT STDMETHODCALLTYPE LoadURL(BSTR url) override { return Forward([&] { return core_.LoadURL(url); }); }
     HRESULT STDMETHODCALLTYPE LoadHtml(BSTR html) override { return Forward([&] { return core_.LoadHtml(html); }); }
-    HRESULT STDMETHODCALLTYPE LoadFile(BSTR filename) override { return Forward([&] { return core_.LoadFile(filename); }); }
-    HRESULT STDMETHODCALLTYPE GetWebWindow(long* webView) override { return Forward([&] { return core_.GetWebWindow(webView); }); }
-    HRESULT STDMETHODCALLTYPE RunJs(BSTR js, BSTR* result) override { return Forward([&] { return core_.RunJs(js, result); }); }
+    HRESULT STDMETHODCALLTYPE LoadFile(BSTR filename) override {
+        return Forward([&] { return core_.LoadFile(filename); });
+    }
+    HRESULT STDMETHODCALLTYPE GetWebWindow(long* webView) override {
+        return Forward([&] { return core_.GetWebWindow(webView); });
+    }
+    HRESULT STDMETHODCALLTYPE RunJs(BSTR js, BSTR* result) override {
+        return Forward([&] { return core_.RunJs(js, result); });
+    }
     HRESULT STDMETHODCALLTYPE GetEs(long* es) override { return Forward([&] { return core_.GetEs(es); }); }
-    HRESULT STDMETHODCALLTYPE IsLoadComplete(VARIANT_BOOL* r) override { return Forward([&] { return core_.IsLoadComplete(r); }); }
-    HRESULT STDMETHODCALLTYPE IsDocumentReady(VARIANT_BOOL* r) override { return Forward([&] { return core_.IsDocumentReady(r); }); }
+    HRESULT STDMETHODCALLTYPE IsLoadComplete(VARIANT_BOOL* r) override {
+        return Forward([&] { return core_.IsLoadComplete(r); });
+    }
+    HRESULT STDMETHODCALLTYPE IsDocumentReady(VARIANT_BOOL* r) override {
+        return Forward([&] { return core_.IsDocumentReady(r); });
+    }
     HRESULT STDMETHODCALLTYPE SendMouseEvent(long message, long x, long y, long flags, VARIANT_BOOL* r) override {
         return Forward([&] { return core_.SendMouseEvent(message, x, y, flags, r); });
     }
