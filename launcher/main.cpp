@@ -10,9 +10,13 @@
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     try {
+        // A new launcher that an update left in the installation's staging folder, started there to take
+        // the place of the one that was running: it waits for that one to end, moves itself over it, ends.
+        if (const auto installation = vantorix::services::InstallationOfStagedCopy())
+            return vantorix::services::FinishDeferredInstall(*installation);
         // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
-        // An update cut short by a kill is settled (rolled back, or its clean-up finished) before anything
-        // reads the installation.
+        // An update cut short by a kill is settled (rolled back, or checked and its work files removed)
+        // before anything reads the installation; one that another live launcher is committing is left alone.
         vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder());
         const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
         vantorix::launcher::UpdateForm form(instance);

@@ -25,6 +25,12 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
+    return Sha256OfOpenFile(file.get(), between_blocks);
+}
+
+std::optional<integrity::Sha256Digest> Sha256OfOpenFile(void* file, const std::function<void()>& between_blocks) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
     win::unique_bcrypt_algorithm algorithm;
     if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         return std::nullopt;
@@ -33,7 +39,7 @@ std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, co
     std::vector<UCHAR> block(kHashBlock);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
+        if (!ReadFile(file, block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
         if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
         if (between_blocks) between_blocks();
@@ -67,16 +73,20 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
                                        const std::optional<UpdatePublicKey>& key,
                                        const std::function<void()>& between_blocks) {
+    win::unique_hfile file = OpenForReading(path);
+    return CheckOpenArchive(file ? file.get() : nullptr, expected, key, between_blocks);
+}
+
+integrity::ArchiveVerdict CheckOpenArchive(void* file, const integrity::ExpectedArchive& expected,
+                                           const std::optional<UpdatePublicKey>& key,
+                                           const std::function<void()>& between_blocks) {
     integrity::FoundArchive found;
     if (!expected.Any() && !key) return integrity::Judge(expected, found);
-    {
-        win::unique_hfile file = OpenForReading(path);
-        LARGE_INTEGER size{};
-        if (file && GetFileSizeEx(file.get(), &size)) found.size = static_cast<uint64_t>(size.QuadPart);
-    }
+    LARGE_INTEGER size{};
+    if (file && GetFileSizeEx(file, &size)) found.size = static_cast<uint64_t>(size.QuadPart);
     // Hashing a file of the wrong size would only confirm what the size already says.
     const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
-    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path, between_blocks);
+    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfOpenFile(file, between_blocks);
     if (key && expected.signature && found.sha256)
         found.signature_valid = VerifyDigestSignature(*found.sha256, *expected.signature, *key);
     return integrity::Judge(expected, found, key.has_value());

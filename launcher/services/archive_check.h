@@ -14,6 +14,9 @@ namespace vantorix::services {
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path,
                                                     const std::function<void()>& between_blocks = {});
 
+// The same over a file the caller holds open (a HANDLE), read from its start.
+std::optional<integrity::Sha256Digest> Sha256OfOpenFile(void* file, const std::function<void()>& between_blocks = {});
+
 // The maker's public key for update signatures: the X and Y coordinates of an ECDSA P-256 point.
 using UpdatePublicKey = std::array<uint8_t, 64>;
 
@@ -26,5 +29,9 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
                                        const std::optional<UpdatePublicKey>& key = std::nullopt,
                                        const std::function<void()>& between_blocks = {});
+// The same over a file the caller holds open (a HANDLE; nullptr: it could not be opened).
+integrity::ArchiveVerdict CheckOpenArchive(void* file, const integrity::ExpectedArchive& expected,
+                                           const std::optional<UpdatePublicKey>& key = std::nullopt,
+                                           const std::function<void()>& between_blocks = {});
 
 }  // namespace vantorix::services

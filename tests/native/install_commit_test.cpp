@@ -138,7 +138,7 @@ TEST(InstallCommit, AFailedMoveInTheCommitRestoresTheOldTreeExactly) {
 TEST(InstallCommit, TheClientExecutableIsCommittedLast) {
     Installation i;
     PosixFileSystem files;
-    CommitPlan plan = PlanCommit(files, i.Paths(), {"bin\\client.exe", "Skin\\UI.html", "bin\\data\\x.bin"});
+    CommitPlan plan = PlanCommit(files, i.Paths(), {{"bin\\client.exe"}, {"Skin\\UI.html"}, {"bin\\data\\x.bin"}});
     ASSERT_EQ(plan.files.size(), 3u);
     EXPECT_EQ(plan.files.back().name, "bin\\client.exe");
     EXPECT_TRUE(plan.files.back().replaces);
