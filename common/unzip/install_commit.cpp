@@ -281,6 +281,7 @@ Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths) {
 }
 
 Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;  // no install ever ran here
     bool busy = false;
     auto lock = LockInstall(fs, paths.work, busy);
     if (!lock) return busy ? Recovery::Busy : Recovery::Failed;
@@ -288,6 +289,7 @@ Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths) {
 }
 
 Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;
     bool busy = false;
     auto lock = LockInstall(fs, paths.work, busy);
     if (!lock) return busy ? Recovery::Busy : Recovery::Failed;

@@ -137,9 +137,12 @@ bool PosixFileSystem::FileExists(const std::string& path) {
 bool PosixFileSystem::RemoveFolder(const std::string& path) { return ::rmdir(HostPath(path).c_str()) == 0; }
 
 bool PosixFileSystem::RemoveTree(const std::string& path) {
+    // Without its trailing "/": "link/" would name the folder the link points at.
+    std::string host = HostPath(path);
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
     std::error_code ec;
-    std::filesystem::remove_all(HostPath(path), ec);
-    return !std::filesystem::exists(HostPath(path), ec);
+    std::filesystem::remove_all(host, ec);
+    return !std::filesystem::exists(std::filesystem::symlink_status(host, ec));
 }
 
 bool PosixFileSystem::WriteDurably(const std::string& path, std::string_view data) {

@@ -143,7 +143,7 @@ bool DeleteThrough(const Entry& entry) {
 // child checked against this folder's resolved path while the folder is held. Returns once the handles
 // are closed, so the entry is gone when it returns true.
 bool RemoveEntry(const std::wstring& path, const std::wstring& parent_resolved, bool recurse) {
-    Entry entry = OpenEntry(path, DELETE | FILE_WRITE_ATTRIBUTES, parent_resolved);
+    Entry entry = OpenEntry(path, DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY, parent_resolved);
     switch (entry.kind) {
     case Kind::Missing: return true;
     case Kind::Foreign:
@@ -156,16 +156,22 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& parent_resolved, 
     if (!recurse) return false;
     bool all = true;
     const std::wstring folder = WithoutTrailingSeparator(path), resolved = ResolvedPathOf(entry.handle.get());
-    WIN32_FIND_DATAW found{};
-    win::unique_find search(FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (search) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            if (!RemoveEntry(folder + L"\\" + name, resolved, true)) all = false;
-        } while (FindNextFileW(search.get(), &found));
+    // The children are listed through the handle held, not by a second open of the path.
+    std::vector<std::wstring> children;
+    std::vector<char> buffer(64 * 1024);
+    for (auto info = FileIdBothDirectoryRestartInfo;
+         GetFileInformationByHandleEx(entry.handle.get(), info, buffer.data(), static_cast<DWORD>(buffer.size()));
+         info = FileIdBothDirectoryInfo) {
+        for (size_t at = 0;;) {
+            const auto* child = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer.data() + at);
+            std::wstring name(child->FileName, child->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") children.push_back(std::move(name));
+            if (child->NextEntryOffset == 0) break;
+            at += child->NextEntryOffset;
+        }
     }
-    search.reset();
+    for (const std::wstring& name : children)
+        if (!RemoveEntry(folder + L"\\" + name, resolved, true)) all = false;
     return DeleteThrough(entry) && all;
 }
 
