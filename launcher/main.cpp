@@ -7,6 +7,7 @@
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
 #include "launcher/services/services.h"
+#include "win/diagnostic_log.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     try {
@@ -17,7 +18,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
         // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
         // An update cut short by a kill is settled (rolled back, or checked and its work files removed)
         // before anything reads the installation; one that another live launcher is committing is left alone.
-        vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder());
+        using vantorix::services::InstallRecovery;
+        switch (vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder())) {
+        case InstallRecovery::RolledBack: vantorix::win::diag::Record(L"launcher start", L"an interrupted update was rolled back"); break;
+        case InstallRecovery::Failed: vantorix::win::diag::Record(L"launcher start", L"an interrupted update could not be settled yet"); break;
+        case InstallRecovery::Busy: vantorix::win::diag::Record(L"launcher start", L"another launcher is installing: left alone"); break;
+        default: break;
+        }
         const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
         vantorix::launcher::UpdateForm form(instance);
         form.Load(update_mode);

@@ -50,7 +50,7 @@ public:
     virtual std::string DecodeEntryName(std::string_view raw, bool utf8_flag) = 0;
     virtual bool IsFolder(const std::string& path) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;
-    // Creates or truncates a file; nullptr on failure.
+    // Creates a new file (the staging folder is fresh: nothing is there to replace); nullptr on failure.
     virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
     // False when an existing file at path cannot be replaced now (a running program holds it).
     virtual bool CanReplace(const std::string& path) = 0;
@@ -64,7 +64,8 @@ public:
     virtual bool RemoveFolder(const std::string& path) = 0;
     // Removes a folder with everything below it; true when nothing is left.
     virtual bool RemoveTree(const std::string& path) = 0;
-    // Replaces the file with exactly these bytes and waits until they are on the disk.
+    // Replaces the file with a new one holding exactly these bytes (whatever had the name is removed first,
+    // a link only as a link) and waits until they are on the disk.
     virtual bool WriteDurably(const std::string& path, std::string_view data) = 0;
     // The whole file, nullopt when it cannot be read.
     virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;

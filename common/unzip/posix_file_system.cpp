@@ -118,7 +118,7 @@ bool PosixFileSystem::IsFolder(const std::string& path) {
 bool PosixFileSystem::CreateFolder(const std::string& path) { return ::mkdir(HostPath(path).c_str(), 0777) == 0; }
 
 std::unique_ptr<OutputFile> PosixFileSystem::CreateOutput(const std::string& path) {
-    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     return std::make_unique<PosixOutputFile>(fd);
 }
@@ -146,7 +146,9 @@ bool PosixFileSystem::RemoveTree(const std::string& path) {
 }
 
 bool PosixFileSystem::WriteDurably(const std::string& path, std::string_view data) {
-    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A fresh file: never written through whatever had the name.
+    ::unlink(HostPath(path).c_str());
+    int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool ok = true;
     for (size_t done = 0; ok && done < data.size();) {

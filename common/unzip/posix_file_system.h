@@ -12,6 +12,7 @@ public:
     std::string DecodeEntryName(std::string_view raw, bool utf8_flag) override;
     bool IsFolder(const std::string& path) override;
     bool CreateFolder(const std::string& path) override;
+    // A new file, never one that exists; its Close flushes it (fsync).
     std::unique_ptr<OutputFile> CreateOutput(const std::string& path) override;
     bool CanReplace(const std::string&) override { return true; }
     bool MoveOver(const std::string& from, const std::string& to) override;

@@ -314,7 +314,9 @@ TEST(InstallCommit, LinksInTheWorkFoldersAreRemovedAsLinksAndNothingOutsideIsTou
 TEST(InstallCommit, TheClientExecutableIsCommittedLast) {
     Installation i;
     PosixFileSystem files;
-    CommitPlan plan = PlanCommit(files, i.Paths(), {{"bin\\client.exe"}, {"Skin\\UI.html"}, {"bin\\data\\x.bin"}});
+    std::vector<CommitFile> staged(3);
+    staged[0].name = "bin\\client.exe", staged[1].name = "Skin\\UI.html", staged[2].name = "bin\\data\\x.bin";
+    CommitPlan plan = PlanCommit(files, i.Paths(), staged);
     ASSERT_EQ(plan.files.size(), 3u);
     EXPECT_EQ(plan.files.back().name, "bin\\client.exe");
     EXPECT_TRUE(plan.files.back().replaces);
