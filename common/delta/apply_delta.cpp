@@ -1,6 +1,7 @@
 #include "common/delta/apply_delta.h"
 
 #include <unzip.h>
+#include <zlib.h>
 
 #include <memory>
 #include <new>
@@ -152,7 +153,8 @@ bool WriteStaged(FileSystem& fs, const std::string& target, std::string_view byt
 
 // Decodes, checks and stages one file the delta writes.
 std::optional<Result> BuildFile(FileSystem& fs, Sha256Provider& sha256, unzFile zf, const InstallPaths& paths,
-                                const DeltaFile& file, const std::string& path, Progress& progress) {
+                                const DeltaFile& file, const std::string& path, Progress& progress,
+                                unzip::FileSummary& summary) {
     const std::string target = paths.folder + path;
     std::string problem;
     // A frame is never much larger than what it makes; the bound keeps a hostile member from taking the memory.
@@ -176,6 +178,9 @@ std::optional<Result> BuildFile(FileSystem& fs, Sha256Provider& sha256, unzFile 
     if (*digest != file.result.sha256) return Failure(Status::ResultMismatch, target, "built file differs from the release's");
     progress.Set(before + file.result.size);
     if (!WriteStaged(fs, paths.Stage() + path, made)) return Failure(Status::CannotWrite, target, "cannot stage");
+    // What the journal records of the staged file, so that a later start can tell it arrived whole.
+    summary.size = made.size();
+    summary.crc = static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(made.data()), made.size()));
     return std::nullopt;
 }
 
@@ -221,17 +226,17 @@ Result StageDelta(FileSystem& fs, Sha256Provider& sha256, const InstallPaths& pa
     if (const auto free = fs.FreeBytes(paths.folder); free && made_total > *free)
         return Failure(Status::NoRoom, "", std::to_string(made_total) + " bytes needed, " + std::to_string(*free) + " free");
 
-    if (!unzip::MakePath(fs, paths.Stage())) return Failure(Status::CannotWrite, paths.Stage(), "cannot create the staging folder");
     Result result;
     result.status = Status::Ok;
     for (size_t i = 0; i < plan.index.files.size(); ++i) {
         const DeltaFile& file = plan.index.files[i];
         if (file.action == Action::Keep) continue;
-        if (auto failure = BuildFile(fs, sha256, zf, paths, file, plan.paths[i], progress)) {
+        unzip::FileSummary summary;
+        if (auto failure = BuildFile(fs, sha256, zf, paths, file, plan.paths[i], progress, summary)) {
             fs.RemoveTree(paths.Stage());
             return *failure;
         }
-        result.committed.push_back(plan.paths[i]);
+        result.staged.push_back({plan.paths[i], false, summary, false});
     }
     return result;
 }
@@ -242,26 +247,22 @@ Result ApplyDelta(FileSystem& fs, Sha256Provider& sha256, std::string_view folde
     paths.folder = unzip::NormaliseFolder(folder);
     paths.work = unzip::NormaliseFolder(work_folder.empty() ? paths.folder + std::string(unzip::kWorkFolder) : std::string(work_folder));
     if (!fs.IsFolder(paths.folder)) return Failure(Status::SourceMissing, paths.folder, "no installation");
-    // A journal left by an interrupted commit is settled before anything new is staged.
-    if (unzip::RecoverInstall(fs, paths) == unzip::Recovery::Failed)
-        return Failure(Status::CannotWrite, paths.Journal(), "an earlier install is not settled");
+    if (!unzip::MakePath(fs, paths.work)) return Failure(Status::CannotWrite, paths.work, "cannot create the work folder");
+    bool busy = false;
+    const auto lock = unzip::LockInstall(fs, paths.work, busy);
+    if (!lock) return Failure(Status::CannotWrite, paths.Lock(), busy ? "another install is running" : "cannot take the install lock");
+    if (auto failure = unzip::PrepareStaging(fs, paths)) return Failure(Status::CannotWrite, failure->entry, failure->detail);
     Result staged = StageDelta(fs, sha256, paths, package, progress);
-    if (staged.status != Status::Ok) return staged;
-
-    const unzip::CommitPlan plan = unzip::PlanCommit(fs, paths, staged.committed);
-    for (const unzip::CommitFile& file : plan.files)
-        if (file.replaces && !fs.CanReplace(paths.folder + file.name)) {
-            fs.RemoveTree(paths.Stage());
-            return Failure(Status::CannotWrite, paths.folder + file.name, "in use");
-        }
-    const unzip::Result committed = unzip::Commit(fs, paths, plan);
-    if (committed.status != unzip::Status::Ok) {
-        if (committed.detail.find("restore failed") == std::string::npos) fs.RemoveTree(paths.Stage());
-        return Failure(Status::CannotWrite, committed.entry, committed.detail);
+    if (staged.status != Status::Ok) {
+        fs.RemoveTree(paths.Stage());
+        return staged;
     }
+    const unzip::Result committed = unzip::CommitStaged(fs, paths, staged.staged);
+    if (committed.status != unzip::Status::Ok) return Failure(Status::CannotWrite, committed.entry, committed.detail);
+    // The commit's order: the client last.
     Result result;
     result.status = Status::Ok;
-    for (const unzip::CommitFile& file : plan.files) result.committed.push_back(file.name);
+    for (const unzip::CommitFile& file : unzip::PlanCommit(fs, paths, staged.staged).files) result.committed.push_back(file.name);
     return result;
 }
 

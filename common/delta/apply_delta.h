@@ -38,6 +38,7 @@ struct Result {
     std::string file;    // the path the failure is about ("\" separators), when there is one
     std::string detail;  // a short reason
     std::vector<std::string> committed;  // files written into the installation, relative, in commit order
+    std::vector<unzip::CommitFile> staged;  // StageDelta: the staged files with their size and CRC-32
 };
 
 const char* StatusText(Status status);
@@ -48,13 +49,13 @@ bool FallsBackToFullArchive(Status status);
 // Called with the bytes checked and made so far against their total, between blocks.
 using ApplyProgress = std::function<void(uint64_t done, uint64_t total)>;
 
-// Builds every file the delta writes into paths.Stage() and returns the staged names (relative, "\"
-// separators) in result.committed; nothing is committed. The installation must be settled (no journal).
+// Builds every file the delta writes into paths.Stage() (made fresh by unzip::PrepareStaging) and returns
+// them (relative, "\" separators) in result.staged; nothing is committed. The caller holds the install lock.
 Result StageDelta(unzip::FileSystem& fs, Sha256Provider& sha256, const unzip::InstallPaths& paths,
                   const std::string& package, const ApplyProgress& progress = {});
 
-// Settles an interrupted install, stages the delta, and commits it over the folder. The work folder
-// defaults to the folder's "update\".
+// Under the install lock: settles an interrupted install, stages the delta, and commits it over the
+// folder. The work folder defaults to the folder's "update\".
 Result ApplyDelta(unzip::FileSystem& fs, Sha256Provider& sha256, std::string_view folder, const std::string& package,
                   std::string_view work_folder = {}, const ApplyProgress& progress = {});
 

@@ -30,6 +30,7 @@ struct Entry {
     std::string name;  // decoded, "\" separators; folders end in "\"
     bool folder = false;
     unsigned long long size = 0;  // uncompressed, as the central directory says
+    uint32_t crc = 0;             // of the uncompressed bytes, checked while the entry is staged
 };
 
 
@@ -137,6 +138,7 @@ std::optional<Result> CheckDirectory(FileSystem& fs, unzFile zf, size_t path_roo
         total += info.uncompressed_size;
         if (total > kMaxUnpackedTotal) return Failure(Status::DamagedEntry, entry.name, "unpacked size beyond the limit");
         entry.size = info.uncompressed_size;
+        entry.crc = static_cast<uint32_t>(info.crc);
         entries.push_back(std::move(entry));
         rc = unzGoToNextFile(zf);
     }
@@ -175,6 +177,7 @@ const char* StatusText(Status status) {
         case Status::CannotWriteFile: return "cannot write file";
         case Status::EncryptedEntry: return "encrypted entry";
         case Status::NoRoom: return "not enough free disk space";
+        case Status::Busy: return "another install is under way";
     }
     return "?";
 }
@@ -198,18 +201,88 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path) {
     return s;
 }
 
+std::unique_ptr<FolderLock> LockInstall(FileSystem& fs, const std::string& work_folder, bool& busy) {
+    return fs.LockFolder(NormaliseFolder(work_folder) + std::string(kLockFile), busy);
+}
+
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive, std::string_view work_folder,
                      const UnpackProgress& progress) {
-    ArchiveHandle handle(fs.OpenArchive(archive));
+    void* opened = fs.OpenArchive(archive);
+    if (!opened) return Failure(Status::NotAnArchive, "", "cannot open");
+    ArchiveHandle handle(opened);
+    InstallPaths paths;
+    paths.folder = NormaliseFolder(folder);
+    paths.work = NormaliseFolder(work_folder.empty() ? paths.folder + std::string(kWorkFolder) : std::string(work_folder));
+    // Levels this run creates (the folder itself when it is new, the work folder) go again on failure.
+    std::vector<std::string> created;
+    for (const std::string& level : {paths.folder, paths.work}) {
+        for (size_t pos = level.find('\\', 3); pos != std::string::npos; pos = level.find('\\', pos + 1))
+            if (!fs.IsFolder(level.substr(0, pos + 1))) created.push_back(level.substr(0, pos + 1));
+    }
+    Result result;
+    if (!MakePath(fs, paths.work)) {
+        result = Failure(Status::CannotCreateFolder, paths.work, "");
+    } else {
+        bool busy = false;
+        auto lock = LockInstall(fs, paths.work, busy);
+        if (!lock) result = Failure(busy ? Status::Busy : Status::CannotWriteFile, paths.Lock(), "cannot take the install lock");
+        else result = UnzipOpenedArchive(fs, paths, handle.release(), progress);
+    }
+    if (result.status != Status::Ok)
+        for (auto it = created.rbegin(); it != created.rend(); ++it) fs.RemoveFolder(*it);
+    return result;
+}
+
+namespace {
+
+// Removes whatever is at path (a link only as a link) and creates an empty folder there that is a real
+// folder of its parent: nothing of an earlier run or of anybody else is staged into.
+bool MakeFreshFolder(FileSystem& fs, const std::string& path) {
+    if ((fs.IsFolder(path) || fs.FileExists(path)) && !fs.RemoveTree(path)) return false;
+    return fs.CreateFolder(path) && fs.IsOwnFolder(path);
+}
+
+}  // namespace
+
+std::optional<Result> PrepareStaging(FileSystem& fs, const InstallPaths& paths) {
+    // The work folder must be the installation's own: a link there would carry every move elsewhere.
+    if (!fs.IsOwnFolder(paths.work)) return Failure(Status::CannotWriteFile, paths.work, "not a real folder of the installation");
+    // A journal left by an interrupted commit is settled before anything new is staged.
+    switch (RecoverLocked(fs, paths)) {
+    case Recovery::Failed: return Failure(Status::CannotWriteFile, paths.Journal(), "an earlier install is not settled");
+    case Recovery::Pending:
+    case Recovery::Busy: return Failure(Status::Busy, paths.Journal(), "an earlier install waits for the running program to end");
+    default: break;
+    }
+    if (fs.IsFolder(paths.Rollback()) && !fs.RemoveTree(paths.Rollback()))
+        return Failure(Status::CannotWriteFile, paths.Rollback(), "cannot remove what an earlier run left");
+    if (!MakeFreshFolder(fs, paths.Stage())) {
+        fs.RemoveFolder(paths.Stage());
+        return Failure(Status::CannotWriteFile, paths.Stage(), "cannot make a fresh staging folder");
+    }
+    return std::nullopt;
+}
+
+Result CommitStaged(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
+                    const std::vector<std::string>& folders) {
+    auto drop_work = [&] { fs.RemoveTree(paths.Stage()); };
+    const CommitPlan plan = PlanCommit(fs, paths, staged, folders);
+    for (const CommitFile& file : plan.files)
+        if (file.replaces && !fs.CanReplace(paths.folder + file.name))
+            return drop_work(), Failure(Status::CannotWriteFile, paths.folder + file.name, "in use");
+    Result result = Commit(fs, paths, plan);
+    if (result.status != Status::Ok && result.detail.find("restore failed") == std::string::npos) drop_work();
+    return result;
+}
+
+Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress) {
+    ArchiveHandle handle(archive);
     if (!handle) return Failure(Status::NotAnArchive, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
     unz_global_info64 global{};
     if (unzGetGlobalInfo64(zf, &global) != UNZ_OK) return Failure(Status::NotAnArchive, "", "no central directory");
     if (global.number_entry == 0) return Failure(Status::EmptyArchive, "", "no entries");
 
-    InstallPaths paths;
-    paths.folder = NormaliseFolder(folder);
-    paths.work = NormaliseFolder(work_folder.empty() ? paths.folder + std::string(kWorkFolder) : std::string(work_folder));
     // Entries inside the work folder would land in the staging or rollback files of this very install.
     const std::string reserved =
         paths.work.compare(0, paths.folder.size(), paths.folder) == 0 ? fs.FoldCase(paths.work.substr(paths.folder.size())) : "";
@@ -222,23 +295,12 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
     if (const auto free = fs.FreeBytes(paths.folder); free && total > *free)
         return Failure(Status::NoRoom, "", std::to_string(total) + " bytes needed, " + std::to_string(*free) + " free");
 
-    // Levels this run creates (the folder itself when it is new, the work folder) go again on failure.
-    std::vector<std::string> created;
-    for (const std::string& level : {paths.folder, paths.work}) {
-        for (size_t pos = level.find('\\', 3); pos != std::string::npos; pos = level.find('\\', pos + 1))
-            if (!fs.IsFolder(level.substr(0, pos + 1))) created.push_back(level.substr(0, pos + 1));
-    }
-    auto drop_work = [&] {
-        fs.RemoveTree(paths.Stage());
-        for (auto it = created.rbegin(); it != created.rend(); ++it) fs.RemoveFolder(*it);
-    };
-    if (!MakePath(fs, paths.folder)) return drop_work(), Failure(Status::CannotCreateFolder, paths.folder, "");
-    // A journal left by an interrupted commit is settled before anything new is staged.
-    if (RecoverInstall(fs, paths) == Recovery::Failed) return Failure(Status::CannotWriteFile, paths.Journal(), "an earlier install is not settled");
-    if (!MakePath(fs, paths.Stage())) return Failure(Status::CannotCreateFolder, paths.Stage(), "");
+    if (!MakePath(fs, paths.folder)) return Failure(Status::CannotCreateFolder, paths.folder, "");
+    if (auto failure = PrepareStaging(fs, paths)) return *failure;
+    auto drop_work = [&] { fs.RemoveTree(paths.Stage()); };
 
     // Stage: every entry decompressed once, straight into the staging folder, checked as it goes.
-    std::vector<std::string> staged;
+    std::vector<CommitFile> staged;
     std::vector<char> block(kStageBlock);
     unsigned long long done = 0;
     int rc = unzGoToFirstFile(zf);
@@ -261,20 +323,14 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
             const bool closed = out->Close();
             if (write_failed || !closed) return drop_work(), Failure(Status::CannotWriteFile, paths.folder + entry.name, "write failed");
             if (problem) return drop_work(), Failure(Status::DamagedEntry, entry.name, *problem);
-            staged.push_back(entry.name);
+            staged.push_back({entry.name, false, FileSummary{entry.size, entry.crc}, false});
         }
         rc = unzGoToNextFile(zf);
     }
     std::vector<std::string> folders;
     for (const Entry& entry : entries)
         if (entry.folder) folders.push_back(entry.name);
-    const CommitPlan plan = PlanCommit(fs, paths, staged, folders);
-    for (const CommitFile& file : plan.files)
-        if (file.replaces && !fs.CanReplace(paths.folder + file.name))
-            return drop_work(), Failure(Status::CannotWriteFile, paths.folder + file.name, "in use");
-    Result result = Commit(fs, paths, plan);
-    if (result.status == Status::Ok || result.detail.find("restore failed") == std::string::npos) drop_work();
-    return result;
+    return CommitStaged(fs, paths, staged, folders);
 }
 
 }  // namespace vantorix::unzip

@@ -2,15 +2,18 @@
 // Unpacking a ZIP archive into a folder through minizip's unzip interface. The file system is reached
 // through FileSystem, so the same logic runs on Windows, natively in tests, and against fault injectors.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorix::unzip {
 
-// A file being written. Close reports whether every byte reached the disk.
+// A file being written. Close reports whether every byte reached the disk: it returns only once the data
+// is flushed to the device, so a journal written afterwards never promises bytes the cache still holds.
 class OutputFile {
 public:
     virtual ~OutputFile() = default;
@@ -18,7 +21,26 @@ public:
     virtual bool Close() = 0;
 };
 
+// A lock on an installation's work folder. Released when destroyed, and by the system when the process
+// that holds it ends however it ends, so a killed holder never blocks the next one.
+class FolderLock {
+public:
+    virtual ~FolderLock() = default;
+};
+
+// Size and CRC-32 of a file's bytes, as a ZIP entry records them.
+struct FileSummary {
+    unsigned long long size = 0;
+    uint32_t crc = 0;
+    bool operator==(const FileSummary& other) const { return size == other.size && crc == other.crc; }
+};
+
 // Paths are UTF-8 with "\" as the separator.
+//
+// Nothing here acts through a link. RemoveTree, RemoveFile and MoveOver treat a symbolic link, a junction
+// or any entry that the host resolves to another place as the entry itself: it is removed or moved as a
+// link where the host allows that, and otherwise the call fails; what it points at is never recursed
+// into, removed or moved.
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -28,7 +50,7 @@ public:
     virtual std::string DecodeEntryName(std::string_view raw, bool utf8_flag) = 0;
     virtual bool IsFolder(const std::string& path) = 0;
     virtual bool CreateFolder(const std::string& path) = 0;
-    // Creates or truncates a file; nullptr on failure.
+    // Creates a new file (the staging folder is fresh: nothing is there to replace); nullptr on failure.
     virtual std::unique_ptr<OutputFile> CreateOutput(const std::string& path) = 0;
     // False when an existing file at path cannot be replaced now (a running program holds it).
     virtual bool CanReplace(const std::string& path) = 0;
@@ -42,7 +64,8 @@ public:
     virtual bool RemoveFolder(const std::string& path) = 0;
     // Removes a folder with everything below it; true when nothing is left.
     virtual bool RemoveTree(const std::string& path) = 0;
-    // Replaces the file with exactly these bytes and waits until they are on the disk.
+    // Replaces the file with a new one holding exactly these bytes (whatever had the name is removed first,
+    // a link only as a link) and waits until they are on the disk.
     virtual bool WriteDurably(const std::string& path, std::string_view data) = 0;
     // The whole file, nullopt when it cannot be read.
     virtual std::optional<std::string> ReadWholeFile(const std::string& path) = 0;
@@ -50,6 +73,18 @@ public:
     virtual std::string FoldCase(std::string_view name) = 0;
     // Bytes free for this user on the volume of the folder; nullopt when it cannot be told.
     virtual std::optional<unsigned long long> FreeBytes(const std::string& folder) = 0;
+
+    // A real folder that lies where its path says: not a link or junction, and resolved to its parent's
+    // place followed by its own name.
+    virtual bool IsOwnFolder(const std::string& path) = 0;
+    // Takes the lock file at path (created when missing); nullptr when another process holds it (busy set)
+    // or it cannot be taken (busy cleared).
+    virtual std::unique_ptr<FolderLock> LockFolder(const std::string& path, bool& busy) = 0;
+    // True when the file is the image of the running program: it can be renamed but not replaced or
+    // removed until the program ends.
+    virtual bool IsRunningProgram(const std::string& path) = 0;
+    // Size and CRC-32 of the file; nullopt when it cannot be read.
+    virtual std::optional<FileSummary> Summarize(const std::string& path) = 0;
 };
 
 enum class Status {
@@ -62,6 +97,7 @@ enum class Status {
     CannotWriteFile,
     EncryptedEntry,
     NoRoom,  // the unpacked files would not fit on the volume
+    Busy,    // another process is installing into or recovering the same installation
 };
 
 struct Result {
@@ -69,6 +105,8 @@ struct Result {
     std::string entry;  // the entry name or folder the failure is about
     std::string detail; // a short reason
     size_t files_written = 0;
+    std::vector<std::string> files;     // committed, relative to the installation ("bin\\node.dll")
+    std::vector<std::string> deferred;  // of those, put in place only once the running program has ended
 };
 
 const char* StatusText(Status status);
@@ -81,11 +119,11 @@ std::optional<std::string> MakePath(FileSystem& fs, std::string_view path);
 
 // Unpacks every entry of the archive into the folder, all or nothing. The central directory is checked
 // first (names safe and distinct as the file system compares them, no encrypted entry, sizes bounded);
-// then every entry is decompressed once into a staging folder of its own below the work folder, its CRC
-// and size checked; then the install is committed (see install_commit.h): the replaced files go to a
-// rollback folder, the new ones are moved in, the client executable last, under a journal. Any failure
-// leaves the folder exactly as it was. The work folder defaults to the folder's "update\"; entries
-// inside it are refused.
+// then every entry is decompressed once into a fresh staging folder below the work folder, its CRC and
+// size checked and its data flushed; then the install is committed (see install_commit.h): the replaced
+// files go to a rollback folder, the new ones are moved in, the client executable last, under a journal.
+// Any failure leaves the folder exactly as it was. The work folder defaults to the folder's "update\";
+// entries inside it are refused. The whole run holds the work folder's install lock.
 // Called after every staged block with the bytes unpacked so far and the archive's unpacked total: the
 // caller may show it and let its window's messages run.
 using UnpackProgress = std::function<void(unsigned long long done, unsigned long long total)>;
@@ -95,11 +133,32 @@ using UnpackProgress = std::function<void(unsigned long long done, unsigned long
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive,
                      std::string_view work_folder = {}, const UnpackProgress& progress = {});
 
+struct InstallPaths;
+// The same over an archive the caller has opened (an unzFile, closed here) while it holds the install
+// lock of paths.work (LockInstall): the caller keeps the archive's file from being changed meanwhile.
+Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress = {});
+
+// The install lock of a work folder ("install.lock" in it): one process at a time commits or recovers an
+// installation. nullptr when another process holds it (busy) or it cannot be taken.
+std::unique_ptr<FolderLock> LockInstall(FileSystem& fs, const std::string& work_folder, bool& busy);
+
+struct CommitFile;
+// The two ends every install shares, for a caller that holds the install lock and stages files itself
+// (a delta package): PrepareStaging checks that the work folder is the installation's own, settles what
+// an earlier run left and makes the staging folder fresh (a failure when any of it cannot be done);
+// CommitStaged plans and commits the staged files (each with its summary) and removes the staging
+// folder again when the commit failed and restored the old tree.
+std::optional<Result> PrepareStaging(FileSystem& fs, const InstallPaths& paths);
+Result CommitStaged(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
+                    const std::vector<std::string>& folders = {});
+
 // The read size of the unpacking loop.
 inline constexpr size_t kReadBlock = 2048;
 // The installation's own work folder below its folder, and the staging folder below that.
 inline constexpr std::string_view kWorkFolder = "update\\";
 inline constexpr std::string_view kStageFolder = "stage\\";
+// The install lock's file in the work folder.
+inline constexpr std::string_view kLockFile = "install.lock";
 // Bound on the uncompressed total of one archive, against archives that unpack to absurd sizes.
 inline constexpr unsigned long long kMaxUnpackedTotal = 4ull << 30;
 

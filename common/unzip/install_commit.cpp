@@ -1,6 +1,7 @@
 #include "common/unzip/install_commit.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 #include "common/unzip/paths.h"
@@ -8,20 +9,46 @@
 namespace vantorix::unzip {
 namespace {
 
-constexpr std::string_view kJournalHeader = "vantorix-install 1\n";
+// The first format ("vantorix-install 1") listed folders and files only; recovery still reads it.
+constexpr std::string_view kJournalHeaderV1 = "vantorix-install 1\n";
+constexpr std::string_view kJournalHeader = "vantorix-install 2\n";
 constexpr std::string_view kJournalEnd = "end\n";
 
+bool Starts(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+// The archive's name in the work folder: one plain file name, nothing that reaches elsewhere.
+bool IsPlainFileName(std::string_view name) {
+    return !name.empty() && name.find_first_of("\\/") == std::string_view::npos && CheckEntryName(name) == NameProblem::None;
+}
+
+// Moves the running program's file out of the way into the staging folder: it cannot be replaced or
+// removed while it runs, but it can be renamed.
+bool MoveRunningAside(FileSystem& fs, const InstallPaths& paths, const std::string& name) {
+    const std::string aside = paths.Stage() + name;
+    return MakePath(fs, FolderPart(aside)) && fs.MoveOver(paths.folder + name, aside);
+}
+
 // Puts every replaced file back and removes every new file and folder, in the reverse of the commit.
+// Deferred files were never moved.
 bool RollBack(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
     bool restored = true;
     for (auto it = plan.files.rbegin(); it != plan.files.rend(); ++it) {
+        if (it->deferred) continue;
         const std::string target = paths.folder + it->name, kept = paths.Rollback() + it->name;
         if (it->replaces) {
             // Not in the rollback folder: the old file never left its place.
-            if (fs.FileExists(kept) && !fs.MoveOver(kept, target)) restored = false;
+            if (!fs.FileExists(kept)) continue;
+            // A journal of the first format moved the running program's own file too: the program that
+            // runs now is the new one, and goes aside so that the old one can return.
+            if (fs.IsRunningProgram(target) && !MoveRunningAside(fs, paths, it->name)) restored = false;
+            if (!fs.MoveOver(kept, target)) restored = false;
         } else if (!fs.FileExists(paths.Stage() + it->name) && fs.FileExists(target)) {
             // Moved in by the commit (a move leaves it in exactly one of the two places).
-            fs.RemoveFile(target);
+            if (fs.IsRunningProgram(target)) {
+                if (!MoveRunningAside(fs, paths, it->name)) restored = false;
+            } else {
+                fs.RemoveFile(target);
+            }
             if (fs.FileExists(target)) restored = false;
         }
     }
@@ -30,19 +57,75 @@ bool RollBack(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
     return restored;
 }
 
-// Removes the work files; the journal goes after the folders it describes, the mark last.
-void CleanUp(FileSystem& fs, const InstallPaths& paths) {
+// Removes the work files; the journal goes after the folders and the archive it describes, the mark last.
+void CleanUp(FileSystem& fs, const InstallPaths& paths, const std::string& archive = {}) {
     fs.RemoveTree(paths.Rollback());
     fs.RemoveTree(paths.Stage());
+    if (!archive.empty()) fs.RemoveFile(paths.work + archive);
     fs.RemoveFile(paths.Journal());
     fs.RemoveFile(paths.DoneMark());
 }
 
+// A deferred file still waits in the staging folder.
+bool DeferredWaits(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
+    for (const CommitFile& file : plan.files)
+        if (file.deferred && fs.FileExists(paths.Stage() + file.name)) return true;
+    return false;
+}
+
+// Every committed file holds what was staged. Files of a journal of the first format carry no summary
+// and count as whole.
+bool TreeIsWhole(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
+    for (const CommitFile& file : plan.files) {
+        if (!file.summary) continue;
+        const auto found = fs.Summarize(paths.folder + file.name);
+        if (!found || !(*found == *file.summary)) return false;
+    }
+    return true;
+}
+
+std::string Hex8(uint32_t value) {
+    char digits[9];
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(value));
+    return digits;
+}
+
+// "<digits>" as an unsigned number; nullopt for anything else.
+std::optional<unsigned long long> Decimal(std::string_view text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    unsigned long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value;
+}
+
+std::optional<uint32_t> Hex32(std::string_view text) {
+    if (text.size() != 8) return std::nullopt;
+    uint32_t value = 0;
+    for (char c : text) {
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return std::nullopt;
+        value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    return value;
+}
+
+// Splits off the text up to the next tab.
+std::string_view Field(std::string_view& rest) {
+    size_t tab = rest.find('\t');
+    std::string_view field = rest.substr(0, tab);
+    rest = tab == std::string_view::npos ? std::string_view() : rest.substr(tab + 1);
+    return field;
+}
+
 }  // namespace
 
-CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vector<std::string>& files,
+CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
                       const std::vector<std::string>& folders) {
     CommitPlan plan;
+    plan.archive = paths.archive;
     std::set<std::string> known;
     // Every level of the name's folder part that is not there yet, parents first.
     auto add_levels = [&](const std::string& name) {
@@ -54,25 +137,36 @@ CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vect
     };
     for (const std::string& folder : folders) add_levels(folder);
     const std::string last = fs.FoldCase(kCommittedLast);
-    std::vector<std::string> ordered = files;
-    std::stable_partition(ordered.begin(), ordered.end(), [&](const std::string& n) { return fs.FoldCase(n) != last; });
-    for (const std::string& name : ordered) {
-        add_levels(name);
-        plan.files.push_back({name, fs.FileExists(paths.folder + name)});
+    std::vector<CommitFile> ordered = staged;
+    std::stable_partition(ordered.begin(), ordered.end(), [&](const CommitFile& f) { return fs.FoldCase(f.name) != last; });
+    for (CommitFile file : ordered) {
+        add_levels(file.name);
+        const std::string target = paths.folder + file.name;
+        file.replaces = fs.FileExists(target);
+        file.deferred = file.replaces && fs.IsRunningProgram(target);
+        plan.files.push_back(std::move(file));
     }
     return plan;
 }
 
 std::string JournalText(const CommitPlan& plan) {
     std::string text(kJournalHeader);
+    if (!plan.archive.empty()) text += "archive\t" + plan.archive + "\n";
     for (const std::string& folder : plan.new_folders) text += "folder\t" + folder + "\n";
-    for (const CommitFile& file : plan.files) text += std::string("file\t") + (file.replaces ? "1" : "0") + "\t" + file.name + "\n";
+    for (const CommitFile& file : plan.files) {
+        const FileSummary summary = file.summary.value_or(FileSummary{});
+        text += std::string("file\t") + (file.replaces ? "1" : "0") + "\t" + std::to_string(summary.size) + "\t" +
+                Hex8(summary.crc) + "\t" + file.name + "\n";
+    }
+    for (const CommitFile& file : plan.files)
+        if (file.deferred) text += "deferred\t" + file.name + "\n";
     text += kJournalEnd;
     return text;
 }
 
 std::optional<CommitPlan> ParseJournal(std::string_view text) {
-    if (text.substr(0, kJournalHeader.size()) != kJournalHeader) return std::nullopt;
+    const bool first_format = Starts(text, kJournalHeaderV1);
+    if (!first_format && !Starts(text, kJournalHeader)) return std::nullopt;
     if (text.size() < kJournalEnd.size() || text.substr(text.size() - kJournalEnd.size()) != kJournalEnd) return std::nullopt;
     text.remove_prefix(kJournalHeader.size());
     text.remove_suffix(kJournalEnd.size());
@@ -80,12 +174,31 @@ std::optional<CommitPlan> ParseJournal(std::string_view text) {
     while (!text.empty()) {
         size_t end = text.find('\n');
         if (end == std::string_view::npos) return std::nullopt;
-        std::string_view line = text.substr(0, end);
+        std::string_view rest = text.substr(0, end);
         text.remove_prefix(end + 1);
-        if (line.substr(0, 7) == "folder\t") {
-            plan.new_folders.emplace_back(line.substr(7));
-        } else if (line.size() > 7 && line.substr(0, 5) == "file\t" && (line[5] == '0' || line[5] == '1') && line[6] == '\t') {
-            plan.files.push_back({std::string(line.substr(7)), line[5] == '1'});
+        const std::string_view kind = Field(rest);
+        if (kind == "folder") {
+            plan.new_folders.emplace_back(rest);
+        } else if (kind == "file") {
+            CommitFile file;
+            const std::string_view replaces = Field(rest);
+            if (replaces != "0" && replaces != "1") return std::nullopt;
+            file.replaces = replaces == "1";
+            if (!first_format) {
+                const auto size = Decimal(Field(rest));
+                const auto crc = Hex32(Field(rest));
+                if (!size || !crc) return std::nullopt;
+                file.summary = FileSummary{*size, *crc};
+            }
+            file.name = std::string(rest);
+            if (file.name.empty()) return std::nullopt;
+            plan.files.push_back(std::move(file));
+        } else if (kind == "deferred" && !first_format) {
+            auto it = std::find_if(plan.files.begin(), plan.files.end(), [&](const CommitFile& f) { return f.name == rest; });
+            if (it == plan.files.end() || !it->replaces) return std::nullopt;
+            it->deferred = true;
+        } else if (kind == "archive" && !first_format && plan.archive.empty() && IsPlainFileName(rest)) {
+            plan.archive = std::string(rest);
         } else {
             return std::nullopt;
         }
@@ -110,7 +223,6 @@ Result Commit(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
     };
     if (!fs.WriteDurably(paths.Journal(), JournalText(plan))) {
         fs.RemoveFile(paths.Journal());
-        fs.RemoveTree(paths.Stage());
         return Failure(Status::CannotWriteFile, paths.Journal(), "cannot write the journal");
     }
     for (const std::string& folder : plan.new_folders)
@@ -118,6 +230,11 @@ Result Commit(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
     Result result;
     result.status = Status::Ok;
     for (const CommitFile& file : plan.files) {
+        result.files.push_back(file.name);
+        if (file.deferred) {
+            result.deferred.push_back(file.name);
+            continue;
+        }
         const std::string target = paths.folder + file.name;
         if (file.replaces) {
             const std::string kept = paths.Rollback() + file.name;
@@ -127,33 +244,68 @@ Result Commit(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
         ++result.files_written;
     }
     if (!fs.WriteDurably(paths.DoneMark(), "done\n")) return undo(paths.DoneMark(), "cannot mark the commit");
-    CleanUp(fs, paths);
+    // What is left of the staging folder is empty folders, unless a deferred file waits there.
+    if (result.deferred.empty()) fs.RemoveTree(paths.Stage());
     return result;
 }
 
-Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths) {
-    const bool journal = fs.FileExists(paths.Journal());
-    if (!journal) {
+Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.FileExists(paths.Journal())) {
         // Staging cut short, or a clean-up cut after the journal went: only work files are left.
         const bool leftovers = fs.IsFolder(paths.Stage()) || fs.IsFolder(paths.Rollback()) || fs.FileExists(paths.DoneMark());
         if (leftovers) CleanUp(fs, paths);
         return Recovery::Nothing;
     }
-    if (fs.FileExists(paths.DoneMark())) {
-        CleanUp(fs, paths);
-        return Recovery::Finished;
-    }
+    const bool committed = fs.FileExists(paths.DoneMark());
     auto text = fs.ReadWholeFile(paths.Journal());
     if (!text) return Recovery::Failed;
     auto plan = ParseJournal(*text);
     if (!plan) {
-        // Cut short while it was written: no step of the commit had begun.
+        // Cut short while it was written (no step of the commit had begun), or marked done by the
+        // first format, which wrote nothing after the mark but its clean-up.
         CleanUp(fs, paths);
-        return Recovery::RolledBack;
+        return committed ? Recovery::Finished : Recovery::RolledBack;
+    }
+    if (committed) {
+        if (DeferredWaits(fs, paths, *plan)) return Recovery::Pending;
+        if (TreeIsWhole(fs, paths, *plan)) {
+            CleanUp(fs, paths, plan->archive);
+            return Recovery::Finished;
+        }
+        // A committed file is not what was staged: the disk lost it. The old tree is still whole in the
+        // rollback folder; the archive stays, so that the update can be offered again.
     }
     if (!RollBack(fs, paths, *plan)) return Recovery::Failed;
     CleanUp(fs, paths);
     return Recovery::RolledBack;
+}
+
+Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;  // no install ever ran here
+    bool busy = false;
+    auto lock = LockInstall(fs, paths.work, busy);
+    if (!lock) return busy ? Recovery::Busy : Recovery::Failed;
+    return RecoverLocked(fs, paths);
+}
+
+Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;
+    bool busy = false;
+    auto lock = LockInstall(fs, paths.work, busy);
+    if (!lock) return busy ? Recovery::Busy : Recovery::Failed;
+    if (!fs.FileExists(paths.Journal()) || !fs.FileExists(paths.DoneMark())) return Recovery::Nothing;
+    auto text = fs.ReadWholeFile(paths.Journal());
+    auto plan = text ? ParseJournal(*text) : std::nullopt;
+    if (!plan) return Recovery::Nothing;
+    for (const CommitFile& file : plan->files) {
+        const std::string staged = paths.Stage() + file.name;
+        if (!file.deferred || !fs.FileExists(staged)) continue;
+        // Only what was staged and checked goes in.
+        const auto found = fs.Summarize(staged);
+        if (!found || (file.summary && !(*found == *file.summary))) return Recovery::Failed;
+        if (!fs.MoveOver(staged, paths.folder + file.name)) return Recovery::Failed;
+    }
+    return Recovery::Finished;
 }
 
 }  // namespace vantorix::unzip

@@ -1,14 +1,22 @@
 #pragma once
 // Committing a staged install over an installation folder, all or nothing, under a journal that
-// survives a kill. A commit is a list of steps, each one file-system operation:
-//   1. the journal is written (and flushed): the folders to create and the files to move, in order;
+// survives a kill or a power cut. A commit is a list of steps, each one file-system operation:
+//   1. the journal is written (and flushed): the folders to create and the files to move, in order, with
+//      the size and CRC-32 of every staged file (whose data was flushed when it was staged);
 //   2. each missing folder is created;
 //   3. for each file: the old file (when there is one) moves into the rollback folder, then the staged
-//      file moves into its place; the client executable comes last;
-//   4. the "done" mark is written: from here on the install counts as committed;
-//   5. the rollback and staging folders, the journal and the mark are removed.
-// RecoverInstall, run at the next start before anything else, rolls a journal without its mark back
-// (every replaced file returns, every new file and folder goes) and finishes one with its mark.
+//      file moves into its place; the client executable comes last. The running program's own file is
+//      not moved: it cannot be replaced while it runs, and moving it aside first would leave no program
+//      at its name for a moment. It stays staged ("deferred") and FinishDeferred, run by the staged copy
+//      of the program once the running one has ended, puts it in place with one replacing move;
+//   4. the "done" mark is written: from here on the install counts as committed.
+// The journal, the mark and the rollback folder stay until a later start has seen the new tree whole:
+// RecoverInstall, run at every start before anything else, then removes them (and the archive the
+// install came from). It rolls back a journal without its mark (every replaced file returns, every new
+// file and folder goes), and also a committed one whose files are not all whole (a power cut on a disk
+// that lost data it had acknowledged), so an installation is wholly old or wholly new, never broken.
+// One process at a time commits or recovers: both run under the work folder's install lock.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,48 +27,68 @@ namespace vantorix::unzip {
 
 // The folders of one install: all end in "\".
 struct InstallPaths {
-    std::string folder;  // the installation
-    std::string work;    // its work folder (the journal lives here)
+    std::string folder;   // the installation
+    std::string work;     // its work folder (the journal lives here)
+    std::string archive;  // file name of the archive in the work folder this install comes from ("" none)
     std::string Stage() const { return work + "stage\\"; }
     std::string Rollback() const { return work + "rollback\\"; }
     std::string Journal() const { return work + "install.journal"; }
     std::string DoneMark() const { return work + "install.done"; }
+    std::string Lock() const { return work + std::string(kLockFile); }
 };
 
-// One file of the commit: its path relative to the installation, and whether it replaces a file.
+// One file of the commit: its path relative to the installation, whether it replaces a file, what the
+// staged file holds (absent in journals of the first format), and whether it waits for the running
+// program to end (the program's own file).
 struct CommitFile {
     std::string name;
     bool replaces = false;
+    std::optional<FileSummary> summary;
+    bool deferred = false;
 };
 
 struct CommitPlan {
     std::vector<std::string> new_folders;  // relative, parents first, each ending in "\"
     std::vector<CommitFile> files;         // in commit order
+    std::string archive;                   // see InstallPaths::archive
 };
 
 // The name committed last: the program the launcher starts afterwards.
 inline constexpr std::string_view kCommittedLast = "bin\\client.exe";
 
-// Orders the staged files (relative names) for the commit, kCommittedLast at the end, and finds which of
-// them replace a file and which folders (of the files, and the archive's own folder entries, ending in
-// "\") are missing.
-CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vector<std::string>& files,
+// Orders the staged files (relative names with their summaries) for the commit, kCommittedLast at the
+// end, and finds which of them replace a file, which is the running program, and which folders (of the
+// files, and the archive's own folder entries, ending in "\") are missing.
+CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
                       const std::vector<std::string>& folders = {});
 
-// Runs the commit. On any failure the folder is restored and the work files removed; the result says what
-// failed (CannotWriteFile) and whether the restore itself succeeded (detail "restore failed" otherwise).
+// Runs the commit (the caller holds the install lock). On any failure the folder is restored and the
+// work files removed; the result says what failed (CannotWriteFile) and whether the restore itself
+// succeeded (detail "restore failed" otherwise).
 Result Commit(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan);
 
 enum class Recovery {
-    Nothing,     // no install was under way
+    Nothing,     // no install was under way (work files left by a clean-up cut short are removed)
     RolledBack,  // an interrupted commit was undone: the installation is as before the update
-    Finished,    // a committed install's clean-up was finished: the installation is the new one
+    Finished,    // a committed install was found whole and its work files removed
     Failed,      // the journal could not be carried out now (a file in use); it stays for the next start
+    Busy,        // another live process holds the install lock: nothing was touched
+    Pending,     // committed, and the program's own file still waits in the staging folder for
+                 // FinishDeferred (the caller starts that staged copy of the program)
 };
 
+// Takes the install lock and settles whatever an earlier run left.
 Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths);
+// The same for a caller that holds the lock already.
+Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths);
 
-// The journal's text and its reading back; nullopt for a journal cut short (no step had begun then).
+// Puts the deferred files of a committed install in place, each with one move over the old file (which
+// must no longer be running). Finished when they are in place (or none waits), Failed when one cannot
+// be moved yet, Busy when another process holds the lock, Nothing when no committed install is found.
+Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths);
+
+// The journal's text and its reading back (this format and the first one); nullopt for a journal cut
+// short (no step had begun then) or one that names a path outside the installation.
 std::string JournalText(const CommitPlan& plan);
 std::optional<CommitPlan> ParseJournal(std::string_view text);
 

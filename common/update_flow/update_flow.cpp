@@ -225,11 +225,7 @@ void UpdateFlow::RejectArchive(const std::wstring& reason) {
 UnpackResult UpdateFlow::VerifiedUnpack() {
     // An archive that is not the one the manifest publishes is refused before a file is touched, and
     // goes the way of a damaged one: deleted, one message, the current client starts.
-    if (manifest_) {
-        std::wstring mismatch = host_.ArchiveMismatch(manifest_->archive);
-        if (!mismatch.empty()) return {UnpackOutcome::ArchiveRejected, mismatch};
-    }
-    return host_.UnpackArchive();
+    return host_.UnpackArchive(manifest_ ? manifest_->archive : integrity::ExpectedArchive{});
 }
 
 void UpdateFlow::InstallCommitted() {

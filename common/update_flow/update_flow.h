@@ -71,9 +71,10 @@ public:
     virtual void ClearStaleArchive(const std::wstring& url) = 0;
     // published_size: the manifest's "size", when it has one; the downloader accepts no more bytes.
     virtual void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) = 0;
-    // Why the downloaded archive is not the one the manifest describes; "" when it is (or nothing is published).
-    virtual std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) = 0;
-    virtual UnpackResult UnpackArchive() = 0;
+    // Checks the downloaded archive against what the manifest describes and, when it matches, unpacks
+    // it over the installation; an archive that is not the published one comes back ArchiveRejected
+    // with the reason. The archive is held from its check to the end of the unpacking.
+    virtual UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) = 0;
     virtual void DeleteArchive() = 0;
     // User interface.
     virtual bool AskYesNo(const std::wstring& text) = 0;

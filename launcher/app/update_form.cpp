@@ -7,7 +7,9 @@
 #include "launcher/app/manifest_source.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
+#include "launcher/services/install_archive.h"
 #include "launcher/services/services.h"
+#include "win/diagnostic_log.h"
 #include "win/message_pump.h"
 
 namespace vantorix::launcher {
@@ -195,11 +197,10 @@ void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint6
     WinHttpDown1.GetStart();
 }
 
-std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
-    // Hashing a large archive takes a while: the form keeps answering between blocks.
-    ShowProgress(0);
-    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKeys(),
-                                   [] { win::PumpPendingMessages(); })) {
+namespace {
+
+std::wstring VerdictText(integrity::ArchiveVerdict verdict) {
+    switch (verdict) {
     case integrity::ArchiveVerdict::Matches: return L"";
     case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;
     case integrity::ArchiveVerdict::WrongHash: return text::kArchiveWrongHash;
@@ -210,36 +211,49 @@ std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expec
     return text::kArchiveUnreadable;
 }
 
-update_flow::UnpackResult UpdateForm::UnpackArchive() {
+}  // namespace
+
+update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArchive& expected) {
     using services::UnzipStatus;
     // A client the user started again during the download would hold its files.
     launcher::EndRunningClients(installation_);
+    // Hashing and unpacking a large archive take a while: the form keeps answering between blocks.
     ShowProgress(0);
-    const auto result = services::UnzipToFolder(
-        installation_.Folder() + L"\\", installation_.Path(update_flow::kArchivePath),
-        [this](unsigned long long done, unsigned long long total) {
-            ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
-            win::PumpPendingMessages();
-        });
+    services::InstallProgress progress;
+    progress.between_blocks = [] { win::PumpPendingMessages(); };
+    progress.checked = [this] { ShowProgress(0); };
+    progress.unpacked = [this](unsigned long long done, unsigned long long total) {
+        ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+        win::PumpPendingMessages();
+    };
+    const auto result = services::InstallArchive(installation_.Folder(), installation_.Path(update_flow::kArchivePath),
+                                                 expected, BuiltInUpdateKeys(), progress);
     update_flow::UnpackResult unpacked;
-    switch (result.status) {
+    if (result.refused) {
+        unpacked.outcome = update_flow::UnpackOutcome::ArchiveRejected;
+        unpacked.reason = VerdictText(*result.refused);
+        return unpacked;
+    }
+    switch (result.unpacked.status) {
     case UnzipStatus::Ok:
         unpacked.outcome = update_flow::UnpackOutcome::Done;
         return unpacked;
     case UnzipStatus::NoRoom:
         unpacked.outcome = update_flow::UnpackOutcome::NoRoom;
-        unpacked.reason = result.entry;  // the bytes needed and free
+        unpacked.reason = result.unpacked.entry;  // the bytes needed and free
         return unpacked;
     case UnzipStatus::CannotCreateFolder:
     case UnzipStatus::CannotWriteFile:
+    case UnzipStatus::Busy:
         unpacked.outcome = update_flow::UnpackOutcome::WriteFailed;
         break;
     default:
         unpacked.outcome = update_flow::UnpackOutcome::ArchiveRejected;
         break;
     }
-    unpacked.reason = services::UnzipStatusText(result.status);
-    if (!result.entry.empty()) unpacked.reason += L": " + result.entry;
+    unpacked.reason = services::UnzipStatusText(result.unpacked.status);
+    if (!result.unpacked.entry.empty()) unpacked.reason += L": " + result.unpacked.entry;
+    win::diag::Record(L"update form", L"update not installed: " + unpacked.reason);
     return unpacked;
 }
 

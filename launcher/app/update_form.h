@@ -39,8 +39,7 @@ public:
     void OpenHomePage() override;
     void ClearStaleArchive(const std::wstring& url) override;
     void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) override;
-    std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) override;
-    update_flow::UnpackResult UnpackArchive() override;
+    update_flow::UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) override;
     void DeleteArchive() override;
     bool AskYesNo(const std::wstring& text) override;
     void ShowMessage(const std::wstring& text) override;

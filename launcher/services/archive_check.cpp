@@ -27,12 +27,18 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
+    return Sha256OfOpenFile(file.get(), between_blocks);
+}
+
+std::optional<integrity::Sha256Digest> Sha256OfOpenFile(void* file, const std::function<void()>& between_blocks) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;
     auto hash = BcryptSha256Provider().Start();
     if (!hash) return std::nullopt;
     std::vector<UCHAR> block(kHashBlock);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
+        if (!ReadFile(file, block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
         hash->Add(block.data(), got);
         if (between_blocks) between_blocks();
@@ -75,17 +81,21 @@ bool VerifyMessageSignature(std::string_view message, std::string_view signature
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
                                        const integrity::UpdateKeys& keys,
                                        const std::function<void()>& between_blocks) {
+    win::unique_hfile file = OpenForReading(path);
+    return CheckOpenArchive(file ? file.get() : nullptr, expected, keys, between_blocks);
+}
+
+integrity::ArchiveVerdict CheckOpenArchive(void* file, const integrity::ExpectedArchive& expected,
+                                           const integrity::UpdateKeys& keys,
+                                           const std::function<void()>& between_blocks) {
     integrity::FoundArchive found;
     const bool key = keys.Any();
     if (!expected.Any() && !key) return integrity::Judge(expected, found);
-    {
-        win::unique_hfile file = OpenForReading(path);
-        LARGE_INTEGER size{};
-        if (file && GetFileSizeEx(file.get(), &size)) found.size = static_cast<uint64_t>(size.QuadPart);
-    }
+    LARGE_INTEGER size{};
+    if (file && GetFileSizeEx(file, &size)) found.size = static_cast<uint64_t>(size.QuadPart);
     // Hashing a file of the wrong size would only confirm what the size already says.
     const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
-    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path, between_blocks);
+    if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfOpenFile(file, between_blocks);
     if (key && expected.signature && found.sha256) {
         found.signature_valid = false;
         for (const auto& built_in : {keys.current, keys.next})

@@ -15,6 +15,8 @@ namespace vantorix::services {
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path,
                                                     const std::function<void()>& between_blocks = {});
 
+// The same over a file the caller holds open (a HANDLE), read from its start.
+std::optional<integrity::Sha256Digest> Sha256OfOpenFile(void* file, const std::function<void()>& between_blocks = {});
 // SHA-256 of bytes in memory, through the platform's crypto API; nullopt when the API fails.
 std::optional<integrity::Sha256Digest> Sha256OfBytes(std::string_view bytes);
 
@@ -32,5 +34,9 @@ bool VerifyMessageSignature(std::string_view message, std::string_view signature
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
                                        const integrity::UpdateKeys& keys = {},
                                        const std::function<void()>& between_blocks = {});
+// The same over a file the caller holds open (a HANDLE; nullptr: it could not be opened).
+integrity::ArchiveVerdict CheckOpenArchive(void* file, const integrity::ExpectedArchive& expected,
+                                           const integrity::UpdateKeys& keys = {},
+                                           const std::function<void()>& between_blocks = {});
 
 }  // namespace vantorix::services

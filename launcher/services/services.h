@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/unzip/extract.h"
+#include "common/unzip/install_commit.h"
 
 namespace vantorix::services {
 
@@ -80,6 +81,7 @@ enum class UnzipStatus {
     CannotWriteFile,     // a file could not be written, or a target is in use: the folder is as it was
     EncryptedEntry,      // an entry needs a password: nothing written
     NoRoom,              // the unpacked files would not fit in the volume's free space: nothing written
+    Busy,                // another process installs into or recovers the installation now: nothing written
 };
 
 struct UnzipResult {
@@ -97,10 +99,35 @@ struct UnzipResult {
 UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archive,
                           const unzip::UnpackProgress& progress = {});
 
-enum class InstallRecovery { Nothing, RolledBack, Finished, Failed };
-// Settles an install that a kill interrupted (rolls it back, or finishes a committed one's clean-up);
-// the launcher runs it at start before anything else.
+// The install's folders for an installation folder (its work folder "update\").
+unzip::InstallPaths InstallPathsOf(const std::wstring& folder);
+// The extractor's result in the services' form.
+UnzipResult ToUnzipResult(const unzip::Result& result);
+
+enum class InstallRecovery {
+    Nothing,
+    RolledBack,
+    Finished,
+    Failed,   // the journal stays for the next start (a file in use)
+    Busy,     // another live process commits or recovers the installation: nothing was touched
+    Pending,  // committed; the launcher's staged copy was started to put itself in place
+};
+// Settles what an earlier run left (rolls an interrupted install back, or checks a committed one and
+// removes its work files); the launcher runs it at start before anything else.
 InstallRecovery RecoverInterruptedInstall(const std::wstring& folder);
+
+// The running launcher's own file is never replaced while it runs: an install that brings a new one
+// leaves it in "update\stage\" and starts it there; that copy waits until the old program has ended,
+// moves itself over it in one step and ends. These are its pieces.
+//   StartDeferredProgram: starts the staged copy of this program for the installation (false: none).
+//   InstallationOfStagedCopy: the installation folder when this program runs from its staging folder.
+//   FinishDeferredInstall: the staged copy's work, retried every kDeferredRetryMs for up to wait_ms;
+//   its exit code (0 done or nothing to do, 1 gave up: the next start of the program starts it again).
+inline constexpr unsigned long kDeferredRetryMs = 250;
+inline constexpr unsigned long kDeferredWaitMs = 10 * 60 * 1000;
+bool StartDeferredProgram(const std::wstring& folder);
+std::optional<std::wstring> InstallationOfStagedCopy();
+int FinishDeferredInstall(const std::wstring& folder, unsigned long wait_ms = kDeferredWaitMs);
 
 // Creates every missing level of the folder path; returns it normalised with one trailing "\", or
 // nullopt when a level cannot be created.

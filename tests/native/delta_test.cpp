@@ -126,6 +126,9 @@ TEST(DeltaApply, BringsTheInstallationToTheNewReleaseWithTheClientCommittedLast)
     EXPECT_EQ(ReadBytes(i.app / "Skin/img/logo.png"), testing::PatternBytes(5000, 3));
     EXPECT_EQ(ReadBytes(i.app / "bin/node.dll"), kEngine);
     EXPECT_EQ(ReadBytes(i.app / "only-old.txt"), "stays, as with the full archive");
+    // The journal and the rollback copies wait for the next start, which finds the new tree whole.
+    EXPECT_EQ(unzip::RecoverInstall(files, unzip::InstallPaths{Win(i.app) + "\\", Win(i.app / "update") + "\\"}),
+              unzip::Recovery::Finished);
     EXPECT_EQ(testing::Listing(i.app / "update"), std::set<std::string>{}) << "work files left behind";
     // Progress grows to its total: the sources checked and the files made.
     ASSERT_FALSE(progress.empty());

@@ -2,7 +2,9 @@
 // after every single step of the commit followed by the next start's recovery.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <optional>
 
 #include "common/unzip/install_commit.h"
 #include "tests/native/unzip_test_support.h"
@@ -20,19 +22,27 @@ using testing::ZipEntrySpec;
 namespace fs = std::filesystem;
 
 // The host file system of a process that is killed after `budget` changes: every later change is lost.
+// `running` names the image of a running program, which Windows lets rename but not replace or remove.
 class DyingFileSystem : public PosixFileSystem {
 public:
     long budget = -1;  // changes still carried out; -1 for all
     long changes = 0;  // changes carried out
+    std::string running;
 
     bool CreateFolder(const std::string& p) override { return Alive() && PosixFileSystem::CreateFolder(p); }
     std::unique_ptr<OutputFile> CreateOutput(const std::string& p) override {
         return Alive() ? PosixFileSystem::CreateOutput(p) : nullptr;
     }
-    bool MoveOver(const std::string& a, const std::string& b) override { return Alive() && PosixFileSystem::MoveOver(a, b); }
-    void RemoveFile(const std::string& p) override {
-        if (Alive()) PosixFileSystem::RemoveFile(p);
+    bool MoveOver(const std::string& a, const std::string& b) override {
+        if (b == running) return false;
+        if (!Alive() || !PosixFileSystem::MoveOver(a, b)) return false;
+        if (a == running) running = b;  // the image goes where its file goes
+        return true;
     }
+    void RemoveFile(const std::string& p) override {
+        if (p != running && Alive()) PosixFileSystem::RemoveFile(p);
+    }
+    bool IsRunningProgram(const std::string& p) override { return p == running; }
     bool RemoveFolder(const std::string& p) override { return Alive() && PosixFileSystem::RemoveFolder(p); }
     bool RemoveTree(const std::string& p) override { return Alive() && PosixFileSystem::RemoveTree(p); }
     bool WriteDurably(const std::string& p, std::string_view d) override { return Alive() && PosixFileSystem::WriteDurably(p, d); }
@@ -74,7 +84,12 @@ struct Installation {
                                 .File("readme.txt", "new file")
                                 .Build());
     }
-    InstallPaths Paths() const { return {Win(app) + "\\", Win(app) + "\\update\\"}; }
+    InstallPaths Paths() const { return {Win(app) + "\\", Win(app) + "\\update\\", ""}; }
+    // The next start: settles whatever the install left.
+    Recovery NextStart() {
+        PosixFileSystem next_start;
+        return RecoverInstall(next_start, Paths());
+    }
 };
 
 TEST(InstallCommit, AKillAfterAnyStepLeavesTheInstallationWhollyOldOrWhollyNewAfterTheNextStart) {
@@ -86,6 +101,7 @@ TEST(InstallCommit, AKillAfterAnyStepLeavesTheInstallationWhollyOldOrWhollyNewAf
         DyingFileSystem files;
         ASSERT_EQ(UnzipToFolder(files, Win(i.app), Win(i.archive)).status, Status::Ok);
         steps = files.changes;
+        ASSERT_EQ(i.NextStart(), Recovery::Finished);
         new_tree = Tree(i.app);
         EXPECT_EQ(new_tree.at("bin/client.exe"), "new client");
         EXPECT_EQ(new_tree.at("keep.txt"), "not in the update");
@@ -98,9 +114,7 @@ TEST(InstallCommit, AKillAfterAnyStepLeavesTheInstallationWhollyOldOrWhollyNewAf
         DyingFileSystem dying;
         dying.budget = kill_after;
         UnzipToFolder(dying, Win(i.app), Win(i.archive));
-        PosixFileSystem next_start;
-        Recovery recovery = RecoverInstall(next_start, i.Paths());
-        ASSERT_NE(recovery, Recovery::Failed);
+        ASSERT_NE(i.NextStart(), Recovery::Failed);
         auto tree = Tree(i.app);
         if (tree == old_tree) {
             ++old_outcomes;
@@ -109,7 +123,7 @@ TEST(InstallCommit, AKillAfterAnyStepLeavesTheInstallationWhollyOldOrWhollyNewAf
             ++new_outcomes;
         }
         // Settled for good: a second start finds nothing to do.
-        EXPECT_EQ(RecoverInstall(next_start, i.Paths()), Recovery::Nothing);
+        EXPECT_EQ(i.NextStart(), Recovery::Nothing);
     }
     EXPECT_GT(old_outcomes, 0);
     EXPECT_GT(new_outcomes, 0);
@@ -135,20 +149,190 @@ TEST(InstallCommit, AFailedMoveInTheCommitRestoresTheOldTreeExactly) {
     }
 }
 
+// A power cut after the commit on a disk that lost data it had acknowledged: a committed file holds zeros.
+// The rollback copies are still there, so the next start goes back to the old tree rather than keep it.
+TEST(InstallCommit, ACommittedFileThatIsNotWholeAtTheNextStartBringsBackTheOldTree) {
+    for (bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "a zero-filled file" : "every file whole");
+        Installation i;
+        const auto old_tree = Tree(i.app);
+        fs::copy_file(i.archive, i.app / "update/newtemp.zip");
+        PosixFileSystem files;
+        InstallPaths paths = i.Paths();
+        paths.archive = "newtemp.zip";
+        bool busy = false;
+        auto lock = LockInstall(files, paths.work, busy);
+        ASSERT_TRUE(lock);
+        Result r = UnzipOpenedArchive(files, paths, files.OpenArchive(Win(i.app / "update/newtemp.zip")));
+        lock.reset();
+        ASSERT_EQ(r.status, Status::Ok);
+        EXPECT_EQ(ReadBytes(i.app / "update/rollback/bin/client.exe"), "old client");  // kept after the commit
+        if (damaged) WriteBytes(i.app / "Skin/UI.html", std::string(8, '\0'));
+        EXPECT_EQ(i.NextStart(), damaged ? Recovery::RolledBack : Recovery::Finished);
+        auto tree = Tree(i.app);
+        if (damaged) {
+            tree.erase("update/newtemp.zip");  // kept, so that the update is offered again
+            EXPECT_EQ(tree, old_tree);
+        } else {
+            EXPECT_EQ(tree.at("Skin/UI.html"), "new skin");
+            EXPECT_FALSE(fs::exists(i.app / "update/newtemp.zip"));  // the installed archive goes too
+            EXPECT_TRUE(fs::is_empty(i.app / "update"));
+        }
+    }
+}
+
+// A second launcher starting while the first one commits: its start-up recovery must not roll the first
+// one's commit back half-way, and leaves the installation to it.
+TEST(InstallCommit, RecoveryByASecondProcessNeverTouchesAnInstallThatIsBeingCommitted) {
+    struct Interleaved : PosixFileSystem {
+        int at = 0, moves = 0;
+        std::function<void()> second_start;
+        bool MoveOver(const std::string& a, const std::string& b) override {
+            bool moved = PosixFileSystem::MoveOver(a, b);
+            if (++moves == at) second_start();
+            return moved;
+        }
+    };
+    for (int at = 1; at <= 6; ++at) {
+        SCOPED_TRACE("the second launcher starts after move " + std::to_string(at));
+        Installation i;
+        Interleaved first;
+        first.at = at;
+        std::optional<Recovery> seen;
+        first.second_start = [&] { seen = i.NextStart(); };
+        ASSERT_EQ(UnzipToFolder(first, Win(i.app), Win(i.archive)).status, Status::Ok);
+        EXPECT_EQ(seen, Recovery::Busy);
+        EXPECT_EQ(i.NextStart(), Recovery::Finished);
+        const auto tree = Tree(i.app);
+        EXPECT_EQ(tree.at("bin/client.exe"), "new client");
+        EXPECT_EQ(tree.at("readme.txt"), "new file");
+        EXPECT_EQ(tree.at("Skin/UI.html"), "new skin");
+    }
+}
+
+// The running launcher's own file is never moved aside by the commit (a cut between that move and the
+// next one left no launcher at all): it waits staged until FinishDeferred puts it in with one move once
+// the program has ended. A kill at any step leaves a launcher in place, and the installation settles.
+TEST(InstallCommit, TheRunningProgramsOwnFileIsReplacedInOneMoveAfterItEndsWhereverTheInstallIsCut) {
+    auto prepare = [](Installation& i) {
+        WriteBytes(i.app / "VantorixAssist.exe", "old launcher");
+        WriteBytes(i.archive, ZipBuilder().File("VantorixAssist.exe", "new launcher").File("bin/client.exe", "new client").Build());
+    };
+    const std::string launcher_name = "VantorixAssist.exe";
+    long steps = 0;
+    {
+        Installation i;
+        prepare(i);
+        DyingFileSystem files;
+        files.running = Win(i.app / launcher_name);
+        Result r = UnzipToFolder(files, Win(i.app), Win(i.archive));
+        ASSERT_EQ(r.status, Status::Ok);
+        EXPECT_EQ(r.deferred, std::vector<std::string>{launcher_name});
+        EXPECT_EQ(ReadBytes(i.app / launcher_name), "old launcher");
+        EXPECT_EQ(ReadBytes(i.app / "update/stage" / launcher_name), "new launcher");
+        steps = files.changes;
+    }
+    for (long kill_after = 0; kill_after <= steps; ++kill_after) {
+        SCOPED_TRACE("killed after " + std::to_string(kill_after) + " of " + std::to_string(steps) + " steps");
+        Installation i;
+        prepare(i);
+        DyingFileSystem dying;
+        dying.budget = kill_after;
+        dying.running = Win(i.app / launcher_name);
+        UnzipToFolder(dying, Win(i.app), Win(i.archive));
+        ASSERT_TRUE(fs::exists(i.app / launcher_name));
+        // The next start is the old launcher again, running from its file.
+        DyingFileSystem old_running;
+        old_running.running = dying.running;
+        const Recovery recovery = RecoverInstall(old_running, i.Paths());
+        ASSERT_TRUE(recovery == Recovery::RolledBack || recovery == Recovery::Pending || recovery == Recovery::Nothing)
+            << static_cast<int>(recovery);
+        ASSERT_EQ(FinishDeferred(old_running, i.Paths()), recovery == Recovery::Pending ? Recovery::Failed : Recovery::Nothing);
+        // It has ended: the staged copy moves itself in.
+        PosixFileSystem ended;
+        EXPECT_EQ(FinishDeferred(ended, i.Paths()), recovery == Recovery::Pending ? Recovery::Finished : Recovery::Nothing);
+        EXPECT_NE(i.NextStart(), Recovery::Failed);
+        const auto tree = Tree(i.app);
+        const bool updated = recovery == Recovery::Pending;
+        EXPECT_EQ(tree.at(launcher_name), updated ? "new launcher" : "old launcher");
+        EXPECT_EQ(tree.at("bin/client.exe"), updated ? "new client" : "old client");
+        EXPECT_TRUE(fs::is_empty(i.app / "update"));
+    }
+}
+
+// A journal of the first format, written by the launcher before this one when it was killed right after
+// moving its own file: the new launcher runs from the installation, the old one waits in the rollback
+// folder. The new one goes aside (a running program can be renamed) and the installation is old again.
+TEST(InstallCommit, AJournalOfTheFirstFormatIsRecoveredAlsoWhenTheRunningLauncherWasAlreadyReplaced) {
+    Installation i;
+    WriteBytes(i.app / "VantorixAssist.exe", "old launcher");
+    const auto old_tree = Tree(i.app);
+    WriteBytes(i.app / "update/rollback/VantorixAssist.exe", "old launcher");
+    WriteBytes(i.app / "VantorixAssist.exe", "new launcher");
+    WriteBytes(i.app / "update/stage/bin/client.exe", "new client");
+    WriteBytes(i.app / "update/install.journal",
+               "vantorix-install 1\nfile\t1\tVantorixAssist.exe\nfile\t1\tbin\\client.exe\nend\n");
+    DyingFileSystem new_running;
+    new_running.running = Win(i.app / "VantorixAssist.exe");
+    EXPECT_EQ(RecoverInstall(new_running, i.Paths()), Recovery::RolledBack);
+    EXPECT_EQ(ReadBytes(i.app / "VantorixAssist.exe"), "old launcher");
+    // The new program's file could not go while it ran; it goes at the start after it.
+    EXPECT_EQ(i.NextStart(), Recovery::Nothing);
+    EXPECT_EQ(Tree(i.app), old_tree);
+}
+
+// Links in the work folders pointing at a folder outside: the start-up recovery and an install remove
+// them as links and never touch what they point at; a work folder that is itself a link is not used.
+TEST(InstallCommit, LinksInTheWorkFoldersAreRemovedAsLinksAndNothingOutsideIsTouched) {
+    Installation i;
+    const fs::path outside = i.scratch.root() / "outside";
+    WriteBytes(outside / "keep/precious.txt", "precious");
+    WriteBytes(outside / "client.exe", "not ours");
+    const auto outside_tree = Tree(outside);
+    fs::create_directories(i.app / "update/stage");
+    fs::create_directory_symlink(outside / "keep", i.app / "update/stage/bin");
+    fs::create_directory_symlink(outside, i.app / "update/rollback");
+    EXPECT_EQ(i.NextStart(), Recovery::Nothing);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(i.app / "update/rollback")));
+    fs::create_directory_symlink(outside, i.app / "update/rollback");
+    PosixFileSystem files;
+    ASSERT_EQ(UnzipToFolder(files, Win(i.app), Win(i.archive)).status, Status::Ok);
+    EXPECT_EQ(Tree(outside), outside_tree);
+    EXPECT_EQ(i.NextStart(), Recovery::Finished);
+    EXPECT_EQ(ReadBytes(i.app / "bin/client.exe"), "new client");
+    EXPECT_EQ(Tree(outside), outside_tree);
+
+    Installation linked;
+    fs::remove(linked.app / "update");
+    fs::create_directory_symlink(outside, linked.app / "update");
+    const auto old_tree = Tree(linked.app);
+    EXPECT_EQ(UnzipToFolder(files, Win(linked.app), Win(linked.archive)).status, Status::CannotWriteFile);
+    EXPECT_EQ(Tree(linked.app), old_tree);
+    EXPECT_EQ(Tree(outside), outside_tree);
+}
+
 TEST(InstallCommit, TheClientExecutableIsCommittedLast) {
     Installation i;
     PosixFileSystem files;
-    CommitPlan plan = PlanCommit(files, i.Paths(), {"bin\\client.exe", "Skin\\UI.html", "bin\\data\\x.bin"});
+    std::vector<CommitFile> staged(3);
+    staged[0].name = "bin\\client.exe", staged[1].name = "Skin\\UI.html", staged[2].name = "bin\\data\\x.bin";
+    CommitPlan plan = PlanCommit(files, i.Paths(), staged);
     ASSERT_EQ(plan.files.size(), 3u);
     EXPECT_EQ(plan.files.back().name, "bin\\client.exe");
     EXPECT_TRUE(plan.files.back().replaces);
     EXPECT_FALSE(plan.files[1].replaces);
     EXPECT_EQ(plan.new_folders, (std::vector<std::string>{"bin\\data\\"}));
     EXPECT_EQ(ParseJournal(JournalText(plan))->files.back().name, "bin\\client.exe");
+    // A journal of the first format, as the launcher before this one wrote it, still reads.
+    auto first = ParseJournal("vantorix-install 1\nfolder\tbin\\data\\\nfile\t1\tbin\\client.exe\nend\n");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->new_folders, (std::vector<std::string>{"bin\\data\\"}));
+    EXPECT_TRUE(first->files.at(0).replaces && !first->files.at(0).summary);
     // A journal cut short, or one that names a path outside the installation, is not acted on.
     const std::string text = JournalText(plan);
     EXPECT_FALSE(ParseJournal(text.substr(0, text.size() - 2)));
     EXPECT_FALSE(ParseJournal("vantorix-install 1\nfile\t1\t..\\..\\evil\nend\n"));
+    EXPECT_FALSE(ParseJournal("vantorix-install 2\narchive\t..\\evil.zip\nend\n"));
 }
 
 TEST(InstallCommit, EntryNamesThatWouldClashWithStagingOrEachOtherAreNotAProblemOrAreRefused) {

@@ -2,6 +2,7 @@
 // failing disks.
 #include <gtest/gtest.h>
 
+#include "common/unzip/install_commit.h"
 #include "common/unzip/paths.h"
 #include "tests/native/unzip_test_support.h"
 #include "tests/native/unzip_zip_builder.h"
@@ -31,10 +32,16 @@ struct Unpack {
         if (folder.empty()) folder = Win(target);
         return UnzipToFolder(files, folder, Win(archive));
     }
-    // Everything in the scratch folder except the archive itself.
+    // Everything in the scratch folder except the archive itself, once the next start has settled the
+    // install: its work files are gone then, and the empty work folder the run made is left out.
     std::set<std::string> Everything() {
+        RecoverInstall(files, {Win(target) + "\\", Win(target) + "\\update\\", ""});
         auto all = Listing(scratch.root());
         all.erase("update.zip");
+        bool work_empty = true;
+        for (const std::string& p : all)
+            if (p.rfind("App/update/", 0) == 0 && p != "App/update/") work_empty = false;
+        if (work_empty) all.erase("App/update/");
         return all;
     }
 };

@@ -41,7 +41,7 @@ public:
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
     uf::UnpackResult unpack{uf::UnpackOutcome::Done, L""};
-    std::wstring archive_mismatch;  // what ArchiveMismatch answers
+    std::wstring archive_mismatch;  // why the check in UnpackArchive refuses the archive ("" it does not)
     std::deque<bool> answers;  // Yes/No answers, in order
     std::function<void()> during_message;  // runs while a message box is open (nested message loop)
     std::vector<std::wstring> log;
@@ -81,11 +81,9 @@ public:
     void StartDownload(const std::wstring& url, std::optional<std::uint64_t> size) override {
         log.push_back(L"download " + url + (size ? L" size=" + std::to_wstring(*size) : L""));
     }
-    std::wstring ArchiveMismatch(const vantorix::integrity::ExpectedArchive& expected) override {
+    uf::UnpackResult UnpackArchive(const vantorix::integrity::ExpectedArchive& expected) override {
         log.push_back(L"check-archive" + std::wstring(expected.size ? L" size" : L""));
-        return archive_mismatch;
-    }
-    uf::UnpackResult UnpackArchive() override {
+        if (!archive_mismatch.empty()) return {uf::UnpackOutcome::ArchiveRejected, archive_mismatch};
         log.push_back(L"unpack");
         if (during_unpack) during_unpack();
         if (unpack.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty())

@@ -1,5 +1,6 @@
 // unzip_bench ARCHIVE FOLDER: unpacks ARCHIVE into FOLDER with the launcher's extractor (every entry
-// staged once with its CRC checked, then the commit) and prints the outcome and the time taken. Built by unzip_bench.sh, natively with the
+// staged once with its CRC checked and flushed, then the commit), settles it as the next start does
+// (every committed file checked whole, the work files removed) and prints the outcome and the time taken. Built by unzip_bench.sh, natively with the
 // POSIX file system and for Windows with the Win32 one.
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,8 @@
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #else
+#include "common/unzip/install_commit.h"
+#include "common/unzip/paths.h"
 #include "common/unzip/posix_file_system.h"
 #endif
 
@@ -22,7 +25,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     using namespace vantorix::services;
     UnzipResult r = UnzipToFolder(Wide(argv[2]), Wide(argv[1]));
-    bool ok = static_cast<bool>(r);
+    bool ok = static_cast<bool>(r) && RecoverInterruptedInstall(Wide(argv[2])) == InstallRecovery::Finished;
     std::string status = Utf8(UnzipStatusText(r.status));
     size_t files = r.files_written;
 #else
@@ -32,7 +35,8 @@ int main(int argc, char** argv) {
     for (char& c : folder)
         if (c == '/') c = '\\';
     Result r = UnzipToFolder(fs, folder, argv[1]);
-    bool ok = r.status == Status::Ok;
+    bool ok = r.status == Status::Ok && RecoverInstall(fs, {NormaliseFolder(folder), NormaliseFolder(folder) + "update\\", ""}) ==
+                                            Recovery::Finished;
     std::string status = StatusText(r.status);
     size_t files = r.files_written;
 #endif

@@ -88,8 +88,9 @@ if [ "${BENCH_WINE:-0}" = 1 ]; then
   ( cd "$work" && i686-w64-mingw32-gcc-posix -O2 -w -c -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$minizip/unzip.c" "$minizip/ioapi.c" "$minizip/iowin32.c" )
   i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$root" -I"$minizip" -I/tmp/vx-json-none -DNOCRYPT -DNOUNCRYPT -DUNICODE -D_UNICODE \
     -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 "$root/tools/bench/unzip_bench.cpp" \
-    "$root/launcher/services/unzip_files.cpp" "${portable[@]}" "$work"/unzip.o "$work"/ioapi.o "$work"/iowin32.o \
-    /usr/i686-w64-mingw32/lib/libz.a -static -o "$work/unzip_bench.exe"
+    "$root/launcher/services/unzip_files.cpp" "$root/launcher/services/win32_file_system.cpp" \
+    "$root/win/diagnostic_log.cpp" "$root/win/process.cpp" "${portable[@]}" "$work"/unzip.o "$work"/ioapi.o "$work"/iowin32.o \
+    /usr/i686-w64-mingw32/lib/libz.a -lole32 -luuid -lshell32 -static -o "$work/unzip_bench.exe"
   source "$root/tools/wine-env.sh"
   wine_up
   fresh; run "extractor (Windows, Wine)" timeout 900 /usr/lib/wine/wine "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"

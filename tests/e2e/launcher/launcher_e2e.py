@@ -59,6 +59,7 @@ ASK_CLIENT_MISSING = "程序重要文件缺失，是否立即打开官网重新�
 ASK_FORCE_CLOSE = "您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？"
 DOWNLOADED = "Vantorix已经成功下载了当前最新的：%s版本，点确定后程序自动更新文件" % NEW
 REJECTED = "下载的更新文件不完整或已损坏"
+WRITE_FAILED = "部分更新文件未能写入"
 # The button states a mandatory update passes, in order (the first is the form's text before the manifest).
 FLOW = "您已是最新版本,立即升级,升级中,升级完毕,立即启动"
 
@@ -307,6 +308,20 @@ class Scenario:
         check(not os.path.exists(self.file("bin\\data")), "files of %s were written" % what)
         if archive_gone:
             check(self.work_files() == [], "the archive or its side files were kept: %s" % self.work_files())
+
+    def next_start_settles(self):
+        """A start of the launcher with nothing new to offer (the manifest names the installed client):
+        it finds the committed install whole and removes its work files."""
+        self.run(["neverform|60"])
+        check(self.work_files() == [], "work files left after the next start: %s" % self.work_files())
+
+    def wait_for(self, test, what, seconds=60):
+        end = time.time() + seconds
+        while time.time() < end:
+            if test():
+                return
+            time.sleep(0.2)
+        raise Failure(what)
 
     def use_proxy_settings(self, proxy="", script_url=""):
         """The user's Internet settings as the system's dialog stores them: a manual proxy and/or a proxy
@@ -625,7 +640,10 @@ def stale_archive_does_not_divert_the_download(s):
     open(os.path.join(update, "newtemp.zip.dl.cfg"), "wb").write(b"http://127.0.0.1:9/other.zip")
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
     s.expect_client(NEW)
-    check(s.work_files() == [], "files left in the update folder: %s" % s.work_files())
+    # The committed install's journal and rollback copies wait for the next start to see the new tree.
+    left = s.work_files()
+    check(left == ["install.done", "install.journal", "rollback"], "files left in the update folder: %s" % left)
+    s.next_start_settles()
 
 
 def unreadable_manifests_start_the_client(s):
@@ -699,8 +717,9 @@ def install_killed_mid_commit_is_rolled_back_at_the_next_start(s):
 
 
 def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s):
-    # The running VantorixAssist.exe is moved aside and the new one takes its name; its old file is gone
-    # after the next start, and that start (the new launcher) carries out the next update.
+    # The running VantorixAssist.exe is never moved aside (a cut between two moves would leave no
+    # launcher): the new one waits in update\\stage\\, started there, and once the running one has ended
+    # it takes its place in one move. That new launcher carries out the next update.
     launcher = s.file("VantorixAssist.exe")
     new_launcher = os.path.join(s.dir, "launcher-new.exe")
     shutil.copy(launcher, new_launcher)
@@ -710,7 +729,7 @@ def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s)
     s.publish(zip_entries=entries)
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
     s.expect_client(NEW)
-    check(update_package.file_version(launcher) == "9.0.0.7", "the launcher was not replaced")
+    s.wait_for(lambda: update_package.file_version(launcher) == "9.0.0.7", "the launcher was not replaced")
 
     third = os.path.join(s.dir, "client-third.exe")
     shutil.copy(PROBE, third)
@@ -719,7 +738,87 @@ def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s)
     s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.3版本|90", "form|立即启动|1", "click",
            "gone|30"])
     s.expect_client("1.0.0.3")
-    check(s.work_files() == [], "the old launcher or other work files are left: %s" % s.work_files())
+    s.next_start_settles()
+
+
+def self_replacing_release(s, version="9.0.0.7"):
+    """The archive of a release that brings a new launcher first, then the rest."""
+    new_launcher = os.path.join(s.dir, "launcher-new.exe")
+    shutil.copy(s.file("VantorixAssist.exe"), new_launcher)
+    update_package.set_file_version(new_launcher, version)
+    entries = {"VantorixAssist.exe": new_launcher}
+    entries.update(s.new_release_entries())
+    archive = os.path.join(s.dir, "self.zip")
+    update_package.make_zip(archive, entries)
+    return archive
+
+
+def a_kill_right_after_the_launcher_was_replaced_is_rolled_back_by_the_new_one(s):
+    # An install (by a program that is not the launcher, so it moves the launcher's file as any other)
+    # cut right after both moves of VantorixAssist.exe: the new launcher is in place, everything else is
+    # old. The new launcher starts: it goes aside itself and puts the old tree back whole, and every later
+    # start works (before, each one failed on the journal and the installation stayed mixed).
+    s.publish(version=OLD)
+    before = tree(s.inst)
+    archive = self_replacing_release(s)
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m2"]).returncode
+    check(rc == 3, "the install was not cut (exit %s)" % rc)
+    check(update_package.file_version(s.file("VantorixAssist.exe")) == "9.0.0.7", "the cut came too early")
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    check(update_package.file_version(s.file("VantorixAssist.exe")) != "9.0.0.7", "the old launcher is not back")
+    s.next_start_settles()
+    after = tree(s.inst)
+    # The start records the serial of the manifest it accepted; the client records how it was started.
+    for noted in (os.path.join("bin", "started.txt"), os.path.join("update", "install.state")):
+        after.pop(noted, None)
+        before.pop(noted, None)
+    check(after == before, "the installation differs from before the update: %s" %
+          sorted(k for k in set(after) | set(before) if after.get(k) != before.get(k)))
+
+
+def a_launcher_killed_after_committing_a_new_launcher_is_replaced_after_the_next_start(s):
+    # The launcher's install (the tool counts VantorixAssist.exe as the running program, as the launcher
+    # does) committed, and the launcher was killed before it could start its staged successor. The old
+    # launcher is still in place at every moment; the next start hands over to the staged one, which takes
+    # its place once that start has ended.
+    s.publish()
+    archive = self_replacing_release(s)
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "-1", "launcher"]).returncode
+    check(rc == 0, "the install did not commit (exit %s)" % rc)
+    launcher = s.file("VantorixAssist.exe")
+    check(update_package.file_version(launcher) not in ("", "9.0.0.7"), "the running launcher's file was touched")
+    check(os.path.exists(s.file("update\\stage\\VantorixAssist.exe")), "the new launcher is not staged")
+    s.run(["neverform|60"])
+    s.expect_client(NEW)
+    s.wait_for(lambda: update_package.file_version(launcher) == "9.0.0.7", "the staged launcher did not take its place")
+    s.next_start_settles()
+    check(update_package.file_version(s.client) == NEW, "the client is not the new one")
+
+
+def links_in_the_work_folders_touch_nothing_outside(s):
+    # Links planted from outside Windows into update\\stage\\ and as update\\rollback\\, pointing at a folder
+    # with files: the start-up clean-up and an install never recurse into them, delete or move through
+    # them. (Wine resolves such a link at every open, so it cannot be removed as a link either: the
+    # install is refused with the write-failure message and offered again; Windows removes it as a link.)
+    outside = os.path.join(s.dir, "outside")
+    os.makedirs(os.path.join(outside, "keep"))
+    for name, data in (("precious.txt", b"precious"), ("keep\\deep.txt", b"deep"), ("client.exe", b"not ours")):
+        open(os.path.join(outside, *name.split("\\")), "wb").write(data)
+    snapshot = tree(outside)
+    os.makedirs(s.file("update\\stage"))
+    os.symlink(outside, s.file("update\\stage\\bin"))
+    os.symlink(os.path.join(outside, "precious.txt"), s.file("update\\stage\\a.txt"))
+    os.symlink(outside, s.file("update\\rollback"))
+    s.publish(version=OLD)
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    check(tree(outside) == snapshot, "the start-up clean-up touched what a link points at")
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + WRITE_FAILED,
+           "shot|{shots}\\1-refused.bmp", "box|ok|" + WRITE_FAILED, "form|立即升级|1", "close", "gone|20"])
+    check(tree(outside) == snapshot, "the install touched what a link points at")
+    s.expect_nothing_installed("an install over links", archive_gone=False)
 
 
 def unreadable_manifest_in_update_mode_offers_nothing(s):
@@ -867,8 +966,9 @@ def the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it(s):
     s.run(install_steps(NEW))
     s.expect_client(NEW)
     check("manifest: accepted %s, serial 1" % NEW in s.log and "next key" in s.log, "log:\n" + s.log)
-    check(open(s.file("VantorixAssist.exe"), "rb").read() == open(NEXT_KEY_LAUNCHER, "rb").read(),
-          "the release's launcher was not installed")
+    # The new launcher takes the running one's place once that one has ended.
+    s.wait_for(lambda: open(s.file("VantorixAssist.exe"), "rb").read() == open(NEXT_KEY_LAUNCHER, "rb").read(),
+               "the release's launcher was not installed")
     third = os.path.join(s.dir, "client-third.exe")
     shutil.copy(PROBE, third)
     update_package.set_file_version(third, "1.0.0.3")
@@ -895,7 +995,10 @@ GROUPS = {
                stale_archive_does_not_divert_the_download, unreadable_manifests_start_the_client,
                installed_release_with_another_version_starts_without_a_second_download,
                install_killed_mid_commit_is_rolled_back_at_the_next_start,
-               update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update],
+               update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update,
+               a_kill_right_after_the_launcher_was_replaced_is_rolled_back_by_the_new_one,
+               a_launcher_killed_after_committing_a_new_launcher_is_replaced_after_the_next_start,
+               links_in_the_work_folders_touch_nothing_outside],
     "close_guard": [closing_during_the_download_asks_first],
     "retries": [server_errors_are_retried_then_the_update_installs, a_cut_connection_resumes_where_it_stopped,
                 a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client],

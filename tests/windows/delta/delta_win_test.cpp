@@ -12,6 +12,7 @@
 
 #include "common/delta/apply_delta.h"
 #include "launcher/services/bcrypt_sha256.h"
+#include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
 
@@ -60,6 +61,8 @@ TEST(DeltaOnWindows, TheReleaseToolsPackageMakesWhatTheFullArchiveMakes) {
     const delta::Result r = Apply(app, L"package.zip");
     ASSERT_EQ(r.status, delta::Status::Ok) << r.file << ": " << r.detail;
     EXPECT_EQ(r.committed.back(), "bin\\client.exe");
+    // The next start finds the new tree whole and removes the journal and the rollback copies.
+    EXPECT_EQ(RecoverInterruptedInstall(app.wstring()), InstallRecovery::Finished);
     EXPECT_EQ(Contents(app), Contents(Work() / L"expected"));
 }
 

@@ -3,6 +3,11 @@
 // user's kill or a power cut would end the launcher part-way through an install.
 //   install_kill_tool FOLDER ARCHIVE KILL_AFTER     KILL_AFTER -1: no kill; prints the number of changes
 //   install_kill_tool FOLDER ARCHIVE mN             ends itself before the (N+1)-th file move of the commit
+//   install_kill_tool FOLDER ARCHIVE pN             pauses there instead, holding the install lock: it sets
+//                                                   the event "Local\vx-install-paused-<its pid>" and goes
+//                                                   on once "Local\vx-install-go-<its pid>" is set
+//   ... launcher                                    a fourth argument: FOLDER\VantorixAssist.exe counts as
+//                                                   the running program, as for the launcher itself
 // Exit code 0 when the install ran to its end, 3 when the process was ended.
 #include <windows.h>
 
@@ -10,6 +15,7 @@
 #include <string>
 
 #include "common/unzip/extract.h"
+#include "common/unzip/paths.h"
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
 
@@ -19,16 +25,20 @@ using vantorix::services::Win32FileSystem;
 
 class KilledAfter : public Win32FileSystem {
 public:
-    KilledAfter(long budget, bool moves_only) : budget_(budget), moves_only_(moves_only) {}
+    KilledAfter(long budget, bool moves_only, bool pause) : budget_(budget), moves_only_(moves_only), pause_(pause) {}
     long changes = 0;
+    std::string running;  // the file taken for the running program's, "" for this tool's own
 
     bool CreateFolder(const std::string& p) override { return Step(), Win32FileSystem::CreateFolder(p); }
     std::unique_ptr<vantorix::unzip::OutputFile> CreateOutput(const std::string& p) override {
         return Step(), Win32FileSystem::CreateOutput(p);
     }
     bool MoveOver(const std::string& a, const std::string& b) override {
-        if (moves_only_ && moves_++ == budget_) TerminateProcess(GetCurrentProcess(), 3);
+        if (moves_only_ && moves_++ == budget_) pause_ ? Pause() : (void)TerminateProcess(GetCurrentProcess(), 3);
         return Step(), Win32FileSystem::MoveOver(a, b);
+    }
+    bool IsRunningProgram(const std::string& p) override {
+        return running.empty() ? Win32FileSystem::IsRunningProgram(p) : FoldCase(p) == FoldCase(running);
     }
     void RemoveFile(const std::string& p) override { Step(), Win32FileSystem::RemoveFile(p); }
     bool RemoveFolder(const std::string& p) override { return Step(), Win32FileSystem::RemoveFolder(p); }
@@ -36,21 +46,31 @@ public:
     bool WriteDurably(const std::string& p, std::string_view d) override { return Step(), Win32FileSystem::WriteDurably(p, d); }
 
 private:
+    static void Pause() {
+        const std::wstring id = std::to_wstring(GetCurrentProcessId());
+        HANDLE paused = CreateEventW(nullptr, TRUE, FALSE, (L"Local\\vx-install-paused-" + id).c_str());
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, (L"Local\\vx-install-go-" + id).c_str());
+        SetEvent(paused);
+        if (WaitForSingleObject(go, 120000) != WAIT_OBJECT_0) TerminateProcess(GetCurrentProcess(), 4);
+        CloseHandle(paused);
+        CloseHandle(go);
+    }
     void Step() {
         if (!moves_only_ && budget_ >= 0 && changes >= budget_) TerminateProcess(GetCurrentProcess(), 3);
         ++changes;
     }
     long budget_;
-    bool moves_only_;
+    bool moves_only_, pause_;
     long moves_ = 0;
 };
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4) return 2;
-    const bool moves_only = argv[3][0] == L'm';
-    KilledAfter files(_wtol(argv[3] + (moves_only ? 1 : 0)), moves_only);
+    if (argc != 4 && !(argc == 5 && std::wstring(argv[4]) == L"launcher")) return 2;
+    const bool pause = argv[3][0] == L'p', moves_only = pause || argv[3][0] == L'm';
+    KilledAfter files(_wtol(argv[3] + (moves_only ? 1 : 0)), moves_only, pause);
+    if (argc == 5) files.running = vantorix::unzip::NormaliseFolder(vantorix::services::Utf8(argv[1])) + "VantorixAssist.exe";
     auto result = vantorix::unzip::UnzipToFolder(files, vantorix::services::Utf8(argv[1]), vantorix::services::Utf8(argv[2]));
     std::printf("%ld\n", files.changes);
     return result.status == vantorix::unzip::Status::Ok ? 0 : 1;

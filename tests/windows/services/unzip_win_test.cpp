@@ -13,6 +13,7 @@
 #include "launcher/services/archive_check.h"
 #include "launcher/services/install_state_store.h"
 #include "launcher/services/manifest_verification.h"
+#include "launcher/services/install_archive.h"
 #include "launcher/services/services.h"
 #include "launcher/services/win32_file_system.h"
 #include "launcher/services/wide_text.h"
@@ -92,10 +93,16 @@ public:
         WriteFileBytes(archive(), zip);
         return UnzipToFolder(root_ + L"App" + folder_suffix, archive());
     }
+    // Everything but the archive once the next start has settled the install: its work files are gone
+    // then, and the empty work folder the run made is left out.
     std::set<std::wstring> Everything() const {
+        EXPECT_NE(RecoverInterruptedInstall(app()), InstallRecovery::Failed);
         std::set<std::wstring> all;
         List(root_, L"", all);
         all.erase(L"更新.zip");
+        std::set<std::wstring> work;
+        List(app() + L"update\\", L"", work);
+        if (work.empty()) all.erase(L"App\\update\\");
         return all;
     }
 
@@ -208,12 +215,15 @@ std::map<std::wstring, std::string> Tree(const std::wstring& root) {
     return tree;
 }
 
-// Runs the install in a process of its own that ends itself after kill_after file-system changes.
-DWORD InstallInChild(const std::wstring& folder, const std::wstring& archive, long kill_after) {
+std::wstring KillTool() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring tool = FolderPart(std::wstring(self)) + L"install_kill_tool.exe";
-    auto process = win::StartProgramTracked(tool, {folder, archive, std::to_wstring(kill_after)}, SW_HIDE);
+    return FolderPart(std::wstring(self)) + L"install_kill_tool.exe";
+}
+
+// Runs the install in a process of its own that ends itself after kill_after file-system changes.
+DWORD InstallInChild(const std::wstring& folder, const std::wstring& archive, long kill_after) {
+    auto process = win::StartProgramTracked(KillTool(), {folder, archive, std::to_wstring(kill_after)}, SW_HIDE);
     if (!process) return 999;
     if (WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return 998;
     DWORD code = 997;
@@ -237,6 +247,7 @@ TEST(UnzipWindows, AProcessKilledAfterAnyCommitStepLeavesAWhollyOldOrWhollyNewIn
     prepare(reference);
     const auto old_tree = Tree(reference.app());
     ASSERT_EQ(InstallInChild(reference.app(), reference.archive(), -1), 0u);
+    ASSERT_EQ(RecoverInterruptedInstall(reference.app()), InstallRecovery::Finished);
     const auto new_tree = Tree(reference.app());
     ASSERT_EQ(new_tree.at(L"bin\\client.exe"), "new client");
     // Every change of a run: the staging writes, the journal, each move, the mark and the clean-up.
@@ -248,7 +259,10 @@ TEST(UnzipWindows, AProcessKilledAfterAnyCommitStepLeavesAWhollyOldOrWhollyNewIn
         prepare(s);
         const DWORD code = InstallInChild(s.app(), s.archive(), kill_after);
         ASSERT_TRUE(code == 3 || code == 0) << code;
-        ASSERT_NE(RecoverInterruptedInstall(s.app()), InstallRecovery::Failed);
+        // The killed process's install lock went with it.
+        const InstallRecovery recovery = RecoverInterruptedInstall(s.app());
+        ASSERT_TRUE(recovery == InstallRecovery::Nothing || recovery == InstallRecovery::RolledBack ||
+                    recovery == InstallRecovery::Finished) << static_cast<int>(recovery);
         const auto tree = Tree(s.app());
         if (tree == old_tree) {
             ++old_outcomes;
@@ -406,6 +420,80 @@ TEST(InstallStateStore, TheAcceptedSerialGoesWhereThisProcessCanWriteAndKeepsThe
     EXPECT_EQ(InstallationId(L"C:\\Program Files\\VantorixAssist"), L"e454774ca28bd94a");
     EXPECT_EQ(InstallationId(L"c:\\program files\\vantorixassist"), L"e454774ca28bd94a");
     EXPECT_NE(InstallationId(folder), InstallationId(locked));
+}
+
+// A second launcher's start-up recovery while another process commits (held before its third move)
+// touches nothing and says so; once that process has ended, the next start settles its install.
+TEST(UnzipWindows, RecoveryLeavesAnInstallThatALiveProcessCommitsAlone) {
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+    WriteFileBytes(s.app() + L"Skin\\UI.html", "old page");
+    MakePath(s.app() + L"update");
+    WriteFileBytes(s.archive(), ZipBuilder().File("Skin/UI.html", "new page").File("bin/client.exe", "new client").Build());
+    auto process = win::StartProgramTracked(KillTool(), {s.app(), s.archive(), L"p2"}, SW_HIDE);
+    ASSERT_TRUE(process);
+    const std::wstring id = std::to_wstring(GetProcessId(process.get()));
+    win::unique_kernel_handle paused(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\vx-install-paused-" + id).c_str()));
+    win::unique_kernel_handle go(CreateEventW(nullptr, TRUE, FALSE, (L"Local\\vx-install-go-" + id).c_str()));
+    HANDLE either[] = {paused.get(), process.get()};
+    ASSERT_EQ(WaitForMultipleObjects(2, either, FALSE, 60000), WAIT_OBJECT_0) << "the install did not reach its pause";
+    const auto mid_commit = Tree(s.app());
+    EXPECT_EQ(RecoverInterruptedInstall(s.app()), InstallRecovery::Busy);
+    EXPECT_TRUE(Tree(s.app()) == mid_commit);
+    SetEvent(go.get());
+    ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(RecoverInterruptedInstall(s.app()), InstallRecovery::Finished);
+    EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "new client");
+    EXPECT_EQ(ReadFileBytes(s.app() + L"Skin\\UI.html"), "new page");
+}
+
+// The archive is held from its check to the end of its unpacking: a program of the same user that tries
+// to write it, rename it away, put another file in its place or delete it right after the check fails,
+// and what is installed is what was checked. An archive from outside the work folder is copied in first.
+TEST(InstallArchive, TheCheckedArchiveCannotBeReplacedBeforeItIsUnpacked) {
+    for (bool in_work_folder : {true, false}) {
+        SCOPED_TRACE(in_work_folder ? "the downloaded archive in update\\" : "an archive from elsewhere");
+        Scratch s;
+        WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+        MakePath(s.app() + L"update");
+        const std::string zip = ZipBuilder().File("bin/client.exe", "checked client").Build();
+        const std::wstring archive = in_work_folder ? s.app() + L"update\\newtemp.zip" : s.archive();
+        WriteFileBytes(archive, zip);
+        const std::wstring other = s.app() + L"other.zip";
+        WriteFileBytes(other, ZipBuilder().File("bin/client.exe", "swapped client").Build());
+        const std::wstring held = s.app() + L"update\\newtemp.zip";
+        auto expected = *integrity::ParseExpectedArchive(std::to_string(zip.size()), integrity::HexText(*Sha256OfFile(archive)));
+        std::vector<std::string> attempts;
+        InstallProgress progress;
+        progress.checked = [&] {
+            win::unique_hfile writer(CreateFileW(held.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
+            if (writer) attempts.push_back("opened for writing");
+            if (MoveFileExW(held.c_str(), (held + L".away").c_str(), MOVEFILE_REPLACE_EXISTING)) attempts.push_back("renamed away");
+            if (MoveFileExW(other.c_str(), held.c_str(), MOVEFILE_REPLACE_EXISTING)) attempts.push_back("replaced");
+            if (DeleteFileW(held.c_str())) attempts.push_back("deleted");
+        };
+        const InstallResult result = InstallArchive(s.app(), archive, expected, {}, progress);
+        ASSERT_TRUE(result) << Utf8(UnzipStatusText(result.unpacked.status)) << " " << Utf8(result.unpacked.entry);
+        EXPECT_TRUE(attempts.empty()) << attempts.front();
+        EXPECT_EQ(result.files, std::vector<std::wstring>{L"bin\\client.exe"});
+        EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "checked client");
+        EXPECT_FALSE(ReadFileBytes(held));  // installed: the archive went
+        EXPECT_EQ(ReadFileBytes(archive).has_value(), !in_work_folder);  // a source elsewhere is not ours
+    }
+    // One that does not match what was published is refused before anything is written.
+    Scratch s;
+    WriteFileBytes(s.app() + L"bin\\client.exe", "old client");
+    WriteFileBytes(s.archive(), ZipBuilder().File("bin/client.exe", "unpublished").Build());
+    auto published = *integrity::ParseExpectedArchive("12", "");
+    const InstallResult refused = InstallArchive(s.app(), s.archive(), published, {});
+    ASSERT_TRUE(refused.refused);
+    EXPECT_EQ(*refused.refused, integrity::ArchiveVerdict::WrongSize);
+    EXPECT_EQ(ReadFileBytes(s.app() + L"bin\\client.exe"), "old client");
+    EXPECT_FALSE(ReadFileBytes(s.app() + L"update\\newtemp.zip"));
 }
 
 TEST(PathParts, WindowsPaths) {

@@ -14,6 +14,8 @@
 #include <string>
 
 #include "common/delta/apply_delta.h"
+#include "common/unzip/install_commit.h"
+#include "common/unzip/paths.h"
 #include "common/unzip/posix_file_system.h"
 #include "tools/release/native/openssl_sha256.h"
 
@@ -58,6 +60,16 @@ int main(int argc, char** argv) {
         outcome = vantorix::delta::StatusText(r.status);
         files = r.committed.size();
         failure = r.file + ": " + r.detail;
+    }
+    if (ok) {
+        // What the launcher's next start does: it finds the committed tree whole and removes the journal
+        // and the rollback copies, so the folder ends as a user's installation would.
+        vantorix::unzip::InstallPaths paths;
+        paths.folder = vantorix::unzip::NormaliseFolder(folder);
+        paths.work = paths.folder + std::string(vantorix::unzip::kWorkFolder);
+        const auto settled = vantorix::unzip::RecoverInstall(fs, paths);
+        ok = settled == vantorix::unzip::Recovery::Finished;
+        if (!ok) failure = "the next start did not find the installed tree whole";
     }
     const double seconds = ThreadSeconds() - start;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
