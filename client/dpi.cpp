@@ -1,6 +1,7 @@
 #include "client/dpi.h"
 
 #include "common/window/dpi.h"
+#include "win/unique_handle.h"
 
 namespace vantorix::client {
 namespace {
@@ -8,14 +9,13 @@ namespace {
 using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
 constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
 
+}  // namespace
+
 int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
+    const auto screen = win::unique_window_dc::ClientOf(nullptr);
+    const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSX);
     return dpi > 0 ? dpi : window::kDesignDpi;
 }
-
-}  // namespace
 
 int MonitorDpi(HMONITOR monitor) {
     // shcore.dll (Windows 8.1 and later) stays loaded for the process once found.

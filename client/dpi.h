@@ -5,6 +5,8 @@
 
 namespace vantorix::client {
 
+// Dots per inch of the screen (LOGPIXELSX of its device context).
+int ScreenDpi();
 // Dots per inch of a monitor (GetDpiForMonitor where present, else the screen's LOGPIXELSX).
 int MonitorDpi(HMONITOR monitor);
 // Dots per inch of the monitor that holds most of `window` (the primary one for no window).

@@ -11,11 +11,13 @@
 #include "client/muen_frm.h"
 #include "client/overme.h"
 #include "client/windowdc.h"
+#include "win/diagnostic_log.h"
 
 using namespace vantorix::client;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
     CoInitialize(nullptr);  // single-threaded apartment: the control library's objects live on this thread
+    vantorix::win::diag::OpenLog(vantorix::win::diag::PerUserLogPath(L"client.log"));
     const std::wstring app_folder = ApplicationFolder();
 
     // Everything the client creates lives until the shutdown routine ends the process.

@@ -14,6 +14,7 @@
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
+#include "win/window_subclass.h"
 
 namespace vantorix::client {
 
@@ -77,11 +78,9 @@ void MainForm::Load(const std::wstring& argument_text) {
     if (argument_text != kLaunchToken) Fail(kCannotStart);
     if (parts_.one_instance) {
         // Claimed only after the token check, so that a start without it never stands in a real one's way.
-        instance_ = std::make_unique<InstanceClaim>(parts_.app_folder);
-        if (!instance_->first()) {
-            instance_->HandOver();
-            overme::Shutdown();  // before the tray icon: a second start leaves no second icon
-        }
+        instance_ = std::make_unique<InstanceClaim>(parts_.app_folder, kWindowClass);
+        // Before the tray icon: a second start leaves no second icon.
+        if (instance_->HandOver()) overme::Shutdown();
     }
     tray_->Show();  // before the skin check: a missing skin shows the icon while its message is up
     const window::SizeLimits limits = MonitorLimits();
@@ -245,7 +244,9 @@ LRESULT CALLBACK MainForm::WindowProc(HWND window, UINT message, WPARAM wparam, 
     try {
         return self->Handle(message, wparam, lparam);
     } catch (...) {
-        // An engine step that failed stops there; nothing is reported and nothing escapes into the system.
+        // An engine step that failed stops there: the user sees nothing, the log keeps why, and nothing
+        // escapes into the system.
+        win::RecordHandlerFailure(L"MainForm");
         return 0;
     }
 }
@@ -255,6 +256,9 @@ LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case InstanceClaim::kBringBackMessage:
             BringBack();
             return 0;
+        case InstanceClaim::kClaimQuery:
+            // Only the client that holds the claim answers (not one that is still checking its start).
+            return instance_ && instance_->claimed() ? InstanceClaim::kClaimAnswer : 0;
         case WM_TIMER:
             if (wparam != kFrontClaimTimer) break;
             ClaimFront();

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "win/diagnostic_log.h"
+
 namespace vantorix::client::overme {
 namespace {
 Parts g_parts;
@@ -12,7 +14,8 @@ void Run(const std::function<void()>& step) {
     try {
         step();
     } catch (...) {
-        // the process ends below whatever a step did
+        // The process ends below whatever a step did; the log keeps that one failed.
+        win::diag::Record(L"overme", L"a shutdown step failed");
     }
 }
 }  // namespace

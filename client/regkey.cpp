@@ -1,5 +1,7 @@
 #include "client/regkey.h"
 
+#include "win/window_subclass.h"
+
 namespace vantorix::client::regkey {
 namespace {
 // While the key stays down after a press, its auto-repeats are not presses. MOD_NOREPEAT says so to the
@@ -8,22 +10,26 @@ namespace {
 constexpr UINT_PTR kReleasePollTimer = 0x5254;
 constexpr UINT kReleasePollMs = 30;
 
+// Module-wide: the one window whose hot key is registered, and what it was registered with.
 struct HotKeyState {
     HWND window = nullptr;
     bool held = false;
-    WNDPROC previous = nullptr;
     int id = 0;
     UINT modifiers = 0;
     UINT key = 0;
     std::function<void()> action;
 } g_state;
+
+win::WindowSubclass& HotKeySubclass() {
+    static win::WindowSubclass subclass(L"Regkey.HotKeyProc", &HotKeyProc);
+    return subclass;
+}
 }  // namespace
 
 void RegisterPickerHotKey(HWND window, UINT modifiers, UINT virtual_key, int id, std::function<void()> action) {
     if (g_state.window) UnregisterPickerHotKey(g_state.window);
     g_state.window = window;
-    g_state.previous = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_WNDPROC));
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&HotKeyProc));
+    HotKeySubclass().Install(window);
     g_state.id = id;
     g_state.modifiers = modifiers;
     g_state.key = virtual_key;
@@ -36,14 +42,14 @@ void RegisterPickerHotKey(HWND window, UINT modifiers, UINT virtual_key, int id,
 void UnregisterPickerHotKey(HWND window) {
     if (!g_state.window || window != g_state.window) return;
     KillTimer(window, kReleasePollTimer);
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_state.previous));
+    HotKeySubclass().Remove();
     UnregisterHotKey(window, g_state.id);
     g_state = HotKeyState{};
 }
 
-LRESULT CALLBACK HotKeyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    WNDPROC previous = g_state.previous;
-    if (message == WM_TIMER && wparam == kReleasePollTimer && window == g_state.window) {
+std::optional<LRESULT> HotKeyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (window != g_state.window) return std::nullopt;
+    if (message == WM_TIMER && wparam == kReleasePollTimer) {
         if ((GetAsyncKeyState(static_cast<int>(g_state.key)) & 0x8000) == 0) {
             g_state.held = false;
             KillTimer(window, kReleasePollTimer);
@@ -51,20 +57,16 @@ LRESULT CALLBACK HotKeyProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         return 0;
     }
     if (message == WM_HOTKEY && static_cast<int>(wparam) == g_state.id && LOWORD(lparam) == g_state.modifiers &&
-        HIWORD(lparam) == g_state.key && g_state.action && window == g_state.window) {
+        HIWORD(lparam) == g_state.key && g_state.action) {
         // An auto-repeat of the press already answered (the key still down since) does nothing more.
         const bool key_down = (GetAsyncKeyState(static_cast<int>(g_state.key)) & 0x8000) != 0;
         if (!(g_state.held && key_down)) {
             g_state.held = true;
             SetTimer(window, kReleasePollTimer, kReleasePollMs, nullptr);
-            try {
-                g_state.action();
-            } catch (...) {
-            }
+            g_state.action();
         }
     }
-    if (!previous) return DefWindowProcW(window, message, wparam, lparam);
-    return CallWindowProcW(previous, window, message, wparam, lparam);
+    return std::nullopt;  // every message, the hot key's too, goes on to the window's own procedure
 }
 
 }  // namespace vantorix::client::regkey

@@ -1,20 +1,22 @@
 #pragma once
-// Regkey: the colour picker's global hot key, received through a replaced window procedure. One window at a
-// time; the procedure is put back and the key unregistered when the window closes.
+// Regkey: the colour picker's global hot key, received through a subclass of the window's procedure. One
+// window at a time; the subclass is taken out and the key unregistered when the window closes.
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 
 namespace vantorix::client::regkey {
 
-// Keeps the window's procedure and installs HotKeyProc, keeps the key, registers it globally. A key taken
+// Puts HotKeyProc in front of the window's procedure, keeps the key, registers it globally. A key taken
 // by another program is not reported (the picker's button still works).
 void RegisterPickerHotKey(HWND window, UINT modifiers, UINT virtual_key, int id, std::function<void()> action);
 
-// Puts the previous procedure back and unregisters the key. Does nothing for a window not registered.
+// Takes HotKeyProc out again and unregisters the key. Does nothing for a window not registered.
 void UnregisterPickerHotKey(HWND window);
 
-// Runs the action for the kept key, then passes every message unchanged to the previous procedure.
-LRESULT CALLBACK HotKeyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Runs the action for the kept key, then passes every message on unchanged (nullopt) to the window's own
+// procedure; only its own release poll ends here.
+std::optional<LRESULT> HotKeyProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace vantorix::client::regkey

@@ -2,15 +2,20 @@
 
 #include <string>
 
+#include "client/dpi.h"
 #include "common/window/hit_test.h"
+#include "win/window_subclass.h"
 
 namespace vantorix::client::setwindow {
 namespace {
 
-struct SizeLimits {
-    LONG min_width = 0, min_height = 0, max_width = 0, max_height = 0;
-    WNDPROC previous = nullptr;
-} g_limits;  // module-wide: one set for the one main window
+// Module-wide: one set of limits for the one main window, answered from one subclass of it.
+window::SizeLimits g_limits;
+
+win::WindowSubclass& LimitsSubclass() {
+    static win::WindowSubclass subclass(L"Setwindow.SizeLimitProc", &SizeLimitProc);
+    return subclass;
+}
 
 window::PixelRect WindowRect(HWND window) {
     RECT r{};
@@ -24,12 +29,7 @@ void Apply(HWND window, const window::PixelRect& r) {
 
 }  // namespace
 
-double ScreenTwipsPerPixel() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    return window::TwipsPerPixel(dpi);
-}
+double ScreenTwipsPerPixel() { return window::TwipsPerPixel(ScreenDpi()); }
 
 // The press that starts a system move or size loop, at the cursor's screen position as a real press on the
 // frame would carry it. Windows and Wine measure the loop from the position of the message being handled
@@ -91,33 +91,24 @@ void Mmaximize(HWND window, window::RestoreBounds& bounds) {
 }
 
 void UpdateSizeLimits(LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
-    g_limits.min_width = min_width;
-    g_limits.min_height = min_height;
-    g_limits.max_width = max_width;
-    g_limits.max_height = max_height;
+    g_limits = {min_width, min_height, max_width, max_height};
 }
 
 void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height) {
     UpdateSizeLimits(min_width, min_height, max_width, max_height);
-    auto previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SizeLimitProc)));
-    // Installing twice must not make the procedure its own predecessor.
-    if (previous != &SizeLimitProc) g_limits.previous = previous;
+    LimitsSubclass().Install(window);  // a second install on the same window changes nothing
 }
 
-LRESULT CALLBACK SizeLimitProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_GETMINMAXINFO && lparam != 0) {
-        MINMAXINFO info;
-        CopyMemory(&info, reinterpret_cast<const void*>(lparam), sizeof info);
-        info.ptMaxSize = {g_limits.max_width, g_limits.max_height};
-        info.ptMaxPosition = {0, 0};
-        info.ptMinTrackSize = {g_limits.min_width, g_limits.min_height};
-        info.ptMaxTrackSize = {g_limits.max_width, g_limits.max_height};
-        CopyMemory(reinterpret_cast<void*>(lparam), &info, sizeof info);
-        return 0;
-    }
-    if (!g_limits.previous) return DefWindowProcW(window, message, wparam, lparam);
-    return CallWindowProcW(g_limits.previous, window, message, wparam, lparam);
+std::optional<LRESULT> SizeLimitProc(HWND, UINT message, WPARAM, LPARAM lparam) {
+    if (message != WM_GETMINMAXINFO || lparam == 0) return std::nullopt;
+    MINMAXINFO info;
+    CopyMemory(&info, reinterpret_cast<const void*>(lparam), sizeof info);
+    info.ptMaxSize = {g_limits.max_width, g_limits.max_height};
+    info.ptMaxPosition = {0, 0};
+    info.ptMinTrackSize = {g_limits.min_width, g_limits.min_height};
+    info.ptMaxTrackSize = {g_limits.max_width, g_limits.max_height};
+    CopyMemory(reinterpret_cast<void*>(lparam), &info, sizeof info);
+    return 0;  // answered here, not passed on
 }
 
 }  // namespace vantorix::client::setwindow

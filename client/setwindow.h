@@ -1,11 +1,12 @@
 #pragma once
 // Setwindow: what a frame would give the borderless main window, done on the page's request. Moves and
-// resizes run the system's own loops; maximise is the client's own geometry (the whole screen width, down to
-// a bottom taskbar), not the system's maximised state; the size limits answer the system's query from a
-// replaced window procedure.
+// resizes run the system's own loops; maximise is the client's own geometry (the work area of the window's
+// monitor, whichever side its taskbar is on), not the system's maximised state; the size limits answer the
+// system's query from a subclass of the window's procedure.
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/window/monitor_fit.h"
@@ -29,7 +30,7 @@ void Mmaximize(HWND window, window::RestoreBounds& bounds);
 // Height of a bottom taskbar in twips: screen height minus the work area's bottom.
 std::int16_t GetTaskbarHeight();
 
-// Stores the limits (pixels) and replaces the window's procedure with SizeLimitProc. One window at a time.
+// Stores the limits (pixels) and puts SizeLimitProc in front of the window's procedure. One window at a time.
 void InstallSizeLimits(HWND window, LONG min_width, LONG min_height, LONG max_width, LONG max_height);
 
 // Replaces the stored limits (the window moved to another monitor, or the display changed).
@@ -39,8 +40,8 @@ void UpdateSizeLimits(LONG min_width, LONG min_height, LONG max_width, LONG max_
 window::Edges MonitorArea(HWND window);
 window::Edges MonitorWorkArea(HWND window);
 
-// Answers the size-limits query from the stored limits; every other message goes unchanged to the window's
-// previous procedure.
-LRESULT CALLBACK SizeLimitProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Answers the size-limits query from the stored limits; every other message goes on unchanged (nullopt) to
+// the window's own procedure.
+std::optional<LRESULT> SizeLimitProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace vantorix::client::setwindow

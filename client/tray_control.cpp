@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/window/balloon_text.h"
+#include "win/unique_handle.h"
 
 namespace vantorix::client {
 namespace {
@@ -34,7 +35,7 @@ ATOM RegisterTrayClass() {
     static ATOM atom = [] {
         WNDCLASSEXW wc{};
         wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;  // replaced per window in CreateWindow's first messages
+        wc.lpfnWndProc = DefWindowProcW;  // each window's messages go through its tray's subclass first
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = Tray::kWindowClass;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -49,8 +50,7 @@ Tray::Tray(HWND container) : container_(container) {
     RegisterTrayClass();
     window_ = CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, kFaceSize, kFaceSize, nullptr,
                               nullptr, GetModuleHandleW(nullptr), nullptr);
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Tray::WindowProc));
+    subclass_.Install(window_);
     taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
     // The record starts empty: no tip, no balloon.
     record_.cbSize = kRecordSize;
@@ -58,10 +58,7 @@ Tray::Tray(HWND container) : container_(container) {
 
 Tray::~Tray() {
     Hide();
-    if (window_) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-        DestroyWindow(window_);
-    }
+    if (window_) DestroyWindow(window_);
 }
 
 void Tray::FillRecordHeader() {
@@ -148,17 +145,7 @@ HRESULT Tray::SaveProperties(IPropertyBag* bag) {
     return bag->Write(kPictureKey, &value);
 }
 
-LRESULT CALLBACK Tray::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<Tray*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wparam, lparam);
-    try {
-        return self->Handle(message, wparam, lparam);
-    } catch (...) {
-        return 0;  // a handler's failure must not unwind into the system's dispatch
-    }
-}
-
-LRESULT Tray::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> Tray::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == kCallbackMessage) {
         // The icon's callback: the mouse message of the press is in the second parameter. A left press is
         // button state 1, a right press state 2; every other message raises nothing. Raised at every
@@ -193,20 +180,18 @@ LRESULT Tray::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 SetWindowPos(window_, nullptr, 0, 0, kFaceSize, kFaceSize, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(window_, &ps);
+            const win::unique_paint_dc dc(window_);
             if (picture_) {
                 OLE_XSIZE_HIMETRIC w = 0;
                 OLE_YSIZE_HIMETRIC h = 0;
                 picture_->get_Width(&w);
                 picture_->get_Height(&h);
-                picture_->Render(dc, 0, 0, kFaceSize, kFaceSize, 0, h, w, -h, nullptr);
+                picture_->Render(dc.get(), 0, 0, kFaceSize, kFaceSize, 0, h, w, -h, nullptr);
             }
-            EndPaint(window_, &ps);
             return 0;
         }
         default:
-            return DefWindowProcW(window_, message, wparam, lparam);
+            return std::nullopt;
     }
 }
 

@@ -10,7 +10,10 @@
 #include <wrl/client.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+
+#include "win/window_subclass.h"
 
 namespace vantorix::client {
 
@@ -48,14 +51,14 @@ public:
     const NOTIFYICONDATAA& record() const { return record_; }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
-    LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    std::optional<LRESULT> Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void FillRecordHeader();
     HICON CurrentIcon() const;
     void Send(DWORD action);
 
     HWND container_;
     HWND window_ = nullptr;
+    win::WindowSubclass subclass_{L"Tray", [this](HWND, UINT m, WPARAM w, LPARAM l) { return Handle(m, w, l); }};
     NOTIFYICONDATAA record_{};
     Microsoft::WRL::ComPtr<IPicture> picture_;
     bool shown_ = false;  // the icon was added and not removed since: re-added when the taskbar comes back

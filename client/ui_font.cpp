@@ -3,6 +3,7 @@
 #include <map>
 
 #include "common/window/dpi.h"
+#include "win/unique_handle.h"
 
 namespace vantorix::client {
 namespace {
@@ -28,15 +29,14 @@ HFONT UiFont(int dpi) {
     auto found = fonts.find(dpi);
     if (found != fonts.end()) return found->second;
     const wchar_t* faces[] = {L"Microsoft YaHei", L"SimSun", L"WenQuanYi Micro Hei", L"Noto Sans CJK SC"};
-    HDC screen = GetDC(nullptr);
+    const auto screen = win::unique_window_dc::ClientOf(nullptr);
     HFONT chosen = nullptr;
     for (const wchar_t* face : faces) {
-        if (!Installed(screen, face)) continue;
+        if (!Installed(screen.get(), face)) continue;
         chosen = CreateFontW(-window::ScaleToDpi(12, dpi), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
                              DEFAULT_QUALITY, 0, face);
         break;
     }
-    ReleaseDC(nullptr, screen);
     if (!chosen) chosen = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     fonts[dpi] = chosen;
     return chosen;

@@ -4,6 +4,7 @@
 
 #include "client/dpi.h"
 #include "client/regkey.h"
+#include "client/setwindow.h"
 #include "client/ui_font.h"
 #include "common/window/dpi.h"
 
@@ -67,8 +68,10 @@ void RegisterClasses() {
 
 }  // namespace
 
-Windowdc::Windowdc(HWND main_form, PointerSource pointer)
-    : main_form_(main_form), pointer_(pointer ? std::move(pointer) : PointerSource(&PhysicalPointerPosition)) {
+Windowdc::Windowdc(HWND main_form, PointerSource pointer, WorkAreaSource work_area)
+    : main_form_(main_form),
+      pointer_(pointer ? std::move(pointer) : PointerSource(&PhysicalPointerPosition)),
+      work_area_(work_area ? std::move(work_area) : WorkAreaSource(&setwindow::MonitorWorkArea)) {
     RegisterClasses();
 }
 
@@ -86,14 +89,14 @@ void Windowdc::ShowOrActivate() {
     dpi_ = WindowDpi(main_form_);  // the design size at the scale of the main window's monitor
     RECT frame{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    HWND window = CreateWindowExW(0, kWindowClass, kCaption, style, x, y, width, height, nullptr, nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
+    // Centred on the monitor the main form is on, clear of its taskbar.
+    const window::PixelRect place =
+        window::CentredIn(frame.right - frame.left, frame.bottom - frame.top, work_area_(main_form_));
+    HWND window = CreateWindowExW(0, kWindowClass, kCaption, style, place.left, place.top, place.width,
+                                  place.height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!window) return;
     window_ = window;
-    SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::WindowProc));
+    window_subclass_.Install(window_);
 
     MakeMagnifierSurface();
     CreateControls();
@@ -110,13 +113,18 @@ void Windowdc::ShowOrActivate() {
     SetForegroundWindow(window_);
 }
 
+void Windowdc::ReleaseMagnifierSurface() {
+    magnifier_selection_.reset();
+    magnifier_bitmap_.reset();
+    magnifier_dc_.reset();
+}
+
 void Windowdc::MakeMagnifierSurface() {
-    if (magnifier_dc_ && magnifier_old_bitmap_) SelectObject(magnifier_dc_.get(), magnifier_old_bitmap_);
-    HDC screen = GetDC(nullptr);
-    magnifier_dc_.reset(CreateCompatibleDC(screen));
-    magnifier_bitmap_.reset(CreateCompatibleBitmap(screen, Scaled(kMagnifiedSize), Scaled(kMagnifiedSize)));
-    ReleaseDC(nullptr, screen);
-    magnifier_old_bitmap_ = SelectObject(magnifier_dc_.get(), magnifier_bitmap_.get());
+    ReleaseMagnifierSurface();
+    const auto screen = win::unique_window_dc::ClientOf(nullptr);
+    magnifier_dc_.reset(CreateCompatibleDC(screen.get()));
+    magnifier_bitmap_.reset(CreateCompatibleBitmap(screen.get(), Scaled(kMagnifiedSize), Scaled(kMagnifiedSize)));
+    magnifier_selection_ = win::unique_selection(magnifier_dc_.get(), magnifier_bitmap_.get());
     RECT all{0, 0, Scaled(kMagnifiedSize), Scaled(kMagnifiedSize)};
     FillRect(magnifier_dc_.get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
 }
@@ -128,8 +136,7 @@ void Windowdc::CreateControls() {
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
     }
     LayOut();
-    SetWindowLongPtrW(control(kPicture1), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrW(control(kPicture1), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Windowdc::PictureProc));
+    picture_subclass_.Install(control(kPicture1));
 }
 
 void Windowdc::LayOut() {
@@ -205,17 +212,7 @@ void Windowdc::ShowColor(COLORREF value) {
     SetText(kText3, Widen(window::DecimalText(window::ComposeColor(*rgb))));
 }
 
-LRESULT CALLBACK Windowdc::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<Windowdc*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wparam, lparam);
-    try {
-        return self->Handle(message, wparam, lparam);
-    } catch (...) {
-        return 0;
-    }
-}
-
-LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_TIMER:
             if (wparam == kTimer1) Tick();
@@ -270,40 +267,32 @@ LRESULT Windowdc::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
             KillTimer(window, kTimer1);
             sampling_ = false;
             regkey::UnregisterPickerHotKey(window);
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            if (magnifier_dc_ && magnifier_old_bitmap_) SelectObject(magnifier_dc_.get(), magnifier_old_bitmap_);
-            magnifier_dc_.reset();
-            magnifier_bitmap_.reset();
+            ReleaseMagnifierSurface();
             swatch_brush_.reset();
             color_.reset();
             last_focus_ = nullptr;
             window_ = nullptr;
-            return DefWindowProcW(window, message, wparam, lparam);
+            return std::nullopt;
         }
     }
-    return DefWindowProcW(window_, message, wparam, lparam);
+    return std::nullopt;
 }
 
-LRESULT CALLBACK Windowdc::PictureProc(HWND picture, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<Windowdc*>(GetWindowLongPtrW(picture, GWLP_USERDATA));
-    if (self && self->magnifier_dc_) {
-        switch (message) {
-            case WM_LBUTTONDOWN:
-            case WM_RBUTTONDOWN:
-            case WM_MBUTTONDOWN:
-                self->PickAt({static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
-                return 0;
-            case WM_PAINT: {
-                PAINTSTRUCT ps;
-                HDC dc = BeginPaint(picture, &ps);
-                BitBlt(dc, 0, 0, self->Scaled(kPictureSize), self->Scaled(kPictureSize), self->magnifier_dc_.get(), 0,
-                       0, SRCCOPY);
-                EndPaint(picture, &ps);
-                return 0;
-            }
+std::optional<LRESULT> Windowdc::HandlePicture(HWND picture, UINT message, LPARAM lparam) {
+    if (!magnifier_dc_) return std::nullopt;
+    switch (message) {
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+            PickAt({static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
+            return 0;
+        case WM_PAINT: {
+            const win::unique_paint_dc dc(picture);
+            BitBlt(dc.get(), 0, 0, Scaled(kPictureSize), Scaled(kPictureSize), magnifier_dc_.get(), 0, 0, SRCCOPY);
+            return 0;
         }
     }
-    return DefWindowProcW(picture, message, wparam, lparam);
+    return std::nullopt;
 }
 
 }  // namespace vantorix::client

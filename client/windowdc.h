@@ -10,7 +10,9 @@
 #include <string>
 
 #include "common/window/color.h"
+#include "common/window/monitor_fit.h"
 #include "win/unique_handle.h"
+#include "win/window_subclass.h"
 
 namespace vantorix::client {
 
@@ -37,9 +39,12 @@ public:
     // Where the pointer is, in the screen device context's pixels (the sampling reads that point).
     using PointerSource = std::function<POINT()>;
 
+    // The work area of the monitor a window is on (the picker opens centred in the main form's).
+    using WorkAreaSource = std::function<window::Edges(HWND)>;
+
     // The main form gives the picker its icon and the monitor it opens on; `pointer` is the system's
-    // pointer in physical pixels unless a test gives another.
-    explicit Windowdc(HWND main_form, PointerSource pointer = nullptr);
+    // pointer in physical pixels and `work_area` the system's monitor lookup unless a test gives others.
+    explicit Windowdc(HWND main_form, PointerSource pointer = nullptr, WorkAreaSource work_area = nullptr);
     ~Windowdc();
     Windowdc(const Windowdc&) = delete;
     Windowdc& operator=(const Windowdc&) = delete;
@@ -65,13 +70,13 @@ public:
     void ToggleSampling();
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
-    static LRESULT CALLBACK PictureProc(HWND, UINT, WPARAM, LPARAM);
-    LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    std::optional<LRESULT> Handle(UINT message, WPARAM wparam, LPARAM lparam);
+    std::optional<LRESULT> HandlePicture(HWND picture, UINT message, LPARAM lparam);
     void CreateControls();
     // Places the controls and makes the magnifier's surface for the picker's current scale.
     void LayOut();
     void MakeMagnifierSurface();
+    void ReleaseMagnifierSurface();
     int Scaled(int design_pixels) const;
     void ApplyTopmost();
     void ShowColor(COLORREF value);
@@ -79,16 +84,20 @@ private:
 
     HWND main_form_;
     PointerSource pointer_;
+    WorkAreaSource work_area_;
     HWND window_ = nullptr;
     int dpi_ = 96;
     bool sampling_ = false;
     // The magnified image, kept so that it can be repainted and picked from after sampling stops.
     win::unique_memory_dc magnifier_dc_;
     win::unique_gdi_object magnifier_bitmap_;
-    HGDIOBJ magnifier_old_bitmap_ = nullptr;
+    win::unique_selection magnifier_selection_;  // the bitmap in the DC; its old one put back first
     HWND last_focus_ = nullptr;  // the control that had the focus when the picker was last deactivated
     win::unique_gdi_object swatch_brush_;
     std::optional<window::Rgb> color_;
+    win::WindowSubclass window_subclass_{L"Windowdc", [this](HWND, UINT m, WPARAM w, LPARAM l) { return Handle(m, w, l); }};
+    win::WindowSubclass picture_subclass_{L"Windowdc.Picture1",
+                                          [this](HWND p, UINT m, WPARAM, LPARAM l) { return HandlePicture(p, m, l); }};
 };
 
 }  // namespace vantorix::client

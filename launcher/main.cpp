@@ -7,11 +7,14 @@
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
 #include "launcher/services/services.h"
+#include "win/diagnostic_log.h"
 #include "win/system_libraries.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     vantorix::win::LoadSystemLibrariesFromSystemFolderOnly();
     try {
+        // Every update decision and failure goes to the user's log, with its reason.
+        vantorix::win::diag::OpenLog(vantorix::win::diag::PerUserLogPath(L"launcher.log"));
         // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
         // An update cut short by a kill is settled (rolled back, or its clean-up finished) before anything
         // reads the installation.

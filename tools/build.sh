@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both trees: build/win (the Windows binaries, cross-compiled) and build/native (portable core and
-# the CTest tree that also registers the Windows-side tests). BUILD_DIR overrides "build".
+# Builds the three trees: build/win (the Windows binaries, cross-compiled), build/fuzz (the fuzz targets,
+# clang) and build/native (portable core and the CTest tree that also registers the Windows-side tests and
+# the fuzz runs). BUILD_DIR overrides "build".
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -13,29 +14,64 @@ if command -v ccache >/dev/null && [ "${VANTORIX_NO_CCACHE:-0}" != 1 ]; then
   export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
 fi
-# Update signatures: the launcher is built with the public half of an ECDSA P-256 key pair and unpacks only
-# archives signed with the private half. VANTORIX_UPDATE_SIGNING_KEY names the maker's private key (PEM);
-# without it a throw-away pair is made once under <build>/update-key, and the tests and the main job sign
-# what they publish with it. VANTORIX_UPDATE_SIGNING_KEY=none builds a launcher without a key.
+# Update keys: the launcher acts only on manifests (and unpacks only archives) signed by a key built into it.
+#   VANTORIX_UPDATE_PUBLIC_KEY=<PEM>   a release: the maker's public key (the public half only; the private
+#                                      key never needs to be on this machine), or "none" for a launcher
+#                                      without signature checks
+#   VANTORIX_UPDATE_NEXT_PUBLIC_KEY=<PEM>   the key the maker moves to next, accepted beside it (optional)
+#   VANTORIX_UPDATE_PUBLIC_KEY_SHA256=<hex> the fingerprint the current key must have (optional pin)
+#   VANTORIX_TEST_UPDATE_KEYS=1        tests and the main job: a throw-away current and next pair, made once
+#                                      under <build>/update-key/ with the openssl CLI; the build says so in its
+#                                      output and in the launcher's version information
+# Without either the build fails: no release goes out with a key nobody chose.
 keys=$build/update-key
-signing=${VANTORIX_UPDATE_SIGNING_KEY:-$keys/signing.pem}
-public=
-if [ "$signing" != none ]; then
+public=${VANTORIX_UPDATE_PUBLIC_KEY:-}
+next=${VANTORIX_UPDATE_NEXT_PUBLIC_KEY:-}
+signing= next_signing= throwaway=OFF
+if [ "${VANTORIX_TEST_UPDATE_KEYS:-0}" = 1 ]; then
+  [ -z "$public$next" ] || { echo "build.sh: VANTORIX_TEST_UPDATE_KEYS=1 makes its own keys; do not also set VANTORIX_UPDATE_PUBLIC_KEY or VANTORIX_UPDATE_NEXT_PUBLIC_KEY" >&2; exit 1; }
   mkdir -p "$keys"
-  if [ ! -s "$signing" ]; then
-    [ -z "${VANTORIX_UPDATE_SIGNING_KEY:-}" ] || { echo "no signing key at $signing"; exit 1; }
-    ( umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out "$signing.new" ) && mv "$signing.new" "$signing"
-  fi
-  public=$keys/public.pem
-  openssl ec -in "$signing" -pubout -out "$public.new" 2>/dev/null || { echo "not an EC private key: $signing"; exit 1; }
-  # Rewritten only when it changes: the launcher's configuration depends on this file.
-  if cmp -s "$public.new" "$public"; then rm "$public.new"; else mv "$public.new" "$public"; fi
+  for name in signing next-signing; do
+    [ -s "$keys/$name.pem" ] && continue
+    ( umask 077 && openssl ecparam -name prime256v1 -genkey -noout -out "$keys/$name.pem.new" ) && mv "$keys/$name.pem.new" "$keys/$name.pem"
+  done
+  for pair in signing:public next-signing:next-public; do
+    private=$keys/${pair%%:*}.pem half=$keys/${pair##*:}.pem
+    openssl ec -in "$private" -pubout -out "$half.new" 2>/dev/null || { echo "build.sh: not an EC private key: $private" >&2; exit 1; }
+    # Rewritten only when it changes: the launcher's configuration depends on this file.
+    if cmp -s "$half.new" "$half"; then rm "$half.new"; else mv "$half.new" "$half"; fi
+  done
+  public=$keys/public.pem next=$keys/next-public.pem
+  signing=$keys/signing.pem next_signing=$keys/next-signing.pem throwaway=ON
+  echo "build.sh: TEST BUILD with THROW-AWAY update keys from $keys: for the tests and the main job, not for release"
+elif [ -z "$public" ]; then
+  echo "build.sh: VANTORIX_UPDATE_PUBLIC_KEY is not set. A release build needs the maker's public update key:" >&2
+  echo "  VANTORIX_UPDATE_PUBLIC_KEY=<PEM file of the public half> (or none: a launcher without signature checks);" >&2
+  echo "  tests and the main job use VANTORIX_TEST_UPDATE_KEYS=1 (a throw-away pair)." >&2
+  exit 1
+elif [ "$public" != none ]; then
+  for pem in "$public" ${next:+"$next"}; do
+    openssl ec -pubin -in "$pem" -noout 2>/dev/null || { echo "build.sh: not a PEM public key: $pem" >&2; exit 1; }
+    echo "build.sh: update key $pem, sha256 $(openssl ec -pubin -in "$pem" -outform DER 2>/dev/null | sha256sum | cut -c1-64)"
+  done
+  public=$(realpath "$public"); [ -z "$next" ] || next=$(realpath "$next")
+elif [ -n "$next" ]; then
+  echo "build.sh: VANTORIX_UPDATE_NEXT_PUBLIC_KEY needs a current key in VANTORIX_UPDATE_PUBLIC_KEY" >&2
+  exit 1
 else
-  signing=
+  echo "build.sh: no update key: the launcher checks sizes and hashes only"
 fi
 cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
-  -DVANTORIX_UPDATE_SIGNING_KEY="$signing" >/dev/null
+  -DVANTORIX_UPDATE_NEXT_PUBLIC_KEY="$next" -DVANTORIX_UPDATE_PUBLIC_KEY_SHA256="${VANTORIX_UPDATE_PUBLIC_KEY_SHA256:-}" \
+  -DVANTORIX_UPDATE_KEYS_THROWAWAY=$throwaway -DVANTORIX_UPDATE_SIGNING_KEY="$signing" \
+  -DVANTORIX_UPDATE_NEXT_SIGNING_KEY="$next_signing" >/dev/null
 cmake --build "$build/win" -j "$jobs"
-cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" >/dev/null
+# The fuzz targets: the portable core once more, built with clang for libFuzzer (its runs are registered in
+# the native tree's CTest, so it is configured first).
+cmake -S "$root" -B "$build/fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+  -DCMAKE_CXX_COMPILER=clang++ -DVANTORIX_FUZZ=ON >/dev/null
+cmake --build "$build/fuzz" -j "$jobs"
+cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" \
+  -DVANTORIX_FUZZ_BUILD="$build/fuzz" >/dev/null
 cmake --build "$build/native" -j "$jobs"

@@ -4,8 +4,9 @@
 #   1. a fresh Wine machine (its own prefix, seeded from the tests' cached one when there is one) on which the
 #      built setup program installs the installation silently into "C:\Program Files\VantorixAssist"
 #      (client version V, the control library registered), and an update package of version V+1: the
-#      manifest "updata.json" (mandatory; its size, SHA-256 and the signature made with the build's signing
-#      key) and "newtemp.zip" holding bin\client.exe with the higher version and the skin page, served over
+#      manifest "updata.json" (mandatory; its size, SHA-256, the archive's signature and the signed payload
+#      with a serial and an expiry, made with the build's signing key) and "newtemp.zip" holding bin\client.exe
+#      with the higher version and the skin page, served over
 #      HTTPS on 127.0.0.1 by nginx (started and stopped here), as the maker's site serves them;
 #   2. the installed VantorixAssist.exe started with VANTORIX_MANIFEST_URL pointing at that server;
 #   3. a user (launcher_driver.exe) sees no registration question (the setup registered the library),
@@ -24,6 +25,8 @@ log() { printf '[main-job] %s\n' "$*"; }
 if [ "${SKIP_SETUP:-0}" != 1 ]; then
   if [ "$(id -u)" = 0 ]; then bash "$root/tools/setup.sh"; else sudo bash "$root/tools/setup.sh"; fi
 fi
+# The job publishes signed updates: a throw-away key pair unless the caller names keys of its own.
+[ -n "${VANTORIX_UPDATE_PUBLIC_KEY:-}" ] || export VANTORIX_TEST_UPDATE_KEYS=1
 [ "${SKIP_BUILD:-0}" = 1 ] || BUILD_DIR=$build bash "$root/tools/build.sh"
 
 # A machine of its own, new for every run, so the job sees what a user's machine sees after the setup and
@@ -103,7 +106,7 @@ EOF
 signing_key=$(python3 "$root/tools/update-server/update_package.py" --print-signing-key "$win")
 python3 "$root/tools/update-server/update_package.py" --installation "$win/installation" --version "$next" \
   --base-url "https://127.0.0.1:$port" --out "$work/server" --force-mod 1 --title "Vantorix $next" \
-  --notes $'界面更新\r\n修复若干问题' ${signing_key:+--signing-key "$signing_key"}
+  --notes $'界面更新\r\n修复若干问题' ${signing_key:+--signing-key "$signing_key" --serial "$(date +%s)"}
 log "nginx on https://127.0.0.1:$port with version $next (installation has $current)"
 # Bounded like every server of the tests: it ends by itself after ten minutes at the latest.
 timeout 600 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr.log" &

@@ -42,7 +42,9 @@ pkgs=(cmake ninja-build g++ g++-mingw-w64-i686 mingw-w64-tools libz-mingw-w64-de
       googletest libgtest-dev zlib1g-dev wine wine32:i386 xvfb xauth xdotool x11-utils imagemagick
       python3 openssl curl zip unzip file dpkg-dev libwine-dev
       fonts-wqy-microhei  # a font with Chinese glyphs, so the windows under Wine show their texts
-      nginx-light nsis ccache)
+      nginx-light nsis ccache
+      zstd libssl-dev  # the release tool's patches; SHA-256 for the native delta tests and tools
+      clang libclang-rt-14-dev)  # libFuzzer and the sanitizers' runtimes for the fuzz targets
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -83,4 +85,10 @@ if ! ls "$srcdir"/zlib-*/contrib/minizip/unzip.c >/dev/null 2>&1; then
   ( cd "$srcdir" && apt-get source -q --download-only zlib >/dev/null && dpkg-source -x --skip-debianization zlib_*.dsc >/dev/null 2>&1 || dpkg-source -x zlib_*.dsc >/dev/null )
 fi
 ls -d "$srcdir"/zlib-*/contrib/minizip >/dev/null
+# zstd's decoder, for the launcher's delta updates, comes from Debian's zstd source package (libzstd) the
+# same way.
+if ! ls "$srcdir"/libzstd-*/lib/decompress/zstd_decompress.c >/dev/null 2>&1; then
+  ( cd "$srcdir" && apt-get source -q --download-only libzstd >/dev/null && dpkg-source -x --skip-debianization libzstd_*.dsc >/dev/null 2>&1 || dpkg-source -x libzstd_*.dsc >/dev/null )
+fi
+ls -d "$srcdir"/libzstd-*/lib/decompress >/dev/null
 log "ready"

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "win/per_user_folder.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::win::diag {
@@ -17,17 +18,9 @@ SRWLOCK g_lock = SRWLOCK_INIT;
 std::wstring g_path;
 unsigned long g_limit = kDefaultLimitBytes;
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-    PWSTR raw = nullptr;
-    std::wstring path;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw)) && raw) path = raw;
-    CoTaskMemFree(raw);
-    return path;
-}
-
 // The user's profile folder stands in the text as "%USERPROFILE%": the folder carries the account name.
 std::wstring WithoutProfile(std::wstring text) {
-    static const std::wstring profile = KnownFolder(FOLDERID_Profile);
+    static const std::wstring profile = KnownFolderPath(FOLDERID_Profile);
     if (profile.size() < 3) return text;
     for (size_t at = 0; at + profile.size() <= text.size();) {
         if (CompareStringOrdinal(text.c_str() + at, static_cast<int>(profile.size()), profile.c_str(),
@@ -61,16 +54,6 @@ unique_hfile OpenForAppend(const std::wstring& path) {
     return file;
 }
 
-bool MakeFolders(const std::wstring& file) {
-    const size_t cut = file.find_last_of(L'\\');
-    if (cut == std::wstring::npos || cut < 3) return true;
-    const std::wstring folder = file.substr(0, cut);
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    return MakeFolders(folder) && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-}
-
 void Append(const std::wstring& path, unsigned long limit, const std::string& line) {
     unique_hfile file = OpenForAppend(path);
     LARGE_INTEGER size{};
@@ -87,7 +70,7 @@ void Append(const std::wstring& path, unsigned long limit, const std::string& li
 }  // namespace
 
 bool OpenLog(const std::wstring& path, unsigned long limit_bytes) {
-    const bool usable = !path.empty() && MakeFolders(path) && OpenForAppend(path);
+    const bool usable = !path.empty() && MakeFoldersAbove(path) && OpenForAppend(path);
     AcquireSRWLockExclusive(&g_lock);
     g_path = usable ? path : std::wstring();
     g_limit = limit_bytes;
@@ -96,8 +79,8 @@ bool OpenLog(const std::wstring& path, unsigned long limit_bytes) {
 }
 
 std::wstring PerUserLogPath(const std::wstring& file_name) {
-    const std::wstring local = KnownFolder(FOLDERID_LocalAppData);
-    return local.empty() ? L"" : local + L"\\VantorixAssist\\logs\\" + file_name;
+    const std::wstring product = PerUserProductFolder();
+    return product.empty() ? L"" : product + L"\\logs\\" + file_name;
 }
 
 std::wstring LogPath() {

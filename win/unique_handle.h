@@ -135,4 +135,52 @@ private:
     HDC dc_ = nullptr;
 };
 
+// The DC of one paint cycle: BeginPaint opens it, EndPaint closes it.
+class unique_paint_dc {
+public:
+    explicit unique_paint_dc(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+    unique_paint_dc(const unique_paint_dc&) = delete;
+    unique_paint_dc& operator=(const unique_paint_dc&) = delete;
+    ~unique_paint_dc() {
+        if (dc_) ::EndPaint(window_, &paint_);
+    }
+    HDC get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// A GDI object selected into a DC for as long as the owner lives: the DC's earlier object is put back
+// before either is released (declare it after the owners of the DC and the object).
+class unique_selection {
+public:
+    unique_selection() = default;
+    unique_selection(HDC dc, HGDIOBJ object) noexcept : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    unique_selection(const unique_selection&) = delete;
+    unique_selection& operator=(const unique_selection&) = delete;
+    unique_selection(unique_selection&& o) noexcept
+        : dc_(std::exchange(o.dc_, nullptr)), previous_(std::exchange(o.previous_, nullptr)) {}
+    unique_selection& operator=(unique_selection&& o) noexcept {
+        if (this != &o) {
+            reset();
+            dc_ = std::exchange(o.dc_, nullptr);
+            previous_ = std::exchange(o.previous_, nullptr);
+        }
+        return *this;
+    }
+    ~unique_selection() { reset(); }
+    void reset() noexcept {
+        if (dc_ && previous_) ::SelectObject(dc_, previous_);
+        dc_ = nullptr;
+        previous_ = nullptr;
+    }
+
+private:
+    HDC dc_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+};
+
 }  // namespace vantorix::win

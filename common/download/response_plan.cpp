@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "common/download/validator.h"
+
 namespace vantorix::download {
 namespace {
 
@@ -78,8 +80,9 @@ std::optional<ContentRange> ParseContentRange(const std::string& value) {
 }
 
 std::string ValidatorOf(const ResponseHead& head) {
-    if (head.etag && !head.etag->empty() && head.etag->front() == '"') return *head.etag;
-    if (head.lastModified && !head.lastModified->empty()) return *head.lastModified;
+    // Only what may go back into a request header is kept.
+    if (head.etag && IsIfRangeValidator(*head.etag)) return *head.etag;
+    if (head.lastModified && IsIfRangeValidator(*head.lastModified)) return *head.lastModified;
     return "";
 }
 

@@ -24,7 +24,8 @@ struct ResponseHead {
 };
 
 // The validator that names this version of the remote file, for "If-Range" on a later resume: a strong
-// ETag, else Last-Modified; "" when the answer carries neither (a weak ETag cannot serve If-Range).
+// ETag, else Last-Modified; "" when the answer carries neither as IsIfRangeValidator takes it (a weak
+// ETag cannot serve If-Range).
 std::string ValidatorOf(const ResponseHead& head);
 
 struct ResponsePlan {

@@ -1,6 +1,7 @@
 #include "common/download/resumable_download.h"
 
 #include "common/download/progress.h"
+#include "common/download/validator.h"
 
 namespace vantorix::download {
 
@@ -39,8 +40,14 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
     validator_.clear();
     if (decision.resume) {
         offset_ = files_.SizeOf(side_.data).value_or(0);
-        const std::optional<std::wstring> tag = Exists(side_.Validator()) ? files_.ReadText(side_.Validator()) : std::nullopt;
-        if (tag) validator_.assign(tag->begin(), tag->end());  // ASCII by construction
+        if (Exists(side_.Validator())) {
+            // A tag that is no validator cannot tell which version the kept bytes belong to: they are
+            // fetched again whole, and nothing of the tag reaches a request.
+            const std::optional<std::wstring> text = files_.ReadText(side_.Validator());
+            const std::optional<std::string> tag = text ? ParseValidatorTag(*text) : std::nullopt;
+            if (tag) validator_ = *tag;
+            else offset_ = 0;
+        }
     }
     if (decision.pickNewNames) {
         auto picked = PickSideFiles(fileName_, [this](const std::wstring& p) { return Exists(p); });

@@ -51,7 +51,8 @@ public:
     virtual bool Rename(const std::wstring& from, const std::wstring& to) = 0;  // never replaces `to`
 };
 
-// One HTTP GET at a time with "Range: bytes=<from>-"; its events come back through the
+// One HTTP GET at a time, with the headers RangeRequestHeaders gives (none from byte 0: a server that
+// answers ranges wrongly still serves the whole file); its events come back through the
 // ResumableDownload::On* calls, on the host's thread.
 class Transport {
 public:

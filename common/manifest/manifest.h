@@ -1,16 +1,26 @@
 #pragma once
 // The update manifest: its six values under "Version_date" and the decisions the launcher takes from them.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vantorix::manifest {
 
+// What only the signed payload of a manifest carries (see signed_manifest.h). New members go here as
+// optional ones, read by ReadSignedMembers in signed_manifest.cpp and described in the README.
+struct SignedMembers {
+    uint64_t serial = 0;  // raised by the maker with every manifest it publishes
+    int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z: from then on the manifest is refused
+};
+
 // The values as the update form keeps them, UTF-8.
 struct Manifest {
     std::string version, url, uptext, new_title, force_mod, new_skinurl;
     // Optional: what the archive must be ("" when not published). Checked before anything is unpacked.
     std::string size, sha256, signature;
+    // Present exactly when the maker's signature over the payload was verified (a key is built in).
+    std::optional<SignedMembers> signed_members;
 };
 
 // The optional members that describe the archive, read after the six.

@@ -6,11 +6,14 @@
 
 namespace vantorix::window {
 
+PixelRect CentredIn(std::int32_t width, std::int32_t height, const Edges& work_area) {
+    return {work_area.left + std::max(work_area.width() - width, 0) / 2,
+            work_area.top + std::max(work_area.height() - height, 0) / 2, width, height};
+}
+
 PixelRect OpeningPlace(std::int32_t design_width, std::int32_t design_height, int dpi, const Edges& work_area) {
-    const std::int32_t width = std::min(ScaleToDpi(design_width, dpi), std::max(work_area.width(), 0));
-    const std::int32_t height = std::min(ScaleToDpi(design_height, dpi), std::max(work_area.height(), 0));
-    return {work_area.left + (work_area.width() - width) / 2, work_area.top + (work_area.height() - height) / 2,
-            width, height};
+    return CentredIn(std::min(ScaleToDpi(design_width, dpi), std::max(work_area.width(), 0)),
+                     std::min(ScaleToDpi(design_height, dpi), std::max(work_area.height(), 0)), work_area);
 }
 
 SizeLimits LimitsOnMonitor(std::int32_t design_width, std::int32_t design_height, int dpi, const Edges& monitor,
@@ -24,8 +27,12 @@ SizeLimits LimitsOnMonitor(std::int32_t design_width, std::int32_t design_height
 }
 
 PixelRect MaximisedOnMonitor(const Edges& monitor, const Edges& work_area) {
-    const std::int32_t bottom = std::clamp(work_area.bottom, monitor.top, monitor.bottom);
-    return {monitor.left, monitor.top, monitor.width(), bottom - monitor.top};
+    // A work area the system reports partly outside its monitor is cut to the monitor.
+    const std::int32_t left = std::clamp(work_area.left, monitor.left, monitor.right);
+    const std::int32_t top = std::clamp(work_area.top, monitor.top, monitor.bottom);
+    const std::int32_t right = std::clamp(work_area.right, left, monitor.right);
+    const std::int32_t bottom = std::clamp(work_area.bottom, top, monitor.bottom);
+    return {left, top, right - left, bottom - top};
 }
 
 }  // namespace vantorix::window

@@ -22,6 +22,9 @@ struct SizeLimits {
     }
 };
 
+// A window of the given size centred in the work area; one larger than the area starts at its top-left.
+PixelRect CentredIn(std::int32_t width, std::int32_t height, const Edges& work_area);
+
 // The design size (pixels at 96 dpi) at the monitor's scale, no larger than its work area, centred in
 // the work area.
 PixelRect OpeningPlace(std::int32_t design_width, std::int32_t design_height, int dpi, const Edges& work_area);
@@ -31,9 +34,8 @@ PixelRect OpeningPlace(std::int32_t design_width, std::int32_t design_height, in
 SizeLimits LimitsOnMonitor(std::int32_t design_width, std::int32_t design_height, int dpi, const Edges& monitor,
                            const Edges& work_area);
 
-// The client's own maximised geometry on the window's monitor: its whole width, from its top down to the
-// top of a bottom taskbar (the work area's bottom); a taskbar at the top or a side is covered, as on the
-// primary monitor.
+// The client's own maximised geometry on the window's monitor: its work area (within the monitor), so the
+// taskbar stays visible on whichever side it is.
 PixelRect MaximisedOnMonitor(const Edges& monitor, const Edges& work_area);
 
 }  // namespace vantorix::window

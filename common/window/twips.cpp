@@ -48,14 +48,6 @@ PixelRect ToPixels(const TwipRect& t, double f) {
             TwipsToPixels(t.height, f)};
 }
 
-TwipRect MaximisedGeometry(std::int32_t screen_width_px, std::int32_t screen_height_px,
-                           std::int32_t work_area_bottom_px, double f) {
-    // The screen size in twips, read the way the form reads it, then the taskbar taken off.
-    const std::int32_t width = PixelsToTwips(screen_width_px, f);
-    const std::int32_t height = PixelsToTwips(screen_height_px, f);
-    return {0, 0, width, height - TaskbarHeightTwips(screen_height_px, work_area_bottom_px, f)};
-}
-
 TwipRect ToggleMaximise(RestoreBounds& bounds, const TwipRect& current, const TwipRect& maximised) {
     if (bounds.maximised) {
         bounds.maximised = false;

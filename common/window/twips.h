@@ -43,11 +43,6 @@ struct PixelRect {
 TwipRect ToTwips(const PixelRect& pixels, double twips_per_pixel);
 PixelRect ToPixels(const TwipRect& twips, double twips_per_pixel);
 
-// The client's own maximised geometry: the whole screen width, from the top of the screen down to the top
-// of a bottom taskbar.
-TwipRect MaximisedGeometry(std::int32_t screen_width_px, std::int32_t screen_height_px,
-                           std::int32_t work_area_bottom_px, double twips_per_pixel);
-
 // The record that remembers the geometry from before the client's own maximise.
 struct RestoreBounds {
     bool maximised = false;

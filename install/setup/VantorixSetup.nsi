@@ -257,6 +257,9 @@ Section "Uninstall"
   Delete "$INSTDIR\update\newtemp(*).zip"
   Delete "$INSTDIR\update\newtemp(*).zip.dl"
   Delete "$INSTDIR\update\newtemp(*).zip.dl.cfg"
+  ; The installation's state (the highest manifest serial accepted) goes with the installation.
+  Delete "$INSTDIR\update\install.state"
+  Delete "$INSTDIR\update\install.state.new"
   ${If} $EntryFound == 1
     Delete "$SMPROGRAMS\${PRODUCT}\$Title.lnk"
     RMDir "$SMPROGRAMS\${PRODUCT}"

@@ -3,10 +3,18 @@
 #include <windows.h>
 
 #include "common/manifest/address_override.h"
+#include "launcher/app/update_key.h"
+#include "launcher/services/install_state_store.h"
+#include "launcher/services/manifest_verification.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
+#include "win/diagnostic_log.h"
 
 namespace vantorix::launcher {
+
+namespace {
+constexpr wchar_t kLogPlace[] = L"manifest";
+}
 
 std::wstring ManifestUrl() {
     wchar_t buffer[2048];
@@ -17,20 +25,32 @@ std::wstring ManifestUrl() {
     return kManifestUrl;
 }
 
-std::optional<update_flow::ManifestView> FetchManifestView() {
-    auto manifest = services::FetchManifest(ManifestUrl());
-    if (!manifest) return std::nullopt;
+std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder) {
+    const auto body = services::GetUrlBytes(ManifestUrl());
+    if (!body) {
+        win::diag::Record(kLogPlace, L"no manifest: it could not be fetched");
+        return std::nullopt;
+    }
+    const services::StoredState stored = services::ReadInstallState(installation_folder);
+    for (const std::wstring& problem : stored.problems) win::diag::Record(kLogPlace, L"installation state: " + problem);
+    const std::string_view bytes(reinterpret_cast<const char*>(body->data()), body->size());
+    const auto verdict = services::VerifyManifest(bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
+    win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
+    if (!verdict.manifest) return std::nullopt;  // refused: as if there were no manifest, the client starts
+    const manifest::Manifest& m = *verdict.manifest;
+    if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
+        services::RecordAcceptedSerial(installation_folder, m.signed_members->serial) == services::StateWritten::Nowhere)
+        win::diag::RecordLastError(kLogPlace, L"the accepted serial could not be recorded");
+
     update_flow::ManifestView view;
-    view.version = manifest->version;
-    view.url = manifest->url;
-    view.uptext = manifest->uptext;
-    view.new_title = manifest->new_title;
-    view.mandatory_shown = services::MandatoryShownText(*manifest);
-    view.mandatory = services::IsMandatory(*manifest);
+    view.version = services::Wide(m.version);
+    view.url = services::Wide(m.url);
+    view.uptext = services::Wide(m.uptext);
+    view.new_title = services::Wide(m.new_title);
+    view.mandatory_shown = services::Wide(manifest::MandatoryShownText(m));
+    view.mandatory = manifest::IsMandatory(m);
     // Already checked by the manifest reader: a malformed value made it no manifest.
-    view.archive = integrity::ParseExpectedArchive(services::Utf8(manifest->size), services::Utf8(manifest->sha256),
-                                                   services::Utf8(manifest->signature))
-                       .value_or(integrity::ExpectedArchive{});
+    view.archive = integrity::ParseExpectedArchive(m.size, m.sha256, m.signature).value_or(integrity::ExpectedArchive{});
     return view;
 }
 

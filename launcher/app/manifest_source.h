@@ -15,7 +15,9 @@ inline constexpr wchar_t kManifestUrlVariable[] = L"VANTORIX_MANIFEST_URL";
 
 std::wstring ManifestUrl();
 
-// Fetches the manifest and takes the decisions the form shows; nullopt when there is no usable one.
-std::optional<update_flow::ManifestView> FetchManifestView();
+// Fetches the manifest, judges it against the built-in keys and the installation's state (signature,
+// expiry, serial), records a higher accepted serial and takes the decisions the form shows. nullopt when
+// there is no usable one; every outcome is written to the diagnostic log with its reason.
+std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder);
 
 }  // namespace vantorix::launcher

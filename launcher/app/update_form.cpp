@@ -180,7 +180,7 @@ std::wstring UpdateForm::LocalVersion() {
     return services::GetFileVersionText(installation_.Path(update_flow::kClientPath));
 }
 
-std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return FetchManifestView(); }
+std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return FetchManifestView(installation_.Folder()); }
 update_flow::RegistrationStart UpdateForm::StartRegistration() { return registration_.Start(); }
 bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
 void UpdateForm::StartClient() { launcher::StartClient(installation_); }
@@ -198,7 +198,7 @@ void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint6
 std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
     // Hashing a large archive takes a while: the form keeps answering between blocks.
     ShowProgress(0);
-    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKey(),
+    switch (services::CheckArchive(installation_.Path(update_flow::kArchivePath), expected, BuiltInUpdateKeys(),
                                    [] { win::PumpPendingMessages(); })) {
     case integrity::ArchiveVerdict::Matches: return L"";
     case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;

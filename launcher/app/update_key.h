@@ -1,21 +1,12 @@
 #pragma once
-// The maker's update signing key, when the build names one (CMake option VANTORIX_UPDATE_PUBLIC_KEY, a
-// PEM file of an ECDSA P-256 public key). With a key built in, no update archive is unpacked without a
-// valid "signature" in its manifest; without one, updates are checked as before.
-#include <optional>
-
-#include "launcher/services/archive_check.h"
+// The maker's update keys built into this program (CMake options VANTORIX_UPDATE_PUBLIC_KEY and
+// VANTORIX_UPDATE_NEXT_PUBLIC_KEY, PEM files of ECDSA P-256 public keys). With a key built in, only a
+// manifest signed by one of them counts, and no archive is unpacked without a valid "signature" by one of
+// them; without one, updates are checked by size and hash as before.
+#include "common/integrity/update_keys.h"
 
 namespace vantorix::launcher {
 
-inline std::optional<services::UpdatePublicKey> BuiltInUpdateKey() {
-#ifdef VANTORIX_UPDATE_KEY
-    return services::UpdatePublicKey{
-#include "launcher/update_public_key.inc"
-    };
-#else
-    return std::nullopt;
-#endif
-}
+integrity::UpdateKeys BuiltInUpdateKeys();
 
 }  // namespace vantorix::launcher

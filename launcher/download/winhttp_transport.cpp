@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/download/validator.h"
 #include "launcher/services/network_policy.h"
 
 namespace vantorix::launcher {
@@ -96,11 +97,10 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
                                                        secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return false;
     if (secure && checkRevocation_) services::EnableRevocationCheck(request.get());
-    std::wstring range = L"Range: bytes=" + std::to_wstring(rangeFrom) + L"-";
-    // A validator is ASCII; a server whose file changed since then answers with all of it.
-    if (!ifRange.empty()) range += L"\r\nIf-Range: " + std::wstring(ifRange.begin(), ifRange.end());
-    if (!::WinHttpAddRequestHeaders(request.get(), range.c_str(), DWORD(-1),
-                                    WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+    // ASCII by construction; a server whose file changed since the validator was kept answers with all of it.
+    const std::string headers = download::RangeRequestHeaders(rangeFrom, ifRange);
+    if (!headers.empty() && !::WinHttpAddRequestHeaders(request.get(), std::wstring(headers.begin(), headers.end()).c_str(),
+                                                        DWORD(-1), WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
         return false;
     if (::WinHttpSetStatusCallback(request.get(), &OnWinHttp,
                                    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "launcher/services/bcrypt_sha256.h"
 #include "win/unique_bcrypt.h"
 #include "win/unique_handle.h"
 
@@ -20,28 +21,30 @@ win::unique_hfile OpenForReading(const std::wstring& path) {
                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+
 }  // namespace
 
 std::optional<integrity::Sha256Digest> Sha256OfFile(const std::wstring& path, const std::function<void()>& between_blocks) {
     win::unique_hfile file = OpenForReading(path);
     if (!file) return std::nullopt;
-    win::unique_bcrypt_algorithm algorithm;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        return std::nullopt;
-    win::unique_bcrypt_hash hash;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) return std::nullopt;
+    auto hash = BcryptSha256Provider().Start();
+    if (!hash) return std::nullopt;
     std::vector<UCHAR> block(kHashBlock);
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), block.data(), kHashBlock, &got, nullptr)) return std::nullopt;
         if (got == 0) break;
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), block.data(), got, 0))) return std::nullopt;
+        hash->Add(block.data(), got);
         if (between_blocks) between_blocks();
     }
-    integrity::Sha256Digest digest{};
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-        return std::nullopt;
-    return digest;
+    return hash->Finish();
+}
+
+std::optional<integrity::Sha256Digest> Sha256OfBytes(std::string_view bytes) {
+    auto hash = BcryptSha256Provider().Start();
+    if (!hash) return std::nullopt;
+    hash->Add(bytes.data(), bytes.size());
+    return hash->Finish();
 }
 
 bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_view signature, const UpdatePublicKey& key) {
@@ -64,10 +67,16 @@ bool VerifyDigestSignature(const integrity::Sha256Digest& digest, std::string_vi
                                  signature_bytes.data(), static_cast<ULONG>(signature_bytes.size()), 0) == 0;
 }
 
+bool VerifyMessageSignature(std::string_view message, std::string_view signature, const UpdatePublicKey& key) {
+    const auto digest = Sha256OfBytes(message);
+    return digest && VerifyDigestSignature(*digest, signature, key);
+}
+
 integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity::ExpectedArchive& expected,
-                                       const std::optional<UpdatePublicKey>& key,
+                                       const integrity::UpdateKeys& keys,
                                        const std::function<void()>& between_blocks) {
     integrity::FoundArchive found;
+    const bool key = keys.Any();
     if (!expected.Any() && !key) return integrity::Judge(expected, found);
     {
         win::unique_hfile file = OpenForReading(path);
@@ -77,9 +86,12 @@ integrity::ArchiveVerdict CheckArchive(const std::wstring& path, const integrity
     // Hashing a file of the wrong size would only confirm what the size already says.
     const bool size_ok = found.size && (!expected.size || *expected.size == *found.size);
     if (size_ok && (expected.sha256 || (key && expected.signature))) found.sha256 = Sha256OfFile(path, between_blocks);
-    if (key && expected.signature && found.sha256)
-        found.signature_valid = VerifyDigestSignature(*found.sha256, *expected.signature, *key);
-    return integrity::Judge(expected, found, key.has_value());
+    if (key && expected.signature && found.sha256) {
+        found.signature_valid = false;
+        for (const auto& built_in : {keys.current, keys.next})
+            if (built_in && VerifyDigestSignature(*found.sha256, *expected.signature, *built_in)) found.signature_valid = true;
+    }
+    return integrity::Judge(expected, found, key);
 }
 
 }  // namespace vantorix::services

@@ -8,6 +8,7 @@
 #include "common/download/progress.h"
 #include "common/download/response_plan.h"
 #include "common/download/side_files.h"
+#include "common/download/validator.h"
 
 using namespace vantorix::download;
 
@@ -183,4 +184,34 @@ TEST(DownloadRanges, ResponsesAreJudgedAgainstTheResumeOffset) {
             EXPECT_DOUBLE_EQ(plan.totalSize, c.total) << c.what;
         }
     }
+}
+
+TEST(DownloadNames, OnlyAStrongEntityTagOrAnHttpDateServesAsIfRange) {
+    const struct { std::string text; bool valid; } cases[] = {
+        {"\"gen-400000\"", true},
+        {"\"\"", true},
+        {"Sun, 06 Nov 1994 08:49:37 GMT", true},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", true},
+        {"Sun Nov  6 08:49:37 1994", true},
+        {"Sun Nov 16 08:49:37 1994", true},
+        {"W/\"gen\"", false},
+        {"\"a\"\r\nX-Injected: yes", false},
+        {"\"a b\"", false},
+        {" \"a\"", false},
+        {"\"" + std::string(255, 'a') + "\"", false},
+        {"\"" + std::string(254, 'a') + "\"", true},
+        {"Sun, 06 Nov 1994 24:49:37 GMT", false},
+        {"Sun, 32 Nov 1994 08:49:37 GMT", false},
+        {"sun, 06 Nov 1994 08:49:37 GMT", false},
+        {"Sun, 06 Nov 1994 08:49:37 GMT\r\n", false},
+        {"Sun Nov 6 08:49:37 1994", false},
+        {"yesterday", false},
+        {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsIfRangeValidator(c.text), c.valid) << c.text;
+    EXPECT_EQ(RangeRequestHeaders(0, "\"v\""), "");
+    EXPECT_EQ(RangeRequestHeaders(1000, ""), "Range: bytes=1000-");
+    EXPECT_EQ(RangeRequestHeaders(1000, "\"v\""), "Range: bytes=1000-\r\nIf-Range: \"v\"");
+    EXPECT_EQ(RangeRequestHeaders(1000, "\"v\"\r\nX: y"), "Range: bytes=1000-");
+    EXPECT_EQ(ParseValidatorTag(L"\"v\u00e9\""), std::nullopt);
 }

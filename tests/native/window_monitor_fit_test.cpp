@@ -28,11 +28,15 @@ TEST(MonitorFit, LimitsFollowTheMonitorAndAMinimumLargerThanTheWorkAreaIsClamped
     for (const auto& c : cases) EXPECT_EQ(LimitsOnMonitor(1000, 611, c.dpi, c.monitor, c.work), c.expected) << c.what;
 }
 
-TEST(MonitorFit, MaximisedCoversTheWindowsMonitorDownToABottomTaskbar) {
+TEST(MonitorFit, MaximisedFillsTheWorkAreaOfTheWindowsMonitorWhereverTheTaskbarIs) {
     struct Case { Edges monitor, work; PixelRect expected; const char* what; } cases[] = {
         {{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, {0, 0, 1920, 1040}, "primary, bottom taskbar"},
+        {{0, 0, 1920, 1080}, {0, 40, 1920, 1080}, {0, 40, 1920, 1040}, "primary, top taskbar"},
+        {{0, 0, 1920, 1080}, {60, 0, 1920, 1080}, {60, 0, 1860, 1080}, "primary, left taskbar"},
+        {{0, 0, 1920, 1080}, {0, 0, 1860, 1080}, {0, 0, 1860, 1080}, "primary, right taskbar"},
         {{1920, -200, 3200, 824}, {1920, -200, 3200, 784}, {1920, -200, 1280, 984}, "second monitor, higher up"},
-        {{-1280, 0, 0, 1024}, {-1280, 40, 0, 1024}, {-1280, 0, 1280, 1024}, "left of the primary, top taskbar"},
+        {{-1280, 0, 0, 1024}, {-1280, 40, 0, 1024}, {-1280, 40, 1280, 984}, "left of the primary, top taskbar"},
+        {{0, 0, 1920, 1080}, {-10, 0, 1930, 1080}, {0, 0, 1920, 1080}, "a work area past the monitor is cut to it"},
     };
     for (const auto& c : cases) EXPECT_EQ(MaximisedOnMonitor(c.monitor, c.work), c.expected) << c.what;
 }

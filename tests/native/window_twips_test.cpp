@@ -1,6 +1,7 @@
 // Twip geometry of the borderless main window: rounding, the maximise toggle and the taskbar height.
 #include <gtest/gtest.h>
 
+#include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 
 using namespace vantorix::window;
@@ -41,22 +42,10 @@ TEST(WindowTwips, TaskbarHeightIsTheStripBelowTheWorkArea) {
     for (const auto& c : cases) EXPECT_EQ(TaskbarHeightTwips(c.screen, c.bottom, c.f), c.twips) << c.what;
 }
 
-TEST(WindowTwips, MaximisedWindowLeavesABottomTaskbarVisible) {
-    struct Case { std::int32_t w, h, bottom; PixelRect expected; } cases[] = {
-        {1280, 800, 760, {0, 0, 1280, 760}},
-        {1280, 800, 800, {0, 0, 1280, 800}},  // taskbar at the top: the whole screen is covered
-        {1920, 1080, 1040, {0, 0, 1920, 1040}},
-    };
-    for (const auto& c : cases) {
-        const TwipRect twips = MaximisedGeometry(c.w, c.h, c.bottom, 15.0);
-        EXPECT_EQ(ToPixels(twips, 15.0), c.expected) << c.w << "x" << c.h << " bottom " << c.bottom;
-    }
-}
-
 TEST(WindowTwips, MaximiseTwiceRestoresTheEarlierGeometryExactly) {
     RestoreBounds bounds;
     const PixelRect before{140, 94, 1000, 611};
-    const TwipRect max = MaximisedGeometry(1280, 800, 760, 15.0);
+    const TwipRect max = ToTwips(MaximisedOnMonitor({0, 0, 1280, 800}, {0, 0, 1280, 760}), 15.0);
     TwipRect applied = ToggleMaximise(bounds, ToTwips(before, 15.0), max);
     EXPECT_TRUE(bounds.maximised);
     EXPECT_EQ(applied, max);

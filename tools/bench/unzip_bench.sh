@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Extraction benchmark: the launcher's extractor against Info-ZIP unzip on the same ~200 MB mixed archive,
-# in the same run. Prints wall time, throughput (uncompressed MB/s), the ratio to unzip and peak memory.
+# in the same run. Prints wall and processor time, throughput (uncompressed MB/s), the ratio to unzip and
+# each command's own peak memory (tools/bench/measure.c).
 #   tools/bench/unzip_bench.sh [SIZE_MB]        natively; set BENCH_WINE=1 to add the Windows build under Wine
 # Not part of the test run; needs g++, zlib1g-dev, unzip, python3 (and mingw + Wine for BENCH_WINE=1).
 set -euo pipefail
@@ -50,26 +51,27 @@ print(f"entries={i} uncompressed={made/1e6:.1f}MB archive={os.path.getsize(path)
 PY
 uncompressed=$(unzip -l "$work/mixed.zip" | tail -1 | awk '{print $1}')
 
-# run LABEL COMMAND...: wall time and the peak resident size of the command's process tree.
+# The measuring wrapper: wall and processor time and the command's own peak resident size (wait4 of that
+# one child), each run's figures in a file of this run's folder.
+gcc -O2 -o "$work/measure" "$root/tools/bench/measure.c"
+"$work/measure" "$work/floor" /bin/true
+floor=$(sed -n 's/.*peak_mb=\([0-9.]*\).*/\1/p' "$work/floor")
+
+# run LABEL COMMAND...: prints the figures; $last_wall holds the wall time for the ratios.
 run() {
   local label=$1; shift
-  python3 - "$label" "$uncompressed" "$@" <<'PY'
-import resource, subprocess, sys, time
-label, size, cmd = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-t = time.monotonic()
-out = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-dt = time.monotonic() - t
-peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
-tail = out.stdout.decode(errors="replace").strip().splitlines()[-1:] if out.returncode else []
-print(f"{label:<28} {dt:7.2f} s  {size/1e6/dt:7.1f} MB/s  peak {peak:7.1f} MB  rc={out.returncode} {' '.join(tail)}")
-with open("/tmp/.vx_bench_last", "w") as f: f.write(str(dt))
-PY
+  "$work/measure" "$work/figures" "$@" >"$work/output" 2>&1
+  read -r wall cpu peak rc < <(sed 's/[a-z_]*=//g' "$work/figures")
+  last_wall=$wall
+  local tail=""
+  [ "$rc" = 0 ] || tail=$(tail -1 "$work/output")
+  awk -v l="$label" -v w="$wall" -v c="$cpu" -v p="$peak" -v r="$rc" -v s="$uncompressed" -v t="$tail" \
+    'BEGIN { printf "%-28s %7.2f s  cpu %7.2f s  %7.1f MB/s  peak %7.1f MB  rc=%s %s\n", l, w, c, s / 1e6 / w, p, r, t }'
 }
 fresh() { rm -rf "$work/out"; mkdir -p "$work/out"; sync; }
-
-echo "results (uncompressed $((uncompressed / 1000000)) MB):"
-fresh; run "Info-ZIP unzip" unzip -q -o "$work/mixed.zip" -d "$work/out"; ref=$(cat /tmp/.vx_bench_last)
-fresh; run "extractor (native)" "$work/unzip_bench" "$work/mixed.zip" "$work/out"; ours=$(cat /tmp/.vx_bench_last)
+echo "results (uncompressed $((uncompressed / 1000000)) MB; peak memory counts from ${floor} MB, the measuring process's own):"
+fresh; run "Info-ZIP unzip" unzip -q -o "$work/mixed.zip" -d "$work/out"; ref=$last_wall
+fresh; run "extractor (native)" "$work/unzip_bench" "$work/mixed.zip" "$work/out"; ours=$last_wall
 # The checksums of unzip's output, once; each extractor's output must match them.
 mkdir "$work/ref" && unzip -q "$work/mixed.zip" -d "$work/ref"
 (cd "$work/ref" && find . -type f -exec md5sum {} + | sort) > "$work/ref.md5"
@@ -91,7 +93,7 @@ if [ "${BENCH_WINE:-0}" = 1 ]; then
   source "$root/tools/wine-env.sh"
   wine_up
   fresh; run "extractor (Windows, Wine)" timeout 900 /usr/lib/wine/wine "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"
-  wine=$(cat /tmp/.vx_bench_last)
+  wine=$last_wall
   same_as_unzip Windows
   python3 -c "print(f'ratio extractor-under-Wine/unzip time: {float($wine)/float($ref):.2f}')"
 fi

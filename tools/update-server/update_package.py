@@ -4,21 +4,29 @@
 As a module (the launcher's end-to-end tests use it):
     set_file_version(exe, "1.0.0.2")      rewrites the four-part version in a PE file's VERSIONINFO
     file_version(exe)                      reads it back
-    manifest_text(version, url, ..., archive=PATH, signing_key=PEM)   the manifest's JSON text; with
-                                           archive, its "size" and "sha256" too, with signing_key "signature"
+    manifest_text(version, url, ..., archive=PATH, signing_key=PEM, serial=N, expires=T)   the manifest's
+                                           JSON text; with archive, its "size" and "sha256" too; with
+                                           signing_key the archive's "signature" and the signed payload
     build_signing_key(win_build)           the private key a build's launcher checks signatures against
+    build_next_signing_key(win_build)      the private half of the build's next key (None without one)
     make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
 
 As a program (the main job uses it):
     update_package.py --print-version EXE      prints the file version of EXE
     update_package.py --print-signing-key WIN_BUILD   prints build_signing_key's answer ("" for none)
     update_package.py --installation DIR --version 1.0.0.2 --base-url http://127.0.0.1:PORT --out ROOT
-        [--force-mod 1] [--title T] [--notes TEXT] [--signing-key PEM]
+        [--force-mod 1] [--title T] [--notes TEXT] [--signing-key PEM --serial N [--expires-days D]]
     writes ROOT/updata.json and ROOT/newtemp.zip holding DIR's bin/client.exe (version raised to --version)
     and Skin/UI.html.
+
+The signed manifest (see the README, "What an update has to pass"): "Version_date" keeps the six members,
+"size", "sha256" and the archive's "signature" as launchers of every release read them, and adds
+"payload", a JSON text holding all of these plus "serial" and "expires", and "payload_signature", the
+base64 of the raw ECDSA P-256 signature (r || s) over the SHA-256 of the payload's UTF-8 bytes.
 """
 import argparse
 import base64
+import datetime
 import hashlib
 import json
 import os
@@ -26,6 +34,10 @@ import struct
 import subprocess
 import sys
 import zipfile
+
+# How long a signed manifest is accepted unless the maker says otherwise: it must be signed again (same
+# serial or a higher one) before then, or launchers treat it as absent.
+DEFAULT_EXPIRY_DAYS = 30
 
 _FIXED_SIGNATURE = struct.pack("<I", 0xFEEF04BD)
 
@@ -115,12 +127,22 @@ def _der_signature_to_raw(der):
     return r + s
 
 
-def sign_archive(path, private_key):
-    """base64 of the raw ECDSA P-256 signature (r || s) over the archive's SHA-256, made by the openssl CLI."""
-    _, hex_digest = archive_digest(path)
+def sign_digest(digest, private_key):
+    """base64 of the raw ECDSA P-256 signature (r || s) over a SHA-256 digest, made by the openssl CLI."""
     der = subprocess.run(["openssl", "pkeyutl", "-sign", "-inkey", private_key],
-                         input=bytes.fromhex(hex_digest), stdout=subprocess.PIPE, check=True).stdout
+                         input=digest, stdout=subprocess.PIPE, check=True).stdout
     return base64.b64encode(_der_signature_to_raw(der)).decode("ascii")
+
+
+def sign_archive(path, private_key):
+    """The archive's "signature": over its SHA-256."""
+    _, hex_digest = archive_digest(path)
+    return sign_digest(bytes.fromhex(hex_digest), private_key)
+
+
+def utc_time_text(when):
+    """A datetime as the payload's "expires" writes it: 2027-01-31T00:00:00Z."""
+    return when.astimezone(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
 def public_key_xy(private_or_public_key):
@@ -138,31 +160,60 @@ def _cached(win_build, name):
     return ""
 
 
-def build_signing_key(win_build):
-    """The private key matching the public key built into the launcher of a build tree (tools/build.sh
-    records both in the cache); None when the launcher was built without a key. A build whose private key
-    is unknown or does not match cannot publish updates its launcher accepts: that is an error."""
-    public = _cached(win_build, "VANTORIX_UPDATE_PUBLIC_KEY")
-    if not public:
+def _matching_private_key(win_build, public_option, private_option):
+    public = _cached(win_build, public_option)
+    if not public or public == "none":
         return None
-    private = _cached(win_build, "VANTORIX_UPDATE_SIGNING_KEY")
+    private = _cached(win_build, private_option)
     built_in = subprocess.run(["openssl", "ec", "-pubin", "-in", public, "-outform", "DER"], stdout=subprocess.PIPE,
                               stderr=subprocess.DEVNULL, check=True).stdout[-64:]
     if not private or not os.path.exists(private) or public_key_xy(private) != built_in:
-        raise ValueError("the launcher of %s checks signatures against %s, and VANTORIX_UPDATE_SIGNING_KEY (%r) "
-                         "is not its private key" % (win_build, public, private))
+        raise ValueError("the launcher of %s checks signatures against %s, and %s (%r) is not its private key"
+                         % (win_build, public, private_option, private))
     return private
 
 
+def build_signing_key(win_build):
+    """The private key matching the current public key built into the launcher of a build tree (tools/build.sh
+    records both in the cache for a test build); None when the launcher was built without a key. A build
+    whose private key is unknown or does not match cannot publish updates its launcher accepts: an error."""
+    return _matching_private_key(win_build, "VANTORIX_UPDATE_PUBLIC_KEY", "VANTORIX_UPDATE_SIGNING_KEY")
+
+
+def build_next_signing_key(win_build):
+    """The private half of the build's next key; None when the launcher carries no next key."""
+    return _matching_private_key(win_build, "VANTORIX_UPDATE_NEXT_PUBLIC_KEY", "VANTORIX_UPDATE_NEXT_SIGNING_KEY")
+
+
+SAME_KEY = "same"
+
+
 def manifest_text(version, url, uptext="", new_title="", force_mod="1", new_skinurl="", archive=None,
-                  signing_key=None):
+                  signing_key=None, serial=None, expires=None, archive_signing_key=SAME_KEY, extra=None):
+    """The manifest's JSON text. With signing_key (a PEM private key) it is signed: archive and serial (an
+    integer the maker raises with every manifest it publishes) are then required; expires (a datetime)
+    defaults to DEFAULT_EXPIRY_DAYS from now. The archive's own "signature" is made with signing_key too,
+    unless archive_signing_key names another key (None: no archive signature; tests of a maker's mistake).
+    extra: further members (deltas, rollout), published beside the others and covered by the payload."""
+    if archive_signing_key == SAME_KEY:
+        archive_signing_key = signing_key
     members = {"version": version, "url": url, "uptext": uptext, "new_title": new_title,
                "force_mod": force_mod, "new_skinurl": new_skinurl}
     if archive:
         # The launcher refuses to unpack an archive that differs from these.
         members["size"], members["sha256"] = archive_digest(archive)
-        if signing_key:
-            members["signature"] = sign_archive(archive, signing_key)
+        if archive_signing_key:
+            members["signature"] = sign_archive(archive, archive_signing_key)
+    members.update(extra or {})
+    if signing_key:
+        if not archive or serial is None or int(serial) < 0:
+            raise ValueError("a signed manifest needs its archive and a serial of 0 or more")
+        if expires is None:
+            expires = datetime.datetime.now(datetime.timezone.utc) + datetime.timedelta(days=DEFAULT_EXPIRY_DAYS)
+        payload = dict(members, serial=int(serial), expires=utc_time_text(expires))
+        payload_text = json.dumps(payload, ensure_ascii=False, separators=(",", ":"))
+        members["payload"] = payload_text
+        members["payload_signature"] = sign_digest(hashlib.sha256(payload_text.encode("utf-8")).digest(), signing_key)
     return json.dumps({"Version_date": members}, ensure_ascii=False, indent=2)
 
 
@@ -192,8 +243,15 @@ def main():
     ap.add_argument("--force-mod", default="1")
     ap.add_argument("--title", default="")
     ap.add_argument("--notes", default="")
-    ap.add_argument("--signing-key", help="PEM private key (ECDSA P-256): the manifest also carries \"signature\"")
+    ap.add_argument("--signing-key", help="PEM private key (ECDSA P-256): the archive's \"signature\" and the "
+                    "signed payload")
+    ap.add_argument("--serial", type=int, help="the manifest's serial, higher than any published before "
+                    "(required with --signing-key)")
+    ap.add_argument("--expires-days", type=float, default=DEFAULT_EXPIRY_DAYS,
+                    help="days from now until launchers refuse the manifest (default %(default)s)")
     a = ap.parse_args()
+    if a.signing_key and (a.serial is None or a.serial < 0):
+        ap.error("--signing-key needs --serial (a whole number of 0 or more, raised with every manifest)")
     os.makedirs(a.out, exist_ok=True)
     staged = os.path.join(a.out, "client.exe")
     with open(os.path.join(a.installation, "bin", "client.exe"), "rb") as src, open(staged, "wb") as dst:
@@ -208,7 +266,9 @@ def main():
     os.remove(staged)
     with open(os.path.join(a.out, "updata.json"), "w", encoding="utf-8") as f:
         f.write(manifest_text(a.version, a.base_url.rstrip("/") + "/newtemp.zip", a.notes, a.title, a.force_mod,
-                              archive=os.path.join(a.out, "newtemp.zip"), signing_key=a.signing_key))
+                              archive=os.path.join(a.out, "newtemp.zip"), signing_key=a.signing_key,
+                              serial=a.serial, expires=datetime.datetime.now(datetime.timezone.utc) +
+                              datetime.timedelta(days=a.expires_days)))
     print("update package %s in %s" % (a.version, a.out))
 
 

@@ -8,6 +8,10 @@
 #include <initializer_list>
 #include <thread>
 
+#include <windows.h>
+#include <sddl.h>
+
+#include "client/single_instance.h"
 #include "driver_support.h"
 
 using namespace client_e2e;
@@ -631,6 +635,106 @@ TEST(OneInstance, ASecondStartBringsTheRunningWindowForwardAndEndsWithoutItsOwnI
     EXPECT_EQ(BoxText(box), L"无法启动应用程序");
     PressBoxButton(box, IDOK);
     EXPECT_TRUE(refused.WaitExit(15000));
+}
+
+namespace {
+
+std::wstring UserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[256];
+    DWORD size = 0;
+    wchar_t* text = nullptr;
+    std::wstring sid;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text))
+        sid = text;
+    LocalFree(text);
+    CloseHandle(token);
+    return sid;
+}
+
+LRESULT CALLBACK AnswerLikeAClient(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    using vantorix::client::InstanceClaim;
+    if (message == InstanceClaim::kClaimQuery) return InstanceClaim::kClaimAnswer;
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+
+// Another program that makes the client's instance object before the client starts, with the security
+// given, and may put a window of its own in it: one of the client's class that answers a start's question
+// as a running client does, on a thread of its own that keeps answering.
+class Squatter {
+public:
+    Squatter(const std::wstring& security, bool with_window) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(security.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
+        SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+        section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, 4,
+                                      vantorix::client::InstanceClaim::ObjectName(InstalledBin()).c_str());
+        LocalFree(descriptor);
+        if (!with_window) return;
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this, ready] {
+            WNDCLASSW wc{};
+            wc.lpfnWndProc = &AnswerLikeAClient;
+            wc.lpszClassName = L"VantorixMainForm";
+            RegisterClassW(&wc);
+            window_ = CreateWindowW(L"VantorixMainForm", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+            thread_id_ = GetCurrentThreadId();
+            SetEvent(ready);
+            MSG m;
+            while (GetMessageW(&m, nullptr, 0, 0) > 0) DispatchMessageW(&m);
+            DestroyWindow(window_);
+        });
+        WaitForSingleObject(ready, 10000);
+        CloseHandle(ready);
+        if (void* view = MapViewOfFile(section_, FILE_MAP_WRITE, 0, 0, 4)) {
+            *static_cast<volatile LONG*>(view) = static_cast<LONG>(reinterpret_cast<UINT_PTR>(window_));
+            UnmapViewOfFile(view);
+        }
+    }
+    ~Squatter() {
+        if (thread_.joinable()) {
+            PostThreadMessageW(thread_id_, WM_QUIT, 0, 0);
+            thread_.join();
+        }
+        if (section_) CloseHandle(section_);
+    }
+    bool made() const { return section_ != nullptr; }
+
+private:
+    HANDLE section_ = nullptr;
+    std::thread thread_;
+    HWND window_ = nullptr;
+    DWORD thread_id_ = 0;
+};
+
+}  // namespace
+
+// Any program of the session may make the client's instance object first, empty, holding a window of its
+// own that answers like a client, or owned by another account: the client starts all the same. An object
+// of the user's own it takes over, so that a later start comes to it; another account's it leaves alone.
+TEST(OneInstance, AnInstanceObjectMadeByAnotherProgramNeverKeepsTheClientFromStarting) {
+    const std::wstring user = UserSid();
+    ASSERT_FALSE(user.empty());
+    const std::wstring users_own = L"O:" + user + L"D:(A;;GA;;;" + user + L")";
+    const struct { const char* what; std::wstring security; bool window, taken_over; } cases[] = {
+        {"empty, the user's own", users_own, false, true},
+        {"holding another program's window that answers like a client", users_own, true, true},
+        {"another account's, open to everyone", L"O:SYD:(A;;GA;;;WD)", false, false},
+        {"another account's, closed to the user", L"O:SYD:(A;;GA;;;SY)", false, false},
+    };
+    for (const auto& c : cases) {
+        Squatter squatter(c.security, c.window);
+        ASSERT_TRUE(squatter.made()) << c.what;
+        Client client(ClientExe(), kToken);
+        EXPECT_NE(client.WaitMainVisible(60000), nullptr) << c.what;
+        ASSERT_TRUE(client.Running()) << c.what << ": the client ended instead of starting";
+        if (!c.taken_over) continue;
+        Client second(ClientExe(), kToken);
+        EXPECT_TRUE(second.WaitExit(60000)) << c.what << ": a later start hands over to the client that took over";
+        EXPECT_TRUE(client.Running()) << c.what;
+    }
 }
 
 TEST(Keyboard, KeysTypedAfterATrayRestoreReachThePage) {

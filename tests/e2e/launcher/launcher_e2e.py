@@ -5,12 +5,14 @@ user: it finds the real message boxes and the form, reads their texts, presses t
 screenshots (kept under <build>/artifacts/launcher_e2e/<scenario>/).
 
     launcher_e2e.py GROUP [NAME...]   run one group of scenarios (start, registration, optional, mandatory,
-                               update_mode, faults, close_guard); exit 1 when any scenario fails
+                               update_mode, faults, close_guard, retries, trust); exit 1 when any fails
 
 Runs with the Wine environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE, WINEPREFIX,
 DISPLAY). client.exe is replaced by probe_client.exe, which writes "version|arguments|show state" lines into
 bin\\started.txt, so every scenario can tell which client was started and how.
 """
+import datetime
+import getpass
 import json
 import os
 import re
@@ -27,8 +29,10 @@ WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
 sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
 
-# Every update published here is signed with the key the launcher was built with (None: built without one).
+# Every manifest published here is signed with the key the launcher was built with (None: built without
+# one), with a serial that grows with every manifest a scenario publishes.
 SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)
+NEXT_KEY = update_package.build_next_signing_key(WIN_BUILD)
 
 WINE = "/usr/lib/wine/wine"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
@@ -42,6 +46,10 @@ KILL_TOOL = os.path.join(WIN_BUILD, "tests", "windows", "services", "install_kil
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
 SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
+# The launcher's diagnostic log (every scenario's launcher runs as this user on this prefix).
+LAUNCHER_LOG = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "AppData", "Local",
+                            "VantorixAssist", "logs", "launcher.log")
+NEXT_KEY_LAUNCHER = os.path.join(HELPERS, "launcher_next_key_only.exe")
 INTERNET_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 
 OLD, NEW = "1.0.0.1", "1.0.0.2"
@@ -106,6 +114,8 @@ class Scenario:
         self.trusted = None
         self.helpers = []
         self.proxy_settings = False
+        self.serial = 0
+        self.log = ""
 
     # ---- the update server -------------------------------------------------------------------------
     def serve(self, tls=False):
@@ -140,20 +150,37 @@ class Scenario:
         return "%s://127.0.0.1:%d%s" % (self.scheme, self.port, path)
 
     def publish(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", zip_entries=None, notes="修复若干问题\r\n更稳定",
-                tls=False, integrity=True, signing_key=SIGNING_KEY):
+                tls=False, integrity=True, signing_key=SIGNING_KEY, **signing):
         if self.server is None:
             self.serve(tls)
         entries = zip_entries if zip_entries is not None else self.new_release_entries()
         update_package.make_zip(os.path.join(self.root, "newtemp.zip"), entries)
-        self.write_manifest(version, force_mod, zip_path, notes, integrity, signing_key)
+        return self.write_manifest(version, force_mod, zip_path, notes, integrity, signing_key, **signing)
 
     def write_manifest(self, version=NEW, force_mod="1", zip_path="/newtemp.zip", notes="修复若干问题\r\n更稳定",
-                       integrity=True, signing_key=SIGNING_KEY):
-        """The manifest of the archive now on the server: its size, hash and signature when integrity."""
+                       integrity=True, signing_key=SIGNING_KEY, name="updata.json", url=None, **signing):
+        """The manifest of the archive now on the server: its size, hash and signatures when integrity,
+        signed with the next serial. signing: serial, expires, archive_signing_key as manifest_text takes
+        them. Returns the manifest's text."""
         archive = os.path.join(self.root, "newtemp.zip")
-        with open(os.path.join(self.root, "updata.json"), "w", encoding="utf-8") as f:
-            f.write(update_package.manifest_text(version, self.url(zip_path), notes, "春季版", force_mod,
-                                                 archive=archive if integrity else None, signing_key=signing_key))
+        if "serial" not in signing:
+            self.serial += 1
+            signing["serial"] = self.serial
+        text = update_package.manifest_text(version, url or self.url(zip_path), notes, "春季版", force_mod,
+                                            archive=archive if integrity else None,
+                                            signing_key=signing_key if integrity else None, **signing)
+        with open(os.path.join(self.root, name), "w", encoding="utf-8") as f:
+            f.write(text)
+        return text
+
+    def work_files(self):
+        """What the installation's update folder holds besides its state file."""
+        return sorted(f for f in os.listdir(self.file("update")) if f != "install.state")
+
+    def accepted_serial(self):
+        path = self.file("update\\install.state")
+        lines = open(path, encoding="utf-8").read().splitlines() if os.path.exists(path) else []
+        return next((int(l.split("=", 1)[1]) for l in lines if l.startswith("manifest_serial=")), None)
 
     def new_release_entries(self):
         new_client = os.path.join(self.dir, "client-new.exe")
@@ -178,6 +205,11 @@ class Scenario:
             if record.get("done"):
                 done[record["n"]] = record
         return [(r, done.get(r["n"], {})) for r in records if r["path"] == path]
+
+    def expect_one_manifest_request(self):
+        """The start checks the manifest once: neither ticks during a message box nor a retry ask again."""
+        asked = [r for r in self.requests() if r["path"] == self.manifest_path]
+        check(len(asked) == 1, "the manifest was requested %d times" % len(asked))
 
     def requests(self, server="server"):
         path = os.path.join(self.dir, server + ".jsonl")
@@ -206,6 +238,8 @@ class Scenario:
         return self.foreign
 
     def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False):
+        """One launcher start with the user's steps; self.log is what it wrote to its log meanwhile."""
+        log_start = os.path.getsize(LAUNCHER_LOG) if os.path.exists(LAUNCHER_LOG) else 0
         env = dict(os.environ)
         env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
                                                         "http://127.0.0.1:9/updata.json")
@@ -234,6 +268,7 @@ class Scenario:
             src = os.path.join(self.shots, bmp)
             if subprocess.run(["convert", src, src[:-4] + ".png"], timeout=60).returncode == 0:
                 os.remove(src)
+        self.log = read_log_since(log_start)
         check(driver_rc == 0, "the user's steps failed (%s):\n%s" % (driver_rc, self.driver_log))
         check(self.launcher_rc == 0, "the launcher did not end by itself (%s)" % self.launcher_rc)
 
@@ -271,8 +306,7 @@ class Scenario:
         check(open(self.file("Skin\\UI.html"), "rb").read() == original_skin, "the skin was touched")
         check(not os.path.exists(self.file("bin\\data")), "files of %s were written" % what)
         if archive_gone:
-            left = sorted(os.listdir(self.file("update")))
-            check(left == [], "the archive or its side files were kept: %s" % left)
+            check(self.work_files() == [], "the archive or its side files were kept: %s" % self.work_files())
 
     def use_proxy_settings(self, proxy="", script_url=""):
         """The user's Internet settings as the system's dialog stores them: a manual proxy and/or a proxy
@@ -298,6 +332,17 @@ class Scenario:
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def read_log_since(offset):
+    """The launcher log's lines written after offset (the part in the rotated file too, when it rotated)."""
+    text = ""
+    if os.path.exists(LAUNCHER_LOG) and os.path.getsize(LAUNCHER_LOG) < offset and os.path.exists(LAUNCHER_LOG + ".1"):
+        text = open(LAUNCHER_LOG + ".1", "rb").read()[offset:].decode("utf-8", "replace")
+        offset = 0
+    if os.path.exists(LAUNCHER_LOG):
+        text += open(LAUNCHER_LOG, "rb").read()[offset:].decode("utf-8", "replace")
+    return text
 
 
 # ---- the control library in the system folder ------------------------------------------------------
@@ -329,6 +374,7 @@ def same_version_starts_the_client_without_the_form(s):
     shutil.rmtree(s.file("update"))
     s.run(["neverform|60"])
     s.expect_client(OLD)
+    s.expect_one_manifest_request()
     check(os.path.isdir(s.file("update")), "the update folder was not created")
     check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an archive was downloaded")
 
@@ -412,6 +458,7 @@ def optional_release_starts_the_client_at_once(s):
     s.publish(force_mod="0")
     s.run(["neverform|60"])
     s.expect_client(OLD)
+    s.expect_one_manifest_request()
     check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an optional release was downloaded")
 
 
@@ -441,6 +488,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "a new sub-folder was not unpacked")
     check(not os.path.exists(s.file("update\\newtemp.zip")), "the archive was not deleted")
     check(s.stay.poll() is not None, "the running client was not ended before the update")
+    s.expect_one_manifest_request()
     check(foreign.poll() is None, "another program named client.exe was ended")
 
 
@@ -453,6 +501,7 @@ def mandatory_release_over_https(s):
     s.expect_client(NEW)
     paths = [r["path"] for r in s.requests()]
     check("/updata.json" in paths and "/newtemp.zip" in paths, "requests seen by the TLS server: %s" % paths)
+    s.expect_one_manifest_request()
 
 
 def update_through_a_proxy(s, script):
@@ -548,9 +597,9 @@ def more_bytes_than_published_are_refused_while_downloading(s):
 
 
 def unsigned_and_badly_signed_archives_are_refused(s):
-    # Whoever can change the manifest and the archive together (a plain http download) can publish a
-    # matching size and hash, but not the maker's signature: a launcher with a key built in unpacks nothing
-    # without a valid one. A launcher built without a key installs the unsigned archive, as before.
+    # The archive carries a signature of its own, which launchers of earlier releases check: one missing or
+    # made by another key under a validly signed manifest (a fault of the maker's tools) unpacks nothing.
+    # A launcher built without a key installs an unsigned archive, as before.
     if SIGNING_KEY is None:
         s.publish(signing_key=None)
         s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
@@ -560,7 +609,7 @@ def unsigned_and_badly_signed_archives_are_refused(s):
     subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True,
                    timeout=60)
     for n, (key, reason) in enumerate([(None, "更新信息缺少发布者签名"), (other_key, "发布者签名无效")], 1):
-        s.publish(signing_key=key)
+        s.publish(archive_signing_key=key)
         s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + reason,
                "shot|{shots}\\%d-refused.bmp" % n, "box|ok|" + REJECTED, "gone|30"])
         check(len([l for l in s.started() if l == "%s|-2018.06.21|%s" % (OLD, SW_SHOWMINIMIZED)]) == n,
@@ -576,8 +625,7 @@ def stale_archive_does_not_divert_the_download(s):
     open(os.path.join(update, "newtemp.zip.dl.cfg"), "wb").write(b"http://127.0.0.1:9/other.zip")
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
     s.expect_client(NEW)
-    left = sorted(os.listdir(update))
-    check(left == [], "files left in the update folder: %s" % left)
+    check(s.work_files() == [], "files left in the update folder: %s" % s.work_files())
 
 
 def unreadable_manifests_start_the_client(s):
@@ -643,6 +691,9 @@ def install_killed_mid_commit_is_rolled_back_at_the_next_start(s):
     s.expect_client(OLD)
     after = tree(s.inst)
     after.pop(os.path.join("bin", "started.txt"), None)
+    # The start accepted the manifest of this version: its serial is the one thing it may add.
+    check(after.pop(os.path.join("update", "install.state"), None) == b"manifest_serial=1\n" or SIGNING_KEY is None,
+          "the accepted serial was not recorded")
     check(after == before, "the installation differs from before the update: %s" %
           sorted(k for k in set(after) | set(before) if after.get(k) != before.get(k)))
 
@@ -668,8 +719,7 @@ def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s)
     s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.3版本|90", "form|立即启动|1", "click",
            "gone|30"])
     s.expect_client("1.0.0.3")
-    left = sorted(os.listdir(s.file("update")))
-    check(left == [], "the old launcher or other work files are left: %s" % left)
+    check(s.work_files() == [], "the old launcher or other work files are left: %s" % s.work_files())
 
 
 def unreadable_manifest_in_update_mode_offers_nothing(s):
@@ -722,7 +772,7 @@ def a_cut_connection_resumes_where_it_stopped(s):
     install_after_a_fault(s, mode="short", after=150000, times=1)
     check(os.path.getsize(s.file("bin\\data\\filler.bin")) == 400 * 1024, "the archive was not whole")
     ranges = [r["range"] for r, _ in s.answers("/newtemp.zip")]
-    check(ranges == ["bytes=0-", "bytes=150000-"], "ranges asked: %s" % ranges)
+    check(ranges == [None, "bytes=150000-"], "ranges asked: %s" % ranges)
 
 
 def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client(s):
@@ -731,12 +781,102 @@ def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_clie
     dead_port = dead.getsockname()[1]
     dead.close()
     s.publish(zip_path="/newtemp.zip")
-    with open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8") as f:
-        f.write(update_package.manifest_text(NEW, "http://127.0.0.1:%d/newtemp.zip" % dead_port, "修复", "春季版", "1"))
+    s.write_manifest(url="http://127.0.0.1:%d/newtemp.zip" % dead_port)
     s.run(["box|ok|发现新版本！", "form|立即升级|1|120", "seenmsg|" + RETRY_SHOWN, "msg|" + OFFER_AGAIN,
            "shot|{shots}\\1-offered-again.bmp", "close", "nobox|2", "gone|20"])
     s.expect_client(OLD)
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
+
+
+def client_starts(s, version):
+    return len([l for l in s.started() if l == "%s|-2018.06.21|%s" % (version, SW_SHOWMINIMIZED)])
+
+
+def install_steps(version):
+    """The user's steps of a mandatory update of `version` that installs."""
+    return ["box|ok|发现新版本！" + version, "box|ok|Vantorix已经成功下载了当前最新的：%s版本|90" % version,
+            "form|立即启动|1", "click", "gone|30"]
+
+
+def refused_manifests_start_the_client_and_the_log_says_why(s):
+    # Whoever controls the server or the connection can change or replace the manifest, but cannot sign
+    # it: a manifest changed after signing, signed by another key, unsigned, or past its expiry is no
+    # manifest. No update, the current client starts, the log says why, and no serial is recorded.
+    if SIGNING_KEY is None:  # built without a key: an unsigned manifest is acted on as before
+        s.publish(signing_key=None)
+        s.run(install_steps(NEW))
+        s.expect_client(NEW)
+        return
+    s.publish()
+    changed = json.loads(s.write_manifest(name="changed.json"))
+    changed["Version_date"]["version"] = "1.0.0.9"
+    with open(os.path.join(s.root, "changed.json"), "w", encoding="utf-8") as f:
+        json.dump(changed, f, ensure_ascii=False)
+    other_key = os.path.join(s.dir, "other.pem")
+    subprocess.run(["openssl", "ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", other_key], check=True,
+                   timeout=60)
+    s.write_manifest(name="other.json", signing_key=other_key)
+    s.write_manifest(name="unsigned.json", signing_key=None)
+    s.write_manifest(name="expired.json", expires=datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(hours=1))
+    cases = [("changed.json", "1.0.0.9: \"version\" differs from the payload's"),
+             ("other.json", NEW + ": no built-in key verifies the payload"),
+             ("unsigned.json", NEW + ": no payload"), ("expired.json", NEW + ": expired at ")]
+    for n, (name, reason) in enumerate(cases, 1):
+        s.run(["neverform|60"], manifest_url=s.url("/" + name))
+        check(s.wait_started(lambda l, n=n: client_starts(s, OLD) == n), "no client start for %s" % name)
+        check("manifest: refused " + reason in s.log, "the log does not say why %s was refused:\n%s" % (name, s.log))
+    check(not [r for r in s.requests() if r["path"].endswith(".zip")], "an archive was downloaded")
+    check(s.accepted_serial() is None, "a refused manifest's serial was recorded")
+
+
+def a_roll_back_is_the_older_version_republished_with_a_higher_serial(s):
+    # 1.0.0.2 is installed with serial 1; the maker takes it back by publishing 1.0.0.1's archive with
+    # serial 2: installed. The 1.0.0.2 manifest of serial 1 served again (still validly signed, as whoever
+    # kept a copy can serve it) brings nothing back.
+    if SIGNING_KEY is None:
+        return
+    replay = s.publish()
+    s.run(install_steps(NEW))
+    s.expect_client(NEW)
+    check(s.accepted_serial() == 1, "serial 1 was not recorded: %s" % s.accepted_serial())
+    older = os.path.join(s.dir, "client-older.exe")
+    shutil.copy(PROBE, older)
+    update_package.set_file_version(older, OLD)
+    s.publish(version=OLD, zip_entries={"bin/client.exe": older})
+    s.run(install_steps(OLD))
+    s.expect_client(OLD)
+    check(update_package.file_version(s.client) == OLD and s.accepted_serial() == 2, "the roll-back was not installed")
+    with open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8") as f:
+        f.write(replay)
+    s.run(["neverform|60"])
+    check(s.wait_started(lambda l: client_starts(s, OLD) == 2), "the client did not start after the replay")
+    check("manifest: refused %s: serial 1 is lower than 2, accepted before" % NEW in s.log, "log:\n" + s.log)
+    check(update_package.file_version(s.client) == OLD, "the replayed manifest was installed")
+
+
+def the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it(s):
+    # The maker's rotation: the launcher in the field carries the current and the next key; the maker
+    # signs with the next key a release whose launcher carries only that one. After it, a manifest signed
+    # by the dropped key (with a higher serial) is refused.
+    if SIGNING_KEY is None:
+        return
+    check(NEXT_KEY is not None, "this build carries no next key")
+    entries = s.new_release_entries()
+    entries["VantorixAssist.exe"] = NEXT_KEY_LAUNCHER
+    s.publish(zip_entries=entries, signing_key=NEXT_KEY)
+    s.run(install_steps(NEW))
+    s.expect_client(NEW)
+    check("manifest: accepted %s, serial 1" % NEW in s.log and "next key" in s.log, "log:\n" + s.log)
+    check(open(s.file("VantorixAssist.exe"), "rb").read() == open(NEXT_KEY_LAUNCHER, "rb").read(),
+          "the release's launcher was not installed")
+    third = os.path.join(s.dir, "client-third.exe")
+    shutil.copy(PROBE, third)
+    update_package.set_file_version(third, "1.0.0.3")
+    s.publish(version="1.0.0.3", zip_entries={"bin/client.exe": third}, signing_key=SIGNING_KEY)
+    s.run(["neverform|60"])
+    check(s.wait_started(lambda l: client_starts(s, NEW) == 2), "the client did not start after the refusal")
+    check("manifest: refused 1.0.0.3: no built-in key verifies the payload" in s.log, "log:\n" + s.log)
+    check(update_package.file_version(s.client) == NEW, "a manifest of the dropped key was installed")
 
 
 GROUPS = {
@@ -759,6 +899,9 @@ GROUPS = {
     "close_guard": [closing_during_the_download_asks_first],
     "retries": [server_errors_are_retried_then_the_update_installs, a_cut_connection_resumes_where_it_stopped,
                 a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_client],
+    "trust": [refused_manifests_start_the_client_and_the_log_says_why,
+              a_roll_back_is_the_older_version_republished_with_a_higher_serial,
+              the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it],
 }
 
 

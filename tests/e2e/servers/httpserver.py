@@ -20,7 +20,9 @@ Choosing a behaviour (first match wins):
        query) to a mode object, e.g. {"/big.bin": {"mode": "drop", "after": 65536}}. A key "*" applies to
        every path. Tests rewrite the file between steps ("first request drops, the next one is served").
        A mode object may carry "times": N - it then applies to the next N requests of that path only
-       (counted by the server) and the path is served normally afterwards.
+       (counted by the server) and the path is served normally afterwards - and "ranged": 1 - it then
+       applies only to requests that carry a Range header (a server that answers ranges wrongly but
+       serves a plain GET well).
     2. A path prefix naming the mode: /<mode>/<file>, e.g. /norange/big.bin serves big.bin ignoring Range.
        Parameters then come from the query string: /drop/big.bin?after=1000.
     3. Otherwise the file is served with Range honoured ("ok").
@@ -331,9 +333,11 @@ class Handler(BaseHTTPRequestHandler):
         params = dict(urllib.parse.parse_qsl(url.query))
         mode = "ok"
         entry = self.state.control_mode(rel)
+        if entry is not None and entry.get("ranged") and self.headers.get("Range") is None:
+            entry = {}
         if entry is not None:
             mode = str(entry.get("mode", "ok"))
-            params.update({k: v for k, v in entry.items() if k not in ("mode", "times")})
+            params.update({k: v for k, v in entry.items() if k not in ("mode", "times", "ranged")})
         else:
             parts = rel.split("/", 2)
             if len(parts) == 3 and parts[1] in MODES:

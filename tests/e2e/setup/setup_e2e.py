@@ -278,8 +278,12 @@ def install(m):
     root = os.path.join(m.dir, "server")
     os.makedirs(root)
     m.serve(root)
+    # Signed as every manifest is: it describes the release's archive, which is never fetched here.
+    archive = os.path.join(root, "newtemp.zip")
+    update_package.make_zip(archive, {"bin/client.exe": os.path.join(inst, "bin", "client.exe")})
     with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
-        f.write(update_package.manifest_text(version, "http://127.0.0.1:%d/newtemp.zip" % m.port))
+        f.write(update_package.manifest_text(version, "http://127.0.0.1:%d/newtemp.zip" % m.port, archive=archive,
+                                             signing_key=SIGNING_KEY, serial=1))
     m.run_launcher(inst, ["nobox|5", "shot|%s" % winpath(os.path.join(m.artifacts, "first-start.bmp"))])
     check(os.path.isfile(os.path.join(inst, "Build", "installock.txt")), "the first start wrote no marker")
     # The launcher has ended; the client it started keeps running until it is ended here.
@@ -308,7 +312,7 @@ def upgrade(m):
     url = "http://127.0.0.1:%d/newtemp.zip" % m.port
     with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
         f.write(update_package.manifest_text(new, url, "修复若干问题", "春季版", "1", archive=archive,
-                                             signing_key=SIGNING_KEY))
+                                             signing_key=SIGNING_KEY, serial=2))
     # A download of that archive that stopped half-way, as the launcher leaves it.
     half = os.path.getsize(archive) // 2
     side = {"newtemp.zip.dl": read(archive)[:half], "newtemp.zip.dl.cfg": url.encode("ascii")}

@@ -15,36 +15,28 @@ RECT Rect(HWND w) {
     return r;
 }
 
-// Sets the work area for the test and puts the real one back afterwards.
-struct WorkArea {
-    RECT saved{};
-    explicit WorkArea(RECT area) {
-        SystemParametersInfoW(SPI_GETWORKAREA, 0, &saved, 0);
-        SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0);
-    }
-    ~WorkArea() { SystemParametersInfoW(SPI_SETWORKAREA, 0, &saved, 0); }
-};
-
 }  // namespace
 
-TEST(Setwindow, MaximiseLeavesABottomTaskbarVisibleAndASecondCallRestoresExactly) {
+TEST(Setwindow, MaximiseFillsTheWorkAreaWhereverTheTaskbarIsAndASecondCallRestoresExactly) {
     const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    struct Case { RECT work; RECT expected; const char* what; } cases[] = {
-        {{0, 0, sw, sh - 40}, {0, 0, sw, sh - 40}, "40-pixel taskbar at the bottom"},
-        {{0, 40, sw, sh}, {0, 0, sw, sh}, "taskbar at the top: the whole screen"},
-        {{60, 0, sw, sh}, {0, 0, sw, sh}, "taskbar at the left: the whole screen"},
+    struct Case { RECT work; const char* what; } cases[] = {
+        {{0, 0, sw, sh - 40}, "40-pixel taskbar at the bottom"},
+        {{0, 40, sw, sh}, "taskbar at the top"},
+        {{60, 0, sw, sh}, "taskbar at the left"},
+        {{0, 0, sw - 60, sh}, "taskbar at the right"},
     };
     for (const auto& c : cases) {
+        const RECT& expected = c.work;
         WorkArea area(c.work);
         PlainWindow w(137, 91, 1000, 611);
         vantorix::window::RestoreBounds bounds;
         setwindow::Mmaximize(w.get(), bounds);
         RECT r = Rect(w.get());
         EXPECT_TRUE(bounds.maximised) << c.what;
-        EXPECT_EQ(r.left, c.expected.left) << c.what;
-        EXPECT_EQ(r.top, c.expected.top) << c.what;
-        EXPECT_EQ(r.right, c.expected.right) << c.what;
-        EXPECT_EQ(r.bottom, c.expected.bottom) << c.what;
+        EXPECT_EQ(r.left, expected.left) << c.what;
+        EXPECT_EQ(r.top, expected.top) << c.what;
+        EXPECT_EQ(r.right, expected.right) << c.what;
+        EXPECT_EQ(r.bottom, expected.bottom) << c.what;
         setwindow::Mmaximize(w.get(), bounds);
         r = Rect(w.get());
         EXPECT_FALSE(bounds.maximised);

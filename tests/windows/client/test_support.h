@@ -21,6 +21,16 @@ private:
     HBRUSH brush_ = nullptr;
 };
 
+// Sets the work area (where the taskbar leaves room) for a test and puts the real one back afterwards.
+struct WorkArea {
+    RECT saved{};
+    explicit WorkArea(RECT area) {
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &saved, 0);
+        SystemParametersInfoW(SPI_SETWORKAREA, 0, &area, 0);
+    }
+    ~WorkArea() { SystemParametersInfoW(SPI_SETWORKAREA, 0, &saved, 0); }
+};
+
 // Dispatches this thread's messages for about `ms` milliseconds.
 void Pump(int ms);
 // Dispatches messages until `done` holds or `ms` milliseconds passed; returns done().

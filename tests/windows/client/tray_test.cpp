@@ -61,28 +61,23 @@ TEST_F(TrayTest, HideRemovesTheIconAndASecondHideDoesNothing) {
     EXPECT_TRUE(TrayIconPresent(tray.window()));
 }
 
-namespace {
-WNDPROC g_tray_proc;
-int g_icon_at_destroy = -1;
-LRESULT CALLBACK WatchDestroy(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    // The window is still alive here: an icon the control left behind would still be known.
-    if (message == WM_DESTROY) g_icon_at_destroy = TrayIconPresent(window) ? 1 : 0;
-    return CallWindowProcW(g_tray_proc, window, message, wparam, lparam);
-}
-}  // namespace
-
 TEST_F(TrayTest, DestroyingTheControlRemovesItsIcon) {
     HWND window;
+    int icon_at_destroy = -1;
+    vantorix::win::WindowSubclass watch(L"test", [&](HWND w, UINT message, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        // The window is still alive here: an icon the control left behind would still be known.
+        if (message == WM_DESTROY) icon_at_destroy = TrayIconPresent(w) ? 1 : 0;
+        return std::nullopt;
+    });
     {
         Tray tray(form.get());
         tray.Show();
         window = tray.window();
         ASSERT_TRUE(TrayIconPresent(window));
-        g_tray_proc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WatchDestroy)));
+        watch.Install(window);
     }
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(g_icon_at_destroy, 0) << "the icon was removed before the control's window went";
+    EXPECT_EQ(icon_at_destroy, 0) << "the icon was removed before the control's window went";
 }
 
 TEST_F(TrayTest, PressesOnTheIconRaiseClickAndPopupMenuOnly) {

@@ -2,6 +2,8 @@
 // topmost box, and that sampling keeps no GDI object.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "client/windowdc.h"
 #include "test_support.h"
 
@@ -186,6 +188,33 @@ TEST_F(PickerTest, TopmostBoxFollowsTheUserAndActivationTicksItAgain) {
     Pump(100);
     EXPECT_EQ(SendMessageW(picker.control(Windowdc::kCheck1), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_TRUE(topmost());
+}
+
+// The picker opens centred in the work area of the monitor its main window is on: under Wine one monitor
+// with a taskbar at its left, and, through the picker's monitor lookup, a second monitor right of it.
+TEST(PickerPlace, OpensCentredOnTheWorkAreaOfTheMainWindowsMonitor) {
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    PlainWindow main(100, 100, 400, 300);
+    const vantorix::window::Edges second{sw, 0, sw + 1024, 768};
+    HWND asked = nullptr;
+    struct Case { const char* what; Windowdc::WorkAreaSource lookup; vantorix::window::Edges work; } cases[] = {
+        {"taskbar at the left", nullptr, {300, 0, sw, sh}},
+        {"second monitor", [&](HWND w) { return asked = w, second; }, second},
+    };
+    for (const auto& c : cases) {
+        // The system's own lookup meets a work area set for the test.
+        std::unique_ptr<WorkArea> area;
+        if (!c.lookup) area = std::make_unique<WorkArea>(RECT{c.work.left, c.work.top, c.work.right, c.work.bottom});
+        Windowdc picker(main.get(), nullptr, c.lookup);
+        picker.ShowOrActivate();
+        Pump(100);
+        RECT r{};
+        GetWindowRect(picker.window(), &r);
+        EXPECT_NEAR((r.left + r.right) / 2, (c.work.left + c.work.right) / 2, 1) << c.what;
+        EXPECT_NEAR((r.top + r.bottom) / 2, (c.work.top + c.work.bottom) / 2, 1) << c.what;
+        picker.Close();
+    }
+    EXPECT_EQ(asked, main.get()) << "the lookup is asked for the main window's monitor";
 }
 
 TEST_F(PickerTest, WindowdcTwiceGivesOnePicker) {

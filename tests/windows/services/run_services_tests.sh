@@ -37,14 +37,18 @@ done
 # A port with nobody listening: bound once to learn a free number, then released.
 refused=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
-# A throw-away update signing key: a file signed the way update_package.py signs an archive.
+# A throw-away update signing key: a file signed the way update_package.py signs an archive, and a manifest
+# of it signed the way update_package.py signs one (serial 3).
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/signing.pem" 2>/dev/null || { echo "cannot make a signing key"; exit 1; }
 printf 'an update archive' > "$work/signed.zip"
 read -r signature public_key < <(python3 -c '
 import sys; sys.path.insert(0, sys.argv[1]); import update_package as u
+open(sys.argv[4], "w", encoding="utf-8").write(u.manifest_text("1.0.0.2", "https://127.0.0.1/signed.zip", "说明",
+    archive=sys.argv[2], signing_key=sys.argv[3], serial=3))
 print(u.sign_archive(sys.argv[2], sys.argv[3]), u.public_key_xy(sys.argv[3]).hex())' \
-  "$src/tools/update-server" "$work/signed.zip" "$work/signing.pem")
+  "$src/tools/update-server" "$work/signed.zip" "$work/signing.pem" "$work/signed.json")
 export VX_SIGNED_FILE=$(winpath "$work/signed.zip") VX_SIGNATURE=$signature VX_PUBLIC_KEY=$public_key
+export VX_SIGNED_MANIFEST=$(winpath "$work/signed.json")
 
 wine_run 60 "$win/tests/windows/services/trust_root.exe" add "$(winpath "$work/ca/ca.der")" || { echo "cannot trust the test root"; exit 1; }
 

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
 
 #include "launcher/services/archive_check.h"
+#include "launcher/services/install_state_store.h"
+#include "launcher/services/manifest_verification.h"
 #include "launcher/services/services.h"
 #include "launcher/services/win32_file_system.h"
 #include "launcher/services/wide_text.h"
@@ -317,9 +321,10 @@ TEST(ArchiveCheck, Sha256ThroughThePlatformAndTheVerdictOnAFile) {
     EXPECT_EQ(CheckArchive(s.app() + L"missing.zip", published(size, hash)), ArchiveVerdict::Unreadable);
 }
 
-// A signature made by update_package.py with openssl (run_services_tests.sh) verifies through BCrypt;
-// any change of the archive, the signature or the key does not.
-TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform) {
+// Signatures made by update_package.py with openssl (run_services_tests.sh) verify through BCrypt: the
+// archive's over its digest, the manifest's over its payload (serial 3); any change of the archive, the
+// signature or the key does not.
+TEST(ArchiveCheck, TheMakersSignaturesAreVerifiedByThePlatform) {
     auto env = [](const wchar_t* name) {
         wchar_t value[1024] = {};
         DWORD n = GetEnvironmentVariableW(name, value, 1024);
@@ -344,17 +349,63 @@ TEST(ArchiveCheck, TheMakersSignatureOverTheArchiveDigestIsVerifiedByThePlatform
     other_key[5] ^= 1;  // no longer a point of the curve, or another key: refused either way
     EXPECT_FALSE(VerifyDigestSignature(*digest, *signature, other_key));
 
-    // The archive check of a launcher built with the key: a valid signature is required.
+    // The archive check of a launcher built with the key: a valid signature by one of its keys is required.
     using integrity::ArchiveVerdict;
     integrity::ExpectedArchive published;
     published.signature = *signature;
-    EXPECT_EQ(CheckArchive(Wide(file), published, key), ArchiveVerdict::Matches);
-    EXPECT_EQ(CheckArchive(Wide(file), published, other_key), ArchiveVerdict::BadSignature);
-    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, key), ArchiveVerdict::MissingSignature);
+    const integrity::UpdateKeys current{key, std::nullopt}, next{other_key, key}, other{other_key, std::nullopt};
+    EXPECT_EQ(CheckArchive(Wide(file), published, current), ArchiveVerdict::Matches);
+    EXPECT_EQ(CheckArchive(Wide(file), published, next), ArchiveVerdict::Matches);  // signed by the next key
+    EXPECT_EQ(CheckArchive(Wide(file), published, other), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(Wide(file), integrity::ExpectedArchive{}, current), ArchiveVerdict::MissingSignature);
     Scratch s;
     WriteFileBytes(s.archive(), "a tampered update archive");
-    EXPECT_EQ(CheckArchive(s.archive(), published, key), ArchiveVerdict::BadSignature);
+    EXPECT_EQ(CheckArchive(s.archive(), published, current), ArchiveVerdict::BadSignature);
     EXPECT_EQ(CheckArchive(s.archive(), published), ArchiveVerdict::Matches);  // built without a key: as before
+
+    const auto signed_manifest = ReadFileBytes(Wide(env(L"VX_SIGNED_MANIFEST")));
+    ASSERT_TRUE(signed_manifest);
+    install_state::InstallState state;
+    const int64_t now = UnixTimeNow();
+    EXPECT_LE(std::llabs(now - static_cast<int64_t>(std::time(nullptr))), 2);
+    EXPECT_EQ(VerifyManifest(*signed_manifest, current, state, now).signed_by, integrity::KeySlot::Current);
+    EXPECT_EQ(VerifyManifest(*signed_manifest, next, state, now).signed_by, integrity::KeySlot::Next);
+    EXPECT_EQ(VerifyManifest(*signed_manifest, other, state, now).refusal, manifest::Refusal::UnknownSigner);
+    state.manifest_serial = 4;
+    EXPECT_EQ(VerifyManifest(*signed_manifest, current, state, now).refusal, manifest::Refusal::LowerSerial);
+}
+
+// The installation's state is written whole and keeps what other versions wrote; where the installation
+// cannot be written, the per-user copy takes the serial and every reader sees it.
+TEST(InstallStateStore, TheAcceptedSerialGoesWhereThisProcessCanWriteAndKeepsTheOtherKeys) {
+    Scratch s;
+    const std::wstring folder = s.app() + L"可写";
+    ASSERT_TRUE(MakePath(folder + L"\\update\\"));
+    const std::wstring file = folder + kInstallStatePath;
+    WriteFileBytes(file, "rollout_draw=4\nfuture=x\n");
+    EXPECT_EQ(RecordAcceptedSerial(folder, 7), StateWritten::Installation);
+    EXPECT_EQ(ReadFileBytes(file).value_or(""), "manifest_serial=7\nrollout_draw=4\nfuture=x\n");
+    EXPECT_FALSE(ReadFileBytes(file + L".new"));
+    EXPECT_EQ(RecordAcceptedSerial(folder, 5), StateWritten::Installation);  // never lowered
+    EXPECT_EQ(ReadInstallState(folder).state.manifest_serial, 7u);
+
+    // An "update" that is a file: nothing can be written below it, as in a folder only administrators may
+    // write.
+    const std::wstring locked = s.app() + L"只读";
+    ASSERT_TRUE(MakePath(locked + L"\\"));
+    WriteFileBytes(locked + L"\\update", "not a folder");
+    const std::wstring per_user = PerUserStatePath(locked);
+    ASSERT_FALSE(per_user.empty());
+    EXPECT_EQ(RecordAcceptedSerial(locked, 9), StateWritten::PerUser);
+    EXPECT_EQ(ReadFileBytes(per_user).value_or(""), "manifest_serial=9\n");
+    EXPECT_EQ(ReadInstallState(locked).state.manifest_serial, 9u);
+    DeleteFileW(per_user.c_str());
+    RemoveDirectoryW(FolderPart(per_user).c_str());
+
+    // The per-user folder's name: the same for every spelling of the path's case, 16 hex digits of SHA-256.
+    EXPECT_EQ(InstallationId(L"C:\\Program Files\\VantorixAssist"), L"e454774ca28bd94a");
+    EXPECT_EQ(InstallationId(L"c:\\program files\\vantorixassist"), L"e454774ca28bd94a");
+    EXPECT_NE(InstallationId(folder), InstallationId(locked));
 }
 
 TEST(PathParts, WindowsPaths) {

@@ -1,0 +1,268 @@
+#include "common/delta/apply_delta.h"
+
+#include <unzip.h>
+
+#include <memory>
+#include <new>
+#include <set>
+
+#include "common/delta/zstd_frame.h"
+#include "common/unzip/paths.h"
+
+namespace vantorix::delta {
+namespace {
+
+using unzip::FileSystem;
+using unzip::InstallPaths;
+
+constexpr unsigned long kEncryptedFlag = 0x1;
+constexpr size_t kWriteBlock = 64 * 1024;
+
+struct ArchiveCloser {
+    void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
+};
+using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
+
+Result Failure(Status status, std::string file, std::string detail) {
+    Result r;
+    r.status = status;
+    r.file = std::move(file);
+    r.detail = std::move(detail);
+    return r;
+}
+
+std::nullopt_t Note(std::string* problem, const char* text) {
+    *problem = text;
+    return std::nullopt;
+}
+
+// The whole member of that exact name, its CRC checked; the reason in *problem otherwise.
+std::optional<std::string> ReadMember(unzFile zf, const std::string& name, uint64_t max_size, std::string* problem) {
+    if (unzLocateFile(zf, name.c_str(), 1) != UNZ_OK) return Note(problem, "missing from the package");
+    unz_file_info64 info{};
+    if (unzGetCurrentFileInfo64(zf, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
+        return Note(problem, "unreadable member header");
+    if (info.flag & kEncryptedFlag) return Note(problem, "encrypted member");
+    if (info.uncompressed_size > max_size) return Note(problem, "member larger than allowed");
+    std::string data;
+    try {
+        data.resize(static_cast<size_t>(info.uncompressed_size));
+    } catch (const std::bad_alloc&) {
+        return Note(problem, "not enough memory for the member");
+    }
+    if (unzOpenCurrentFile(zf) != UNZ_OK) return Note(problem, "cannot open member");
+    size_t got = 0;
+    int n = 0;
+    // One byte past the stored size tells a member that holds more than its header says.
+    char probe = 0;
+    while (got < data.size() && (n = unzReadCurrentFile(zf, data.data() + got, static_cast<unsigned>(std::min<size_t>(data.size() - got, 1u << 20)))) > 0)
+        got += static_cast<size_t>(n);
+    const int extra = n < 0 ? n : unzReadCurrentFile(zf, &probe, 1);
+    const int closed = unzCloseCurrentFile(zf);
+    if (n < 0 || extra < 0) return Note(problem, "damaged member");
+    if (got != data.size() || extra != 0) return Note(problem, "member size differs from its header");
+    if (closed != UNZ_OK) return Note(problem, "member CRC mismatch");
+    return data;
+}
+
+// A listed path in the installation's form ("\" separators), or the reason it may not be written.
+std::optional<std::string> InstallationPath(FileSystem& fs, const std::string& listed, const std::string& reserved,
+                                            std::set<std::string>& seen, std::string* problem) {
+    if (auto p = unzip::CheckEntryName(listed); p != unzip::NameProblem::None) return Note(problem, unzip::NameProblemText(p));
+    if (listed.back() == '/' || listed.back() == '\\') return Note(problem, "a folder, not a file");
+    std::string path = listed;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    const std::string key = fs.FoldCase(path);
+    if (!reserved.empty() && key.compare(0, reserved.size(), reserved) == 0) return Note(problem, "inside the work folder");
+    if (!seen.insert(key).second) return Note(problem, "listed twice");
+    return path;
+}
+
+// Everything the delta does, in the installation's terms.
+struct Plan {
+    DeltaIndex index;
+    std::vector<std::string> paths;  // per index entry, "\" separators
+    uint64_t total = 0;              // bytes to check plus bytes to make, for the progress
+};
+
+class Progress {
+public:
+    Progress(const ApplyProgress& report, uint64_t total) : report_(report), total_(total) {}
+    void Add(uint64_t n) {
+        done_ += n;
+        if (report_) report_(done_, total_);
+    }
+    uint64_t done() const { return done_; }
+    void Set(uint64_t done) {
+        done_ = done;
+        if (report_) report_(done_, total_);
+    }
+
+private:
+    const ApplyProgress& report_;
+    uint64_t total_, done_ = 0;
+};
+
+std::optional<Result> ReadPlan(FileSystem& fs, unzFile zf, const InstallPaths& paths, Plan& plan) {
+    std::string problem;
+    auto text = ReadMember(zf, std::string(kIndexMember), kMaxIndexBytes, &problem);
+    if (!text) return Failure(Status::NotADelta, std::string(kIndexMember), problem);
+    auto index = ParseIndex(*text, &problem);
+    if (!index) return Failure(Status::NotADelta, std::string(kIndexMember), problem);
+    plan.index = std::move(*index);
+    // The work folder holds this very install's staging and rollback files.
+    const std::string reserved = paths.work.compare(0, paths.folder.size(), paths.folder) == 0
+                                     ? fs.FoldCase(paths.work.substr(paths.folder.size()))
+                                     : "";
+    std::set<std::string> seen;
+    for (const DeltaFile& file : plan.index.files) {
+        auto path = InstallationPath(fs, file.path, reserved, seen, &problem);
+        if (!path) return Failure(Status::UnsafePath, file.path, problem);
+        plan.paths.push_back(std::move(*path));
+        if (file.action != Action::Whole) plan.total += file.action == Action::Keep ? file.result.size : file.source.size;
+        if (file.action != Action::Keep) plan.total += file.result.size;
+    }
+    return std::nullopt;
+}
+
+// The installed file matches `expected`, else the failure that says how it does not.
+std::optional<Result> CheckInstalled(FileSystem& fs, Sha256Provider& sha256, const std::string& target,
+                                     const FileState& expected, Progress& progress) {
+    if (!fs.FileExists(target)) return Failure(Status::SourceMissing, target, "not installed");
+    auto bytes = fs.ReadWholeFile(target);
+    if (!bytes) return Failure(Status::SourceMissing, target, "cannot be read");
+    if (bytes->size() != expected.size)
+        return Failure(Status::SourceMismatch, target, std::to_string(bytes->size()) + " bytes, " + std::to_string(expected.size) + " expected");
+    auto digest = DigestOf(sha256, *bytes, [&](size_t n) { progress.Add(n); });
+    if (!digest) return Failure(Status::SourceMissing, target, "cannot be hashed");
+    if (*digest != expected.sha256) return Failure(Status::SourceMismatch, target, "content differs");
+    return std::nullopt;
+}
+
+bool WriteStaged(FileSystem& fs, const std::string& target, std::string_view bytes) {
+    if (!unzip::MakePath(fs, unzip::FolderPart(target))) return false;
+    auto out = fs.CreateOutput(target);
+    if (!out) return false;
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size(); done += kWriteBlock)
+        ok = out->Write(bytes.data() + done, std::min(kWriteBlock, bytes.size() - done));
+    return out->Close() && ok;
+}
+
+// Decodes, checks and stages one file the delta writes.
+std::optional<Result> BuildFile(FileSystem& fs, Sha256Provider& sha256, unzFile zf, const InstallPaths& paths,
+                                const DeltaFile& file, const std::string& path, Progress& progress) {
+    const std::string target = paths.folder + path;
+    std::string problem;
+    // A frame is never much larger than what it makes; the bound keeps a hostile member from taking the memory.
+    auto frame = ReadMember(zf, file.Member(), file.result.size + file.result.size / 8 + (1u << 16), &problem);
+    if (!frame) return Failure(Status::DamagedData, target, problem);
+    std::optional<std::string> source;
+    if (file.action == Action::Patch) {
+        source = fs.ReadWholeFile(target);
+        if (!source) return Failure(Status::SourceMissing, target, "cannot be read");
+    }
+    std::string made;
+    const uint64_t before = progress.done();
+    auto decode_problem = DecodeFrame(*frame, source ? std::string_view(*source) : std::string_view(), file.result.size, made,
+                                      [&](uint64_t n) { progress.Set(before + n / 2); });
+    source.reset();
+    frame.reset();
+    if (decode_problem) return Failure(Status::DamagedData, target, *decode_problem);
+    progress.Set(before + file.result.size / 2);
+    auto digest = DigestOf(sha256, made, [&](size_t n) { progress.Add(n - n / 2); });
+    if (!digest) return Failure(Status::CannotWrite, target, "cannot be hashed");
+    if (*digest != file.result.sha256) return Failure(Status::ResultMismatch, target, "built file differs from the release's");
+    progress.Set(before + file.result.size);
+    if (!WriteStaged(fs, paths.Stage() + path, made)) return Failure(Status::CannotWrite, target, "cannot stage");
+    return std::nullopt;
+}
+
+}  // namespace
+
+const char* StatusText(Status status) {
+    switch (status) {
+        case Status::Ok: return "applied";
+        case Status::NotADelta: return "not a readable delta package";
+        case Status::UnsafePath: return "path not allowed";
+        case Status::SourceMissing: return "installed file missing";
+        case Status::SourceMismatch: return "installed file differs from the delta's";
+        case Status::DamagedData: return "damaged delta data";
+        case Status::ResultMismatch: return "patched file differs from the release's";
+        case Status::NoRoom: return "not enough free disk space";
+        case Status::CannotWrite: return "cannot write file";
+    }
+    return "?";
+}
+
+bool FallsBackToFullArchive(Status status) { return status != Status::Ok && status != Status::NoRoom; }
+
+Result StageDelta(FileSystem& fs, Sha256Provider& sha256, const InstallPaths& paths, const std::string& package,
+                  const ApplyProgress& report) {
+    ArchiveHandle handle(fs.OpenArchive(package));
+    if (!handle) return Failure(Status::NotADelta, "", "cannot open");
+    auto zf = static_cast<unzFile>(handle.get());
+    Plan plan;
+    if (auto failure = ReadPlan(fs, zf, paths, plan)) return *failure;
+    Progress progress(report, plan.total);
+
+    // Every file the delta relies on, before anything is built.
+    uint64_t made_total = 0;
+    for (size_t i = 0; i < plan.index.files.size(); ++i) {
+        const DeltaFile& file = plan.index.files[i];
+        if (file.action != Action::Keep) made_total += file.result.size;
+        if (file.action == Action::Whole) continue;
+        if (auto failure = CheckInstalled(fs, sha256, paths.folder + plan.paths[i],
+                                          file.action == Action::Keep ? file.result : file.source, progress))
+            return *failure;
+    }
+    // Staged files take their full size on the installation's volume until the commit moves them in.
+    if (const auto free = fs.FreeBytes(paths.folder); free && made_total > *free)
+        return Failure(Status::NoRoom, "", std::to_string(made_total) + " bytes needed, " + std::to_string(*free) + " free");
+
+    if (!unzip::MakePath(fs, paths.Stage())) return Failure(Status::CannotWrite, paths.Stage(), "cannot create the staging folder");
+    Result result;
+    result.status = Status::Ok;
+    for (size_t i = 0; i < plan.index.files.size(); ++i) {
+        const DeltaFile& file = plan.index.files[i];
+        if (file.action == Action::Keep) continue;
+        if (auto failure = BuildFile(fs, sha256, zf, paths, file, plan.paths[i], progress)) {
+            fs.RemoveTree(paths.Stage());
+            return *failure;
+        }
+        result.committed.push_back(plan.paths[i]);
+    }
+    return result;
+}
+
+Result ApplyDelta(FileSystem& fs, Sha256Provider& sha256, std::string_view folder, const std::string& package,
+                  std::string_view work_folder, const ApplyProgress& progress) {
+    InstallPaths paths;
+    paths.folder = unzip::NormaliseFolder(folder);
+    paths.work = unzip::NormaliseFolder(work_folder.empty() ? paths.folder + std::string(unzip::kWorkFolder) : std::string(work_folder));
+    if (!fs.IsFolder(paths.folder)) return Failure(Status::SourceMissing, paths.folder, "no installation");
+    // A journal left by an interrupted commit is settled before anything new is staged.
+    if (unzip::RecoverInstall(fs, paths) == unzip::Recovery::Failed)
+        return Failure(Status::CannotWrite, paths.Journal(), "an earlier install is not settled");
+    Result staged = StageDelta(fs, sha256, paths, package, progress);
+    if (staged.status != Status::Ok) return staged;
+
+    const unzip::CommitPlan plan = unzip::PlanCommit(fs, paths, staged.committed);
+    for (const unzip::CommitFile& file : plan.files)
+        if (file.replaces && !fs.CanReplace(paths.folder + file.name)) {
+            fs.RemoveTree(paths.Stage());
+            return Failure(Status::CannotWrite, paths.folder + file.name, "in use");
+        }
+    const unzip::Result committed = unzip::Commit(fs, paths, plan);
+    if (committed.status != unzip::Status::Ok) {
+        if (committed.detail.find("restore failed") == std::string::npos) fs.RemoveTree(paths.Stage());
+        return Failure(Status::CannotWrite, committed.entry, committed.detail);
+    }
+    Result result;
+    result.status = Status::Ok;
+    for (const unzip::CommitFile& file : plan.files) result.committed.push_back(file.name);
+    return result;
+}
+
+}  // namespace vantorix::delta

@@ -1,0 +1,121 @@
+#include "launcher/services/install_state_store.h"
+
+#include <windows.h>
+
+#include "common/integrity/expected_archive.h"
+#include "launcher/services/archive_check.h"
+#include "launcher/services/wide_text.h"
+#include "win/per_user_folder.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::services {
+namespace {
+
+// A state file is a few short lines; anything larger is not one.
+constexpr DWORD kMaxStateBytes = 64 * 1024;
+
+std::wstring UpperCased(const std::wstring& text) {
+    if (text.empty()) return text;
+    const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()),
+                                nullptr, 0, nullptr, nullptr, 0);
+    std::wstring upper(n > 0 ? n : 0, L'\0');
+    if (n > 0)
+        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()), upper.data(), n,
+                      nullptr, nullptr, 0);
+    return upper;
+}
+
+}  // namespace
+
+std::wstring InstallationId(const std::wstring& folder) {
+    const auto digest = Sha256OfBytes(Utf8(UpperCased(folder)));
+    return digest ? Wide(integrity::HexText(*digest).substr(0, 16)) : L"";
+}
+
+std::wstring PerUserStatePath(const std::wstring& folder) {
+    const std::wstring product = win::PerUserProductFolder(), id = InstallationId(folder);
+    return product.empty() || id.empty() ? L"" : product + L"\\" + id + L"\\install.state";
+}
+
+StoredState ReadStateFile(const std::wstring& path) {
+    StoredState stored;
+    if (path.empty()) return stored;
+    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            stored.problems.push_back(path + L": cannot be read (error " + std::to_wstring(error) + L")");
+            stored.unreadable = true;
+        }
+        return stored;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxStateBytes) {
+        stored.problems.push_back(path + L": not a state file (too large)");
+        stored.unreadable = true;
+        return stored;
+    }
+    std::string text(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!text.empty() && (!ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr) ||
+                          got != text.size())) {
+        stored.problems.push_back(path + L": cannot be read");
+        stored.unreadable = true;
+        return stored;
+    }
+    auto parsed = install_state::ParseInstallState(text);
+    stored.state = std::move(parsed.state);
+    for (const std::string& problem : parsed.problems) stored.problems.push_back(path + L": " + Wide(problem));
+    return stored;
+}
+
+StoredState ReadInstallState(const std::wstring& folder) {
+    StoredState installation = ReadStateFile(folder + kInstallStatePath);
+    StoredState per_user = ReadStateFile(PerUserStatePath(folder));
+    installation.state = install_state::Combine(installation.state, per_user.state);
+    installation.problems.insert(installation.problems.end(), per_user.problems.begin(), per_user.problems.end());
+    installation.unreadable = installation.unreadable || per_user.unreadable;
+    return installation;
+}
+
+bool WriteStateFile(const std::wstring& path, const install_state::InstallState& state) {
+    const std::string text = install_state::FormatInstallState(state);
+    const std::wstring temporary = path + L".new";
+    {
+        // No sharing while it is written, and a link put in its place is replaced, never followed.
+        win::unique_hfile file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        const bool whole = WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                           written == text.size() && FlushFileBuffers(file.get());
+        if (!whole) {
+            file.reset();
+            DeleteFileW(temporary.c_str());
+            return false;
+        }
+    }
+    if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    DeleteFileW(temporary.c_str());
+    return false;
+}
+
+StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial) {
+    auto record = [serial](const std::wstring& path) {
+        if (path.empty()) return false;
+        StoredState stored = ReadStateFile(path);
+        if (stored.unreadable) return false;
+        install_state::InstallState& state = stored.state;
+        if (state.manifest_serial >= serial) return true;
+        state.manifest_serial = serial;
+        return WriteStateFile(path, state);
+    };
+    // Tried by writing, not by asking for rights: whoever can write the installation keeps its state there.
+    if (record(folder + kInstallStatePath)) return StateWritten::Installation;
+    const std::wstring per_user = PerUserStatePath(folder);
+    if (!per_user.empty() && win::MakeFoldersAbove(per_user) && record(per_user)) return StateWritten::PerUser;
+    return StateWritten::Nowhere;
+}
+
+}  // namespace vantorix::services

@@ -1,0 +1,32 @@
+#include "win/per_user_folder.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+namespace vantorix::win {
+
+std::wstring KnownFolderPath(const GUID& id) {
+    PWSTR raw = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw)) && raw) path = raw;
+    CoTaskMemFree(raw);
+    return path;
+}
+
+std::wstring PerUserProductFolder() {
+    const std::wstring local = KnownFolderPath(FOLDERID_LocalAppData);
+    return local.empty() ? local : local + L"\\VantorixAssist";
+}
+
+bool MakeFoldersAbove(const std::wstring& file) {
+    const size_t cut = file.find_last_of(L'\\');
+    if (cut == std::wstring::npos || cut < 3) return true;
+    const std::wstring folder = file.substr(0, cut);
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return MakeFoldersAbove(folder) && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
+}  // namespace vantorix::win
