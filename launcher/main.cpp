@@ -1,34 +1,79 @@
 // VantorixAssist.exe: the launcher and updater. Its one form drives everything; closing the form ends it.
+// Started with "-install-update" or "-register" it is one of its own elevated steps instead (see
+// common/update_flow/install_step.h): no form, one exit code.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
+#include <vector>
 
+#include "common/update_flow/install_step.h"
 #include "common/update_flow/update_flow.h"
+#include "launcher/app/install_steps.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
+#include "win/instance_claim.h"
 #include "win/system_libraries.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
-    vantorix::win::LoadSystemLibrariesFromSystemFolderOnly();
-    try {
-        // Every update decision and failure goes to the user's log, with its reason.
-        vantorix::win::diag::OpenLog(vantorix::win::diag::PerUserLogPath(L"launcher.log"));
-        // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
-        // An update cut short by a kill is settled (rolled back, or its clean-up finished) before anything
-        // reads the installation.
-        vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder());
-        const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
-        vantorix::launcher::UpdateForm form(instance);
-        form.Load(update_mode);
-        MSG message;
-        while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-    } catch (...) {
-        return 1;
+namespace {
+
+using namespace vantorix;
+
+std::vector<std::wstring> Arguments() {
+    int count = 0;
+    LPWSTR* parts = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 1; parts && i < count; ++i) arguments.emplace_back(parts[i]);
+    LocalFree(parts);
+    return arguments;
+}
+
+int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
+    // Every update decision and failure goes to the user's log, with its reason.
+    win::diag::OpenLog(win::diag::PerUserLogPath(L"launcher.log"));
+    const launcher::Installation installation = launcher::Installation::OfThisProgram();
+    // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
+    const bool update_mode = argument_text == update_flow::kUpdateArgument;
+    launcher::UpdateForm form(instance);
+    // One launcher per installation and user: a later start (a second click, the page's "updateme", the
+    // tray's "检查更新") brings the running one forward, asking for its form when it came with "-update",
+    // and ends before it touches anything.
+    win::InstanceClaim claim(L"VantorixAssist", installation.Folder(), launcher::UpdateForm::kWindowClass);
+    if (claim.HandOver(update_mode ? launcher::UpdateForm::kShowFormRequest : 0)) {
+        win::diag::Record(L"launcher", L"another launcher of this installation runs: brought it forward");
+        return 0;
+    }
+    form.SetInstanceClaim(&claim);
+    // An update cut short by a kill is settled (rolled back, or its clean-up finished) before anything
+    // reads the installation.
+    services::RecoverInterruptedInstall(installation.Folder());
+    form.Load(update_mode);
+    MSG message;
+    while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
     }
     return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
+    win::LoadSystemLibrariesFromSystemFolderOnly();
+    try {
+        const std::vector<std::wstring> parts = Arguments();
+        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument)) {
+            // The elevated steps log beside the installation's work folder, which only administrators write.
+            win::diag::OpenLog(update_flow::UpdateFolderOf(launcher::Installation::OfThisProgram().Folder()) +
+                               L"\\install.log");
+            return parts[0] == update_flow::kRegisterArgument ? launcher::RunRegisterStep(parts)
+                                                              : launcher::RunInstallUpdateStep(parts);
+        }
+        return RunLauncher(instance, arguments ? arguments : L"");
+    } catch (...) {
+        win::diag::Record(L"launcher", L"ended by an unexpected failure");
+        return static_cast<int>(update_flow::StepExit::Failed);
+    }
 }
