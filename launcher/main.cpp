@@ -14,6 +14,7 @@
 #include "launcher/app/update_form.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
+#include "win/end_program.h"
 #include "win/instance_claim.h"
 #include "win/system_libraries.h"
 
@@ -30,6 +31,31 @@ std::vector<std::wstring> Arguments() {
     return arguments;
 }
 
+struct FormSearch {
+    std::vector<win::FoundProcess> launchers;  // the other processes of this program
+    bool found = false;
+};
+
+BOOL CALLBACK FindOtherForm(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<FormSearch*>(context);
+    wchar_t name[64] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (!GetClassNameW(window, name, 64) || std::wstring(name) != launcher::UpdateForm::kWindowClass) return TRUE;
+    for (const auto& process : search->launchers) search->found = search->found || process.id == owner;
+    return !search->found;
+}
+
+// A form of this installation's launcher in another process: the first launcher, too busy to answer yet
+// (the manifest fetch holds its thread).
+bool AnotherLauncherFormExists() {
+    wchar_t own[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
+    FormSearch search{win::FindProcessesOfImage(own)};
+    if (!search.launchers.empty()) EnumWindows(&FindOtherForm, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
     // Every update decision and failure goes to the user's log, with its reason.
     win::diag::OpenLog(win::diag::PerUserLogPath(L"launcher.log"));
@@ -41,8 +67,15 @@ int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
     // tray's "检查更新") brings the running one forward, asking for its form when it came with "-update",
     // and ends before it touches anything.
     win::InstanceClaim claim(L"VantorixAssist", installation.Folder(), launcher::UpdateForm::kWindowClass);
+    const bool first = claim.claimed();
     if (claim.HandOver(update_mode ? launcher::UpdateForm::kShowFormRequest : 0)) {
         win::diag::Record(L"launcher", L"another launcher of this installation runs: brought it forward");
+        return 0;
+    }
+    // The claim is the user's own but its launcher did not answer in time: while its form exists it is at
+    // work (and will start the client or show its form itself); a second one must not run beside it.
+    if (!first && AnotherLauncherFormExists()) {
+        win::diag::Record(L"launcher", L"another launcher of this installation is busy: this start ends");
         return 0;
     }
     form.SetInstanceClaim(&claim);

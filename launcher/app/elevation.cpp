@@ -65,8 +65,9 @@ ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& progr
     }
     WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
     const std::string said = ReadSmallFile(answer);
-    DeleteFileW(answer.c_str());
+    // The request goes first: a harness that sees an answer without its request waits for the next one.
     DeleteFileW(request.c_str());
+    DeleteFileW(answer.c_str());
     if (said.rfind("declined", 0) == 0) return {ElevationStatus::Declined, 0, ERROR_CANCELLED};
     return {ElevationStatus::Started, std::strtoul(said.c_str(), nullptr, 10), 0};
 }
