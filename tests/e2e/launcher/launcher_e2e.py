@@ -334,6 +334,8 @@ class Scenario:
         return {"PATH": "/usr/bin:/bin", "HOME": home, "USER": TEST_USER, "LOGNAME": TEST_USER, "WINEARCH": "win32",
                 "WINEPREFIX": USER_PREFIX, "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
                 "WINEDLLOVERRIDES": os.environ.get("WINEDLLOVERRIDES", ""), "DISPLAY": os.environ["DISPLAY"],
+                # Wine reads the command line in the account's locale: the steps' Chinese texts need UTF-8.
+                "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8",
                 "VANTORIX_MANIFEST_URL": manifest_url, "VANTORIX_TEST_ELEVATION": winpath(self.seam)}
 
     def user_local(self, *parts):
@@ -1014,7 +1016,7 @@ def user_control_present():
     if not os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")):
         script = winpath(os.path.join(INSTALLATION, "Build", "注册控件.bat"))
         subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=win32",
-                        "WINEDEBUG=-all", "DISPLAY=" + os.environ["DISPLAY"], WINE, "cmd", "/c", script],
+                        "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE, "cmd", "/c", script],
                        timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
     check(os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")),
           "the standard user's prefix has no control library")
@@ -1106,7 +1108,7 @@ def the_elevated_step_takes_only_its_narrow_input(s):
         (["-install-update"], 1),
         (["-install-update", "newtemp.zip", winpath(manifest)], 1),
         (["-install-update", winpath(good), winpath(manifest), "extra"], 1),
-        (["-install-update", winpath(os.path.join(s.dir, "x", "..", "good.zip")), winpath(manifest)], 1),
+        (["-install-update", winpath(s.dir) + "\\x\\..\\good.zip", winpath(manifest)], 1),
         (["-install-update", "\\\\127.0.0.1\\share\\good.zip", winpath(manifest)], 1),
         (["-install-update", winpath(good), winpath(junk)], 2),
         (["-install-update", winpath(os.path.join(s.dir, "missing.zip")), winpath(manifest)], 3),
