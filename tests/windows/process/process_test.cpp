@@ -106,3 +106,25 @@ TEST(FindProcessesOfImage, AFoundProcessKeepsItsIdUntilItIsLetGoSoNoOtherProcess
     // Ending the found process acts on the ended one, through its own handle.
     EXPECT_EQ(WaitForSingleObject(found[0].handle.get(), 0), WAIT_OBJECT_0);
 }
+
+TEST(StartProgramAsShellUser, StartsAsTheShellsUserOrNotAtAllNeverWithTheCallersRights) {
+    // The setup's finish page goes through this from an elevated installer. Wine sets no shell window;
+    // Windows has the desktop's explorer.
+    const std::wstring folder = TempFolder(L"as shell user");
+    const std::wstring out = folder + L"\\echo.txt";
+    DeleteFileW(out.c_str());
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    auto process = vantorix::win::StartProgramAsShellUser(std::wstring(system) + L"\\cmd.exe",
+                                                          {L"/c", L"echo", L"started>" + out}, SW_HIDE);
+    if (!GetShellWindow()) {
+        EXPECT_FALSE(process);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+        Sleep(500);
+        EXPECT_EQ(GetFileAttributesW(out.c_str()), INVALID_FILE_ATTRIBUTES) << "started without the shell's token";
+        return;
+    }
+    ASSERT_TRUE(process) << GetLastError();
+    ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadAll(out).substr(0, 7), "started");
+}
