@@ -3,15 +3,14 @@
 // the event sink are the boundaries that swallow it).
 #include <windows.h>
 #include <oleauto.h>
-#include <wrl/client.h>
 
 #include <stdexcept>
 #include <string>
 
 #include "Velview_G_201.h"
 #include "client/engine_com.h"
-
-using Microsoft::WRL::ComPtr;
+#include "win/com_ptr.h"
+#include "win/unique_bstr.h"
 
 namespace vantorix::client {
 namespace {
@@ -20,36 +19,17 @@ void Check(HRESULT hr) {
     if (FAILED(hr)) throw std::runtime_error("engine operation failed");
 }
 
-// A text argument for one call.
-class Bstr {
-public:
-    explicit Bstr(const std::wstring& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    Bstr() = default;
-    ~Bstr() { SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const { return value_; }
-    BSTR* put() {
-        SysFreeString(value_);
-        value_ = nullptr;
-        return &value_;
-    }
-    std::wstring text() const { return value_ ? std::wstring(value_, SysStringLen(value_)) : std::wstring(); }
-
-private:
-    BSTR value_ = nullptr;
-};
+using win::unique_bstr;
 
 LONG Handle(HWND window) { return static_cast<LONG>(reinterpret_cast<INT_PTR>(window)); }
 
 class ComEngine final : public EngineApi {
 public:
-    explicit ComEngine(ComPtr<_MiniblinkAPI> api) : api_(std::move(api)) {}
+    explicit ComEngine(win::com_ptr<_MiniblinkAPI> api) : api_(std::move(api)) {}
 
     void InitializeEx(std::int32_t settings) override { Check(api_->wkeInitializeEx(settings)); }
     void JsBindFunction(const std::wstring& name, std::int32_t address, std::int32_t param, std::int32_t count) override {
-        Bstr text(name);
-        Check(api_->wkeJsBindFunction(text.get(), address, param, count));
+        Check(api_->wkeJsBindFunction(unique_bstr::of(name).get(), address, param, count));
     }
     WebView CreateWebWindow(std::int32_t type, HWND parent, int x, int y, int width, int height) override {
         LONG view = 0;
@@ -69,16 +49,14 @@ public:
         Check(api_->wkeOnDownload(view, address, param));
     }
     void LoadFileW(WebView view, const std::wstring& address) override {
-        Bstr text(address);
-        Check(api_->wkeLoadFileW(view, text.get()));
+        Check(api_->wkeLoadFileW(view, unique_bstr::of(address).get()));
     }
     void MoveWindow(WebView view, int x, int y, int width, int height) override {
         Check(api_->wkeMoveWindow(view, x, y, width, height));
     }
     void RunJS(WebView view, const std::wstring& script) override {
-        Bstr text(script);
         CY ignored{};
-        Check(api_->wkeRunJS(view, text.get(), &ignored));
+        Check(api_->wkeRunJS(view, unique_bstr::of(script).get(), &ignored));
     }
     JsValue JsArg(JsExecState es, int index) override {
         CY value{};
@@ -93,21 +71,20 @@ public:
     std::wstring JsToTempStringW(JsExecState es, JsValue value) override {
         CY carrier{};
         carrier.int64 = value;
-        Bstr text;
+        unique_bstr text;
         Check(api_->jsToTempStringW(es, carrier, text.put()));
         return text.text();
     }
 
 private:
-    ComPtr<_MiniblinkAPI> api_;
+    win::com_ptr<_MiniblinkAPI> api_;
 };
 
 }  // namespace
 
 std::unique_ptr<EngineApi> CreateMiniblinkApi() {
-    ComPtr<_MiniblinkAPI> api;
-    if (FAILED(CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI,
-                                reinterpret_cast<void**>(api.GetAddressOf()))))
+    win::com_ptr<_MiniblinkAPI> api;
+    if (FAILED(CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI, api.put_void())))
         return nullptr;
     return std::make_unique<ComEngine>(std::move(api));
 }

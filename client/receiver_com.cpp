@@ -2,15 +2,14 @@
 // sink on its connection point.
 #include <windows.h>
 #include <ocidl.h>
-#include <wrl/client.h>
 
 #include <string>
 
 #include "Velview_G_201.h"
 #include "client/engine_com.h"
 #include "win/com_object.h"
-
-using Microsoft::WRL::ComPtr;
+#include "win/com_ptr.h"
+#include "win/diagnostic_log.h"
 
 namespace vantorix::client {
 namespace {
@@ -87,6 +86,7 @@ public:
                     break;  // the other kinds are not subscribed
             }
         } catch (...) {
+            win::diag::Record(L"receiver events", L"the handler of event " + std::to_wstring(id) + L" failed");
         }
         return S_OK;
     }
@@ -103,7 +103,7 @@ private:
 
 class ComReceiver final : public CallbackReceiver {
 public:
-    explicit ComReceiver(ComPtr<_MiniblinkCallBack> receiver) : receiver_(std::move(receiver)) {}
+    explicit ComReceiver(win::com_ptr<_MiniblinkCallBack> receiver) : receiver_(std::move(receiver)) {}
 
     std::int32_t NativeFunctionAddress() override { return Read(&_MiniblinkCallBack::get_wkeJsNativeFunction); }
     std::int32_t LoadUrlBeginAddress() override { return Read(&_MiniblinkCallBack::get_wkeLoadUrlBeginCallback); }
@@ -112,33 +112,32 @@ public:
     void SetReturnCreateView(WebView view) override { receiver_->put_Return_wkeCreateViewCallback(view); }
 
     void Advise(EngineEvents* events) override {
-        ComPtr<IConnectionPointContainer> container;
-        if (FAILED(receiver_.As(&container))) return;
-        ComPtr<IConnectionPoint> point;
-        if (FAILED(container->FindConnectionPoint(DIID___MiniblinkCallBack, &point))) return;
-        auto* sink = new EventSink(events);
+        const auto container = receiver_.query<IConnectionPointContainer>();
+        if (!container) return;
+        win::com_ptr<IConnectionPoint> point;
+        if (FAILED(container->FindConnectionPoint(DIID___MiniblinkCallBack, point.put()))) return;
+        const win::com_ptr<EventSink> sink(new EventSink(events));
         DWORD cookie = 0;
         // The connection lasts as long as the process: the client never unsubscribes.
-        point->Advise(sink, &cookie);
-        sink->Release();
+        point->Advise(sink.get(), &cookie);
     }
 
 private:
     std::int32_t Read(HRESULT (STDMETHODCALLTYPE _MiniblinkCallBack::*getter)(LONG*)) {
         LONG value = 0;
-        if (FAILED((receiver_.Get()->*getter)(&value))) return 0;
+        if (FAILED((receiver_.get()->*getter)(&value))) return 0;
         return value;
     }
 
-    ComPtr<_MiniblinkCallBack> receiver_;
+    win::com_ptr<_MiniblinkCallBack> receiver_;
 };
 
 }  // namespace
 
 std::unique_ptr<CallbackReceiver> CreateMiniblinkCallBack() {
-    ComPtr<_MiniblinkCallBack> receiver;
+    win::com_ptr<_MiniblinkCallBack> receiver;
     if (FAILED(CoCreateInstance(CLSID_MiniblinkCallBack, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkCallBack,
-                                reinterpret_cast<void**>(receiver.GetAddressOf()))))
+                                receiver.put_void())))
         return nullptr;
     return std::make_unique<ComReceiver>(std::move(receiver));
 }

@@ -117,7 +117,7 @@ void Tray::Hide() {
 }
 
 void Tray::SetPicture(IPicture* picture) {
-    picture_ = picture;
+    picture_ = win::com_ptr<IPicture>::share(picture);
     InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -128,8 +128,8 @@ HRESULT Tray::LoadProperties(IPropertyBag* bag) {
     value.vt = VT_UNKNOWN;
     HRESULT hr = bag->Read(kPictureKey, &value, nullptr);
     if (SUCCEEDED(hr) && (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal) {
-        Microsoft::WRL::ComPtr<IPicture> picture;
-        if (SUCCEEDED(value.punkVal->QueryInterface(IID_PPV_ARGS(&picture)))) SetPicture(picture.Get());
+        win::com_ptr<IPicture> picture;
+        if (SUCCEEDED(value.punkVal->QueryInterface(IID_IPicture, picture.put_void()))) SetPicture(picture.get());
     }
     VariantClear(&value);
     return S_OK;  // no stored picture is the default, not a failure
@@ -141,7 +141,7 @@ HRESULT Tray::SaveProperties(IPropertyBag* bag) {
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_UNKNOWN;
-    value.punkVal = picture_.Get();
+    value.punkVal = picture_.get();
     return bag->Write(kPictureKey, &value);
 }
 

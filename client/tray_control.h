@@ -7,12 +7,12 @@
 #include <ocidl.h>
 #include <olectl.h>
 #include <shellapi.h>
-#include <wrl/client.h>
 
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "win/com_ptr.h"
 #include "win/window_subclass.h"
 
 namespace vantorix::client {
@@ -36,7 +36,7 @@ public:
     void ChangeIcon(const VARIANT& icon);  // a tagged value taken as a 32-bit icon handle
     void Hide();
 
-    IPicture* Picture() const { return picture_.Get(); }
+    IPicture* Picture() const { return picture_.get(); }
     void SetPicture(IPicture* picture);  // also shown on the control's own face
 
     // Property store of a host that keeps the control's properties: "PictureIcon", default none.
@@ -60,7 +60,7 @@ private:
     HWND window_ = nullptr;
     win::WindowSubclass subclass_{L"Tray", [this](HWND, UINT m, WPARAM w, LPARAM l) { return Handle(m, w, l); }};
     NOTIFYICONDATAA record_{};
-    Microsoft::WRL::ComPtr<IPicture> picture_;
+    win::com_ptr<IPicture> picture_;
     bool shown_ = false;  // the icon was added and not removed since: re-added when the taskbar comes back
     UINT taskbar_created_ = 0;
 };

@@ -82,6 +82,11 @@ struct memory_dc_traits {
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::DeleteDC(h); }
 };
+struct hwnd_traits {  // a window this thread made: DestroyWindow (its child windows go with it)
+    using pointer = HWND;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::DestroyWindow(h); }
+};
 struct virtual_block_traits {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -102,6 +107,7 @@ using unique_hicon = unique_handle<hicon_traits>;
 using unique_hmenu = unique_handle<hmenu_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
 using unique_memory_dc = unique_handle<memory_dc_traits>;
+using unique_hwnd = unique_handle<hwnd_traits>;
 using unique_virtual_block = unique_handle<virtual_block_traits>;
 using unique_mapped_view = unique_handle<mapped_view_traits>;
 

@@ -6,15 +6,15 @@
 #include "webview/api/engine_table.h"
 #include "webview/api/wke.h"
 #include "webview/bridge/my_module.h"
+#include "win/com_ptr.h"
+#include "win/unique_bstr.h"
 
 namespace velview::api {
 namespace {
 
 HRESULT Create(REFIID iid, void** out) {
-    auto* object = new MiniblinkAPI();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
+    const vantorix::win::com_ptr<MiniblinkAPI> object(new MiniblinkAPI());
+    return object->QueryInterface(iid, out);
 }
 
 const ClassInfo kClass = {&CLSID_MiniblinkAPI, L"MiniblinkAPI", L"Velview_G_201.MiniblinkAPI",
@@ -47,7 +47,7 @@ HRESULT CreateMiniblinkAPI(_MiniblinkAPI** out) {
     }
 }
 
-MiniblinkAPI::MiniblinkAPI() : DispatchObject(IID__MiniblinkAPI) {
+MiniblinkAPI::MiniblinkAPI() : DispatchObject(IID__MiniblinkAPI, L"MiniblinkAPI") {
     wke::CheckEngineFile();
     exportNames_.reserve(kExportCount);
     for (const char* name : ExportNames()) exportNames_.push_back(Widen(name));
@@ -85,7 +85,9 @@ Variant MiniblinkAPI::Argument(const Param& param, const Input& input) {
 }
 
 HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs, Output output) {
-    if (output.type != Output::Nothing && !output.target) return E_POINTER;
+    VELVIEW_ON_OWNER_THREAD(thread());
+    if (output.type != Output::Nothing && !output.target)
+        return module::Fail(E_POINTER, module::kMissingResultText);
     ClearOutput(output.type, output.target);
     try {
         const Method& method = Methods()[static_cast<std::size_t>(methodIndex)];
@@ -120,17 +122,15 @@ HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs,
                     text = cUniversalDLLCalls::PointerToStringW(reinterpret_cast<const wchar_t*>(address));
                 else
                     text = cUniversalDLLCalls::PointerToStringA(reinterpret_cast<const char*>(address));
-                BSTR out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-                if (!out) throw std::bad_alloc();
-                *static_cast<BSTR*>(output.target) = out;
+                *static_cast<BSTR*>(output.target) = vantorix::win::unique_bstr::of(text).release();
                 break;
             }
         }
         return S_OK;
     } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return module::Fail(E_OUTOFMEMORY, module::kNoMemoryText);
     } catch (...) {
-        return E_FAIL;  // nothing crosses the COM boundary
+        return module::Fail(E_FAIL, L"The engine call failed.");  // nothing crosses the COM boundary
     }
 }
 

@@ -3,16 +3,16 @@
 // the order of miniblink_methods.inc). C++ code of the library uses the same object through the generated
 // interface:
 //
-//     _MiniblinkAPI* api = nullptr;
-//     if (SUCCEEDED(velview::api::CreateMiniblinkAPI(&api))) {
-//         BSTR text = nullptr;
-//         api->wkeGetStringW(engineString, &text);   // S_OK; empty text when the engine gives nothing
+//     vantorix::win::com_ptr<_MiniblinkAPI> api;
+//     if (SUCCEEDED(velview::api::CreateMiniblinkAPI(api.put()))) {
+//         vantorix::win::unique_bstr text;
+//         api->wkeGetStringW(engineString, text.put());   // S_OK; empty text when the engine gives nothing
 //         ...
-//         api->Release();
 //     }
 //
-// Every method returns S_OK (E_POINTER for a null result pointer, E_OUTOFMEMORY when memory runs out):
-// engine failures are silent and give 0, false, 0.0, an all-zero script value or empty text.
+// Every method returns S_OK (E_POINTER for a null result pointer, E_OUTOFMEMORY when memory runs out,
+// RPC_E_WRONG_THREAD on a thread other than the object's own, webview/com/owner_thread.h): engine failures
+// are silent and give 0, false, 0.0, an all-zero script value or empty text.
 #include <windows.h>
 
 #include <cstdint>

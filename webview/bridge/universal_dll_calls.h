@@ -4,7 +4,8 @@
 //
 //   CallFunction_DLL   an export of a library, by library and export name (every engine call)
 //   CallFunction_COM   a method of a COM interface, by byte offset into its function table
-//   CallStdcall        a raw stdcall address with a block of 32-bit arguments, guarded against faults
+//   CallStdcall        a raw stdcall address with a block of 32-bit arguments, guarded against its faults
+//                      (those GuardStops stops: recorded, and the call gives 0)
 //   PointerToString*   zero-terminated text at a native address, from the code page, UTF-16 or UTF-8
 //   ThunkFor_CDeclCallbackToVB / ThunkRelease_CDECL   cdecl -> stdcall adapters (webview/x86/adapters.h)
 //
@@ -50,7 +51,8 @@ public:
                              const VARIANT* params = nullptr, std::size_t count = 0);
 
     // Calls `fn` (stdcall) with `count` 32-bit arguments from `params` (params[0] first). A callee that
-    // raises a processor exception gives 0 and the process goes on. Count outside 0..255 gives 0, no call.
+    // raises a processor exception gives 0 and the process goes on (the fault is recorded); a stack overflow
+    // or a non-continuable exception is not stopped (x86::GuardStops). Count outside 0..255 gives 0, no call.
     static std::int32_t CallStdcall(const void* fn, const std::int32_t* params, int count);
 
     static std::wstring PointerToStringA(const char* ansiPointer);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 
+#include "webview/com/library_log.h"
 #include "webview/x86/guarded_call.h"
 
 namespace velview {
@@ -16,21 +17,32 @@ std::uint32_t Word(const void* pointer) { return static_cast<std::uint32_t>(rein
 // The address of a COM method: entry `index` of the object's vtable.
 const void* VtableEntry(IUnknown* object, int index) { return (*reinterpret_cast<void* const* const*>(object))[index]; }
 
+void RecordSinkFault(const wchar_t* what, DISPID id, std::uint32_t code) noexcept {
+    try {
+        Record(L"event sink", std::wstring(what) + L" of event " + std::to_wstring(id) + L" faulted", code);
+    } catch (...) {
+    }
+}
+
 // A sink lives in the host's code: a sink that faults must not take the event's caller (and everything it
-// owns for the event) with it. Calls IDispatch::Invoke (vtable entry 6) inside the fault guard; a fault
-// reads as RPC_E_SERVERFAULT, what an out-of-process sink that faults gives.
+// owns for the event) with it. Calls IDispatch::Invoke (vtable entry 6) inside the fault guard, with no
+// frame of the library's between the guard and the host's code; a fault reads as RPC_E_SERVERFAULT, what an
+// out-of-process sink that faults gives.
 HRESULT InvokeGuarded(IDispatch* sink, DISPID id, DISPPARAMS* params) {
     const std::uint32_t args[9] = {Word(sink), static_cast<std::uint32_t>(id), Word(&IID_NULL),
                                    static_cast<std::uint32_t>(LOCALE_USER_DEFAULT), DISPATCH_METHOD, Word(params),
                                    0, 0, 0};
     const x86::GuardedResult call = x86::CallStdcallGuarded(VtableEntry(sink, 6), args, 9);
-    return call.faulted ? RPC_E_SERVERFAULT : static_cast<HRESULT>(call.value);
+    if (!call.faulted) return static_cast<HRESULT>(call.value);
+    RecordSinkFault(L"the host's handler", id, call.code);
+    return RPC_E_SERVERFAULT;
 }
 
 // IUnknown::Release (vtable entry 2) of a sink that has failed: it may fault again.
-void ReleaseGuarded(IDispatch* sink) {
+void ReleaseGuarded(IDispatch* sink, DISPID id) {
     const std::uint32_t args[1] = {Word(sink)};
-    x86::CallStdcallGuarded(VtableEntry(sink, 2), args, 1);
+    const x86::GuardedResult call = x86::CallStdcallGuarded(VtableEntry(sink, 2), args, 1);
+    if (call.faulted) RecordSinkFault(L"the release of the host's handler", id, call.code);
 }
 
 // A list of a length known up front, on the stack when it is short.
@@ -61,16 +73,14 @@ bool SinkGone(HRESULT hr) {
 // have their own reference count); it holds the point, and through it the owner, while it lives.
 class OnePointEnumerator final : public vantorix::win::ComObject<IEnumConnectionPoints> {
 public:
-    OnePointEnumerator(IConnectionPoint* point, ULONG position) : point_(point), position_(position) {
-        point_->AddRef();
-    }
-    ~OnePointEnumerator() override { point_->Release(); }
+    OnePointEnumerator(IConnectionPoint* point, ULONG position)
+        : point_(vantorix::win::com_ptr<IConnectionPoint>::share(point)), position_(position) {}
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+        VELVIEW_ON_OWNER_THREAD(thread_);
         if (!out || (count > 1 && !fetched)) return E_POINTER;
         ULONG given = 0;
         if (count > 0 && position_ == 0) {
-            out[0] = point_;
-            point_->AddRef();
+            out[0] = vantorix::win::com_ptr<IConnectionPoint>(point_).release();
             position_ = 1;
             given = 1;
         }
@@ -78,23 +88,27 @@ public:
         return given == count ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
+        VELVIEW_ON_OWNER_THREAD(thread_);
         const bool enough = count <= 1 - position_;
         position_ = count == 0 ? position_ : 1;
         return enough ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() override {
+        VELVIEW_ON_OWNER_THREAD(thread_);
         position_ = 0;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
+        VELVIEW_ON_OWNER_THREAD(thread_);
         if (!out) return E_POINTER;
-        *out = new (std::nothrow) OnePointEnumerator(point_, position_);
+        *out = new (std::nothrow) OnePointEnumerator(point_.get(), position_);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
 
 private:
-    IConnectionPoint* point_;
+    vantorix::win::com_ptr<IConnectionPoint> point_;
     ULONG position_;
+    const OwnerThread thread_{L"IEnumConnectionPoints"};
     ModuleLock lock_;
 };
 
@@ -142,34 +156,38 @@ public:
     explicit Point(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (!iid) return E_POINTER;
         *iid = source_.events_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** out) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (!out) return E_POINTER;
         *out = source_.container_;
         (*out)->AddRef();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* sink, DWORD* cookie) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (!sink || !cookie) return E_POINTER;
         *cookie = 0;
-        IDispatch* dispatch = nullptr;
+        vantorix::win::com_ptr<IDispatch> dispatch;
         // A sink must speak the event interface itself or plain IDispatch (script hosts offer only the latter).
-        if (FAILED(sink->QueryInterface(source_.events_, reinterpret_cast<void**>(&dispatch))) &&
-            FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch))))
+        if (FAILED(sink->QueryInterface(source_.events_, dispatch.put_void())) &&
+            FAILED(sink->QueryInterface(IID_IDispatch, dispatch.put_void())))
             return CONNECT_E_CANNOTCONNECT;
         try {
-            source_.sinks_.push_back({source_.nextCookie_, dispatch});
+            source_.sinks_.push_back({source_.nextCookie_, dispatch.get()});
         } catch (const std::bad_alloc&) {
-            dispatch->Release();
             return E_OUTOFMEMORY;
         }
+        dispatch.release();  // the list's reference now
         *cookie = source_.nextCookie_++;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         auto& sinks = source_.sinks_;
         auto it = std::find_if(sinks.begin(), sinks.end(), [cookie](const Sink& s) { return s.cookie == cookie; });
         if (it == sinks.end()) return CONNECT_E_NOCONNECTION;
@@ -179,6 +197,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (out) *out = nullptr;
         return E_NOTIMPL;
     }
@@ -191,10 +210,12 @@ class EventSource::ClassInfo final : public OwnerPart<IProvideClassInfo2> {
 public:
     explicit ClassInfo(EventSource& source) : OwnerPart(source.owner_), source_(source) {}
     HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** out) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (!out) return E_POINTER;
         return module::TypeInfoOf(source_.clsid_, out);
     }
     HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+        VELVIEW_ON_OWNER_THREAD(source_.thread_);
         if (!guid) return E_POINTER;
         if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
         *guid = source_.events_;
@@ -206,12 +227,14 @@ private:
 };
 
 HRESULT STDMETHODCALLTYPE EventSource::Container::EnumConnectionPoints(IEnumConnectionPoints** out) {
+    VELVIEW_ON_OWNER_THREAD(source_.thread_);
     if (!out) return E_POINTER;
     *out = new (std::nothrow) OnePointEnumerator(source_.point_, 0);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT STDMETHODCALLTYPE EventSource::Container::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+    VELVIEW_ON_OWNER_THREAD(source_.thread_);
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!IsEqualIID(iid, source_.events_)) return CONNECT_E_NOCONNECTION;
@@ -220,8 +243,9 @@ HRESULT STDMETHODCALLTYPE EventSource::Container::FindConnectionPoint(REFIID iid
     return S_OK;
 }
 
-EventSource::EventSource(IUnknown* owner, REFCLSID clsid, REFIID events)
+EventSource::EventSource(IUnknown* owner, const OwnerThread& thread, REFCLSID clsid, REFIID events)
     : owner_(owner),
+      thread_(thread),
       clsid_(clsid),
       events_(events),
       container_(new Container(*this)),
@@ -235,7 +259,7 @@ EventSource::~EventSource() {
     delete classInfo_;
 }
 
-void EventSource::Drop(IDispatch* sink) {
+void EventSource::Drop(IDispatch* sink, DISPID id) {
     // The sink may have been unadvised (or advised twice) meanwhile: every connection of it goes.
     for (auto it = sinks_.begin(); it != sinks_.end();) {
         if (it->sink != sink) {
@@ -243,7 +267,7 @@ void EventSource::Drop(IDispatch* sink) {
             continue;
         }
         it = sinks_.erase(it);
-        ReleaseGuarded(sink);
+        ReleaseGuarded(sink, id);
     }
 }
 
@@ -273,8 +297,8 @@ HRESULT EventSource::Fire(DISPID id, VARIANTARG* args, UINT count) {
         const HRESULT hr = InvokeGuarded(sink, id, &params);
         if (FAILED(hr)) result = hr;
         if (SinkGone(hr)) {
-            Drop(sink);
-            ReleaseGuarded(sink);
+            Drop(sink, id);
+            ReleaseGuarded(sink, id);
         } else {
             sink->Release();
         }

@@ -1,4 +1,5 @@
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 
 #include <olectl.h>
 
@@ -7,10 +8,13 @@
 #include <vector>
 
 #include "Velview_G_201.h"
+#include "win/com_ptr.h"
 #include "win/unique_handle.h"
 
 namespace velview {
 namespace {
+
+using vantorix::win::com_ptr;
 
 std::vector<const ClassInfo*>& Classes() {
     static std::vector<const ClassInfo*> classes;
@@ -19,6 +23,7 @@ std::vector<const ClassInfo*>& Classes() {
 
 HINSTANCE g_instance = nullptr;
 LONG g_objects = 0;
+LONG g_engineThread = 0;  // the engine's thread id, 0 until the first creation
 
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};
@@ -59,6 +64,9 @@ HRESULT RegisterClass(const ClassInfo& info, const std::wstring& path) {
         s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\MiscStatus\\1", nullptr, L"131473");
         s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\ToolboxBitmap32", nullptr, path + L", 1");
         s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Implemented Categories\\{40FC6ED4-2438-11CF-A3DB-080036F12502}", nullptr, L"");
+        for (std::size_t i = 0; i < info.verbCount; ++i)
+            s |= SetValue(HKEY_CLASSES_ROOT, key + L"\\Verb\\" + std::to_wstring(info.verbs[i].id), nullptr,
+                          info.verbs[i].entry);
     }
     s |= SetValue(HKEY_CLASSES_ROOT, info.progId, nullptr, info.name);
     s |= SetValue(HKEY_CLASSES_ROOT, std::wstring(info.progId) + L"\\CLSID", nullptr, clsid);
@@ -86,24 +94,20 @@ void AddRef() { InterlockedIncrement(&g_objects); }
 void Release() { InterlockedDecrement(&g_objects); }
 bool CanUnload() { return g_objects == 0; }
 
-bool OnEngineThread() {
-    static LONG engineThread = 0;
-    const LONG self = static_cast<LONG>(GetCurrentThreadId());
-    const LONG owner = InterlockedCompareExchange(&engineThread, self, 0);
+DWORD EngineThread() { return static_cast<DWORD>(g_engineThread); }
+
+bool ClaimEngineThread() {
+    const LONG self = static_cast<LONG>(CurrentThreadId());
+    const LONG owner = InterlockedCompareExchange(&g_engineThread, self, 0);
     return owner == 0 || owner == self;
 }
 
 HRESULT Fail(HRESULT hr, const wchar_t* description) {
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return hr;
+    com_ptr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.put()))) return hr;
     create->SetSource(const_cast<LPOLESTR>(L"Velview_G_201"));
     create->SetDescription(const_cast<LPOLESTR>(description));
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
+    if (const auto info = create.query<IErrorInfo>()) SetErrorInfo(0, info.get());
     return hr;
 }
 
@@ -165,13 +169,12 @@ HRESULT TypeInfoOf(REFGUID guid, ITypeInfo** out) {
 
 HRESULT RegisterAll() {
     const std::wstring path = ModulePath();
-    ITypeLib* lib = nullptr;
-    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
+    com_ptr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, lib.put());
     if (FAILED(hr)) return SELFREG_E_TYPELIB;
     std::vector<wchar_t> writable(path.begin(), path.end());
     writable.push_back(0);
-    hr = RegisterTypeLib(lib, writable.data(), nullptr);
-    lib->Release();
+    hr = RegisterTypeLib(lib.get(), writable.data(), nullptr);
     if (FAILED(hr)) return SELFREG_E_TYPELIB;
     for (const ClassInfo* info : Classes()) {
         hr = RegisterClass(*info, path);

@@ -3,16 +3,13 @@
 #include <olectl.h>
 #include <oleauto.h>
 
-#include "webview/control/com_ref.h"
+#include "webview/bridge/variant.h"
+#include "win/com_ptr.h"
 
 namespace velview::view {
 namespace {
 
-struct OwnedVariant {
-    VARIANT v;
-    OwnedVariant() { VariantInit(&v); }
-    ~OwnedVariant() { VariantClear(&v); }
-};
+using vantorix::win::com_ptr;
 
 HRESULT GetById(IDispatch* object, DISPID id, VARIANT* out) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
@@ -28,34 +25,34 @@ HRESULT GetByName(IDispatch* object, const wchar_t* name, VARIANT* out) {
 }
 
 std::optional<bool> AsBool(VARIANT* value) {
-    OwnedVariant b;
-    if (FAILED(VariantChangeType(&b.v, value, 0, VT_BOOL))) return std::nullopt;
-    return b.v.boolVal != VARIANT_FALSE;
+    Variant b;
+    if (FAILED(VariantChangeType(b.put(), value, 0, VT_BOOL))) return std::nullopt;
+    return b.get()->boolVal != VARIANT_FALSE;
 }
 
 }  // namespace
 
 bool AmbientUserMode(IOleClientSite* site) {
     if (!site) return true;
-    Ref<IDispatch> ambient;
-    if (FAILED(site->QueryInterface(IID_IDispatch, ambient.putVoid())) || !ambient) return true;
-    OwnedVariant value;
-    if (FAILED(GetById(ambient.get(), DISPID_AMBIENT_USERMODE, &value.v))) return true;
-    return AsBool(&value.v).value_or(true);
+    com_ptr<IDispatch> ambient;
+    if (FAILED(site->QueryInterface(IID_IDispatch, ambient.put_void())) || !ambient) return true;
+    Variant value;
+    if (FAILED(GetById(ambient.get(), DISPID_AMBIENT_USERMODE, value.put()))) return true;
+    return AsBool(value.get()).value_or(true);
 }
 
 std::optional<bool> ExtenderParentRunMode(IOleClientSite* site) {
     if (!site) return std::nullopt;
-    Ref<IOleControlSite> controlSite;
-    if (FAILED(site->QueryInterface(IID_IOleControlSite, controlSite.putVoid())) || !controlSite) return std::nullopt;
-    Ref<IDispatch> extender;
+    com_ptr<IOleControlSite> controlSite;
+    if (FAILED(site->QueryInterface(IID_IOleControlSite, controlSite.put_void())) || !controlSite) return std::nullopt;
+    com_ptr<IDispatch> extender;
     if (FAILED(controlSite->GetExtendedControl(extender.put())) || !extender) return std::nullopt;
-    OwnedVariant parent;
-    if (FAILED(GetByName(extender.get(), L"Parent", &parent.v))) return std::nullopt;
-    if (parent.v.vt != VT_DISPATCH || !parent.v.pdispVal) return std::nullopt;
-    OwnedVariant runMode;
-    if (FAILED(GetByName(parent.v.pdispVal, L"RunMode", &runMode.v))) return std::nullopt;
-    return AsBool(&runMode.v);
+    Variant parent;
+    if (FAILED(GetByName(extender.get(), L"Parent", parent.put()))) return std::nullopt;
+    if (parent.type() != VT_DISPATCH || !parent.get()->pdispVal) return std::nullopt;
+    Variant runMode;
+    if (FAILED(GetByName(parent.get()->pdispVal, L"RunMode", runMode.put()))) return std::nullopt;
+    return AsBool(runMode.get());
 }
 
 bool RunModeOf(IOleClientSite* site) {

@@ -32,12 +32,10 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT fills the whole area
         case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = BeginPaint(window, &paint);
+            const vantorix::win::unique_paint_dc dc(window);
             RECT area;
             GetClientRect(window, &area);
-            control->OnPaint(dc, area);
-            EndPaint(window, &paint);
+            if (dc) control->OnPaint(dc.get(), area);
             return 0;
         }
         case WM_NCDESTROY:
@@ -77,24 +75,26 @@ void DestroyControlWindow(HWND window) {
     DestroyWindow(window);
 }
 
-HWND ParkingWindow() {
-    static const HWND parking = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                                GetModuleHandleW(nullptr), nullptr);
-    return parking;
-}
-
-std::vector<HWND> ParkChildWindows(HWND window) {
+void ParkedViews::Park(HWND window) {
+    if (!window || !GetWindow(window, GW_CHILD)) return;
+    if (!parking_)
+        parking_.reset(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr));
+    if (!parking_) return;
     std::vector<HWND> children;
-    if (!window || !ParkingWindow()) return children;
     for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         children.push_back(child);
-    for (HWND child : children) SetParent(child, ParkingWindow());
-    return children;
+    for (HWND child : children) {
+        SetParent(child, parking_.get());
+        windows_.push_back(child);
+    }
 }
 
-void UnparkChildWindows(const std::vector<HWND>& windows, HWND window) {
-    for (HWND child : windows)
-        if (IsWindow(child)) SetParent(child, window);
+void ParkedViews::Restore(HWND window) {
+    for (HWND child : windows_)
+        if (IsWindow(child) && GetParent(child) == parking_.get()) SetParent(child, window);
+    windows_.clear();
+    parking_.reset();
 }
 
 }  // namespace velview::view

@@ -1,31 +1,27 @@
 // The owners' engine calls, made through the library's own engine function table (MiniblinkAPI), so
 // every one takes the typed path with its conventions: booleans as one byte, script values whole, text in
 // UTF-16 for the W exports, a new cdecl adapter in front of each callback registered.
+#include <new>
 #include <string>
 
 #include "webview/api/miniblink_api.h"
 #include "webview/control/view_engine.h"
+#include "win/com_ptr.h"
+#include "win/unique_bstr.h"
 
 namespace velview::view {
 namespace {
 
-// Owns a BSTR made from or returned to the table's methods.
-class Bstr {
-public:
-    Bstr() = default;
-    explicit Bstr(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
-        if (!b_) throw EngineCallError{E_OUTOFMEMORY};
-    }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    ~Bstr() { SysFreeString(b_); }
-    BSTR get() const { return b_; }
-    BSTR* put() { return &b_; }
-    std::wstring str() const { return b_ ? std::wstring(b_, SysStringLen(b_)) : std::wstring(); }
+using vantorix::win::unique_bstr;
 
-private:
-    BSTR b_ = nullptr;
-};
+// A text argument for one call of the table (no memory for it: the library's own error).
+unique_bstr Text(const std::wstring& text) {
+    try {
+        return unique_bstr::of(text);
+    } catch (const std::bad_alloc&) {
+        throw EngineCallError{E_OUTOFMEMORY};
+    }
+}
 
 void Check(HRESULT hr) {
     if (FAILED(hr)) throw EngineCallError{hr};
@@ -35,15 +31,11 @@ long Word(std::uint32_t value) { return static_cast<long>(value); }
 
 class MiniblinkViewEngine final : public ViewEngine {
 public:
-    MiniblinkViewEngine() { Check(api::CreateMiniblinkAPI(&api_)); }
-    ~MiniblinkViewEngine() override {
-        if (api_) api_->Release();
-    }
+    MiniblinkViewEngine() { Check(api::CreateMiniblinkAPI(api_.put())); }
 
     void InitializeEx() override { Check(api_->wkeInitializeEx(0)); }
     void BindJsCall(std::uint32_t dispatcher) override {
-        Bstr name(L"jsCall");
-        Check(api_->wkeJsBindFunction(name.get(), Word(dispatcher), 0, 2));
+        Check(api_->wkeJsBindFunction(Text(L"jsCall").get(), Word(dispatcher), 0, 2));
     }
     std::int32_t CreateWebWindow(HWND parent, int width, int height) override {
         long view = 0;
@@ -66,16 +58,16 @@ public:
             case Notification::LoadUrlEnd: Check(api_->wkeOnLoadUrlEnd(view, Word(stub), 0)); break;
         }
     }
-    void LoadW(std::int32_t view, const std::wstring& url) override { Check(api_->wkeLoadW(view, Bstr(url).get())); }
+    void LoadW(std::int32_t view, const std::wstring& url) override { Check(api_->wkeLoadW(view, Text(url).get())); }
     void LoadHTMLW(std::int32_t view, const std::wstring& html) override {
-        Check(api_->wkeLoadHTMLW(view, Bstr(html).get()));
+        Check(api_->wkeLoadHTMLW(view, Text(html).get()));
     }
     void LoadFileW(std::int32_t view, const std::wstring& filename) override {
-        Check(api_->wkeLoadFileW(view, Bstr(filename).get()));
+        Check(api_->wkeLoadFileW(view, Text(filename).get()));
     }
     std::int64_t RunJSW(std::int32_t view, const std::wstring& script) override {
         CY value{};
-        Check(api_->wkeRunJSW(view, Bstr(script).get(), &value));
+        Check(api_->wkeRunJSW(view, Text(script).get(), &value));
         return value.int64;
     }
     std::int32_t GlobalExec(std::int32_t view) override {
@@ -91,9 +83,9 @@ public:
     std::wstring ToTempStringW(std::int32_t es, std::int64_t value) override {
         CY v;
         v.int64 = value;
-        Bstr text;
+        unique_bstr text;
         Check(api_->jsToTempStringW(es, v, text.put()));
-        return text.str();
+        return text.text();
     }
     bool IsLoadComplete(std::int32_t view) override {
         VARIANT_BOOL result = VARIANT_FALSE;
@@ -119,12 +111,12 @@ public:
     }
     void NetHookRequest(std::int32_t job) override { Check(api_->wkeNetHookRequest(job)); }
     std::wstring GetUserAgent(std::int32_t view) override {
-        Bstr text;
+        unique_bstr text;
         Check(api_->wkeGetUserAgent(view, text.put()));
-        return text.str();
+        return text.text();
     }
     void SetUserAgent(std::int32_t view, const std::wstring& userAgent) override {
-        Check(api_->wkeSetUserAgent(view, Bstr(userAgent).get()));
+        Check(api_->wkeSetUserAgent(view, Text(userAgent).get()));
     }
     void SetTouchEnabled(std::int32_t view, bool enabled) override {
         Check(api_->wkeSetTouchEnabled(view, enabled ? VARIANT_TRUE : VARIANT_FALSE));
@@ -133,18 +125,18 @@ public:
         Check(api_->wkeSetMouseEnabled(view, enabled ? VARIANT_TRUE : VARIANT_FALSE));
     }
     std::wstring GetURL(std::int32_t view) override {
-        Bstr text;
+        unique_bstr text;
         Check(api_->wkeGetURL(view, text.put()));
-        return text.str();
+        return text.text();
     }
     std::wstring GetTitleW(std::int32_t view) override {
-        Bstr text;
+        unique_bstr text;
         Check(api_->wkeGetTitleW(view, text.put()));
-        return text.str();
+        return text.text();
     }
 
 private:
-    _MiniblinkAPI* api_ = nullptr;  // owned
+    vantorix::win::com_ptr<_MiniblinkAPI> api_;
 };
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include "webview/com/module.h"
 #include "webview/control/ambient.h"
-#include "webview/control/control_window.h"
 #include "win/unique_handle.h"
 
 namespace velview::view {
@@ -25,8 +24,18 @@ int ScreenDpi(int index) {
     return dpi > 0 ? dpi : 96;
 }
 
+// The verbs DoVerb carries out, as the registry lists them for containers (EnumVerbs reads them there).
+// None of them changes what would be saved (nothing is); the primary one goes on the container's menu.
+constexpr RegisteredVerb kVerbs[] = {
+    {OLEIVERB_PRIMARY, L"&Activate,0,3"},
+    {OLEIVERB_SHOW, L"&Show,0,1"},
+    {OLEIVERB_HIDE, L"&Hide,0,1"},
+    {OLEIVERB_UIACTIVATE, L"&UI Activate,0,1"},
+    {OLEIVERB_INPLACEACTIVATE, L"&In-place Activate,0,1"},
+};
+
 const ClassInfo kVelviewClass{&CLSID_Velview, L"Velview", L"Velview_G_201.Velview", L"Velview_G_201.Velview.1",
-                              true, &Velview::Create};
+                              true, &Velview::Create, kVerbs, sizeof kVerbs / sizeof kVerbs[0]};
 const ClassRegistration kRegistration(kVelviewClass);
 
 }  // namespace
@@ -43,11 +52,9 @@ Velview::~Velview() {
 }
 
 HRESULT Velview::Create(REFIID iid, void** out) {
-    auto* control = new (std::nothrow) Velview();
+    const vantorix::win::com_ptr<Velview> control(new (std::nothrow) Velview());
     if (!control) return E_OUTOFMEMORY;
-    HRESULT hr = control->QueryInterface(iid, out);
-    control->Release();
-    return hr;
+    return control->QueryInterface(iid, out);
 }
 
 void* Velview::QueryMore(REFIID iid) {
@@ -59,6 +66,7 @@ void* Velview::QueryMore(REFIID iid) {
 }
 
 HRESULT Velview::get_RunMode(VARIANT_BOOL* value) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!value) return Reported(E_POINTER);
     *value = RunModeOf(site_.get()) ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
@@ -79,30 +87,48 @@ void Velview::OnPaint(HDC dc, const RECT& area) { FillRect(dc, &area, GetSysColo
 
 // ---- IOleObject ----------------------------------------------------------------------------------------------
 
+// A new site, or none: the control leaves the place the old site gave it, and nothing it had from the old
+// site is used again (the container may be tearing itself down).
 HRESULT Velview::SetClientSite(IOleClientSite* site) {
-    site_.assign(site);
+    VELVIEW_ON_OWNER_THREAD(thread());
+    if (site == site_.get()) return S_OK;
+    LeavePlace();
+    site_ = vantorix::win::com_ptr<IOleClientSite>::share(site);
     return S_OK;
 }
 
+void Velview::LeavePlace() {
+    uiActive_ = false;
+    frame_.reset();
+    document_.reset();
+    inPlaceSite_.reset();
+    if (core().started()) parked_.Park(window_);
+    DestroyControlWindow(window_);
+    window_ = nullptr;
+}
+
 HRESULT Velview::GetClientSite(IOleClientSite** site) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!site) return E_POINTER;
-    *site = site_.get();
-    if (*site) (*site)->AddRef();
+    *site = vantorix::win::com_ptr<IOleClientSite>(site_).release();
     return S_OK;
 }
 
 HRESULT Velview::Close(DWORD) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     InPlaceDeactivate();
     if (adviseHolder_) adviseHolder_->SendOnClose();
     return S_OK;
 }
 
 HRESULT Velview::GetMoniker(DWORD, DWORD, IMoniker** out) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (out) *out = nullptr;
     return E_NOTIMPL;
 }
 
 HRESULT Velview::GetClipboardData(DWORD, IDataObject** out) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (out) *out = nullptr;
     return E_NOTIMPL;
 }
@@ -114,15 +140,15 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
     }
     IOleClientSite* from = site ? site : site_.get();
     if (!from) return E_UNEXPECTED;
-    if (!site_) site_.assign(from);
-    Ref<IOleInPlaceSite> inPlace;
-    if (FAILED(from->QueryInterface(IID_IOleInPlaceSite, inPlace.putVoid())) || !inPlace) return E_NOINTERFACE;
+    if (!site_) site_ = vantorix::win::com_ptr<IOleClientSite>::share(from);
+    vantorix::win::com_ptr<IOleInPlaceSite> inPlace;
+    if (FAILED(from->QueryInterface(IID_IOleInPlaceSite, inPlace.put_void())) || !inPlace) return E_NOINTERFACE;
     if (inPlace->CanInPlaceActivate() != S_OK) return E_FAIL;
     inPlace->OnInPlaceActivate();
     HWND parent = nullptr;
     inPlace->GetWindow(&parent);
-    Ref<IOleInPlaceFrame> frame;
-    Ref<IOleInPlaceUIWindow> document;
+    vantorix::win::com_ptr<IOleInPlaceFrame> frame;
+    vantorix::win::com_ptr<IOleInPlaceUIWindow> document;
     RECT position = {0, 0, 0, 0}, clip = {0, 0, 0, 0};
     OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
     inPlace->GetWindowContext(frame.put(), document.put(), &position, &clip, &frameInfo);
@@ -131,16 +157,16 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
         inPlace->OnInPlaceDeactivate();
         return E_FAIL;
     }
-    inPlaceSite_.assign(inPlace.get());
+    inPlaceSite_ = inPlace;
     // Activated again after a deactivation: the running view comes back (creating the window has already
     // sized it to the new window), instead of a second engine start.
-    UnparkChildWindows(parked_, window_);
-    parked_.clear();
+    parked_.Restore(window_);
     ShowWindow(window_, SW_SHOW);  // the show that starts the view in run mode
     return S_OK;
 }
 
 HRESULT Velview::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     switch (verb) {
         case OLEIVERB_SHOW:
         case OLEIVERB_INPLACEACTIVATE:
@@ -159,22 +185,26 @@ HRESULT Velview::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCR
 }
 
 HRESULT Velview::EnumVerbs(IEnumOLEVERB** out) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!out) return E_POINTER;
     return OleRegEnumVerbs(CLSID_Velview, out);
 }
 
 HRESULT Velview::GetUserClassID(CLSID* clsid) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!clsid) return E_POINTER;
     *clsid = CLSID_Velview;
     return S_OK;
 }
 
 HRESULT Velview::GetUserType(DWORD form, LPOLESTR* name) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!name) return E_POINTER;
     return OleRegGetUserType(CLSID_Velview, form, name);
 }
 
 HRESULT Velview::SetExtent(DWORD aspect, SIZEL* size) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!size) return E_POINTER;
     extent_ = *size;
@@ -182,6 +212,7 @@ HRESULT Velview::SetExtent(DWORD aspect, SIZEL* size) {
 }
 
 HRESULT Velview::GetExtent(DWORD aspect, SIZEL* size) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!size) return E_POINTER;
     *size = extent_;
@@ -189,20 +220,23 @@ HRESULT Velview::GetExtent(DWORD aspect, SIZEL* size) {
 }
 
 HRESULT Velview::Advise(IAdviseSink* sink, DWORD* cookie) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!sink || !cookie) return E_POINTER;
     if (!adviseHolder_) {
-        HRESULT hr = CreateOleAdviseHolder(adviseHolder_.put());
+        const HRESULT hr = CreateOleAdviseHolder(adviseHolder_.put());
         if (FAILED(hr)) return hr;
     }
     return adviseHolder_->Advise(sink, cookie);
 }
 
 HRESULT Velview::Unadvise(DWORD cookie) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!adviseHolder_) return OLE_E_NOCONNECTION;
     return adviseHolder_->Unadvise(cookie);
 }
 
 HRESULT Velview::EnumAdvise(IEnumSTATDATA** out) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!adviseHolder_) return S_OK;
@@ -210,6 +244,7 @@ HRESULT Velview::EnumAdvise(IEnumSTATDATA** out) {
 }
 
 HRESULT Velview::GetMiscStatus(DWORD, DWORD* status) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!status) return E_POINTER;
     *status = kMiscStatus;
     return S_OK;
@@ -218,6 +253,7 @@ HRESULT Velview::GetMiscStatus(DWORD, DWORD* status) {
 // ---- IOleInPlaceObject ---------------------------------------------------------------------------------------
 
 HRESULT Velview::GetWindow(HWND* window) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!window) return E_POINTER;
     *window = window_;
     return window_ ? S_OK : E_FAIL;
@@ -245,6 +281,7 @@ void Velview::OnPageClicked() {
 }
 
 HRESULT Velview::UIDeactivate() {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!uiActive_) return S_OK;
     uiActive_ = false;
     if (frame_) frame_->SetActiveObject(nullptr, nullptr);
@@ -259,6 +296,7 @@ HRESULT Velview::UIDeactivate() {
 // typed in the page belongs to the page (Tab, Enter and the arrows too): it is delivered to its window
 // here, so the container does not take it.
 HRESULT Velview::TranslateAccelerator(LPMSG message) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!message || !window_ || message->message < WM_KEYFIRST || message->message > WM_KEYLAST) return S_FALSE;
     if (message->hwnd != window_ && !IsChild(window_, message->hwnd)) return S_FALSE;
     TranslateMessage(message);
@@ -267,19 +305,20 @@ HRESULT Velview::TranslateAccelerator(LPMSG message) {
 }
 
 HRESULT Velview::InPlaceDeactivate() {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!window_ && !inPlaceSite_) return S_OK;
     UIDeactivate();
     // Containers deactivate and activate controls again (tab switches, re-created host windows): the
     // engine's window and its page outlive the control window.
-    if (core().started()) parked_ = ParkChildWindows(window_);
+    if (core().started()) parked_.Park(window_);
     DestroyControlWindow(window_);
     window_ = nullptr;
-    if (inPlaceSite_) inPlaceSite_->OnInPlaceDeactivate();
-    inPlaceSite_.reset();
+    if (const auto site = std::move(inPlaceSite_)) site->OnInPlaceDeactivate();
     return S_OK;
 }
 
 HRESULT Velview::SetObjectRects(LPCRECT position, LPCRECT) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!position) return E_POINTER;
     if (window_)
         SetWindowPos(window_, nullptr, position->left, position->top, position->right - position->left,
@@ -290,6 +329,7 @@ HRESULT Velview::SetObjectRects(LPCRECT position, LPCRECT) {
 // ---- IOleControl ---------------------------------------------------------------------------------------------
 
 HRESULT Velview::GetControlInfo(CONTROLINFO* info) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!info) return E_POINTER;
     info->hAccel = nullptr;
     info->cAccel = 0;
@@ -298,6 +338,7 @@ HRESULT Velview::GetControlInfo(CONTROLINFO* info) {
 }
 
 HRESULT Velview::OnAmbientPropertyChange(DISPID id) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     // A container that switches to run mode while the control is visible starts it as a show would.
     if ((id == DISPID_AMBIENT_USERMODE || id == DISPID_UNKNOWN) && window_ && IsWindowVisible(window_)) OnShow();
     return S_OK;
@@ -307,6 +348,7 @@ HRESULT Velview::OnAmbientPropertyChange(DISPID id) {
 
 HRESULT Velview::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds, LPCRECTL,
                       BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
     if (!dc || !bounds) return E_INVALIDARG;
     RECT area = {bounds->left, bounds->top, bounds->right, bounds->bottom};
@@ -315,40 +357,42 @@ HRESULT Velview::Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, L
 }
 
 HRESULT Velview::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** out) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (out) *out = nullptr;
     return S_FALSE;
 }
 
 HRESULT Velview::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     viewAspects_ = aspects;
     viewFlags_ = flags;
-    viewSink_.assign(sink);
+    viewSink_ = vantorix::win::com_ptr<IAdviseSink>::share(sink);
     return S_OK;
 }
 
 HRESULT Velview::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (aspects) *aspects = viewAspects_;
     if (flags) *flags = viewFlags_;
-    if (sink) {
-        *sink = viewSink_.get();
-        if (*sink) (*sink)->AddRef();
-    }
+    if (sink) *sink = vantorix::win::com_ptr<IAdviseSink>(viewSink_).release();
     return S_OK;
 }
 
 HRESULT Velview::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) {
-    return GetExtent(aspect, size);
+    return GetExtent(aspect, size);  // the IOleObject one, which answers on the control's thread only
 }
 
 // ---- persistence -------------------------------------------------------------------------------------------
 
 HRESULT Velview::GetClassID(CLSID* clsid) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!clsid) return E_POINTER;
     *clsid = CLSID_Velview;
     return S_OK;
 }
 
 HRESULT Velview::GetSizeMax(ULARGE_INTEGER* size) {
+    VELVIEW_ON_OWNER_THREAD(thread());
     if (!size) return E_POINTER;
     size->QuadPart = 0;
     return S_OK;

@@ -10,7 +10,10 @@
 #include "common/number/leading_number.h"
 #include "webview/bridge/my_module.h"
 #include "webview/bridge/universal_dll_calls.h"
+#include "webview/com/library_log.h"
+#include "webview/com/module.h"
 #include "webview/routing/js_call_routing.h"
+#include "win/unique_bstr.h"
 
 namespace velview::view {
 namespace {
@@ -28,25 +31,31 @@ constexpr StubSpec kStubs[5] = {{1, 2}, {2, 4}, {3, 2}, {4, 5}, {5, 6}};
 constexpr Notification kRegistrations[4] = {Notification::DocumentReady, Notification::LoadUrlBegin,
                                              Notification::CreateView, Notification::LoadUrlEnd};
 
-// Owns a BSTR for the length of one event.
-class Text {
+using vantorix::win::unique_bstr;
+
+// An event's text argument; the BSTR stays the caller's (it lives for the length of the event).
+VARIANTARG TextArg(const unique_bstr& text) {
+    VARIANTARG v;
+    VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = text.get();
+    return v;
+}
+
+// The byte array of one load-end event: the host may replace or erase it; what is there at the end is
+// freed, however the event ends.
+class EventBytes {
 public:
-    explicit Text(const std::wstring& text) : b_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
-        if (!b_) throw std::bad_alloc();
+    explicit EventBytes(SAFEARRAY* array) : array_(array) {}
+    EventBytes(const EventBytes&) = delete;
+    EventBytes& operator=(const EventBytes&) = delete;
+    ~EventBytes() {
+        if (array_) SafeArrayDestroy(array_);
     }
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    ~Text() { SysFreeString(b_); }
-    VARIANTARG Arg() const {
-        VARIANTARG v;
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = b_;
-        return v;
-    }
+    SAFEARRAY** slot() { return &array_; }
 
 private:
-    BSTR b_;
+    SAFEARRAY* array_;
 };
 
 // Sets the hookable request for the length of one load-begin event and puts the outer one back after it.
@@ -70,7 +79,7 @@ VARIANTARG LongArg(long value) {
     return v;
 }
 
-std::wstring FromBstr(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
+std::wstring FromBstr(BSTR text) { return unique_bstr::text_of(text); }
 
 std::wstring TextAt(std::uint32_t address) {
     return cUniversalDLLCalls::PointerToStringA(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address)));
@@ -92,17 +101,6 @@ SAFEARRAY* ByteArray(const std::vector<std::uint8_t>& bytes) {
         SafeArrayUnaccessData(array);
     }
     return array;
-}
-
-// Engine callbacks are a boundary: whatever a handler or the host's event handler raises ends here and the
-// engine gets the neutral result.
-template <class Fn>
-std::uint32_t Neutral(Fn&& fn) noexcept {
-    try {
-        return fn();
-    } catch (...) {
-        return 0;
-    }
 }
 
 // COM members: exceptions become HRESULTs here.
@@ -177,6 +175,7 @@ void WebViewCore::Resize(int width, int height) {
         engine_->Resize(webView_, width, height);
     } catch (...) {
         // A window message is no place for an error; the view keeps its old size.
+        Record(L"Velview", L"the view could not follow the control's new size");
     }
 }
 
@@ -191,8 +190,8 @@ const wchar_t* DescriptionOf(HRESULT hr) {
     switch (hr) {
         case kViewNotStarted:
             return L"The web view has not started yet: show the control in run mode before calling this member.";
-        case E_POINTER: return L"A result argument is missing (a null pointer was passed for it).";
-        case E_OUTOFMEMORY: return L"There was not enough memory for the call.";
+        case E_POINTER: return module::kMissingResultText;
+        case E_OUTOFMEMORY: return module::kNoMemoryText;
         default: return L"The web engine call failed.";
     }
 }
@@ -234,9 +233,8 @@ HRESULT WebViewCore::RunJs(BSTR js, BSTR* result) {
     return Boundary([&] {
         std::int64_t value = engine_->RunJSW(webView_, FromBstr(js));
         std::int32_t es = engine_->GlobalExec(webView_);
-        std::wstring text = engine_->ToTempStringW(es, value);
-        *result = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        return *result ? S_OK : E_OUTOFMEMORY;
+        *result = unique_bstr::of(engine_->ToTempStringW(es, value)).release();
+        return S_OK;
     });
 }
 
@@ -301,9 +299,8 @@ HRESULT WebViewCore::NetHookRequest() {
 HRESULT WebViewCore::get_userAgent(BSTR* value) {
     if (!value) return E_POINTER;
     return Boundary([&] {
-        std::wstring text = ready_ ? engine_->GetUserAgent(webView_) : std::wstring();
-        *value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-        return *value ? S_OK : E_OUTOFMEMORY;
+        *value = unique_bstr::of(ready_ ? engine_->GetUserAgent(webView_) : std::wstring()).release();
+        return S_OK;
     });
 }
 
@@ -346,80 +343,70 @@ HRESULT WebViewCore::put_MouseEnabled(VARIANT_BOOL value) {
 }
 
 // ---- engine callbacks ------------------------------------------------------------------------------------
+// Whatever a handler throws ends at the stub that called it (webview/thunks): recorded, and the engine gets
+// the neutral result. Every object a handler makes for its event cleans up on the way out.
 
 std::uint32_t WebViewCore::OnDocumentReady(std::uint32_t view, std::uint32_t) {
-    return Neutral([&] {
-        Text url(engine_->GetURL(static_cast<std::int32_t>(view)));
-        VARIANTARG args[1] = {url.Arg()};
-        Raise(kDocumentReady, args, 1);
-        return 0u;
-    });
+    const unique_bstr url = unique_bstr::of(engine_->GetURL(static_cast<std::int32_t>(view)));
+    VARIANTARG args[1] = {TextArg(url)};
+    Raise(kDocumentReady, args, 1);
+    return 0;
 }
 
 std::uint32_t WebViewCore::OnLoadUrlBegin(std::uint32_t view, std::uint32_t, std::uint32_t url, std::uint32_t job) {
-    return Neutral([&] {
-        Text title(engine_->GetTitleW(static_cast<std::int32_t>(view)));
-        Text address(TextAt(url));
-        VARIANTARG args[2] = {title.Arg(), address.Arg()};
-        // NetHookRequest acts on this request while the event runs; a nested load-begin restores the outer
-        // request afterwards rather than clearing it under the outer handler, and however the event ends
-        // (a failing or faulting sink, an exception) no request stays hookable after it.
-        HookScope hook(hookJob_, static_cast<std::int32_t>(job));
-        Raise(kLoadUrlBegin, args, 2);
-        return 0u;
-    });
+    const unique_bstr title = unique_bstr::of(engine_->GetTitleW(static_cast<std::int32_t>(view)));
+    const unique_bstr address = unique_bstr::of(TextAt(url));
+    VARIANTARG args[2] = {TextArg(title), TextArg(address)};
+    // NetHookRequest acts on this request while the event runs; a nested load-begin restores the outer
+    // request afterwards rather than clearing it under the outer handler, and however the event ends
+    // (a failing or faulting sink, an exception) no request stays hookable after it.
+    HookScope hook(hookJob_, static_cast<std::int32_t>(job));
+    Raise(kLoadUrlBegin, args, 2);
+    return 0;
 }
 
 std::uint32_t WebViewCore::OnJsCall(std::uint32_t es, std::uint32_t) {
-    return Neutral([&] {
-        const auto state = static_cast<std::int32_t>(es);
-        std::int64_t first = engine_->Arg(state, 0);
-        std::int64_t second = engine_->Arg(state, 1);
-        std::wstring indexText = engine_->ToTempStringW(state, first);
-        Text info(engine_->ToTempStringW(state, second));
-        auto index = vantorix::number::RoundHalfEvenToInt32(vantorix::number::LeadingNumber(
-            std::u16string_view(reinterpret_cast<const char16_t*>(indexText.data()), indexText.size())));
-        // A first argument beyond the 32-bit range has no index to hand over; rather than a clipped or
-        // wrapped number the call is not passed on.
-        if (!index) return 0u;
-        VARIANTARG args[2] = {LongArg(*index), info.Arg()};
-        Raise(kJsCall, args, 2);
-        return 0u;
-    });
+    const auto state = static_cast<std::int32_t>(es);
+    std::int64_t first = engine_->Arg(state, 0);
+    std::int64_t second = engine_->Arg(state, 1);
+    std::wstring indexText = engine_->ToTempStringW(state, first);
+    const unique_bstr info = unique_bstr::of(engine_->ToTempStringW(state, second));
+    auto index = vantorix::number::RoundHalfEvenToInt32(vantorix::number::LeadingNumber(
+        std::u16string_view(reinterpret_cast<const char16_t*>(indexText.data()), indexText.size())));
+    // A first argument beyond the 32-bit range has no index to hand over; rather than a clipped or
+    // wrapped number the call is not passed on.
+    if (!index) return 0;
+    VARIANTARG args[2] = {LongArg(*index), TextArg(info)};
+    Raise(kJsCall, args, 2);
+    return 0;
 }
 
 std::uint32_t WebViewCore::OnCreateView(std::uint32_t view, std::uint32_t, std::uint32_t, std::uint32_t url,
                                         std::uint32_t) {
-    return Neutral([&] {
-        Text address(TextAt(url));
-        long ret = 0;
-        VARIANTARG args[2];
-        args[0] = address.Arg();
-        VariantInit(&args[1]);
-        args[1].vt = VT_I4 | VT_BYREF;
-        args[1].plVal = &ret;
-        Raise(kShowNewView, args, 2);
-        return ret != 0 ? static_cast<std::uint32_t>(ret) : view;
-    });
+    const unique_bstr address = unique_bstr::of(TextAt(url));
+    long ret = 0;
+    VARIANTARG args[2];
+    args[0] = TextArg(address);
+    VariantInit(&args[1]);
+    args[1].vt = VT_I4 | VT_BYREF;
+    args[1].plVal = &ret;
+    Raise(kShowNewView, args, 2);
+    return ret != 0 ? static_cast<std::uint32_t>(ret) : view;
 }
 
 std::uint32_t WebViewCore::OnLoadUrlEnd(std::uint32_t, std::uint32_t, std::uint32_t url, std::uint32_t,
                                         std::uint32_t buffer, std::uint32_t length) {
-    return Neutral([&] {
-        Text address(TextAt(url));
-        SAFEARRAY* data = ByteArray(MyModule::ByteArrayFromPointer(
-            reinterpret_cast<const void*>(static_cast<std::uintptr_t>(buffer)), static_cast<long>(length)));
-        VARIANTARG args[2];
-        args[0] = address.Arg();
-        VariantInit(&args[1]);
-        args[1].vt = VT_ARRAY | VT_UI1 | VT_BYREF;
-        args[1].pparray = &data;
-        Raise(kLoadUrlEnd, args, 2);
-        // The host may have replaced or erased the array; what is there now is ours to free, and nothing of
-        // it goes back to the engine.
-        if (data) SafeArrayDestroy(data);
-        return 0u;
-    });
+    const unique_bstr address = unique_bstr::of(TextAt(url));
+    // Nothing of what the host does with the array goes back to the engine.
+    EventBytes data(ByteArray(MyModule::ByteArrayFromPointer(
+        reinterpret_cast<const void*>(static_cast<std::uintptr_t>(buffer)), static_cast<long>(length))));
+    VARIANTARG args[2];
+    args[0] = TextArg(address);
+    VariantInit(&args[1]);
+    args[1].vt = VT_ARRAY | VT_UI1 | VT_BYREF;
+    args[1].pparray = data.slot();
+    Raise(kLoadUrlEnd, args, 2);
+    return 0;
 }
 
 }  // namespace velview::view

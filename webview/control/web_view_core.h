@@ -77,7 +77,8 @@ public:
     ULONG Release() { return owner_->Release(); }
 
     // The five engine callback handlers, reached through the stubs (their table order is fixed: the
-    // factory counts ordinals from its end). Each gives the engine its result; nothing escapes them.
+    // factory counts ordinals from its end). Each gives the engine its result; what one throws ends at its
+    // stub (recorded, the neutral result).
     std::uint32_t OnLoadUrlEnd(std::uint32_t view, std::uint32_t param, std::uint32_t url, std::uint32_t job,
                                std::uint32_t buffer, std::uint32_t length);
     std::uint32_t OnCreateView(std::uint32_t view, std::uint32_t param, std::uint32_t navigationType,
@@ -113,8 +114,8 @@ private:
     bool mouseSetting_ = false;
     std::int32_t hookJob_ = 0;
     bool started_ = false;
-    bool routed_ = false;
-    int frozenEvents_ = 0;  // this core wrote a routing entry for webView_
+    bool routed_ = false;   // this core wrote a routing entry for webView_
+    int frozenEvents_ = 0;
     std::unique_ptr<ViewEngine> engine_;
 };
 

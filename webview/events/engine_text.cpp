@@ -7,25 +7,17 @@
 
 #include "webview/api/miniblink_api.h"
 #include "webview/bridge/universal_dll_calls.h"
+#include "win/unique_bstr.h"
 
 namespace velview::events {
-namespace {
 
-std::wstring TakeText(BSTR text) {
-    std::wstring result = text ? std::wstring(text, SysStringLen(text)) : std::wstring();
-    SysFreeString(text);
-    return result;
-}
-
-}  // namespace
+using vantorix::win::unique_bstr;
 
 EngineText::EngineText() {
-    if (FAILED(api::CreateMiniblinkAPI(&engine_))) throw std::bad_alloc();
+    if (FAILED(api::CreateMiniblinkAPI(engine_.put()))) throw std::bad_alloc();
 }
 
-EngineText::~EngineText() {
-    if (engine_) engine_->Release();
-}
+EngineText::~EngineText() = default;
 
 std::wstring EngineText::Plain(std::uint32_t address) {
     return cUniversalDLLCalls::PointerToStringA(reinterpret_cast<const char*>(static_cast<std::uintptr_t>(address)));
@@ -33,25 +25,22 @@ std::wstring EngineText::Plain(std::uint32_t address) {
 
 std::wstring EngineText::Platform(std::uint32_t address) {
     if (address == 0) return {};
-    auto text = reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(address));
-    return std::wstring(text, SysStringLen(text));
+    return unique_bstr::text_of(reinterpret_cast<BSTR>(static_cast<std::uintptr_t>(address)));
 }
 
 std::wstring EngineText::Read(std::uint32_t engineString) {
     if (engineString == 0) return {};
-    BSTR text = nullptr;
-    if (FAILED(engine_->wkeGetStringW(static_cast<long>(engineString), &text)))
+    unique_bstr text;
+    if (FAILED(engine_->wkeGetStringW(static_cast<long>(engineString), text.put())))
         throw std::runtime_error("engine string not readable");
-    return TakeText(text);
+    return text.text();
 }
 
 void EngineText::Write(std::uint32_t engineString, const std::wstring& text) {
     if (engineString == 0) return;
-    BSTR copy = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!copy) throw std::bad_alloc();
-    const HRESULT hr = engine_->wkeSetStringW(static_cast<long>(engineString), copy, static_cast<long>(text.size()));
-    SysFreeString(copy);
-    if (FAILED(hr)) throw std::runtime_error("engine string not written");
+    const unique_bstr copy = unique_bstr::of(text);
+    if (FAILED(engine_->wkeSetStringW(static_cast<long>(engineString), copy.get(), static_cast<long>(text.size()))))
+        throw std::runtime_error("engine string not written");
 }
 
 }  // namespace velview::events

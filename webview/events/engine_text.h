@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Velview_G_201.h"
+#include "win/com_ptr.h"
 
 namespace velview::events {
 
@@ -29,7 +30,7 @@ public:
     void Write(std::uint32_t engineString, const std::wstring& text);
 
 private:
-    _MiniblinkAPI* engine_ = nullptr;  // owned
+    vantorix::win::com_ptr<_MiniblinkAPI> engine_;
 };
 
 }  // namespace velview::events

@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "webview/com/module.h"
+#include "win/com_ptr.h"
+#include "win/unique_bstr.h"
 
 namespace velview::events {
 namespace {
@@ -37,16 +39,13 @@ IRecordInfo* FindRecordInfo(const wchar_t* name) {
     if (!lib) return nullptr;
     const UINT count = lib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
-        BSTR typeName = nullptr;
-        if (FAILED(lib->GetDocumentation(static_cast<INT>(i), &typeName, nullptr, nullptr, nullptr))) continue;
-        const bool match = typeName && std::wcscmp(typeName, name) == 0;
-        SysFreeString(typeName);
-        if (!match) continue;
-        ITypeInfo* info = nullptr;
-        if (FAILED(lib->GetTypeInfo(i, &info))) return nullptr;
+        vantorix::win::unique_bstr typeName;
+        if (FAILED(lib->GetDocumentation(static_cast<INT>(i), typeName.put(), nullptr, nullptr, nullptr))) continue;
+        if (!typeName.get() || std::wcscmp(typeName.get(), name) != 0) continue;
+        vantorix::win::com_ptr<ITypeInfo> info;
+        if (FAILED(lib->GetTypeInfo(i, info.put()))) return nullptr;
         IRecordInfo* record = nullptr;
-        GetRecordInfoFromTypeInfo(info, &record);
-        info->Release();
+        GetRecordInfoFromTypeInfo(info.get(), &record);
         return record;
     }
     return nullptr;
@@ -63,11 +62,8 @@ IRecordInfo* RecordInfoOf(Arg arg) {
     return found[index];
 }
 
-BSTR NewText(const std::wstring& text) {
-    BSTR value = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (!value) throw std::bad_alloc();
-    return value;
-}
+// A new BSTR that the event's variants own from here on (Clear frees it).
+BSTR NewText(const std::wstring& text) { return vantorix::win::unique_bstr::of(text).release(); }
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "webview/com/module.h"
 #include "webview/events/event_args.h"
+#include "win/com_ptr.h"
 
 namespace velview::events {
 namespace {
@@ -52,18 +53,16 @@ template <class Object>
 HRESULT CreateObject(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    auto* object = new (std::nothrow) Object();
+    const vantorix::win::com_ptr<Object> object(new (std::nothrow) Object());
     if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
+    return object->QueryInterface(iid, out);
 }
 
 }  // namespace
 
 MiniblinkCallBack::MiniblinkCallBack()
-    : DispatchObject(IID__MiniblinkCallBack),
-      events_(Identity(), CLSID_MiniblinkCallBack, DIID___MiniblinkCallBack),
+    : DispatchObject(IID__MiniblinkCallBack, L"MiniblinkCallBack"),
+      events_(Identity(), thread(), CLSID_MiniblinkCallBack, DIID___MiniblinkCallBack),
       thunks_(*this, L"MiniblinkCallBack", kHandlerTable) {
     // Slot 0 to 26 in order; a stub that cannot be made keeps 0 (after cb_Callback's message).
     for (int slot = 0; slot < kKindCount; ++slot)
@@ -96,11 +95,13 @@ std::uint64_t MiniblinkCallBack::HandleCallback(int slot, const std::uint32_t* a
 
 #define VELVIEW_DEFINE_RETURN(name, type, index)                                  \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::get_##name(type* value) {        \
-        if (!value) return E_POINTER;                                             \
+        VELVIEW_ON_OWNER_THREAD(thread());                                        \
+        if (!value) return module::Fail(E_POINTER, module::kMissingResultText);   \
         *value = FromStore<type>(returns_[index]);                                \
         return S_OK;                                                              \
     }                                                                             \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::put_##name(type value) {         \
+        VELVIEW_ON_OWNER_THREAD(thread());                                        \
         returns_[index] = ToStore(value);                                         \
         return S_OK;                                                              \
     }
@@ -109,11 +110,13 @@ VELVIEW_RECEIVER_RETURNS(VELVIEW_DEFINE_RETURN)
 
 #define VELVIEW_DEFINE_STUB(name, slot)                                           \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::get_##name(long* value) {        \
-        if (!value) return E_POINTER;                                             \
+        VELVIEW_ON_OWNER_THREAD(thread());                                        \
+        if (!value) return module::Fail(E_POINTER, module::kMissingResultText);   \
         *value = stubs_[slot];                                                    \
         return S_OK;                                                              \
     }                                                                             \
     HRESULT STDMETHODCALLTYPE MiniblinkCallBack::put_##name(long value) {         \
+        VELVIEW_ON_OWNER_THREAD(thread());                                        \
         stubs_[slot] = value;                                                     \
         return S_OK;                                                              \
     }

@@ -7,6 +7,8 @@
 //   - A handler that fails (a sink returning a failure other than "member not found", an error while
 //     reading an argument, a processor fault inside the event) gives the engine the kind's neutral result,
 //     0 or false, and the prompt's result object is left as it was.
+//   - Every stub, property and event-source method answers only on the thread that created the receiver
+//     (webview/com/owner_thread.h); an engine call through a stub on another thread gets the neutral result.
 //   - While an engine call runs through a stub the receiver holds a reference to itself, so a host that
 //     lets go of it inside an event finishes the event on a live object; once it is gone its stubs answer
 //     0 without touching it. Nested callbacks (an event handler that makes the engine call back) run
@@ -105,7 +107,7 @@ private:
 // MiniblinkTypeEnum: carries the public enumerations and records in the type library; no members.
 class MiniblinkTypeEnum final : public DispatchObject<_MiniblinkTypeEnum> {
 public:
-    MiniblinkTypeEnum() : DispatchObject(IID__MiniblinkTypeEnum) {}
+    MiniblinkTypeEnum() : DispatchObject(IID__MiniblinkTypeEnum, L"MiniblinkTypeEnum") {}
     static HRESULT Create(REFIID iid, void** out);
 };
 

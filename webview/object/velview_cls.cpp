@@ -5,6 +5,7 @@
 #include "Velview_G_201.h"
 #include "webview/com/module.h"
 #include "webview/control/view_members.h"
+#include "win/com_ptr.h"
 
 namespace velview::view {
 namespace {
@@ -15,13 +16,11 @@ public:
         : ViewMembers(IID__VelviewCls, CLSID_VelviewCls, DIID___VelviewCls, ViewKind::Windowless, L"VelviewCls") {}
 
     static HRESULT Create(REFIID iid, void** out) {
-        auto* object = new (std::nothrow) VelviewCls();
+        const vantorix::win::com_ptr<VelviewCls> object(new (std::nothrow) VelviewCls());
         if (!object) return E_OUTOFMEMORY;
         // An error from the engine side fails the creation; a view already made is left to the engine.
-        HRESULT hr = object->core().Start(nullptr, 0, 0);
-        if (SUCCEEDED(hr)) hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
+        const HRESULT hr = object->core().Start(nullptr, 0, 0);
+        return SUCCEEDED(hr) ? object->QueryInterface(iid, out) : hr;
     }
 };
 

@@ -3,9 +3,10 @@
 #include <string>
 #include <unordered_map>
 
+#include "webview/com/library_log.h"
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 #include "webview/routing/engine_view.h"
-#include "webview/bridge/universal_dll_calls.h"
 
 namespace velview::routing {
 namespace {
@@ -59,16 +60,26 @@ std::uint32_t JsCallDispatchAddress() {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&JsCallDispatch));
 }
 
-// Bound to the page's "jsCall": the engine's boundary, so nothing thrown here leaves it.
+// Bound to the page's "jsCall": the engine's boundary, so nothing thrown here leaves it (what is, is
+// recorded). A route is always the script-call entry of one of the library's own owners (SetJsCallRoute is
+// the only writer): it is called directly, with no fault guard, so a fault inside the library's handler is
+// not hidden and the handler's own cleanup is never skipped; the host's code that the handler reaches (its
+// event sink) is guarded where it is called.
 std::uint64_t __stdcall JsCallDispatch(std::uint32_t es, std::uint32_t param) {
+    // The routing table and the dispatcher's own engine table belong to the engine's thread; a call from
+    // another is the engine's fault and is dropped (the entry it would reach refuses it too).
+    const DWORD engineThread = module::EngineThread();
+    if (engineThread != 0 && engineThread != CurrentThreadId()) return 0;
     try {
         const std::uint32_t handler = JsCallRoute(ViewOfCall(es));
         if (handler == 0) return 0;  // a view without an entry: the call is dropped
-        const std::int32_t block[2] = {static_cast<std::int32_t>(es), static_cast<std::int32_t>(param)};
-        // The handler's result is not used; a faulting handler is caught by the guarded call.
-        cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(handler)),
-                                        block, 2);
+        using Entry = std::uint32_t(__stdcall*)(std::uint32_t, std::uint32_t);
+        reinterpret_cast<Entry>(static_cast<std::uintptr_t>(handler))(es, param);  // its result is not used
     } catch (...) {
+        try {
+            Record(L"JsCallDispatch", L"a page's jsCall could not be passed on; the page gets 0");
+        } catch (...) {
+        }
     }
     return 0;
 }

@@ -1,17 +1,15 @@
 #include "webview/thunks/method_thunks.h"
 
-#include <cstring>
+#include <exception>
 #include <string>
 
+#include "webview/com/library_log.h"
 #include "webview/com/module.h"
+#include "webview/com/owner_thread.h"
 #include "webview/x86/code_memory.h"
-#include "webview/x86/guarded_call.h"
 #include "webview/x86/method_thunk.h"
 
 namespace velview::thunks {
-namespace {
-
-}  // namespace
 
 // The data of one slot, read by SlotRoutine through the address its entry code pushes; ordinary read-write
 // memory, never inside the executable block. A null target means the slot was never filled or its owner
@@ -20,7 +18,9 @@ struct SlotData {
     void* target;
     const Method* method;
     const LifetimeHooks* hooks;
-    std::uint32_t guarded;
+    DWORD thread;              // the only thread the handler runs on (the host-mode guard); 0: any thread
+    const wchar_t* typeName;   // the owner's class, for the records
+    LONG offThreadRecorded;    // a call from another thread has been recorded
 };
 
 namespace {
@@ -41,31 +41,47 @@ private:
     void* target_;
 };
 
-// The engine's side of the library's boundary: nothing thrown by a handler reaches the caller.
-std::uint64_t __stdcall CallHandler(const Method* method, void* target, const std::uint32_t* args) noexcept {
+void RecordFailure(const SlotData& data, const std::wstring& what, unsigned long code = 0) noexcept {
     try {
-        return method->call(target, args);
+        Record(data.typeName, what, code);
     } catch (...) {
-        return 0;
     }
+}
+
+std::wstring Widen(const char* text) {
+    std::wstring wide;
+    for (; text && *text; ++text) wide.push_back(static_cast<unsigned char>(*text));
+    return wide;
+}
+
+// The engine's side of the library's boundary: what a handler throws ends here, is recorded, and the
+// engine gets the neutral result 0. No exception guard stands here: a processor fault in a handler is a
+// fault of the library's own code (or of memory it was handed) and is not hidden; faults of the host's
+// code called from a handler are stopped where that code is called (EventSource::Fire).
+std::uint64_t CallHandler(const SlotData& data, void* target, const std::uint32_t* args) noexcept {
+    try {
+        return data.method->call(target, args);
+    } catch (const std::exception& e) {
+        RecordFailure(data, L"a callback handler failed (" + Widen(e.what()) + L"); the engine gets 0");
+    } catch (...) {
+        RecordFailure(data, L"a callback handler failed; the engine gets 0");
+    }
+    return 0;
 }
 
 std::uint64_t __stdcall SlotRoutine(void* slot, const std::uint32_t* args) {
     auto* data = static_cast<SlotData*>(slot);
+    if (data->thread != 0 && CurrentThreadId() != data->thread) {
+        if (InterlockedExchange(&data->offThreadRecorded, 1) == 0)
+            RecordFailure(*data, L"an engine callback from thread " + std::to_wstring(GetCurrentThreadId()) +
+                                     L" was refused: its object belongs to thread " + std::to_wstring(data->thread),
+                          static_cast<unsigned long>(RPC_E_WRONG_THREAD));
+        return 0;
+    }
     void* target = data->target;
-    const Method* method = data->method;
-    if (!target || !method) return 0;
+    if (!target || !data->method) return 0;
     KeepAlive hold(data->hooks, target);
-    if (!data->guarded) return CallHandler(method, target, args);
-    const std::uint32_t packed[3] = {
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(method)),
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(target)),
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args)),
-    };
-    const x86::GuardedResult result =
-        x86::CallStdcallGuarded(reinterpret_cast<const void*>(&CallHandler), packed, 3);
-    if (result.faulted) return 0;
-    return (static_cast<std::uint64_t>(result.high) << 32) | result.value;
+    return CallHandler(*data, target, args);
 }
 
 unsigned char* SlotAt(unsigned char* block, int slot) {
@@ -82,6 +98,7 @@ ThunkBlock::ThunkBlock(void* self, const wchar_t* typeName, const LifetimeHooks*
       methods_(methods),
       methodCount_(methodCount),
       slots_(slots),
+      ownerThread_(GetCurrentThreadId()),
       held_(static_cast<std::size_t>(slots), nullptr) {}
 
 ThunkBlock::~ThunkBlock() {
@@ -128,7 +145,8 @@ std::uint32_t ThunkBlock::cb_Callback(int ordinal, int paramCount, int slot, voi
     data->target = target;
     data->method = method;
     data->hooks = hooks_;
-    data->guarded = hostGuard ? 1u : 0u;
+    data->thread = hostGuard ? ownerThread_ : 0;
+    data->typeName = typeName_;
     void* entry = x86::WriteMethodEntry(SlotAt(block_, slot), data, &SlotRoutine, paramCount);
     module::PinUntilProcessEnd();  // the entry runs this module's code for as long as the engine keeps it
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry));

@@ -40,8 +40,14 @@
 // process). While a call runs through a slot, the target object is held with AddRef, so a handler whose
 // event lets the last reference go finishes on a live object. When the owner is destroyed, its slots are
 // detached: a later call through any of them returns 0 (the neutral result) without touching the object.
-// Entries are re-entrant. A handler that throws returns 0; with the guard requested (all owners request
-// it) a processor fault inside the handler is caught as well and the caller gets 0.
+// Entries are re-entrant.
+//
+// The host-mode guard (all owners request it) lets an entry run its handler only on the thread that made
+// the owner, the thread the engine must call back on: a call from any other thread gets 0 and is
+// recorded, and nothing of the handler runs. A handler that throws gives 0, and the failure is recorded
+// (webview/com/library_log.h). No exception guard stands around a handler: the handlers are the library's
+// own code, and a processor fault in them is not hidden (the host's code they call, an event sink, is
+// guarded where it is called, with no frame of the library's in between).
 #include <windows.h>
 
 #include <array>
@@ -94,6 +100,7 @@ private:
     const Method* methods_;
     int methodCount_;
     int slots_;
+    DWORD ownerThread_;               // the thread that made the owner
     unsigned char* block_ = nullptr;  // kept until the process ends, see above
     SlotData* data_ = nullptr;        // per slot: what its entry hands the routine (read-write memory)
     std::vector<void*> held_;         // per slot: a target other than the owner, held with AddRef

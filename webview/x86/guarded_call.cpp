@@ -1,5 +1,7 @@
 #include "webview/x86/guarded_call.h"
 
+#include <windows.h>
+
 // The guard, in assembly because mingw has no __try for 32-bit code.
 //
 // uint32_t velview_guarded_stdcall(fn, args, count, state)   (cdecl)
@@ -9,15 +11,14 @@
 //   Both paths unlink the record and restore the saved registers.
 //
 // The handler follows the platform's rules for frame-based handlers:
-//   - during an unwind (flags 2 | 4) it does nothing: ExceptionContinueSearch;
-//   - a non-continuable exception (flag 1: e.g. a C++ exception thrown by another compiler's code) may not
-//     be resumed, so it continues the search and an outer frame decides;
-//   - any other exception (a bad pointer, a division by zero, a bad code address) is the guard's: it first
-//     unwinds every frame registered after its own (RtlUnwind calls their handlers with the unwind flag and
-//     unlinks them, so the callee's cleanup runs), then leaves the dispatcher and continues at the resume
-//     label on the guard's own frame, which clears the direction flag and returns 0 with state[0] still 0.
+//   - it asks velview_guard_stops (GuardStops on the record's code and flags); for anything the guard does
+//     not stop (an unwind among them) it answers ExceptionContinueSearch and an outer frame decides;
+//   - an exception it stops is the guard's: it stores the code in state[2], unwinds every frame registered
+//     after its own (RtlUnwind calls their handlers with the unwind flag and unlinks them, so the callee's
+//     cleanup runs), then leaves the dispatcher and continues at the resume label on the guard's own frame,
+//     which clears the direction flag and returns 0 with state[0] still 0.
 //   RtlUnwind may change EBX/ESI/EDI; the handler saves them around it (the resume path does not need them).
-// EXCEPTION_RECORD.ExceptionFlags is at offset 4.
+// EXCEPTION_RECORD.ExceptionCode is at offset 0; the guard frame's `state` argument at EBP+20.
 asm(R"(
     .text
     .globl _velview_guarded_stdcall
@@ -56,9 +57,17 @@ _velview_guard_resume:
 
     .def _velview_guard_handler; .scl 3; .type 32; .endef
 _velview_guard_handler:
+    pushl 4(%esp)
+    call  _velview_guard_stops
+    addl  $4, %esp
+    testl %eax, %eax
+    jz    5f
     movl  4(%esp), %eax
-    testl $7, 4(%eax)
-    jnz   5f
+    movl  8(%esp), %ecx
+    movl  8(%ecx), %ecx
+    movl  20(%ecx), %ecx
+    movl  (%eax), %edx
+    movl  %edx, 8(%ecx)
     pushl %ebx
     pushl %esi
     pushl %edi
@@ -80,14 +89,42 @@ _velview_guard_handler:
 extern "C" std::uint32_t velview_guarded_stdcall(const void* fn, const std::uint32_t* args, int count,
                                                  std::uint32_t* state);
 
+extern "C" __attribute__((used)) int velview_guard_stops(const EXCEPTION_RECORD* record) noexcept {
+    return velview::x86::GuardStops(record->ExceptionCode, record->ExceptionFlags) ? 1 : 0;
+}
+
 namespace velview::x86 {
+namespace {
+
+constexpr std::uint32_t kStackOverflow = 0xC00000FD;
+constexpr std::uint32_t kNoncontinuable = 0xC0000025;
+constexpr std::uint32_t kInvalidDisposition = 0xC0000026;
+constexpr std::uint32_t kHeapCorruption = 0xC0000374;
+constexpr std::uint32_t kStackBufferOverrun = 0xC0000409;
+
+}  // namespace
+
+bool GuardStops(std::uint32_t code, std::uint32_t flags) noexcept {
+    if (flags & (EXCEPTION_NONCONTINUABLE | EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return false;
+    if ((code >> 30) != 3) return false;  // not of error severity
+    switch (code) {
+        case kStackOverflow:
+        case kNoncontinuable:
+        case kInvalidDisposition:
+        case kHeapCorruption:
+        case kStackBufferOverrun:
+            return false;
+        default:
+            return true;
+    }
+}
 
 GuardedResult CallStdcallGuarded(const void* fn, const std::uint32_t* args, int count) {
-    if (!fn || count < 0 || count > kMaxGuardedArguments || (count > 0 && !args)) return {0, 0, true};
-    std::uint32_t state[2] = {0, 0};
+    if (!fn || count < 0 || count > kMaxGuardedArguments || (count > 0 && !args)) return {0, 0, true, 0};
+    std::uint32_t state[3] = {0, 0, 0};
     const std::uint32_t value = velview_guarded_stdcall(fn, args, count, state);
-    if (state[0] != 1) return {0, 0, true};
-    return {value, state[1], false};
+    if (state[0] != 1) return {0, 0, true, state[2]};
+    return {value, state[1], false, 0};
 }
 
 }  // namespace velview::x86

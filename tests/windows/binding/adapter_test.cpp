@@ -4,10 +4,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cwchar>
+#include <fstream>
+#include <string>
 
 #include "webview/bridge/universal_dll_calls.h"
 #include "webview/x86/adapters.h"
 #include "webview/x86/guarded_call.h"
+#include "win/diagnostic_log.h"
 #include "win/process.h"
 
 namespace {
@@ -191,7 +195,16 @@ std::int32_t __stdcall GuardsAgain(std::int32_t address) {
     return inner + 5;
 }
 
-TEST(CallStdcall, AFaultingCalleeGivesZeroAndTheProcessGoesOn) {
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(CallStdcall, AFaultingCalleeGivesZeroIsRecordedAndTheProcessGoesOn) {
+    wchar_t folder[MAX_PATH] = {}, log[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    ASSERT_NE(GetTempFileNameW(folder, L"vlg", 0, log), 0u);
+    ASSERT_TRUE(vantorix::win::diag::OpenLog(log));
     const std::int32_t bad[] = {0x10};
     for (int round = 0; round < 3; ++round)
         EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ReadsBadPointer), bad, 1), 0);
@@ -203,6 +216,12 @@ TEST(CallStdcall, AFaultingCalleeGivesZeroAndTheProcessGoesOn) {
     // After the faults, calls work as before.
     const std::int32_t fine[] = {84, 2};
     EXPECT_EQ(cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Divides), fine, 2), 42);
+    const std::string recorded = ReadAll(log);
+    EXPECT_NE(recorded.find("CallStdcall: the called routine faulted; the call gives 0 (code 0xC0000005)"),
+              std::string::npos) << recorded;
+    EXPECT_NE(recorded.find("(code 0xC0000094)"), std::string::npos) << "the division's fault was not recorded";
+    vantorix::win::diag::OpenLog(L"");
+    DeleteFileW(log);
 }
 
 TEST(CallStdcall, ArgumentsArriveFirstToLastAndCountZeroPassesNone) {
@@ -274,38 +293,64 @@ TEST(CallStdcall, AFaultUnwindsTheFramesTheCalleeRegistered) {
     EXPECT_EQ(ExceptionChainHead(), before);
 }
 
-// A C++ exception thrown by another compiler's code (as a host's event handler built with MSVC throws it) is
-// non-continuable: the guard may not resume it and leaves it to the frames outside. Run in a child process,
-// whose top-level filter reports which exception arrived there.
-constexpr DWORD kForeignCppException = 0xE06D7363;
-std::int32_t __stdcall ThrowsLikeAnotherCompiler() {
-    const ULONG_PTR info[3] = {0x19930520, 0, 0};
-    RaiseException(kForeignCppException, EXCEPTION_NONCONTINUABLE, 3, info);
-    return 1;
+// What the guard lets pass goes on to the frames outside it and, with none, to the top-level filter. Run in
+// a child process (VELVIEW_GUARD_CHILD="<code> <flags> <overflow>"), whose filter ends it with the code of
+// the exception that arrived there; 1 means the guard stopped it and the call came back.
+std::int32_t __stdcall Raises(std::int32_t code, std::int32_t flags) {
+    const ULONG_PTR info[3] = {0x19930520, 0, 0};  // what another compiler's C++ throw carries
+    RaiseException(static_cast<DWORD>(code), static_cast<DWORD>(flags), 3, info);
+    return 2;
 }
-LONG WINAPI ReportTopLevelException(EXCEPTION_POINTERS* pointers) {
-    ExitProcess(pointers->ExceptionRecord->ExceptionCode == kForeignCppException ? 42 : 43);
+std::int32_t __stdcall Recurses(std::int32_t depth) {
+    volatile char frame[4096];
+    frame[0] = static_cast<char>(depth);
+    return depth < 0 ? frame[0] : Recurses(depth + 1) + frame[0];
+}
+LONG WINAPI EndWithTheExceptionsCode(EXCEPTION_POINTERS* pointers) {
+    ExitProcess(pointers->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
-TEST(CallStdcall, NonContinuableChild) {
-    if (!GetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", nullptr, 0)) GTEST_SKIP() << "run by the test below";
-    SetUnhandledExceptionFilter(ReportTopLevelException);
-    cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&ThrowsLikeAnotherCompiler), nullptr, 0);
-    ExitProcess(44);  // resumed: the guard swallowed what it may not
+TEST(CallStdcall, GuardChild) {
+    wchar_t spec[64] = {};
+    if (!GetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", spec, 64)) GTEST_SKIP() << "run by the test below";
+    unsigned long code = 0, flags = 0, overflow = 0;
+    swscanf(spec, L"%lx %lx %lu", &code, &flags, &overflow);
+    SetUnhandledExceptionFilter(EndWithTheExceptionsCode);
+    const std::int32_t args[2] = {static_cast<std::int32_t>(code), static_cast<std::int32_t>(flags)};
+    if (overflow)
+        cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Recurses), args, 1);
+    else
+        cUniversalDLLCalls::CallStdcall(reinterpret_cast<const void*>(&Raises), args, 2);
+    ExitProcess(1);
 }
 
-TEST(CallStdcall, ANonContinuableExceptionGoesOnToTheOuterFrames) {
+TEST(CallStdcall, TheGuardStopsOnlyFaultsThatLeaveTheProcessAbleToGoOn) {
+    struct Case {
+        const wchar_t* spec;
+        DWORD exitCode;  // 1: stopped by the guard, else the exception that reached the top
+    } cases[] = {
+        {L"C0000005 0 0", 1},                   // a bad pointer in the callee
+        {L"E0000001 0 0", 1},                   // a software exception raised continuable
+        {L"E06D7363 1 0", 0xE06D7363},          // another compiler's C++ exception: non-continuable
+        {L"C0000005 1 0", 0xC0000005},          // anything raised non-continuable
+        {L"C00000FD 0 0", 0xC00000FD},          // a stack overflow
+        {L"0 0 1", 0xC00000FD},                 // a real one
+        {L"C0000374 0 0", 0xC0000374},          // heap corruption
+        {L"80000003 0 0", 0x80000003},          // a breakpoint: for a debugger, not a failure
+    };
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", L"1");
-    auto child = vantorix::win::StartProgramTracked(self, {L"--gtest_filter=CallStdcall.NonContinuableChild"}, SW_HIDE);
-    SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", nullptr);
-    ASSERT_TRUE(child);
-    ASSERT_EQ(WaitForSingleObject(child.get(), 60000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    GetExitCodeProcess(child.get(), &code);
-    EXPECT_EQ(code, 42u) << "43: another exception reached the top; 44: the guard resumed it";
+    for (const Case& c : cases) {
+        SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", c.spec);
+        auto child = vantorix::win::StartProgramTracked(self, {L"--gtest_filter=CallStdcall.GuardChild"}, SW_HIDE);
+        SetEnvironmentVariableW(L"VELVIEW_GUARD_CHILD", nullptr);
+        ASSERT_TRUE(child);
+        ASSERT_EQ(WaitForSingleObject(child.get(), 60000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        GetExitCodeProcess(child.get(), &code);
+        EXPECT_EQ(code, c.exitCode) << std::hex << "case " << (&c - cases) << " ended with " << code;
+    }
 }
 
 // Generated code is never writable and executable at once: the adapter's page is execute-read, a write

@@ -88,7 +88,7 @@ public:
 // An owner object for the event source: its identity is a plain IUnknown.
 class Owner final : public IUnknown {
 public:
-    Owner() : events(this, CLSID_MiniblinkAPI, IID_IPropertyNotifySink) {}
+    Owner() : events(this, thread, CLSID_MiniblinkAPI, IID_IPropertyNotifySink) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         *out = IsEqualIID(iid, IID_IUnknown) ? static_cast<IUnknown*>(this) : events.Query(iid);
         if (!*out) return E_NOINTERFACE;
@@ -98,6 +98,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     ULONG refs = 1;
+    velview::OwnerThread thread{L"Owner"};
     velview::EventSource events;
 };
 

@@ -3,14 +3,19 @@
 // receiver's stubs to a view through MiniblinkAPI and handles the events through the connection point.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "Velview_G_201.h"
 #include "early_bound.h"
 #include "engine_fixture.h"
+#include "thread_rules.h"
 #include "recording_sink.h"
 
 using callbacks_test::Advise;
+using callbacks_test::LastErrorText;
+using callbacks_test::OnOtherThread;
 using callbacks_test::RecordingSink;
 
 namespace {
@@ -47,12 +52,7 @@ DWORD WINAPI CreateOnThisThread(void* context) {
         IUnknown* object = nullptr;
         result->hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object));
         if (object) object->Release();
-        IErrorInfo* info = nullptr;
-        BSTR text = nullptr;
-        if (GetErrorInfo(0, &info) == S_OK && SUCCEEDED(info->GetDescription(&text)) && text)
-            result->description.assign(text, SysStringLen(text));
-        SysFreeString(text);
-        if (info) info->Release();
+        result->description = callbacks_test::LastErrorText();
         factory->Release();
     }
     FreeLibrary(library);
@@ -231,4 +231,94 @@ TEST_F(ClientFixture, AnEarlyBoundCClientCallsByTheTypeLibrarysVtableOffsets) {
     ASSERT_EQ(EarlyBoundWidthRoundTrip(path, api_, 321, &view, &width), 1);
     EXPECT_NE(view, 0);
     EXPECT_EQ(width, 321);
+}
+
+// Every entry point of the library's objects answers only on the thread that made them: a raw pointer used
+// from another thread is refused with a description, and nothing of the call runs; the same object marshaled
+// to that thread serves its proxy there, the calls running on the object's own thread.
+TEST_F(ClientFixture, RawCallsFromAnotherThreadAreRefusedAndAProxyIsServed) {
+    IConnectionPointContainer* container = nullptr;
+    IProvideClassInfo* classInfo = nullptr;
+    ASSERT_EQ(receiver_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(receiver_->QueryInterface(IID_IProvideClassInfo, reinterpret_cast<void**>(&classInfo)), S_OK);
+    IStream* stream = nullptr;
+    ASSERT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, api_, &stream), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"wkeGetWidth");
+    DISPID id = 0;
+    long width = 0;
+    ITypeInfo* typeInfo = nullptr;
+    IConnectionPoint* point = nullptr;
+    VARIANT view, viaProxy;
+    view.vt = VT_I4;
+    view.lVal = view_;
+    VariantInit(&viaProxy);
+    DISPPARAMS params{&view, nullptr, 1, 0};
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+    } calls[] = {
+        {"a vtable method", [&] { return api_->wkeGetWidth(view_, &width); }},
+        {"GetTypeInfo", [&] { return api_->GetTypeInfo(0, 0, &typeInfo); }},
+        {"GetIDsOfNames", [&] { return api_->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); }},
+        {"Invoke", [&] { return api_->Invoke(16, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr); }},
+        {"a property put", [&] { return receiver_->put_Return_wkeLoadUrlBeginCallback(VARIANT_TRUE); }},
+        {"FindConnectionPoint", [&] { return container->FindConnectionPoint(DIID___MiniblinkCallBack, &point); }},
+        {"GetClassInfo", [&] { return classInfo->GetClassInfo(&typeInfo); }},
+    };
+    std::vector<HRESULT> results;
+    std::vector<std::wstring> texts;
+    HRESULT proxied = E_NOINTERFACE;
+    standinLogClear();
+    ASSERT_TRUE(OnOtherThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        for (const auto& c : calls) {
+            results.push_back(c.call());
+            texts.push_back(LastErrorText());
+        }
+        IDispatch* proxy = nullptr;
+        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&proxy)))) {
+            proxied = proxy->Invoke(16, IID_NULL, 0, DISPATCH_METHOD, &params, &viaProxy, nullptr, nullptr);
+            proxy->Release();
+        }
+        CoUninitialize();
+    }));
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i], RPC_E_WRONG_THREAD) << calls[i].what;
+        EXPECT_NE(texts[i].find(L"thread that created it"), std::wstring::npos) << calls[i].what;
+    }
+    EXPECT_EQ(proxied, S_OK) << "the proxy's call (wkeGetWidth) was not served";
+    EXPECT_EQ(typeInfo, nullptr);
+    EXPECT_EQ(point, nullptr);
+    ASSERT_EQ(standinLogCount(), 1) << "a refused call reached the engine, or the proxy's call did not";
+    EXPECT_EQ(standinLogFind("wkeGetWidth", 0), 0);
+    EXPECT_EQ(api_->wkeGetWidth(view_, &width), S_OK) << "its own thread is served";
+    EXPECT_EQ(viaProxy.vt, VT_I4);
+    EXPECT_EQ(viaProxy.lVal, width);
+    VARIANT_BOOL kept = VARIANT_TRUE;
+    EXPECT_EQ(receiver_->get_Return_wkeLoadUrlBeginCallback(&kept), S_OK);
+    EXPECT_EQ(kept, VARIANT_FALSE) << "the refused put was carried out";
+    classInfo->Release();
+    container->Release();
+}
+
+// The engine must call back on the receiver's thread; a stub called on another gives the neutral result
+// and raises nothing there.
+TEST_F(ClientFixture, AnEngineCallbackOnAnotherThreadGetsTheNeutralResultAndRaisesNothing) {
+    RecordingSink sink(DIID___MiniblinkCallBack);
+    Advise advise(receiver_, DIID___MiniblinkCallBack, &sink);
+    long begin = 0;
+    receiver_->get_wkeLoadUrlBeginCallback(&begin);
+    api_->wkeOnLoadUrlBegin(view_, begin, 0);
+    receiver_->put_Return_wkeLoadUrlBeginCallback(VARIANT_TRUE);
+    StandinFireArgs fire{};
+    fire.url = L"http://vantorix.test/elsewhere";
+    unsigned int result = 0xFF;
+    int fired = 0;
+    ASSERT_TRUE(OnOtherThread([&] { fired = standinFire(view_, "wkeOnLoadUrlBegin", &fire, &result); }));
+    EXPECT_EQ(fired, 1);
+    EXPECT_EQ(result & 0xFF, 0u);
+    EXPECT_TRUE(sink.events.empty()) << "the event was raised on the wrong thread";
+    ASSERT_EQ(standinFire(view_, "wkeOnLoadUrlBegin", &fire, &result), 1);
+    EXPECT_EQ(result & 0xFF, 1u) << "on its own thread the stub answers";
+    EXPECT_EQ(sink.events.size(), 1u);
 }

@@ -1,6 +1,7 @@
 // jsCall routing: one binding per process, each page call reaching the handler of its own view.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -27,13 +28,13 @@ public:
         std::uint32_t param;
     };
     std::vector<Call> calls;
-    bool fault = false;
+    bool fails = false;
 
     std::uint32_t OnLoadUrlEnd(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
                                std::uint32_t) { return 0; }
     std::uint32_t OnCreateView(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) { return 0; }
     std::uint32_t OnJsCall(std::uint32_t es, std::uint32_t param) {
-        if (fault) return *reinterpret_cast<volatile std::uint32_t*>(8);
+        if (fails) throw std::runtime_error("handler failed");
         calls.push_back({jsGetWebView(static_cast<int>(es)), jsArgCount(static_cast<int>(es)), param});
         return 0xDEAD;  // not used by the dispatcher
     }
@@ -141,9 +142,9 @@ TEST(JsCallRouting, TwoViewsBindOnceAndEachPageCallReachesItsOwnView) {
     PageCall(viewA, {L"3", L"gone"}, &called);
     EXPECT_EQ(first.calls.size(), 1u) << "a removed entry drops the call";
 
-    second.fault = true;
-    EXPECT_EQ(PageCall(viewB, {L"4", L"boom"}, &called), 0ull) << "a faulting handler still gives 0";
-    second.fault = false;
+    second.fails = true;
+    EXPECT_EQ(PageCall(viewB, {L"4", L"boom"}, &called), 0ull) << "a failing handler still gives 0";
+    second.fails = false;
     PageCall(viewB, {L"5", L"again"}, &called);
     EXPECT_EQ(second.calls.size(), 2u) << "and the process goes on";
 }

@@ -5,12 +5,16 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "Velview_G_201.h"
 #include "standin.h"
 #include "test_container.h"
+#include "tests/windows/callbacks/thread_rules.h"
 
 using namespace velview_test;
 
@@ -249,6 +253,133 @@ TEST(Unregistered, NeitherClassIsLeft) {
     for (const wchar_t* progId : {L"Velview_G_201.Velview", L"Velview_G_201.Velview.1", L"Velview_G_201.VelviewCls",
                                   L"Velview_G_201.VelviewCls.1"})
         EXPECT_EQ(ReadDefault(std::wstring(progId) + L"\\CLSID"), L"<missing>") << progId;
+}
+
+// A container lists the control's verbs from the registry (EnumVerbs), and each one it lists is a verb the
+// control carries out.
+TEST(Registered, TheControlsRegisteredVerbsAreTheOnesItCarriesOut) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    {
+        Form form;
+        _Velview* control = form.Place(RECT{0, 0, 200, 100});
+        ASSERT_NE(control, nullptr);
+        IOleObject* ole = nullptr;
+        ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole)), S_OK);
+        IEnumOLEVERB* verbs = nullptr;
+        ASSERT_EQ(ole->EnumVerbs(&verbs), S_OK);
+        IOleClientSite* site = nullptr;
+        ole->GetClientSite(&site);
+        std::vector<LONG> listed;
+        OLEVERB verb{};
+        while (verbs->Next(1, &verb, nullptr) == S_OK) {
+            listed.push_back(verb.lVerb);
+            CoTaskMemFree(verb.lpszVerbName);
+            const RECT area{0, 0, 200, 100};
+            EXPECT_EQ(ole->DoVerb(verb.lVerb, nullptr, site, 0, form.window(), &area), S_OK) << verb.lVerb;
+        }
+        verbs->Release();
+        EXPECT_NE(std::find(listed.begin(), listed.end(), OLEIVERB_PRIMARY), listed.end()) << "no primary verb";
+        EXPECT_EQ(ole->DoVerb(7, nullptr, site, 0, form.window(), nullptr), OLEOBJ_S_INVALIDVERB);
+        site->Release();
+        ole->Release();
+        control->Release();
+    }
+    OleUninitialize();
+}
+
+// An MTA thread that creates an object once another thread runs the engine is refused, and the refusal's
+// description reaches that thread (COM would otherwise make the attempt in an apartment of its own).
+TEST(Registered, ACreationRefusedOnAnMtaThreadCarriesItsDescription) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    _MiniblinkAPI* api = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI,
+                               reinterpret_cast<void**>(&api)), S_OK);
+    HRESULT hr = S_OK;
+    std::wstring text = L"<none>";
+    ASSERT_TRUE(callbacks_test::OnOtherThread([&] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        IUnknown* object = nullptr;
+        hr = CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                              reinterpret_cast<void**>(&object));
+        if (object) object->Release();
+        text = callbacks_test::LastErrorText();
+        CoUninitialize();
+    }));
+    EXPECT_EQ(hr, RPC_E_WRONG_THREAD);
+    EXPECT_NE(text.find(L"thread"), std::wstring::npos) << text;
+    api->Release();
+    CoUninitialize();
+}
+
+}  // namespace
+
+// ---- reloads -----------------------------------------------------------------------------------------------
+// Run in a process of their own (run_hosts.sh), so that nothing before has kept the library loaded.
+
+namespace {
+
+// The handles this process holds, as the system counts them.
+long HandleCount() {
+    struct Entry {  // SYSTEM_HANDLE_TABLE_ENTRY_INFO
+        ULONG process;
+        UCHAR type, flags;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK access;
+    };
+    using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+    const auto query =
+        reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+    std::vector<unsigned char> buffer(1 << 22);
+    ULONG length = 0;
+    constexpr ULONG kSystemHandleInformation = 16;
+    if (!query || query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length) != 0)
+        return -1;
+    const ULONG count = *reinterpret_cast<ULONG*>(buffer.data());
+    const auto* entries = reinterpret_cast<const Entry*>(buffer.data() + sizeof(ULONG_PTR));
+    long mine = 0;
+    for (ULONG i = 0; i < count; ++i) mine += entries[i].process == GetCurrentProcessId();
+    return mine;
+}
+
+// Committed private memory of this process, in bytes.
+std::size_t PrivateBytes() {
+    std::size_t total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* at = nullptr; VirtualQuery(at, &region, sizeof region) == sizeof region;) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= at) break;
+        at = next;
+    }
+    return total;
+}
+
+// A host that frees unused libraries between uses, as form runtimes and browsers do when idle: the library,
+// once used, stays loaded, so ten sweeps lose nothing (each unload and load of it lost handles and memory).
+TEST(Reload, TenUnusedLibrarySweepsLoseNoHandlesAndNoMemory) {
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    auto useAndSweep = [] {
+        _MiniblinkAPI* api = nullptr;
+        const HRESULT hr = CoCreateInstance(CLSID_MiniblinkAPI, nullptr, CLSCTX_INPROC_SERVER, IID__MiniblinkAPI,
+                                            reinterpret_cast<void**>(&api));
+        if (api) api->Release();
+        CoFreeUnusedLibraries();
+        return hr;
+    };
+    ASSERT_EQ(useAndSweep(), S_OK);
+    EXPECT_NE(GetModuleHandleW(L"Velview_G_201.ocx"), nullptr) << "the library went with the sweep";
+    const long handles = HandleCount();
+    const std::size_t bytes = PrivateBytes();
+    ASSERT_GT(handles, 0);
+    for (int sweep = 0; sweep < 10; ++sweep) ASSERT_EQ(useAndSweep(), S_OK);
+    const long handlesAfter = HandleCount();
+    const std::size_t bytesAfter = PrivateBytes();
+    std::printf("ten sweeps: handles %ld -> %ld, private bytes %zu -> %zu\n", handles, handlesAfter, bytes, bytesAfter);
+    EXPECT_EQ(handlesAfter, handles);
+    // One load of the library's static runtime takes about 20 KB that no unload gives back.
+    EXPECT_LT(bytesAfter, bytes + 16 * 1024);
+    CoUninitialize();
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ trap wine_restore_installed_control EXIT
 wine_run 120 regsvr32 /s "$ocx" || { echo "regsvr32 failed"; exit 1; }
 wine_run 120 "$host" --gtest_filter='Registered.*:AtlHost.*' || rc=1
 wine_run 120 "$host" --gtest_filter='Unload.*' || rc=1
+wine_run 120 "$host" --gtest_filter='Reload.*' || rc=1
 # The script host finds node.dll by the library search: run it from the folder that holds the engine.
 # It ends with 0 also when it cannot run the file: the script's own summary line must be there.
 out=$(cd "$VANTORIX_WIN_BUILD/bin" && wine_run 120 cscript //nologo "$(winpath "$script")" 2>&1)

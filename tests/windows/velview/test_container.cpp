@@ -232,6 +232,7 @@ public:
 
     int activations = 0;
     int deactivations = 0;
+    ULONG refs() const { return refs_; }
     void SetUserMode(bool userMode) { userMode_ = userMode; }
 
 private:
@@ -348,6 +349,32 @@ void Form::Remove(_Velview* control) {
     }
 }
 
+Form::Teardown Form::TearDown(_Velview* control) {
+    Teardown seen{-1, 0};
+    for (auto it = placed_.begin(); it != placed_.end(); ++it) {
+        if (it->first != control) continue;
+        Site* site = it->second;
+        IOleObject* ole = nullptr;
+        IOleInPlaceObject* inPlace = nullptr;
+        control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+        control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace));
+        ole->SetClientSite(nullptr);
+        const int deactivationsBefore = site->deactivations;
+        seen.referencesKept = site->refs() - 1;  // the form's own
+        ole->Close(OLECLOSE_NOSAVE);
+        inPlace->InPlaceDeactivate();
+        inPlace->Release();
+        ole->Release();
+        control->Release();
+        control->Release();
+        seen.callsAfterLeaving = site->deactivations - deactivationsBefore;
+        site->Release();
+        placed_.erase(it);
+        break;
+    }
+    return seen;
+}
+
 void Form::PumpAsDialog() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -373,6 +400,38 @@ void PumpMessages() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+
+namespace {
+
+BOOL CALLBACK AddChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
+void AddWithDescendants(HWND window, std::vector<HWND>& windows) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return;
+    windows.push_back(window);
+    EnumChildWindows(window, AddChild, reinterpret_cast<LPARAM>(&windows));
+}
+
+BOOL CALLBACK AddTopLevel(HWND window, LPARAM list) {
+    AddWithDescendants(window, *reinterpret_cast<std::vector<HWND>*>(list));
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> WindowsOfThisProcess() {
+    std::vector<HWND> windows;
+    EnumWindows(AddTopLevel, reinterpret_cast<LPARAM>(&windows));
+    for (HWND m = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); m;
+         m = FindWindowExW(HWND_MESSAGE, m, nullptr, nullptr))
+        AddWithDescendants(m, windows);
+    return windows;
 }
 
 }  // namespace velview_test

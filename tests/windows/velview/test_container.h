@@ -111,6 +111,15 @@ public:
     bool HasActiveObject() const;
     // Closes and releases one control (its site lets go of it).
     void Remove(_Velview* control);
+    // Tears one control down as a container that follows the OLE rules does: SetClientSite(NULL), Close,
+    // InPlaceDeactivate, then the last Release (the caller's reference goes too). Reports what its old site
+    // saw from the moment the control had no site: deactivation calls made on it, and references the control
+    // held to it.
+    struct Teardown {
+        int callsAfterLeaving;
+        ULONG referencesKept;
+    };
+    Teardown TearDown(_Velview* control);
 
 private:
     HWND window_;
@@ -119,5 +128,8 @@ private:
 
 // Pumps pending window messages of this thread.
 void PumpMessages();
+
+// Every window of this process: top-level, message-only, and all their descendants.
+std::vector<HWND> WindowsOfThisProcess();
 
 }  // namespace velview_test

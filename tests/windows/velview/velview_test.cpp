@@ -5,13 +5,19 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "standin.h"
 #include "test_container.h"
+#include "tests/windows/callbacks/thread_rules.h"
+#include "win/diagnostic_log.h"
 
 using namespace velview_test;
+using callbacks_test::LastErrorText;
 
 namespace {
 
@@ -149,15 +155,6 @@ TEST_F(ViewTest, EngineMembersBeforeStartupFailWithAClearErrorAndNoEngineCall) {
 
 // Each failure leaves its own text: after a not-started failure that nobody read, a null result pointer
 // reports itself, not the earlier failure.
-std::wstring LastErrorText() {
-    IErrorInfo* info = nullptr;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return L"<none>";
-    Bstr text;
-    info->GetDescription(&text.b);
-    info->Release();
-    return text.str();
-}
-
 TEST_F(ViewTest, TwoDifferentFailuresEachReportTheirOwnText) {
     Form form;
     _Velview* control = form.Place(kRect, false);
@@ -395,6 +392,18 @@ TEST_F(ViewTest, TheControlDrawsItsBackgroundPersistsNothingAndNamesItsEvents) {
     EXPECT_EQ(persist->Load(stream), S_OK);
     stream->Release();
     persist->Release();
+    IPersistPropertyBag* bag = nullptr;
+    IPersistStorage* storage = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&bag)), S_OK);
+    ASSERT_EQ(control->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(&storage)), S_OK);
+    ASSERT_EQ(control->QueryInterface(IID_IPersistStreamInit, reinterpret_cast<void**>(&persist)), S_OK);
+    for (HRESULT hr : {persist->Load(nullptr), persist->Save(nullptr, TRUE), bag->Load(nullptr, nullptr),
+                       bag->Save(nullptr, TRUE, TRUE), storage->InitNew(nullptr), storage->Load(nullptr),
+                       storage->Save(nullptr, TRUE)})
+        EXPECT_EQ(hr, E_POINTER) << "a missing stream, bag or storage";
+    persist->Release();
+    bag->Release();
+    storage->Release();
     for (REFIID iid : {IID_IPersistPropertyBag, IID_IPersistStorage, IID_IOleControl, IID_IOleInPlaceActiveObject}) {
         IUnknown* other = nullptr;
         EXPECT_EQ(control->QueryInterface(iid, reinterpret_cast<void**>(&other)), S_OK);
@@ -441,7 +450,21 @@ TEST_F(ViewTest, NetHookRequestHooksOnlyTheRequestOfTheRunningLoadUrlBegin) {
     sink->Release();
 }
 
-TEST_F(ViewTest, ALoadUrlBeginWhoseSinkFaultsLeavesNoRequestHookable) {
+// The library's own log (its first record opens it), read from the end it had before (from its start when
+// it has been rotated meanwhile).
+const std::wstring kLibraryLog = vantorix::win::diag::PerUserLogPath(L"Velview_G_201.log");
+std::string LibraryLogSince(std::streamoff from) {
+    std::ifstream in(kLibraryLog.c_str(), std::ios::binary);
+    const std::string all(std::istreambuf_iterator<char>(in), {});
+    return static_cast<std::streamoff>(all.size()) >= from ? all.substr(static_cast<std::size_t>(from)) : all;
+}
+std::streamoff LibraryLogSize() {
+    std::ifstream in(kLibraryLog.c_str(), std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
+TEST_F(ViewTest, ALoadUrlBeginWhoseSinkFaultsLeavesNoRequestHookableAndIsRecorded) {
+    const std::streamoff logged = LibraryLogSize();
     Form form;
     EventSink* sink = nullptr;
     _Velview* control = PlaceWithSink(form, sink);
@@ -455,6 +478,9 @@ TEST_F(ViewTest, ALoadUrlBeginWhoseSinkFaultsLeavesNoRequestHookable) {
     EXPECT_EQ(control->NetHookRequest(), S_OK);
     EXPECT_TRUE(engine().Find("wkeNetHookRequest").empty()) << "the faulted event's request is not hooked later";
     EXPECT_EQ(engine().standinJobHooked(begin.jobUsed), 0);
+    const std::string recorded = LibraryLogSince(logged);
+    EXPECT_NE(recorded.find("event sink: the host's handler of event 2 faulted (code 0xC0000005)"), std::string::npos)
+        << recorded;
     control->Release();
     sink->Release();
 }
@@ -655,6 +681,84 @@ TEST_F(ViewTest, KeysTypedIntoThePageReachTheEngineView) {
     ASSERT_GE(count, 0);
     EXPECT_EQ(std::vector<unsigned>(keys, keys + std::min(count, 8)), typed);
     control->Release();
+}
+
+// ---- threads and teardown ---------------------------------------------------------------------------------
+
+// Each interface of the control answers only on its own thread: from another, every call is refused and
+// nothing of it runs (no engine call, no deactivation).
+template <class Itf>
+Itf* Query(IUnknown* object) {
+    Itf* itf = nullptr;
+    object->QueryInterface(__uuidof(Itf), reinterpret_cast<void**>(&itf));
+    return itf;
+}
+
+TEST_F(ViewTest, TheControlsInterfacesRefuseCallsFromAnotherThread) {
+    Form form;
+    _Velview* control = form.Place(kRect);
+    auto* ole = Query<IOleObject>(control);
+    auto* inPlace = Query<IOleInPlaceObject>(control);
+    auto* active = Query<IOleInPlaceActiveObject>(control);
+    auto* oleControl = Query<IOleControl>(control);
+    auto* view = Query<IViewObject2>(control);
+    auto* persist = Query<IPersistStreamInit>(control);
+    const HWND window = WindowOf(control);
+    Bstr url(L"http://elsewhere.test/");
+    LPOLESTR name = const_cast<LPOLESTR>(L"LoadURL");
+    DISPID id = 0;
+    MSG key{window, WM_KEYDOWN, VK_TAB, 0};
+    const std::vector<std::function<HRESULT()>> calls = {
+        [&] { return control->LoadURL(url.b); },
+        [&] { return control->GetIDsOfNames(IID_NULL, &name, 1, 0, &id); },
+        [&] { return ole->SetClientSite(nullptr); },
+        [&] { return inPlace->InPlaceDeactivate(); },
+        [&] { return active->TranslateAccelerator(&key); },
+        [&] { return oleControl->FreezeEvents(TRUE); },
+        [&] { return view->SetAdvise(DVASPECT_CONTENT, 0, nullptr); },
+        [&] { return persist->InitNew(); },
+    };
+    std::vector<HRESULT> results;
+    engine().standinLogClear();
+    ASSERT_TRUE(callbacks_test::OnOtherThread([&] {
+        for (const auto& call : calls) results.push_back(call());
+    }));
+    for (std::size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], RPC_E_WRONG_THREAD) << "call " << i;
+    EXPECT_EQ(engine().standinLogCount(), 0);
+    EXPECT_EQ(WindowOf(control), window) << "the control was deactivated from another thread";
+    EXPECT_EQ(inPlace->InPlaceDeactivate(), S_OK) << "its own thread is served";
+    for (IUnknown* itf : std::initializer_list<IUnknown*>{ole, inPlace, active, oleControl, view, persist})
+        itf->Release();
+    control->Release();
+}
+
+// A container that follows the OLE rules tears the control down: no window of the control is left behind
+// (visible, re-parented or alive), the old site is not used once it is taken away, and the engine view is
+// never destroyed by the library.
+TEST_F(ViewTest, AnOleTeardownLeavesNoWindowBehindAndDoesNotUseTheOldSite) {
+    Form form;
+    const std::vector<HWND> before = WindowsOfThisProcess();
+    _Velview* control = form.Place(kRect);
+    ASSERT_NE(ViewOf(control), 0);
+    const HWND viewWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(engine().standinViewWindow(ViewOf(control))));
+    ASSERT_TRUE(IsWindowVisible(viewWindow));
+    const Form::Teardown seen = form.TearDown(control);
+    EXPECT_EQ(seen.referencesKept, 0u) << "the control kept the site it was told to let go";
+    EXPECT_EQ(seen.callsAfterLeaving, 0) << "the control called its old site";
+    std::vector<HWND> left = WindowsOfThisProcess();
+    std::vector<HWND> added;
+    for (HWND w : left)
+        if (std::find(before.begin(), before.end(), w) == before.end()) added.push_back(w);
+    // The engine's own message window comes with its first view; nothing else may stay.
+    added.erase(std::remove_if(added.begin(), added.end(), [](HWND w) {
+                    wchar_t name[64] = {};
+                    GetClassNameW(w, name, 64);
+                    return std::wstring(name) == STANDIN_CONTROL_CLASS;
+                }), added.end());
+    std::printf("OLE teardown: windows of the process %zu -> %zu\n", before.size(), left.size());
+    EXPECT_EQ(added.size(), 0u) << "windows " << before.size() << " -> " << left.size();
+    EXPECT_FALSE(IsWindow(viewWindow) && IsWindowVisible(viewWindow));
+    EXPECT_TRUE(engine().Find("wkeDestroyWebWindow").empty() && engine().Find("wkeDestroyWebView").empty());
 }
 
 }  // namespace
