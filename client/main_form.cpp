@@ -78,7 +78,7 @@ void MainForm::Load(const std::wstring& argument_text) {
     if (argument_text != kLaunchToken) Fail(kCannotStart);
     if (parts_.one_instance) {
         // Claimed only after the token check, so that a start without it never stands in a real one's way.
-        instance_ = std::make_unique<InstanceClaim>(parts_.app_folder, kWindowClass);
+        instance_ = std::make_unique<InstanceClaim>(L"VantorixClient", parts_.app_folder, kWindowClass);
         // Before the tray icon: a second start leaves no second icon.
         if (instance_->HandOver()) overme::Shutdown();
     }

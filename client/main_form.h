@@ -10,13 +10,15 @@
 
 #include "client/engine.h"
 #include "client/page_commands.h"
-#include "client/single_instance.h"
+#include "win/instance_claim.h"
 #include "client/tray_control.h"
 #include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::client {
+
+using win::InstanceClaim;
 
 class MuenFrm;
 class Windowdc;

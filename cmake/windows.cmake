@@ -68,3 +68,52 @@ function(vantorix_windows_test)
   file(APPEND ${VANTORIX_WINDOWS_TESTS_FILE}
     "vantorix_add_windows_test(\"${T_NAME}\" ${T_TIMEOUT} \"${T_LABELS}\" \"${exe}\" ${args})\n")
 endfunction()
+
+# vantorix_system_libraries_only(target LIBRARIES name...)
+# The named system libraries (import library names: version, winhttp, bcrypt, comctl32) are linked
+# delay-loaded instead of imported: the loader never looks for them beside the program at its start, and
+# win::LoadSystemLibrariesFromSystemFolderOnly (which the program's entry point calls first) loads each from
+# the system folder by its full path at its first call. The delay import library of each is made once from
+# the toolchain's import library: its exports listed with nm, then dlltool. GNU ld drops the loading stub of
+# a delay-loaded function that the code reaches only through its __imp_ pointer (as every function declared
+# dllimport is reached), which leaves that pointer 0: a generated table that names every stub keeps them.
+function(vantorix_system_libraries_only target)
+  cmake_parse_arguments(S "" "" "LIBRARIES" ${ARGN})
+  set(_dir ${CMAKE_BINARY_DIR}/delayload)
+  file(MAKE_DIRECTORY ${_dir})
+  set(_keep "/* generated: every delay-load stub of ${target}'s system libraries, so the linker keeps them */\n")
+  set(_entries "")
+  set(_n 0)
+  foreach(lib ${S_LIBRARIES})
+    execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=lib${lib}.a OUTPUT_VARIABLE _import
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${CMAKE_NM} -g --defined-only ${_import} OUTPUT_VARIABLE _symbols RESULT_VARIABLE _rc)
+    if(NOT _rc EQUAL 0)
+      message(FATAL_ERROR "cannot list the exports of ${_import}")
+    endif()
+    string(REGEX MATCHALL " T _[A-Za-z0-9_]+@[0-9]+" _functions "${_symbols}")
+    set(_def "LIBRARY ${lib}.dll\nEXPORTS\n")
+    foreach(f ${_functions})
+      string(REGEX REPLACE "^ T _" "" f "${f}")
+      string(APPEND _def "${f}\n")
+      string(APPEND _keep "extern void vantorix_stub_${_n}(void) __asm__(\"_${f}\");\n")
+      string(APPEND _entries "    (const void*)&vantorix_stub_${_n},\n")
+      math(EXPR _n "${_n} + 1")
+    endforeach()
+    set(_delay ${_dir}/lib${lib}_delay.a)
+    if(NOT EXISTS ${_delay})
+      file(WRITE ${_dir}/${lib}.def "${_def}")
+      execute_process(COMMAND ${CMAKE_DLLTOOL} -k --input-def ${_dir}/${lib}.def --dllname ${lib}.dll
+                              --output-delaylib ${_delay} RESULT_VARIABLE _rc)
+      if(NOT _rc EQUAL 0)
+        message(FATAL_ERROR "dlltool could not make the delay import library of ${lib}.dll")
+      endif()
+    endif()
+    target_link_libraries(${target} PRIVATE ${_delay})
+  endforeach()
+  string(APPEND _keep "const void* const vantorix_delay_stubs_${target}[] = {\n${_entries}};\n")
+  # Rewritten only when it changes, so a new configure run does not relink the program.
+  file(WRITE ${_dir}/${target}_delay_stubs.c.new "${_keep}")
+  configure_file(${_dir}/${target}_delay_stubs.c.new ${CMAKE_CURRENT_BINARY_DIR}/${target}_delay_stubs.c COPYONLY)
+  target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_delay_stubs.c)
+endfunction()

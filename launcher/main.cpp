@@ -1,42 +1,120 @@
 // VantorixAssist.exe: the launcher and updater. Its one form drives everything; closing the form ends it.
+// Started with "-install-update" or "-register" it is one of its own elevated steps instead (see
+// common/update_flow/install_step.h): no form, one exit code.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
+#include <vector>
 
+#include "common/update_flow/install_step.h"
 #include "common/update_flow/update_flow.h"
+#include "launcher/app/install_steps.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
+#include "win/end_program.h"
+#include "win/instance_claim.h"
+#include "win/system_libraries.h"
+
+namespace {
+
+using namespace vantorix;
+
+std::vector<std::wstring> Arguments() {
+    int count = 0;
+    LPWSTR* parts = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 1; parts && i < count; ++i) arguments.emplace_back(parts[i]);
+    LocalFree(parts);
+    return arguments;
+}
+
+struct FormSearch {
+    std::vector<win::FoundProcess> launchers;  // the other processes of this program
+    bool found = false;
+};
+
+BOOL CALLBACK FindOtherForm(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<FormSearch*>(context);
+    wchar_t name[64] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (!GetClassNameW(window, name, 64) || std::wstring(name) != launcher::UpdateForm::kWindowClass) return TRUE;
+    for (const auto& process : search->launchers) search->found = search->found || process.id == owner;
+    return !search->found;
+}
+
+// A form of this installation's launcher in another process: the first launcher, too busy to answer yet
+// (the manifest fetch holds its thread).
+bool AnotherLauncherFormExists() {
+    wchar_t own[MAX_PATH * 2] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
+    FormSearch search{win::FindProcessesOfImage(own)};
+    if (!search.launchers.empty()) EnumWindows(&FindOtherForm, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
+    // Every update decision and failure goes to the user's log, with its reason.
+    win::diag::OpenLog(win::diag::PerUserLogPath(L"launcher.log"));
+    const launcher::Installation installation = launcher::Installation::OfThisProgram();
+    // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
+    const bool update_mode = argument_text == update_flow::kUpdateArgument;
+    launcher::UpdateForm form(instance);
+    // One launcher per installation and user: a later start (a second click, the page's "updateme", the
+    // tray's "检查更新") brings the running one forward, asking for its form when it came with "-update",
+    // and ends before it touches anything.
+    win::InstanceClaim claim(L"VantorixAssist", installation.Folder(), launcher::UpdateForm::kWindowClass);
+    const bool first = claim.claimed();
+    if (claim.HandOver(update_mode ? launcher::UpdateForm::kShowFormRequest : 0)) {
+        win::diag::Record(L"launcher", L"another launcher of this installation runs: brought it forward");
+        return 0;
+    }
+    // The claim is the user's own but its launcher did not answer in time: while its form exists it is at
+    // work (and will start the client or show its form itself); a second one must not run beside it.
+    if (!first && AnotherLauncherFormExists()) {
+        win::diag::Record(L"launcher", L"another launcher of this installation is busy: this start ends");
+        return 0;
+    }
+    form.SetInstanceClaim(&claim);
+    // An update cut short by a kill is settled (rolled back, or checked and its work files removed)
+    // before anything reads the installation; one that another live launcher is committing is left alone.
+    switch (services::RecoverInterruptedInstall(installation.Folder())) {
+    case services::InstallRecovery::RolledBack: win::diag::Record(L"launcher start", L"an interrupted update was rolled back"); break;
+    case services::InstallRecovery::Failed: win::diag::Record(L"launcher start", L"an interrupted update could not be settled yet"); break;
+    case services::InstallRecovery::Busy: win::diag::Record(L"launcher start", L"another launcher is installing: left alone"); break;
+    default: break;
+    }
+    form.Load(update_mode);
+    MSG message;
+    while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
+    win::LoadSystemLibrariesFromSystemFolderOnly();
     try {
         // A new launcher that an update left in the installation's staging folder, started there to take
         // the place of the one that was running: it waits for that one to end, moves itself over it, ends.
-        if (const auto installation = vantorix::services::InstallationOfStagedCopy())
-            return vantorix::services::FinishDeferredInstall(*installation);
-        // Every update decision and failure goes to the user's log, with its reason.
-        vantorix::win::diag::OpenLog(vantorix::win::diag::PerUserLogPath(L"launcher.log"));
-        // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
-        // An update cut short by a kill is settled (rolled back, or checked and its work files removed)
-        // before anything reads the installation; one that another live launcher is committing is left alone.
-        using vantorix::services::InstallRecovery;
-        switch (vantorix::services::RecoverInterruptedInstall(vantorix::launcher::Installation::OfThisProgram().Folder())) {
-        case InstallRecovery::RolledBack: vantorix::win::diag::Record(L"launcher start", L"an interrupted update was rolled back"); break;
-        case InstallRecovery::Failed: vantorix::win::diag::Record(L"launcher start", L"an interrupted update could not be settled yet"); break;
-        case InstallRecovery::Busy: vantorix::win::diag::Record(L"launcher start", L"another launcher is installing: left alone"); break;
-        default: break;
+        if (const auto staged_for = services::InstallationOfStagedCopy()) return services::FinishDeferredInstall(*staged_for);
+        const std::vector<std::wstring> parts = Arguments();
+        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument)) {
+            // The elevated steps log beside the installation's work folder, which only administrators write.
+            win::diag::OpenLog(update_flow::UpdateFolderOf(launcher::Installation::OfThisProgram().Folder()) +
+                               L"\\install.log");
+            return parts[0] == update_flow::kRegisterArgument ? launcher::RunRegisterStep(parts)
+                                                              : launcher::RunInstallUpdateStep(parts);
         }
-        const bool update_mode = arguments && std::wstring(arguments) == vantorix::update_flow::kUpdateArgument;
-        vantorix::launcher::UpdateForm form(instance);
-        form.Load(update_mode);
-        MSG message;
-        while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
+        return RunLauncher(instance, arguments ? arguments : L"");
     } catch (...) {
-        return 1;
+        win::diag::Record(L"launcher", L"ended by an unexpected failure");
+        return static_cast<int>(update_flow::StepExit::Failed);
     }
-    return 0;
 }

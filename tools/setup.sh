@@ -91,4 +91,9 @@ if ! ls "$srcdir"/libzstd-*/lib/decompress/zstd_decompress.c >/dev/null 2>&1; th
   ( cd "$srcdir" && apt-get source -q --download-only libzstd >/dev/null && dpkg-source -x --skip-debianization libzstd_*.dsc >/dev/null 2>&1 || dpkg-source -x libzstd_*.dsc >/dev/null )
 fi
 ls -d "$srcdir"/libzstd-*/lib/decompress >/dev/null
+# The standard user of the Windows-side tests: Wine run by an unprivileged account over a root-owned
+# installation gets ERROR_ACCESS_DENIED where a standard user in "Program Files" would (tools/wine-env.sh,
+# wine_user_up). No password, no login shell needed beyond running Wine.
+test_user=${VANTORIX_TEST_USER:-vantorix-user}
+id -u "$test_user" >/dev/null 2>&1 || useradd --create-home --shell /bin/bash "$test_user"
 log "ready"

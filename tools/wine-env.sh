@@ -3,7 +3,9 @@
 # wineserver, and exports what every Wine call of the tests and the demo needs.
 #   VANTORIX_WINE_DIR   where the prefix, its cached tarball and the server state live (default: build/wine)
 #   VANTORIX_DISPLAY    X display number to use (default: 87)
-# Functions: wine_up, wine_down, wine_run TIMEOUT EXE [ARGS...]
+#   VANTORIX_TEST_USER  the unprivileged account whose Wine plays a standard user (default: vantorix-user,
+#                       made by tools/setup.sh)
+# Functions: wine_up, wine_down, wine_run TIMEOUT EXE [ARGS...], wine_user_up, as_test_user CMD...
 _here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export VANTORIX_WINE_DIR=${VANTORIX_WINE_DIR:-$_here/../build/wine}
 mkdir -p "$VANTORIX_WINE_DIR"
@@ -61,8 +63,52 @@ wine_up() {
   fi
 }
 
+# The standard user: Wine run by an unprivileged account on a prefix of its own (a prefix must belong to
+# the account that runs Wine), so what root owns is closed to it, as "Program Files" is to a standard user.
+# Its prefix is made once and cached as a tarball beside the shared one. The account's own wineserver
+# serves it; it shares no windows or handles with root's.
+export VANTORIX_TEST_USER=${VANTORIX_TEST_USER:-vantorix-user}
+export VANTORIX_USER_WINEPREFIX=$VANTORIX_WINE_DIR/user/prefix
+
+# as_test_user CMD...: runs CMD as the test user with its Wine environment (and the shared display).
+as_test_user() {
+  local home
+  home=$(getent passwd "$VANTORIX_TEST_USER" | cut -d: -f6)
+  runuser -u "$VANTORIX_TEST_USER" -- env -i PATH=/usr/bin:/bin HOME="$home" USER="$VANTORIX_TEST_USER" \
+    LOGNAME="$VANTORIX_TEST_USER" WINEARCH=win32 WINEPREFIX="$VANTORIX_USER_WINEPREFIX" WINEDEBUG="$WINEDEBUG" \
+    WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" "$@"
+}
+
+wine_user_up() {
+  id -u "$VANTORIX_TEST_USER" >/dev/null 2>&1 || { echo "no test user $VANTORIX_TEST_USER: run tools/setup.sh"; return 1; }
+  _wine_xvfb_up
+  local dir=$VANTORIX_WINE_DIR/user cache=$VANTORIX_WINE_DIR/user-prefix.tar
+  mkdir -p "$dir" && chown "$VANTORIX_TEST_USER" "$dir"
+  if [ ! -f "$VANTORIX_USER_WINEPREFIX/system.reg" ]; then
+    if [ -f "$cache" ]; then
+      as_test_user tar -C "$dir" -xf "$cache" || return 1
+    else
+      as_test_user timeout 300 "$WINE" wineboot -i >"$dir/wineboot.log" 2>&1
+      as_test_user "$WINESERVER" -w
+      as_test_user timeout 120 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+      as_test_user bash "$_here/wine-cjk-font.sh"
+      as_test_user "$WINESERVER" -w
+      as_test_user tar -C "$dir" -cf "$dir/prefix.tar.new" prefix && mv "$dir/prefix.tar.new" "$cache"
+    fi
+  fi
+  # A persistent server for the run: each process of the account then starts quickly. Its first process
+  # starts the account's Wine services, which live as long as the server: they get no pipe of the caller's.
+  if ! pgrep -u "$VANTORIX_TEST_USER" -f wineserver >/dev/null; then
+    as_test_user "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
+    as_test_user timeout 300 "$WINE" wineboot </dev/null >"$dir/services.log" 2>&1
+  fi
+}
+
 wine_down() {  # safe under "set -e": a process that is gone already is no failure
   "$WINESERVER" -k >/dev/null 2>&1 || true
+  if id -u "$VANTORIX_TEST_USER" >/dev/null 2>&1 && [ -f "$VANTORIX_USER_WINEPREFIX/system.reg" ]; then
+    as_test_user "$WINESERVER" -k >/dev/null 2>&1 || true
+  fi
   local pid
   for pid in server xvfb; do
     [ -f "$VANTORIX_WINE_DIR/$pid.pid" ] && { kill "$(cat "$VANTORIX_WINE_DIR/$pid.pid")" 2>/dev/null || true; }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CTest's runner for Windows-side tests.
 #   wine-test.sh --up | --down          bring the shared X server, prefix and wineserver up, or down
+#   wine-test.sh --user-up              the same for the standard user's own prefix and wineserver
 #   wine-test.sh --check-installed      the prefix is as a user's machine would be: a control library in the
 #                                       system folder is the one its classes are registered to
 #   wine-test.sh SECONDS prog.exe ARGS  run a Windows test executable under Wine, bounded
@@ -10,6 +11,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
 case "${1:-}" in
   --up) wine_up; exit $? ;;
+  --user-up) wine_user_up; exit $? ;;
   --down) wine_down; exit 0 ;;
   --check-installed)
     wine_up

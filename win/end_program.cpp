@@ -2,8 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include "win/unique_handle.h"
-
 namespace vantorix::win {
 
 namespace {
@@ -26,29 +24,30 @@ std::wstring ImageOf(HANDLE process) {
 
 }  // namespace
 
-std::vector<DWORD> ProcessesOfImage(const std::wstring& path) {
-    std::vector<DWORD> ids;
+std::vector<FoundProcess> FindProcessesOfImage(const std::wstring& path, DWORD access) {
+    std::vector<FoundProcess> found;
     const std::wstring wanted = CanonicalPath(path);
     unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot) return ids;
+    if (!snapshot) return found;
     const DWORD self = GetCurrentProcessId();
     PROCESSENTRY32W entry{sizeof entry};
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ProcessID == self) continue;
-        unique_kernel_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        // The image is read through the very handle the caller acts on later.
+        unique_kernel_handle process(
+            OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         if (process && CompareStringOrdinal(ImageOf(process.get()).c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL)
-            ids.push_back(entry.th32ProcessID);
+            found.push_back({entry.th32ProcessID, std::move(process)});
     }
-    return ids;
+    return found;
 }
 
 int EndProgram(const std::wstring& path, unsigned long waitMs) {
     int ended = 0;
-    for (DWORD id : ProcessesOfImage(path)) {
-        unique_kernel_handle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (!process || !TerminateProcess(process.get(), 0)) continue;
+    for (const FoundProcess& process : FindProcessesOfImage(path, PROCESS_TERMINATE | SYNCHRONIZE)) {
+        if (!TerminateProcess(process.handle.get(), 0)) continue;
         // Ending is asynchronous: the image stays locked until the process is really gone.
-        WaitForSingleObject(process.get(), waitMs);
+        WaitForSingleObject(process.handle.get(), waitMs);
         ++ended;
     }
     return ended;

@@ -77,6 +77,36 @@ unique_kernel_handle StartProgramTracked(const std::wstring& program, const std:
     return unique_kernel_handle(info.hProcess);
 }
 
+unique_kernel_handle StartProgramAsShellUser(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                             int show) {
+    const HWND shell = GetShellWindow();
+    DWORD shell_id = 0;
+    if (!shell || !GetWindowThreadProcessId(shell, &shell_id) || !shell_id) {
+        SetLastError(ERROR_NOT_FOUND);
+        return {};
+    }
+    unique_kernel_handle shell_process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell_id));
+    unique_kernel_handle shell_token, token;
+    if (!shell_process || !OpenProcessToken(shell_process.get(), TOKEN_DUPLICATE, shell_token.put()) ||
+        !DuplicateTokenEx(shell_token.get(), TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
+                                                 TOKEN_ADJUST_SESSIONID,
+                          nullptr, SecurityImpersonation, TokenPrimary, token.put()))
+        return {};
+    std::wstring line = BuildCommandLine(program, arguments);
+    const size_t cut = program.find_last_of(L'\\');
+    const std::wstring folder = cut == std::wstring::npos ? L"" : program.substr(0, cut);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessWithTokenW(token.get(), 0, program.c_str(), line.data(), 0, nullptr,
+                                 folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return {};
+    unique_kernel_handle thread(info.hThread);
+    return unique_kernel_handle(info.hProcess);
+}
+
 bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& arguments, int show,
                   const std::wstring& folder) {
     return static_cast<bool>(StartProgramTracked(program, arguments, show, folder));

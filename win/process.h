@@ -30,4 +30,11 @@ bool StartProgram(const std::wstring& program, const std::vector<std::wstring>& 
 unique_kernel_handle StartProgramTracked(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                          int show, const std::wstring& folder = {});
 
+// Starts `program` as the user whose desktop this is, with the token of the shell's process (the desktop
+// window's owner), as if the user had started it from the shell: from an elevated program (a setup) the
+// program then runs with the user's own rights, never elevated. An empty handle when there is no shell or
+// its token cannot be taken (nothing is started then; GetLastError tells why).
+unique_kernel_handle StartProgramAsShellUser(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                                             int show);
+
 }  // namespace vantorix::win

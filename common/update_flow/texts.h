@@ -54,6 +54,12 @@ inline constexpr wchar_t kArchiveBadSignature[] = L"发布者签名无效";
 inline constexpr wchar_t kWriteFailed[] =
     L"部分更新文件未能写入，请关闭正在运行的本程序后点击“立即升级”重试。";
 inline constexpr wchar_t kNoRoom[] = L"磁盘空间不足，本次没有更新任何文件。请释放磁盘空间后点击“立即升级”重试。";
+// The elevated install step: the user refused it, or it refused or failed (shown in brackets, as above).
+inline constexpr wchar_t kUpdateElevationDeclined[] =
+    L"安装更新需要管理员权限，您已拒绝授权，本次没有更新任何文件。点确定后启动当前版本，下次启动时将再次提供更新。";
+inline constexpr wchar_t kStepManifestRefused[] = L"安装步骤未能确认更新信息";
+inline constexpr wchar_t kStepArchiveRejected[] = L"更新文件已损坏或无法使用";
+inline constexpr wchar_t kStepFailedCode[] = L"安装步骤失败，代码 ";
 inline constexpr wchar_t kAskForceClose[] =
     L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
 

@@ -16,10 +16,6 @@ std::wstring UpdateFolderOf(const std::wstring& launcher_folder) {
     return launcher_folder + L"\\update";
 }
 
-std::wstring ControlFileIn(const std::wstring& system_root, bool wow64) {
-    return system_root + (wow64 ? L"\\Syswow64\\" : L"\\System32\\") + kControlFileName;
-}
-
 std::wstring StateText(int state) {
     constexpr int count = sizeof text::kStates / sizeof text::kStates[0];
     return state >= 1 && state <= count ? text::kStates[state - 1] : L"";
@@ -79,11 +75,14 @@ void UpdateFlow::Tick() {
         return;
     }
     if (host_.FileExists(kClientPath)) {
-        if (UpdateCommon()) {
+        if (UpdateCommon() || (update_requested_ && !ended_)) {
+            // Shown at another start's request, the form stands in for the client this start owes: closing
+            // it without an update starts the client as the hidden launcher would have.
+            client_owed_ = update_requested_;
             host_.ShowForm(true);
             host_.SetTimer(false);
         } else if (!ended_) {
-            host_.StartClient();
+            StartClient();
             End();
         }
         return;
@@ -134,7 +133,7 @@ void UpdateFlow::ButtonClicked() {
         host_.ClearStaleArchive(manifest_->url);
         host_.StartDownload(manifest_->url, manifest_->archive.size);
     } else if (button_text_ == text::kStartNow) {
-        host_.StartClient();
+        StartClient();
         host_.DeleteArchive();
         End();
     }
@@ -199,10 +198,28 @@ void UpdateFlow::Complete() {
         host_.ShowMessage(message + reason);
         return;
     }
+    case UnpackOutcome::ElevationDeclined:
+        // Never a dead end and never a loop: one message, the current client, and the update is offered
+        // again at the next start.
+        host_.DeleteArchive();
+        SetButton(text::kOfferUpdate, false);
+        host_.SetText(Control::lblMsg, text::kUpdateElevationDeclined);
+        host_.ShowMessage(text::kUpdateElevationDeclined);
+        if (ended_) return;
+        StartClientAfterFailure();
+        End();
+        return;
     case UnpackOutcome::ArchiveRejected:
         break;
     }
     RejectArchive(unpacked.reason);
+}
+
+void UpdateFlow::UpdateRequested() { update_requested_ = true; }
+
+void UpdateFlow::StartClient() {
+    client_owed_ = false;
+    host_.StartClient();
 }
 
 void UpdateFlow::DownloadOversized() {
@@ -218,14 +235,19 @@ void UpdateFlow::RejectArchive(const std::wstring& reason) {
     host_.SetText(Control::lblMsg, text::kArchiveRejected);
     host_.ShowMessage(text::kArchiveRejected + (reason.empty() ? L"" : L"\r\n(" + reason + L")"));
     if (ended_) return;
-    if (host_.FileExists(kClientPath)) host_.StartClient();
+    if (host_.FileExists(kClientPath)) StartClient();
     End();
 }
 
 UnpackResult UpdateFlow::VerifiedUnpack() {
     // An archive that is not the one the manifest publishes is refused before a file is touched, and
     // goes the way of a damaged one: deleted, one message, the current client starts.
-    return host_.UnpackArchive(manifest_ ? manifest_->archive : integrity::ExpectedArchive{});
+    const integrity::ExpectedArchive expected = manifest_ ? manifest_->archive : integrity::ExpectedArchive{};
+    if (manifest_) {
+        std::wstring mismatch = host_.ArchiveMismatch(expected);
+        if (!mismatch.empty()) return {UnpackOutcome::ArchiveRejected, mismatch};
+    }
+    return host_.UnpackArchive(expected);
 }
 
 void UpdateFlow::InstallCommitted() {
@@ -242,7 +264,7 @@ bool UpdateFlow::StartInstalledUpdate() {
     // After a committed install "立即启动" starts what was installed, whatever version text the client
     // carries: comparing again with the manifest could only download the same archive for ever.
     if (!installed_ || button_text_ != text::kStartNow) return false;
-    host_.StartClient();
+    StartClient();
     host_.DeleteArchive();
     End();
     return true;
@@ -254,7 +276,7 @@ bool UpdateFlow::QueryClose() {
     if (button_text_ == text::kUpdating && !host_.AskYesNo(text::kAskForceClose)) return false;
     ended_ = true;
     host_.SetTimer(false);
-    if (download_failed_) StartClientAfterFailure();
+    if (download_failed_ || client_owed_) StartClientAfterFailure();
     return true;
 }
 
@@ -291,7 +313,7 @@ bool UpdateFlow::StartRegistration() {
 
 // The user gives up on an update that failed: the installation is as it was, so its client goes on.
 void UpdateFlow::StartClientAfterFailure() {
-    if (host_.FileExists(kClientPath)) host_.StartClient();
+    if (host_.FileExists(kClientPath)) StartClient();
 }
 
 }  // namespace vantorix::update_flow

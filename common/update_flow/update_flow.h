@@ -14,7 +14,6 @@ namespace vantorix::update_flow {
 inline constexpr wchar_t kClientPath[] = L"\\bin\\client.exe";
 inline constexpr wchar_t kArchivePath[] = L"\\update\\newtemp.zip";
 inline constexpr wchar_t kMarkerPath[] = L"\\Build\\installock.txt";
-inline constexpr wchar_t kScriptPath[] = L"\\Build\\注册控件.bat";
 inline constexpr wchar_t kClientToken[] = L"-2018.06.21";
 inline constexpr wchar_t kUpdateArgument[] = L"-update";
 inline constexpr wchar_t kControlFileName[] = L"Velview_G_201.ocx";
@@ -37,6 +36,7 @@ enum class UnpackOutcome {
     ArchiveRejected,  // the archive was refused before any file was touched: the installation is as it was
     WriteFailed,      // a file or folder could not be written part-way: some files are new, some old
     NoRoom,           // the unpacked files would not fit in the free disk space: nothing was written
+    ElevationDeclined,  // the user refused the elevation the install needs: nothing was written
 };
 
 struct UnpackResult {
@@ -71,9 +71,10 @@ public:
     virtual void ClearStaleArchive(const std::wstring& url) = 0;
     // published_size: the manifest's "size", when it has one; the downloader accepts no more bytes.
     virtual void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) = 0;
-    // Checks the downloaded archive against what the manifest describes and, when it matches, unpacks
-    // it over the installation; an archive that is not the published one comes back ArchiveRejected
-    // with the reason. The archive is held from its check to the end of the unpacking.
+    // Why the downloaded archive is not the one the manifest describes; "" when it is (or nothing is
+    // published, or the install checks it itself): a refusal before anything else is tried.
+    virtual std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) = 0;
+    // Checks the archive against `expected` once more where it is installed from, and installs it.
     virtual UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) = 0;
     virtual void DeleteArchive() = 0;
     // User interface.
@@ -103,6 +104,10 @@ public:
     void DownloadProgress(const std::wstring& size_text, float percent);
     // The downloader refused the archive for being larger than the manifest's "size" (nothing was kept).
     void DownloadOversized();
+    // Another start of this installation's launcher asked this one to come forward (with "-update": the
+    // user wants the form). A hidden launcher still in its ticks then shows the form after its manifest
+    // check instead of starting the client and ending.
+    void UpdateRequested();
     // The form is about to close: true lets it close (and ends the flow), false keeps it open. While the
     // archive is verified and installed the form stays: that runs to its end.
     bool QueryClose();
@@ -121,6 +126,7 @@ private:
     void End();
     void DownloadFailed(int state, int http_status);
     void StartClientAfterFailure();
+    void StartClient();
     bool StartRegistration();
 
     FlowHost& host_;
@@ -135,12 +141,12 @@ private:
     bool ended_ = false;
     int retries_ = 0;               // automatic attempts made for the current download
     bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
+    bool update_requested_ = false; // a second start asked for the form while this one was hidden
+    bool client_owed_ = false;      // the form was shown instead of starting the client
 };
 
 // The update folder of a launcher folder ("C:\App" -> "C:\App\update", a drive root "C:\" -> "C:\update").
 std::wstring UpdateFolderOf(const std::wstring& launcher_folder);
-// Where the control library must lie: SystemRoot + "\Syswow64\" or "\System32\" + the file name.
-std::wstring ControlFileIn(const std::wstring& system_root, bool wow64);
 // The status line text of a downloader state code; "" outside 1..10.
 std::wstring StateText(int state);
 // "文件大小：" + size + percentage with two decimals + "%", no spaces ("文件大小：12.3 MB45.67%").

@@ -1,5 +1,6 @@
 ; The setup program of TAVI助手Plus and its uninstaller. Built by install/setup/CMakeLists.txt with
-;   -DVERSION=a.b.c.d  -DSOURCE=<assembled installation folder>  -DHELPER=<EndPrograms.exe>  -DOUTFILE=<exe>
+;   -DVERSION=a.b.c.d  -DSOURCE=<assembled installation folder>  -DHELPER=<EndPrograms.exe>
+;   -DSTARTER=<StartAsUser.exe>  -DOUTFILE=<exe>
 ;
 ; It installs the installation's layout, puts the control library where the launcher looks for it and
 ; registers it there (what "\Build\注册控件.bat" does, so the launcher's first start does not ask), and
@@ -38,7 +39,9 @@ BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
-!define MUI_FINISHPAGE_RUN "$INSTDIR\${LAUNCHER}"
+; The finish page's "run" starts the launcher as the user, never with the installer's elevated rights.
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION StartLauncherAsUser
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
@@ -195,6 +198,17 @@ Function un.ReleaseControl
   UnRegDLL $4
   Delete $4
   Delete "$3\${ENGINE}"
+FunctionEnd
+
+; The launcher through StartAsUser.exe (the shell's token): as the user who is logged on, also when an
+; administrator's credentials elevated this setup. Where that is not possible, nothing is started.
+Function StartLauncherAsUser
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\StartAsUser.exe" "${STARTER}"
+  ExecWait '"$PLUGINSDIR\StartAsUser.exe" "$INSTDIR\${LAUNCHER}"' $0
+  ${If} $0 != 0
+    DetailPrint "The launcher was not started as the user ($0): start it from the Start menu"
+  ${EndIf}
 FunctionEnd
 
 Section "!${PRODUCT}" SecMain

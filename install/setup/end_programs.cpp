@@ -6,8 +6,11 @@
 #include <string>
 
 #include "win/end_program.h"
+#include "win/system_libraries.h"
 
 int wmain(int argc, wchar_t** argv) {
+    // It runs elevated from the setup's temporary folder.
+    vantorix::win::LoadSystemLibrariesFromSystemFolderOnly();
     if (argc < 2) {
         std::fputs("usage: EndPrograms.exe PROGRAM-PATH...\n", stderr);
         return 2;

@@ -5,13 +5,12 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace vantorix::launcher {
 
-
-// Asks every process of `image` to close (WM_CLOSE to its top-level windows), ends those still running
-// after `grace_ms`, and waits at most `wait_ms` more until all are gone. True when none is left.
+// Asks every process of `image` that this process may end to close (WM_CLOSE to its top-level windows),
+// ends those still running after `grace_ms`, and waits at most `wait_ms` more until all are gone. True
+// when none of them is left. Another user's processes cannot be opened so and are left alone.
 bool EndProcessesOfImage(const std::wstring& image, DWORD grace_ms, DWORD wait_ms);
 
 }  // namespace vantorix::launcher

@@ -9,9 +9,9 @@
 
 namespace vantorix::launcher {
 
-void StartClient(const Installation& installation) {
+bool StartClient(const Installation& installation) {
     // The client's folder is its working folder, as when the user starts it from there.
-    win::StartProgram(installation.Path(update_flow::kClientPath), {update_flow::kClientToken}, SW_SHOWMINIMIZED,
+    return win::StartProgram(installation.Path(update_flow::kClientPath), {update_flow::kClientToken}, SW_SHOWMINIMIZED,
                       installation.Path(L"\\bin"));
 }
 

@@ -8,8 +8,8 @@ namespace vantorix::launcher {
 // The maker's site, opened when the installation is broken.
 inline constexpr wchar_t kHomePageUrl[] = L"https://www.vantorix.com/";
 
-// "\bin\client.exe -2018.06.21", minimised with focus, not waited for.
-void StartClient(const Installation& installation);
+// "\bin\client.exe -2018.06.21", minimised with focus, not waited for. False when it could not be started.
+bool StartClient(const Installation& installation);
 // Ends this installation's running clients (bin\client.exe by its full path, no other program of that
 // name): asked to close first, ended when they do not, waited for. True when none is left running.
 bool EndRunningClients(const Installation& installation);

@@ -1,6 +1,6 @@
 #pragma once
-// The launcher's own installation folder and the files it writes there: the first-run marker, the
-// update folder and the update archive with the downloader's side files.
+// The launcher's own installation folder, the files it writes there, and its per-user folder for what it
+// cannot write there: the first-run marker and (see update_place.h) the update download.
 #include <string>
 
 namespace vantorix::launcher {
@@ -16,22 +16,21 @@ public:
     std::wstring Path(const std::wstring& relative) const { return folder_ + relative; }
     bool Exists(const std::wstring& relative) const;
 
+    // "%LOCALAPPDATA%\VantorixAssist\<installation id>" (the id: services::InstallationId); "" when the
+    // system names no such folder.
+    std::wstring PerUserFolder() const;
+
     // "\Build\installock.txt" holding "创建文件" and a line break in the ANSI code page; "\Build" is
-    // created when missing. False when the file could not be written.
+    // created when missing. Where the installation cannot be written (a standard user), the same file in
+    // the per-user folder marks this user's first start instead. False when neither could be written.
     bool CreateMarker() const;
+    // The marker in the installation or in the per-user folder.
+    bool MarkerExists() const;
     // "\update", created when missing.
     void EnsureUpdateFolder() const;
-    // Removes "\update\newtemp.zip", and its side files unless they hold a download of `url` that the
-    // downloader can resume.
-    void ClearStaleArchive(const std::wstring& url) const;
-    // Removes "\update\newtemp.zip" and the downloader's side files of that name.
-    void DeleteArchive() const;
 
 private:
     std::wstring folder_;
 };
-
-// The text of a downloader settings side file (ANSI), with blanks around it removed; "" when unreadable.
-std::wstring ReadSideFileUrl(const std::wstring& path);
 
 }  // namespace vantorix::launcher

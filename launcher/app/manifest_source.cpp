@@ -25,7 +25,7 @@ std::wstring ManifestUrl() {
     return kManifestUrl;
 }
 
-std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder) {
+std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder, std::string* fetched) {
     const auto body = services::GetUrlBytes(ManifestUrl());
     if (!body) {
         win::diag::Record(kLogPlace, L"no manifest: it could not be fetched");
@@ -34,6 +34,7 @@ std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& i
     const services::StoredState stored = services::ReadInstallState(installation_folder);
     for (const std::wstring& problem : stored.problems) win::diag::Record(kLogPlace, L"installation state: " + problem);
     const std::string_view bytes(reinterpret_cast<const char*>(body->data()), body->size());
+    if (fetched) fetched->assign(bytes);
     const auto verdict = services::VerifyManifest(bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
     if (!verdict.manifest) return std::nullopt;  // refused: as if there were no manifest, the client starts

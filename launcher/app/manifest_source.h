@@ -18,6 +18,8 @@ std::wstring ManifestUrl();
 // Fetches the manifest, judges it against the built-in keys and the installation's state (signature,
 // expiry, serial), records a higher accepted serial and takes the decisions the form shows. nullopt when
 // there is no usable one; every outcome is written to the diagnostic log with its reason.
-std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder);
+// fetched: when given, receives the body exactly as fetched (the elevated install step judges it again).
+std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& installation_folder,
+                                                           std::string* fetched = nullptr);
 
 }  // namespace vantorix::launcher

@@ -1,8 +1,10 @@
 #pragma once
 // The web view control library must lie in the system folder the launcher tests and be registered there;
-// when it is not, the installation's own script "\Build\注册控件.bat" copies it there and registers it.
-// Writing to the system folder and to the machine's classes needs an administrator: a launcher that runs
-// without elevation starts the script with the shell's "runas" verb, which asks the user.
+// when it is not, the launcher's own elevated step "VantorixAssist.exe -register" puts it there from the
+// installation and registers it (control_library.h). A launcher that runs with an administrator's full
+// rights starts that step as it is; any other asks for it with the shell's "runas" verb, whose prompt
+// names this program. (The installation's "\Build\注册控件.bat" does the same by hand; the launcher no
+// longer runs it.)
 #include <windows.h>
 #include <shellapi.h>
 
@@ -14,38 +16,31 @@
 
 namespace vantorix::launcher {
 
-// SystemRoot + "\Syswow64\Velview_G_201.ocx" for a 32-bit launcher on 64-bit Windows, else
-// SystemRoot + "\System32\Velview_G_201.ocx".
-std::wstring ControlFilePath();
-
-// True when every class of the control library is registered with `file` as its in-process server.
-bool ControlClassesRegisteredAt(const std::wstring& file);
-
 // True when this process runs with an administrator's full rights (or on a system without UAC).
 bool ProcessIsElevated();
 
-// What the registration asks of the system to start its script; tests put recorders in its place.
-struct ScriptStarter {
+// What the registration asks of the system to start its step; tests put recorders in its place.
+struct RegistrationStarter {
     bool (*is_elevated)() = &ProcessIsElevated;
     BOOL(WINAPI* shell_execute)(SHELLEXECUTEINFOW*) = &ShellExecuteExW;
 };
 
 class Registration {
 public:
-    explicit Registration(const Installation& installation, ScriptStarter starter = {})
+    explicit Registration(const Installation& installation, RegistrationStarter starter = {})
         : installation_(installation), starter_(starter) {}
     // The file is in the system folder and the library's classes point at it.
     bool ControlInstalled() const;
-    // Starts the script hidden, without waiting; elevated through "runas" when this process is not.
+    // Starts the step hidden, without waiting; elevated through "runas" when this process is not.
     update_flow::RegistrationStart Start();
-    // True while the script started last is still at work, for at most a minute: a script that hangs
-    // must not keep the hidden launcher waiting for ever.
+    // True while the step started last is still at work, for at most a minute: a step that hangs must not
+    // keep the hidden launcher waiting for ever.
     bool Running() const;
 
 private:
     const Installation& installation_;
-    ScriptStarter starter_;
-    win::unique_kernel_handle script_;
+    RegistrationStarter starter_;
+    win::unique_kernel_handle step_;
     unsigned long long started_ms_ = 0;
 };
 

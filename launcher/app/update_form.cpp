@@ -2,15 +2,19 @@
 
 #include <commctrl.h>
 
+#include "common/update_flow/install_step.h"
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
+#include "launcher/app/control_library.h"
+#include "launcher/app/elevation.h"
 #include "launcher/app/manifest_source.h"
+#include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
-#include "launcher/services/install_archive.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
 #include "win/message_pump.h"
+#include "win/process.h"
 
 namespace vantorix::launcher {
 
@@ -19,7 +23,7 @@ namespace {
 using update_flow::Control;
 namespace text = update_flow::text;
 
-constexpr wchar_t kWindowClass[] = L"VantorixUpdateFrm";
+constexpr wchar_t kLogPlace[] = L"update";
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kRetryTimer = 2;  // one-shot: the wait before an automatic download attempt
 constexpr UINT kTimerInterval = 500;
@@ -57,7 +61,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = kWindowClass;
+    wc.lpszClassName = UpdateForm::kWindowClass;
     RegisterClassExW(&wc);
 
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -65,13 +69,19 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    window_ = CreateWindowExW(0, kWindowClass, text::kCaption, style, x, y, width, height, nullptr, nullptr, instance,
+    window_ = CreateWindowExW(0, UpdateForm::kWindowClass, text::kCaption, style, x, y, width, height, nullptr, nullptr, instance,
                               this);
     CreateControls();
 
     // WinHttpDown1's events arrive on this thread, also inside message boxes; nothing may escape them.
     WinHttpDown1.StateChanged = [this](std::int16_t state) {
         try {
+            if (state == kDownloadAborted || state == kDownloadRefused || state == kDownloadSendFailed ||
+                state == kDownloadSavePathError)
+                win::diag::Record(kLogPlace, L"download failed in state " + std::to_wstring(state) +
+                                                 (WinHttpDown1.Oversized() ? L", larger than published" : L""),
+                                  static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
+            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete");
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
         } catch (...) {
@@ -142,8 +152,27 @@ LRESULT CALLBACK UpdateForm::WindowProc(HWND window, UINT message, WPARAM wparam
     }
 }
 
+void UpdateForm::SetInstanceClaim(win::InstanceClaim* claim) {
+    claim_ = claim;
+    if (claim_ && window_) claim_->Publish(window_);
+}
+
+// A later start of this installation's launcher: the form comes to the front when it is shown; a hidden
+// launcher that is still in its ticks remembers a request for the form.
+void UpdateForm::BringForward(WPARAM request) {
+    if (request == kShowFormRequest) flow_.UpdateRequested();
+    if (!window_ || !IsWindowVisible(window_)) return;
+    if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
+    SetForegroundWindow(window_);
+}
+
 LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
+    case win::InstanceClaim::kClaimQuery:
+        return claim_ && claim_->claimed() ? win::InstanceClaim::kClaimAnswer : 0;
+    case win::InstanceClaim::kBringBackMessage:
+        BringForward(wparam);
+        return 0;
     case WM_TIMER:
         if (wparam == kTimer1) flow_.Tick();
         if (wparam == kRetryTimer) {
@@ -173,91 +202,151 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcW(window_, message, wparam, lparam);
 }
 
-bool UpdateForm::FileExists(const std::wstring& relative) { return installation_.Exists(relative); }
+bool UpdateForm::FileExists(const std::wstring& relative) {
+    // The marker and the archive may live in the user's folder (update_place.h, installation.h).
+    if (relative == update_flow::kMarkerPath) return installation_.MarkerExists();
+    if (relative == update_flow::kArchivePath) {
+        const DWORD attributes = GetFileAttributesW(Place().Archive().c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return installation_.Exists(relative);
+}
+
 bool UpdateForm::ControlFileExists() { return registration_.ControlInstalled(); }
-bool UpdateForm::CreateMarker() { return installation_.CreateMarker(); }
+
+bool UpdateForm::CreateMarker() {
+    if (installation_.CreateMarker()) return true;
+    win::diag::RecordLastError(kLogPlace, L"the first-start marker could not be written");
+    return false;
+}
+
 void UpdateForm::EnsureUpdateFolder() { installation_.EnsureUpdateFolder(); }
+
+const UpdatePlace& UpdateForm::Place() {
+    if (!place_) place_ = UpdatePlace::For(installation_);
+    return *place_;
+}
 
 std::wstring UpdateForm::LocalVersion() {
     return services::GetFileVersionText(installation_.Path(update_flow::kClientPath));
 }
 
-std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() { return FetchManifestView(installation_.Folder()); }
-update_flow::RegistrationStart UpdateForm::StartRegistration() { return registration_.Start(); }
+std::optional<update_flow::ManifestView> UpdateForm::FetchManifest() {
+    return FetchManifestView(installation_.Folder(), &manifest_bytes_);
+}
+
+update_flow::RegistrationStart UpdateForm::StartRegistration() {
+    const auto started = registration_.Start();
+    win::diag::Record(kLogPlace, started == update_flow::RegistrationStart::Started    ? L"registration started"
+                                 : started == update_flow::RegistrationStart::Declined ? L"registration declined"
+                                                                                       : L"registration not started");
+    return started;
+}
+
 bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
-void UpdateForm::StartClient() { launcher::StartClient(installation_); }
+
+void UpdateForm::StartClient() {
+    // As the user, never elevated: this process runs with the user's rights (asInvoker).
+    if (!launcher::StartClient(installation_)) win::diag::RecordLastError(kLogPlace, L"the client could not be started");
+}
+
 void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }
 void UpdateForm::OpenHomePage() { launcher::OpenHomePage(); }
-void UpdateForm::ClearStaleArchive(const std::wstring& url) { installation_.ClearStaleArchive(url); }
+void UpdateForm::ClearStaleArchive(const std::wstring& url) { Place().ClearStaleArchive(url); }
 
 void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) {
-    WinHttpDown1.FileName = installation_.Path(update_flow::kArchivePath);
+    const UpdatePlace& place = Place();
+    place.Prepare();
+    win::diag::Record(kLogPlace, place.ElevatedInstall() ? L"download started into the user's folder"
+                                                         : L"download started into the installation");
+    WinHttpDown1.FileName = place.Archive();
     WinHttpDown1.URL = url;
     WinHttpDown1.PublishedSize = published_size;
     WinHttpDown1.GetStart();
 }
 
-namespace {
-
-std::wstring VerdictText(integrity::ArchiveVerdict verdict) {
+std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expected) {
+    // The launcher that installs itself checks the archive where it installs it from (InstallHere). Before
+    // the elevated step is asked for, the user's own copy is checked here: a bad download is refused
+    // without a prompt (the step checks its own copy again).
+    if (!Place().ElevatedInstall()) return L"";
+    // Hashing a large archive takes a while: the form keeps answering between blocks.
+    ShowProgress(0);
+    const auto verdict =
+        services::CheckArchive(Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); });
+    if (verdict == integrity::ArchiveVerdict::Matches) return L"";
+    win::diag::Record(kLogPlace, L"the downloaded archive was refused", static_cast<unsigned long>(verdict));
     switch (verdict) {
-    case integrity::ArchiveVerdict::Matches: return L"";
     case integrity::ArchiveVerdict::WrongSize: return text::kArchiveWrongSize;
     case integrity::ArchiveVerdict::WrongHash: return text::kArchiveWrongHash;
     case integrity::ArchiveVerdict::MissingSignature: return text::kArchiveNotSigned;
     case integrity::ArchiveVerdict::BadSignature: return text::kArchiveBadSignature;
-    case integrity::ArchiveVerdict::Unreadable: break;
+    default: return text::kArchiveUnreadable;
     }
-    return text::kArchiveUnreadable;
 }
 
-}  // namespace
-
 update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArchive& expected) {
-    using services::UnzipStatus;
     // A client the user started again during the download would hold its files.
     launcher::EndRunningClients(installation_);
     // Hashing and unpacking a large archive take a while: the form keeps answering between blocks.
     ShowProgress(0);
-    services::InstallProgress progress;
-    progress.between_blocks = [] { win::PumpPendingMessages(); };
-    progress.checked = [this] { ShowProgress(0); };
-    progress.unpacked = [this](unsigned long long done, unsigned long long total) {
-        ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
-        win::PumpPendingMessages();
-    };
-    const auto result = services::InstallArchive(installation_.Folder(), installation_.Path(update_flow::kArchivePath),
-                                                 expected, BuiltInUpdateKeys(), progress);
-    update_flow::UnpackResult unpacked;
-    if (result.refused) {
-        unpacked.outcome = update_flow::UnpackOutcome::ArchiveRejected;
-        unpacked.reason = VerdictText(*result.refused);
-        return unpacked;
-    }
-    switch (result.unpacked.status) {
-    case UnzipStatus::Ok:
-        unpacked.outcome = update_flow::UnpackOutcome::Done;
-        return unpacked;
-    case UnzipStatus::NoRoom:
-        unpacked.outcome = update_flow::UnpackOutcome::NoRoom;
-        unpacked.reason = result.unpacked.entry;  // the bytes needed and free
-        return unpacked;
-    case UnzipStatus::CannotCreateFolder:
-    case UnzipStatus::CannotWriteFile:
-    case UnzipStatus::Busy:
-        unpacked.outcome = update_flow::UnpackOutcome::WriteFailed;
-        break;
-    default:
-        unpacked.outcome = update_flow::UnpackOutcome::ArchiveRejected;
-        break;
-    }
-    unpacked.reason = services::UnzipStatusText(result.unpacked.status);
-    if (!result.unpacked.entry.empty()) unpacked.reason += L": " + result.unpacked.entry;
-    win::diag::Record(L"update form", L"update not installed: " + unpacked.reason);
-    return unpacked;
+    const update_flow::UnpackResult result = Place().ElevatedInstall() ? InstallElevated() : InstallHere(expected);
+    win::diag::Record(kLogPlace, L"install outcome", static_cast<unsigned long>(result.outcome));
+    return result;
 }
 
-void UpdateForm::DeleteArchive() { installation_.DeleteArchive(); }
+update_flow::UnpackResult UpdateForm::InstallHere(const integrity::ExpectedArchive& expected) {
+    const InstallOutcome installed = InstallDownloadedArchive(
+        installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
+        [this](unsigned long long done, unsigned long long total) {
+            ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+            win::PumpPendingMessages();
+        });
+    update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(installed.exit));
+    if (!installed.reason.empty()) result.reason = installed.reason;
+    if (installed.exit == update_flow::StepExit::Done && CarriesEngineOrControlLibrary(installed.committed))
+        PutEngineAndLibraryInPlace();
+    return result;
+}
+
+// The new engine or control library goes where the client loads it from. Where this process may not write
+// the system folder (the installation is the user's own, the system's is not), the elevated "-register"
+// step does it; a refusal leaves the engine in use as it was until the next update.
+void UpdateForm::PutEngineAndLibraryInPlace() {
+    const LibraryInstall library = InstallControlLibrary(installation_.Folder());
+    if (library.exit == update_flow::StepExit::Done || library.code != ERROR_ACCESS_DENIED) return;
+    const ElevatedRun run = RunElevated(installation_.Path(L"\\VantorixAssist.exe"), update_flow::kRegisterArgument, window_);
+    if (run.status != ElevationStatus::Started || run.exit_code != 0)
+        win::diag::Record(kLogPlace, L"the new engine and control library are not in use yet", run.exit_code);
+}
+
+update_flow::UnpackResult UpdateForm::InstallElevated() {
+    const UpdatePlace& place = Place();
+    // The step reads the manifest exactly as this launcher fetched it and judges it itself.
+    {
+        win::unique_hfile copy(
+            CreateFileW(place.ManifestCopy().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (!copy || !WriteFile(copy.get(), manifest_bytes_.data(), static_cast<DWORD>(manifest_bytes_.size()), &written,
+                                nullptr) ||
+            written != manifest_bytes_.size()) {
+            win::diag::RecordLastError(kLogPlace, L"the manifest copy for the elevated step could not be written");
+            return {update_flow::UnpackOutcome::WriteFailed, text::kStepFailedCode + std::to_wstring(GetLastError())};
+        }
+    }
+    const std::wstring parameters = std::wstring(update_flow::kInstallUpdateArgument) + L" " +
+                                    win::QuoteArgument(place.Archive()) + L" " + win::QuoteArgument(place.ManifestCopy());
+    const ElevatedRun run = RunElevated(installation_.Path(L"\\VantorixAssist.exe"), parameters, window_);
+    switch (run.status) {
+    case ElevationStatus::Declined: return {update_flow::UnpackOutcome::ElevationDeclined, L""};
+    case ElevationStatus::Failed:
+        return {update_flow::UnpackOutcome::WriteFailed, text::kStepFailedCode + std::to_wstring(run.error)};
+    case ElevationStatus::Started: break;
+    }
+    return update_flow::OutcomeOfInstallStep(run.exit_code);
+}
+
+void UpdateForm::DeleteArchive() { Place().DeleteArchive(); }
 
 bool UpdateForm::AskYesNo(const std::wstring& message) {
     HWND owner = MessageOwner();

@@ -4,18 +4,26 @@
 // flow decides: files, processes, message boxes and its own controls.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "common/update_flow/update_flow.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/registration.h"
+#include "launcher/app/update_place.h"
 #include "launcher/download/WinHttpDown.h"
+#include "win/instance_claim.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
 
 class UpdateForm final : public update_flow::FlowHost {
 public:
+    static constexpr wchar_t kWindowClass[] = L"VantorixUpdateFrm";
+    // What a later start of the launcher asks with win::InstanceClaim::kBringBackMessage: it came with
+    // "-update", so the user wants the form.
+    static constexpr WPARAM kShowFormRequest = 1;
+
     explicit UpdateForm(HINSTANCE instance);
     ~UpdateForm() override;
     UpdateForm(const UpdateForm&) = delete;
@@ -24,6 +32,8 @@ public:
     // Form load: "-update" shows the form at once, anything else starts hidden with the ticks.
     void Load(bool update_mode);
     HWND Window() const { return window_; }
+    // The launcher's claim on its installation: its window is made known, and it answers later starts.
+    void SetInstanceClaim(win::InstanceClaim* claim);
 
     // FlowHost
     bool FileExists(const std::wstring& relative) override;
@@ -39,6 +49,7 @@ public:
     void OpenHomePage() override;
     void ClearStaleArchive(const std::wstring& url) override;
     void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) override;
+    std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) override;
     update_flow::UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) override;
     void DeleteArchive() override;
     bool AskYesNo(const std::wstring& text) override;
@@ -57,6 +68,12 @@ private:
     HWND ControlWindow(update_flow::Control control) const;
     void ShowProgress(double fraction);  // 0..1 on the progress bar
     HWND MessageOwner() const;
+    void BringForward(WPARAM request);
+    // Where this run downloads, decided the first time it is needed (update_place.h).
+    const UpdatePlace& Place();
+    update_flow::UnpackResult InstallHere(const integrity::ExpectedArchive& expected);
+    update_flow::UnpackResult InstallElevated();
+    void PutEngineAndLibraryInPlace();
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
@@ -65,6 +82,9 @@ private:
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;
+    std::optional<UpdatePlace> place_;
+    std::string manifest_bytes_;  // the manifest as fetched last, for the elevated step
+    win::InstanceClaim* claim_ = nullptr;
     update_flow::UpdateFlow flow_{*this};
     WinHttpDown WinHttpDown1;  // after flow_: it goes first, so no late event reaches a finished flow
     bool timer_on_ = false;

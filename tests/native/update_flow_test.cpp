@@ -1,6 +1,7 @@
 // The launcher's flow driven through a recording host: what the user sees and what gets started, for
 // each way a start, a manifest check, a download and a close can go.
 #include "common/update_flow/update_flow.h"
+#include "common/update_flow/install_step.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <tuple>
 #include <vector>
 
 namespace uf = vantorix::update_flow;
@@ -81,9 +83,11 @@ public:
     void StartDownload(const std::wstring& url, std::optional<std::uint64_t> size) override {
         log.push_back(L"download " + url + (size ? L" size=" + std::to_wstring(*size) : L""));
     }
-    uf::UnpackResult UnpackArchive(const vantorix::integrity::ExpectedArchive& expected) override {
+    std::wstring ArchiveMismatch(const vantorix::integrity::ExpectedArchive& expected) override {
         log.push_back(L"check-archive" + std::wstring(expected.size ? L" size" : L""));
-        if (!archive_mismatch.empty()) return {uf::UnpackOutcome::ArchiveRejected, archive_mismatch};
+        return archive_mismatch;
+    }
+    uf::UnpackResult UnpackArchive(const vantorix::integrity::ExpectedArchive&) override {
         log.push_back(L"unpack");
         if (during_unpack) during_unpack();
         if (unpack.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty())
@@ -596,11 +600,69 @@ TEST(UpdateMode, StartNowAfterAnInstallStartsTheClientEvenWhenItsVersionDiffersF
     EXPECT_TRUE(h.closed);
 }
 
+TEST(UpdateMode, ADeclinedElevationIsToldOnceStartsTheCurrentClientAndOffersTheUpdateAtTheNextStart) {
+    // Also with a mandatory release: each start asks once, and never loops within a start.
+    for (int start = 0; start < 2; ++start) {
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", true);
+        h.unpack = {uf::UnpackOutcome::ElevationDeclined, L""};
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        h.files.insert(uf::kArchivePath);
+        h.flow.DownloadStateChanged(9);
+        EXPECT_EQ(h.Count(L"download "), 1u);
+        EXPECT_EQ(h.Count(L"unpack"), 1u);
+        EXPECT_EQ(h.Count(L"message 安装更新需要管理员权限，您已拒绝授权"), 1u);
+        EXPECT_TRUE(h.Logged(L"delete-archive"));
+        EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+        EXPECT_TRUE(h.closed);
+    }
+}
+
+TEST(LauncherStart, ALaterStartsRequestForTheFormShowsItInsteadOfStartingTheClientAndClosingStartsIt) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(false);
+    h.flow.UpdateRequested();
+    h.TickUntilSettled();
+    EXPECT_TRUE(h.visible);
+    EXPECT_FALSE(h.timer);
+    EXPECT_FALSE(h.Logged(L"start-client 1.0.0.1"));
+    EXPECT_EQ(h.texts[Control::Command1], L"立即升级");
+    h.CloseForm();
+    EXPECT_TRUE(h.closed);
+    EXPECT_EQ(h.Count(L"start-client"), 1u);
+}
+
+TEST(InstallStep, EveryExitCodeMapsToTheOutcomeTheFormShows) {
+    using uf::StepExit;
+    using uf::UnpackOutcome;
+    const std::vector<std::tuple<unsigned long, UnpackOutcome, std::wstring>> cases = {
+        {0, UnpackOutcome::Done, L""},
+        {static_cast<unsigned long>(StepExit::ComponentsFailed), UnpackOutcome::Done, L""},
+        {static_cast<unsigned long>(StepExit::ManifestRefused), UnpackOutcome::ArchiveRejected, L"安装步骤未能确认更新信息"},
+        {static_cast<unsigned long>(StepExit::ArchiveUnreadable), UnpackOutcome::ArchiveRejected, L"无法读取下载的文件"},
+        {static_cast<unsigned long>(StepExit::WrongSize), UnpackOutcome::ArchiveRejected, L"文件大小与更新信息不符"},
+        {static_cast<unsigned long>(StepExit::WrongHash), UnpackOutcome::ArchiveRejected, L"SHA-256 校验值与更新信息不符"},
+        {static_cast<unsigned long>(StepExit::MissingSignature), UnpackOutcome::ArchiveRejected, L"更新信息缺少发布者签名"},
+        {static_cast<unsigned long>(StepExit::BadSignature), UnpackOutcome::ArchiveRejected, L"发布者签名无效"},
+        {static_cast<unsigned long>(StepExit::ArchiveRejected), UnpackOutcome::ArchiveRejected, L"更新文件已损坏或无法使用"},
+        {static_cast<unsigned long>(StepExit::NoRoom), UnpackOutcome::NoRoom, L""},
+        {static_cast<unsigned long>(StepExit::WriteFailed), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 9"},
+        {static_cast<unsigned long>(StepExit::InstallBusy), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 11"},
+        {static_cast<unsigned long>(StepExit::BadCommandLine), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 1"},
+        {0xC0000005ul, UnpackOutcome::WriteFailed, L"安装步骤失败，代码 3221225477"},  // a crash
+    };
+    for (const auto& [code, outcome, reason] : cases) {
+        const uf::UnpackResult result = uf::OutcomeOfInstallStep(code);
+        EXPECT_EQ(result.outcome, outcome) << code;
+        EXPECT_EQ(result.reason, reason) << code;
+    }
+}
+
 TEST(FlowTexts, FoldersAndLinesAreBuiltAsTheFormShowsThem) {
     EXPECT_EQ(uf::UpdateFolderOf(L"C:\\App"), L"C:\\App\\update");
     EXPECT_EQ(uf::UpdateFolderOf(L"C:\\"), L"C:\\update");
-    EXPECT_EQ(uf::ControlFileIn(L"C:\\windows", true), L"C:\\windows\\Syswow64\\Velview_G_201.ocx");
-    EXPECT_EQ(uf::ControlFileIn(L"C:\\windows", false), L"C:\\windows\\System32\\Velview_G_201.ocx");
     EXPECT_EQ(uf::ProgressText(L"12.3 MB", 45.67f), L"文件大小：12.3 MB45.67%");
     EXPECT_EQ(uf::ProgressText(L"532 bytes", 100.0f), L"文件大小：532 bytes100.00%");
     EXPECT_EQ(uf::ProgressText(L"1.45 KB", 0.0f), L"文件大小：1.45 KB0.00%");

@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "client/single_instance.h"
+#include "win/instance_claim.h"
 #include "driver_support.h"
 
 using namespace client_e2e;
@@ -655,7 +655,7 @@ std::wstring UserSid() {
 }
 
 LRESULT CALLBACK AnswerLikeAClient(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    using vantorix::client::InstanceClaim;
+    using vantorix::win::InstanceClaim;
     if (message == InstanceClaim::kClaimQuery) return InstanceClaim::kClaimAnswer;
     return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -670,7 +670,7 @@ public:
         ConvertStringSecurityDescriptorToSecurityDescriptorW(security.c_str(), SDDL_REVISION_1, &descriptor, nullptr);
         SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
         section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, 4,
-                                      vantorix::client::InstanceClaim::ObjectName(InstalledBin()).c_str());
+                                      vantorix::win::InstanceClaim::ObjectName(L"VantorixClient", InstalledBin()).c_str());
         LocalFree(descriptor);
         if (!with_window) return;
         HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);

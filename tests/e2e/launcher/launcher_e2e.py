@@ -13,6 +13,7 @@ bin\\started.txt, so every scenario can tell which client was started and how.
 """
 import datetime
 import getpass
+import hashlib
 import json
 import os
 import re
@@ -22,6 +23,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
@@ -52,6 +54,12 @@ LAUNCHER_LOG = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpas
 NEXT_KEY_LAUNCHER = os.path.join(HELPERS, "launcher_next_key_only.exe")
 INTERNET_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections"
 
+# The standard user: an unprivileged account's Wine on a prefix of its own (tools/wine-env.sh, wine_user_up)
+# over an installation that root owns, as "Program Files" is closed to a standard user.
+TEST_USER = os.environ.get("VANTORIX_TEST_USER", "vantorix-user")
+USER_PREFIX = os.environ.get("VANTORIX_USER_WINEPREFIX", "")
+PLANTED = os.path.join(HELPERS, "planted_library.dll")
+
 OLD, NEW = "1.0.0.1", "1.0.0.2"
 SW_SHOWMINIMIZED = "2"
 ASK_REGISTER = "程序首次启动需要注册DLL控件，部分杀软可能会报毒，请点击仍要运行即或添加信任即可！是否继续？"
@@ -60,6 +68,7 @@ ASK_FORCE_CLOSE = "您当前正在更新程序，无法退出。您可在更新�
 DOWNLOADED = "Vantorix已经成功下载了当前最新的：%s版本，点确定后程序自动更新文件" % NEW
 REJECTED = "下载的更新文件不完整或已损坏"
 WRITE_FAILED = "部分更新文件未能写入"
+ELEVATION_DECLINED = "安装更新需要管理员权限，您已拒绝授权"
 # The button states a mandatory update passes, in order (the first is the form's text before the manifest).
 FLOW = "您已是最新版本,立即升级,升级中,升级完毕,立即启动"
 
@@ -117,6 +126,10 @@ class Scenario:
         self.proxy_settings = False
         self.serial = 0
         self.log = ""
+        self.seam = os.path.join(self.dir, "seam")
+        self.elevations = []  # (program, parameters) of every elevation the launcher asked for
+        self.step_rcs = []    # exit codes of the elevated steps the harness ran
+        self.alongside_failure = None
 
     # ---- the update server -------------------------------------------------------------------------
     def serve(self, tls=False):
@@ -176,7 +189,7 @@ class Scenario:
 
     def work_files(self):
         """What the installation's update folder holds besides its state file."""
-        return sorted(f for f in os.listdir(self.file("update")) if f != "install.state")
+        return sorted(f for f in os.listdir(self.file("update")) if f not in ("install.state", "install.log"))
 
     def accepted_serial(self):
         path = self.file("update\\install.state")
@@ -238,46 +251,155 @@ class Scenario:
         check(os.path.exists(record), "the other vendor's client.exe did not start")
         return self.foreign
 
-    def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False):
-        """One launcher start with the user's steps; self.log is what it wrote to its log meanwhile."""
-        log_start = os.path.getsize(LAUNCHER_LOG) if os.path.exists(LAUNCHER_LOG) else 0
+    def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False, as_user=False, elevation=None,
+            launchers=1, alongside=None):
+        """One launcher start with the user's steps; self.log is what it wrote to its log meanwhile.
+        as_user: the launcher and the user's steps run as the standard user; elevation(s, program, parameters)
+        answers each elevation the launcher asks for ("declined", or None to run the step as root).
+        launchers: how many start at once. alongside(s): runs in a thread of its own once they started."""
+        log_path = self.user_log() if as_user else LAUNCHER_LOG
+        log_start = os.path.getsize(log_path) if os.path.exists(log_path) else 0
         env = dict(os.environ)
         env["VANTORIX_MANIFEST_URL"] = manifest_url or (self.url(self.manifest_path) if self.port else
                                                         "http://127.0.0.1:9/updata.json")
+        if as_user:
+            env = self.user_environment(env["VANTORIX_MANIFEST_URL"])
         steps = [s.replace("{shots}", winpath(self.shots)) for s in steps]
         log = open(os.path.join(self.shots, "driver.log"), "wb")
         # The user is there before the launcher starts, so even a window that lives a second is seen.
-        driver = subprocess.Popen([WINE, DRIVER] + steps, stdout=log, stderr=subprocess.STDOUT)
+        driver = self.popen([DRIVER] + steps, env if as_user else None, as_user, stdout=log, stderr=subprocess.STDOUT)
         time.sleep(1.0)
         # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
-        launcher = subprocess.Popen([WINE] + ([RUN_LIMITED] if limited else []) +
-                                    [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args),
-                                    env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        command = ([RUN_LIMITED] if limited else []) + [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args)
+        started = [self.popen(command, env, as_user, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                   for _ in range(launchers)]
+        done = threading.Event()
+        threads = []
+        if elevation:
+            threads.append(threading.Thread(target=self.answer_elevations, args=(elevation, done)))
+        if alongside:
+            threads.append(threading.Thread(target=self.run_alongside, args=(alongside,)))
+        for thread in threads:
+            thread.start()
         try:
             driver_rc = driver.wait(timeout)
         except subprocess.TimeoutExpired:
             driver.kill()
             driver_rc = "timeout"
-        try:
-            self.launcher_rc = launcher.wait(30)
-        except subprocess.TimeoutExpired:
-            launcher.kill()
-            self.launcher_rc = "still running"
+        self.launcher_rcs = []
+        for launcher in started:
+            try:
+                self.launcher_rcs.append(launcher.wait(30))
+            except subprocess.TimeoutExpired:
+                launcher.kill()
+                self.launcher_rcs.append("still running")
+        self.launcher_rc = self.launcher_rcs[0]
+        done.set()
+        for thread in threads:
+            thread.join(60)
         log.close()
         self.driver_log = open(os.path.join(self.shots, "driver.log"), encoding="utf-8", errors="replace").read()
         for bmp in sorted(f for f in os.listdir(self.shots) if f.endswith(".bmp")):
             src = os.path.join(self.shots, bmp)
             if subprocess.run(["convert", src, src[:-4] + ".png"], timeout=60).returncode == 0:
                 os.remove(src)
-        self.log = read_log_since(log_start)
+        self.log = read_log_since(log_start, log_path)
         check(driver_rc == 0, "the user's steps failed (%s):\n%s" % (driver_rc, self.driver_log))
-        check(self.launcher_rc == 0, "the launcher did not end by itself (%s)" % self.launcher_rc)
+        check(not self.alongside_failure, "alongside the launcher: %s" % self.alongside_failure)
+        check(all(rc == 0 for rc in self.launcher_rcs), "a launcher did not end by itself (%s)" % self.launcher_rcs)
 
-    def started(self):
+    def popen(self, command, env, as_user, **streams):
+        """A Wine process of root on the shared prefix, or of the standard user on its own."""
+        if not as_user:
+            return subprocess.Popen([WINE] + command, env=env, **streams)
+        assignments = ["%s=%s" % item for item in env.items()]
+        return subprocess.Popen(["runuser", "-u", TEST_USER, "--", "env", "-i"] + assignments + [WINE] + command,
+                                **streams)
+
+    # ---- the standard user ---------------------------------------------------------------------------
+    def as_standard_user(self):
+        """The installation stays root's (a standard user reads it, writes nothing); what the user's side
+        must write is the user's: the screenshots, the elevation seam, the probe client's record."""
+        check(USER_PREFIX and os.path.isdir(USER_PREFIX), "the standard user's prefix is not up")
+        for folder, _, _ in os.walk(self.dir):
+            os.chmod(folder, 0o755)
+        for path in (self.shots, self.seam):
+            os.makedirs(path, exist_ok=True)
+            shutil.chown(path, TEST_USER)
+        record = os.path.join(self.inst, "bin", "started.txt")
+        open(record, "a").close()
+        os.chmod(record, 0o666)
+
+    def user_environment(self, manifest_url):
+        home = os.path.expanduser("~" + TEST_USER)
+        return {"PATH": "/usr/bin:/bin", "HOME": home, "USER": TEST_USER, "LOGNAME": TEST_USER, "WINEARCH": "win32",
+                "WINEPREFIX": USER_PREFIX, "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
+                "WINEDLLOVERRIDES": os.environ.get("WINEDLLOVERRIDES", ""), "DISPLAY": os.environ["DISPLAY"],
+                # Wine reads the command line in the account's locale: the steps' Chinese texts need UTF-8.
+                "LANG": "C.UTF-8", "LC_ALL": "C.UTF-8",
+                "VANTORIX_MANIFEST_URL": manifest_url, "VANTORIX_TEST_ELEVATION": winpath(self.seam)}
+
+    def user_local(self, *parts):
+        """A path below the standard user's %LOCALAPPDATA% on disk."""
+        return os.path.join(USER_PREFIX, "drive_c", "users", TEST_USER, "AppData", "Local", *parts)
+
+    def user_log(self):
+        return self.user_local("VantorixAssist", "logs", "launcher.log")
+
+    def installation_id(self):
+        return hashlib.sha256(winpath(self.inst).upper().encode("utf-8")).hexdigest()[:16]
+
+    def user_folder(self):
+        """The installation's per-user folder, as the user's launcher names it."""
+        return "C:\\users\\%s\\AppData\\Local\\VantorixAssist\\%s" % (TEST_USER, self.installation_id())
+
+    def on_disk(self, windows_path):
+        """Where a path of the standard user's Wine lies on disk (its C: is its prefix's drive_c)."""
+        if re.match(r"[Cc]:\\", windows_path):
+            return os.path.join(USER_PREFIX, "drive_c", *windows_path[3:].split("\\"))
+        check(windows_path.startswith("Z:\\"), "not a path of this machine: %s" % windows_path)
+        return windows_path[2:].replace("\\", "/")
+
+    def answer_elevations(self, policy, done):
+        """The harness as the administrator who says yes at the prompt: each request the launcher records
+        through the seam is run by root's Wine, its paths carried over to where the user's files lie."""
+        request = os.path.join(self.seam, "elevation-request.txt")
+        answer = os.path.join(self.seam, "elevation-answer.txt")
+        while not done.is_set():
+            if not os.path.exists(request) or os.path.exists(answer):
+                time.sleep(0.1)
+                continue
+            program, parameters = open(request, encoding="utf-8").read().split("\n")[:2]
+            self.elevations.append((program, parameters))
+            verdict = policy(self, program, parameters)
+            if verdict is None:
+                arguments = [a or b for a, b in re.findall(r'"([^"]*)"|(\S+)', parameters)]
+                arguments = [winpath(self.on_disk(a)) if re.match(r"[A-Za-z]:\\", a) else a for a in arguments]
+                result = wine([program] + arguments, timeout=300)
+                self.step_rcs.append(result.returncode)
+                verdict = str(result.returncode)
+            with open(answer + ".new", "w") as f:
+                f.write(verdict)
+            os.rename(answer + ".new", answer)
+
+    def run_alongside(self, work):
+        try:
+            work(self)
+        except (Failure, subprocess.TimeoutExpired, OSError) as e:
+            self.alongside_failure = str(e)
+
+    def started_records(self):
+        """(version|arguments|show, account) of every client start, in order."""
         path = os.path.join(self.inst, "bin", "started.txt")
         if not os.path.exists(path):
             return []
-        return [l for l in open(path, encoding="utf-8").read().splitlines() if l]
+        return [tuple(l.rsplit("|", 1)) for l in open(path, encoding="utf-8").read().splitlines() if l]
+
+    def started(self):
+        return [line for line, _ in self.started_records()]
+
+    def started_by(self):
+        return [account for _, account in self.started_records()]
 
     def wait_started(self, test, seconds=15):
         end = time.time() + seconds
@@ -346,17 +468,19 @@ class Scenario:
                 process.kill()
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
+        if USER_PREFIX:
+            shutil.rmtree(self.user_local("VantorixAssist", self.installation_id()), ignore_errors=True)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def read_log_since(offset):
+def read_log_since(offset, path=LAUNCHER_LOG):
     """The launcher log's lines written after offset (the part in the rotated file too, when it rotated)."""
     text = ""
-    if os.path.exists(LAUNCHER_LOG) and os.path.getsize(LAUNCHER_LOG) < offset and os.path.exists(LAUNCHER_LOG + ".1"):
-        text = open(LAUNCHER_LOG + ".1", "rb").read()[offset:].decode("utf-8", "replace")
+    if os.path.exists(path) and os.path.getsize(path) < offset and os.path.exists(path + ".1"):
+        text = open(path + ".1", "rb").read()[offset:].decode("utf-8", "replace")
         offset = 0
-    if os.path.exists(LAUNCHER_LOG):
-        text += open(LAUNCHER_LOG, "rb").read()[offset:].decode("utf-8", "replace")
+    if os.path.exists(path):
+        text += open(path, "rb").read()[offset:].decode("utf-8", "replace")
     return text
 
 
@@ -979,6 +1103,206 @@ def the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it(s):
     check(update_package.file_version(s.client) == NEW, "a manifest of the dropped key was installed")
 
 
+
+# ---- a standard user: the elevated install step ---------------------------------------------------------
+def quote_argument(text):
+    """One argument as the launcher quotes it on a command line (win/process.h)."""
+    return '"%s"' % text if not text or re.search(r'[ \t"]', text) else text
+
+
+def user_control_present():
+    """The standard user's own prefix has the control library in its system folder, registered: the
+    launcher starts without asking. (The user's prefix is the user's: its system folder is no test here.)"""
+    if not os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")):
+        script = winpath(os.path.join(INSTALLATION, "Build", "注册控件.bat"))
+        subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=win32",
+                        "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE, "cmd", "/c", script],
+                       timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    check(os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")),
+          "the standard user's prefix has no control library")
+
+
+def step_runs(s, program, parameters):
+    return None
+
+
+def step_declined(s, program, parameters):
+    return "declined"
+
+
+def archive_changed_before_the_step(s, program, parameters):
+    """What another program of the user could do between the launcher's check and the step: a byte of the
+    checked archive changed, its size kept."""
+    quoted, bare = re.findall(r'"([^"]*)"|(\S+)', parameters)[1]
+    archive = s.on_disk(quoted or bare)
+    data = bytearray(open(archive, "rb").read())
+    data[len(data) // 2] ^= 0xFF
+    open(archive, "wb").write(bytes(data))
+    return None
+
+
+def expected_elevation(s):
+    folder = s.user_folder() + "\\update\\"
+    return (winpath(s.file("VantorixAssist.exe")),
+            "-install-update %s %s" % (quote_argument(folder + "newtemp.zip"), quote_argument(folder + "newtemp.json")))
+
+
+def a_standard_user_updates_through_the_elevated_step(s):
+    # The installation is root's: the launcher cannot write it, downloads into the user's folder, asks for
+    # its elevated step with exactly that command line, and the step run with root's rights installs the
+    # archive. The client starts as the user; the first-start marker went to the user's folder.
+    s.as_standard_user()
+    os.remove(s.file("Build\\installock.txt"))
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
+           "click", "gone|30"], as_user=True, elevation=step_runs)
+    check(s.elevations == [expected_elevation(s)], "elevations asked for: %s, expected %s" %
+          (s.elevations, [expected_elevation(s)]))
+    check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
+    s.expect_client(NEW)
+    check(set(s.started_by()) == {TEST_USER}, "the client was started as %s" % s.started_by())
+    check(update_package.file_version(s.client) == NEW and os.stat(s.client).st_uid == 0,
+          "bin\\client.exe was not installed by the elevated step")
+    check(not os.path.exists(s.file("Build\\installock.txt")) and
+          os.path.isfile(s.on_disk(s.user_folder() + "\\installock.txt")), "the first-start marker is not the user's")
+    check("installed" in open(s.file("update\\install.log"), encoding="utf-8").read(), "the step's log says nothing")
+    check(os.listdir(s.on_disk(s.user_folder() + "\\update")) == [], "the user's download was left behind")
+    check("install through the elevated step" in s.log, "the launcher's log does not say why:\n" + s.log)
+
+
+def a_declined_elevation_starts_the_current_client_and_the_update_comes_again(s):
+    s.as_standard_user()
+    s.publish()
+    for n in (1, 2):
+        s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + ELEVATION_DECLINED,
+               "shot|{shots}\\%d-declined.bmp" % n, "box|ok|" + ELEVATION_DECLINED, "nobox|2", "gone|30"],
+              as_user=True, elevation=step_declined)
+        check(len(s.elevations) == n, "elevations asked for: %s" % s.elevations)
+        check(client_starts(s, OLD) == n, "the current client was not started: %s" % s.started())
+        s.expect_nothing_installed("a declined install")
+
+
+def the_elevated_step_refuses_an_archive_changed_after_the_launchers_check(s):
+    s.as_standard_user()
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符|120",
+           "shot|{shots}\\1-refused.bmp", "box|ok|" + REJECTED, "gone|30"], as_user=True,
+          elevation=archive_changed_before_the_step)
+    check(s.step_rcs == [5], "the elevated step ended with %s, not 5 (wrong SHA-256)" % s.step_rcs)
+    s.expect_client(OLD)
+    s.expect_nothing_installed("a changed archive")
+
+
+def the_elevated_step_takes_only_its_narrow_input(s):
+    # Run as the administrator would, with what a user's program could hand it: each refused with its code,
+    # nothing written to the installation.
+    s.publish()
+    good = os.path.join(s.dir, "good.zip")
+    shutil.copy(os.path.join(s.root, "newtemp.zip"), good)
+    manifest = os.path.join(s.dir, "manifest.json")
+    shutil.copy(os.path.join(s.root, "updata.json"), manifest)
+    junk = os.path.join(s.dir, "junk.json")
+    open(junk, "w").write("not a manifest")
+    program = winpath(s.file("VantorixAssist.exe"))
+    cases = [
+        (["-install-update"], 1),
+        (["-install-update", "newtemp.zip", winpath(manifest)], 1),
+        (["-install-update", winpath(good), winpath(manifest), "extra"], 1),
+        (["-install-update", winpath(s.dir) + "\\x\\..\\good.zip", winpath(manifest)], 1),
+        (["-install-update", "\\\\127.0.0.1\\share\\good.zip", winpath(manifest)], 1),
+        (["-install-update", winpath(good), winpath(junk)], 2),
+        (["-install-update", winpath(os.path.join(s.dir, "missing.zip")), winpath(manifest)], 3),
+        (["-register", "extra"], 1),
+    ]
+    before = tree(s.inst)
+    for arguments, code in cases:
+        rc = wine([program] + arguments, timeout=120).returncode
+        check(rc == code, "%s ended with %s, not %s" % (arguments, rc, code))
+    after = tree(s.inst)
+    after.pop(os.path.join("update", "install.log"), None)
+    check(after == before, "the refused steps changed the installation")
+
+
+# ---- updates that carry the engine and the control library ---------------------------------------------
+ENGINE_VERSION, LIBRARY_VERSION = "9.9.0.1", "9.9.0.2"
+
+
+def an_update_with_a_new_engine_runs_the_client_on_it(s):
+    # The release carries the real client, a new engine and a new control library. After the install both
+    # are in the system folder, where the library loads the engine from, the library is registered there,
+    # and the client the launcher starts runs on the new engine.
+    client = os.path.join(s.dir, "client.exe")
+    shutil.copy(os.path.join(INSTALLATION, "bin", "client.exe"), client)
+    update_package.set_file_version(client, NEW)
+    engine = os.path.join(s.dir, "node.dll")
+    shutil.copy(os.path.join(INSTALLATION, "bin", "node.dll"), engine)
+    update_package.set_file_version(engine, ENGINE_VERSION)
+    library = os.path.join(s.dir, "Velview_G_201.ocx")
+    shutil.copy(os.path.join(INSTALLATION, "Build", "Velview_G_201.ocx"), library)
+    update_package.set_file_version(library, LIBRARY_VERSION)
+    s.publish(zip_entries={"bin/client.exe": client, "bin/node.dll": engine, "Build/Velview_G_201.ocx": library})
+    try:
+        s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30",
+               "restore|30", "module|%s|node.dll|%s|90" % (winpath(s.client), ENGINE_VERSION),
+               "shot|{shots}\\1-client-on-the-new-engine.bmp", "end|" + winpath(s.client)])
+        check(update_package.file_version(os.path.join(SYSTEM32, "node.dll")) == ENGINE_VERSION,
+              "the new engine is not in the system folder")
+        check(update_package.file_version(CONTROL) == LIBRARY_VERSION, "the new control library is not in the system folder")
+        check(control_classes_point_at_the_system_file(), "the control library is not registered in the system folder")
+        check("engine and control library in the system folder" in s.log, "the log does not say so:\n" + s.log)
+    finally:
+        control_removed()
+        control_present()
+
+
+# ---- one launcher per installation ---------------------------------------------------------------------
+def start_update_mode_launchers(s):
+    """The page's "updateme" pressed three times while the update downloads: each start hands over to the
+    running launcher and ends at once."""
+    partial = s.file("update\\newtemp.zip.dl")
+    end = time.time() + 60
+    while not os.path.exists(partial) and time.time() < end:
+        time.sleep(0.1)
+    check(os.path.exists(partial), "the download did not start")
+    for _ in range(3):
+        rc = wine([winpath(s.file("VantorixAssist.exe")), "-update"], timeout=60).returncode
+        check(rc == 0, "a later launcher ended with %s" % rc)
+        check(os.path.exists(partial), "a later launcher did not end while the download ran")
+
+
+def two_launchers_and_repeated_updateme_give_one_installation_and_one_form(s):
+    entries = s.new_release_entries()
+    entries["bin/data/filler.bin"] = os.urandom(2 * 1024 * 1024)
+    s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2", zip_entries=entries)
+    s.run(["box|ok|发现新版本！", "reached|升级中", "waitbox|" + DOWNLOADED + "|180", "box|ok|" + DOWNLOADED,
+           "form|立即启动|1", "maxforms|1", "click", "gone|30", "nobox|3"], launchers=2,
+          alongside=start_update_mode_launchers, timeout=300)
+    s.expect_client(NEW)
+    check(len([r for r in s.requests() if r["path"].endswith(".zip")]) == 1, "the archive was fetched more than once")
+    check(len([r for r in s.requests() if r["path"] == "/updata.json"]) == 1, "a second launcher read the manifest")
+    check(update_package.file_version(s.client) == NEW and
+          os.path.getsize(s.file("bin\\data\\filler.bin")) == 2 * 1024 * 1024 and
+          open(s.file("Skin\\UI.html"), "rb").read() == b"<html><body>new skin</body></html>", "the installation is mixed")
+
+
+def a_library_planted_beside_the_launcher_is_not_loaded(s):
+    # Under the names of the system libraries the launcher uses, preferred to the system's own as Windows
+    # would prefer a file in the program's folder. (Wine's own libraries load version.dll and bcrypt.dll
+    # while a process starts, before any code of the program runs; Windows' do not: those two are planted
+    # but not preferred here.)
+    for name in ("version.dll", "winhttp.dll", "bcrypt.dll", "comctl32.dll"):
+        shutil.copy(PLANTED, s.file(name))
+    s.publish(version=OLD)
+    overrides = os.environ.get("WINEDLLOVERRIDES", "")
+    os.environ["WINEDLLOVERRIDES"] = overrides + ";winhttp,comctl32=n,b"
+    try:
+        s.run(["neverform|60"])
+    finally:
+        os.environ["WINEDLLOVERRIDES"] = overrides
+    s.expect_client(OLD)
+    traces = [f for f in os.listdir(s.inst) if f.startswith("planted-")]
+    check(traces == [], "planted libraries were loaded: %s" % traces)
+
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
@@ -1005,7 +1329,16 @@ GROUPS = {
     "trust": [refused_manifests_start_the_client_and_the_log_says_why,
               a_roll_back_is_the_older_version_republished_with_a_higher_serial,
               the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it],
+    "standard_user": [a_standard_user_updates_through_the_elevated_step,
+                      a_declined_elevation_starts_the_current_client_and_the_update_comes_again,
+                      the_elevated_step_refuses_an_archive_changed_after_the_launchers_check,
+                      the_elevated_step_takes_only_its_narrow_input],
+    "components": [an_update_with_a_new_engine_runs_the_client_on_it],
+    "one_launcher": [two_launchers_and_repeated_updateme_give_one_installation_and_one_form,
+                     a_library_planted_beside_the_launcher_is_not_loaded],
 }
+# Groups whose scenarios need the standard user's Wine.
+USER_GROUPS = {"standard_user"}
 
 
 def main():
@@ -1014,6 +1347,10 @@ def main():
         print("usage: launcher_e2e.py {%s}" % ",".join(GROUPS))
         return 2
     control_present()
+    if group in USER_GROUPS:
+        check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--user-up"], timeout=600).returncode == 0,
+              "the standard user's Wine did not come up")
+        user_control_present()
     failed = 0
     only = sys.argv[2:]  # optional scenario names, to run a few by hand
     for scenario in GROUPS[group]:

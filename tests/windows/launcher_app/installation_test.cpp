@@ -1,5 +1,7 @@
 // What the launcher writes into its installation folder and what it clears before a download.
 #include "launcher/app/installation.h"
+#include "launcher/app/update_place.h"
+#include "win/unique_handle.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,7 +11,10 @@
 #include <vector>
 
 using vantorix::launcher::Installation;
+using vantorix::launcher::FolderAccess;
+using vantorix::launcher::ProbeFolder;
 using vantorix::launcher::ReadSideFileUrl;
+using vantorix::launcher::UpdatePlace;
 
 namespace {
 
@@ -103,7 +108,7 @@ TEST(StaleArchive, IsClearedUnlessItsSideFilesAreADownloadToResume) {
         if (c.archive) Write(archive, "old archive");
         if (c.data) Write(archive + L".dl", "half");
         if (c.settings) Write(archive + L".dl.cfg", c.settings_url);
-        installation.ClearStaleArchive(url);
+        UpdatePlace(installation.Path(L"\\update"), false).ClearStaleArchive(url);
         EXPECT_FALSE(Exists(archive)) << c.name;
         EXPECT_EQ(Exists(archive + L".dl"), c.data_kept) << c.name;
         EXPECT_EQ(Exists(archive + L".dl.cfg"), c.data_kept) << c.name;
@@ -111,12 +116,29 @@ TEST(StaleArchive, IsClearedUnlessItsSideFilesAreADownloadToResume) {
     }
 }
 
-TEST(Archive, DeleteRemovesOnlyTheArchive) {
+TEST(Archive, DeleteRemovesTheArchiveItsSideFilesAndTheManifestCopyOnly) {
     const Installation installation(FreshFolder(L"delete"));
     installation.EnsureUpdateFolder();
-    Write(installation.Path(L"\\update\\newtemp.zip"), "zip");
-    Write(installation.Path(L"\\update\\other.txt"), "other");
-    installation.DeleteArchive();
-    EXPECT_FALSE(installation.Exists(L"\\update\\newtemp.zip"));
+    const UpdatePlace place(installation.Path(L"\\update"), true);
+    for (const wchar_t* name : {L"newtemp.zip", L"newtemp.zip.dl", L"newtemp.zip.dl.cfg", L"newtemp.zip.dl.tag",
+                                L"newtemp.json", L"other.txt"})
+        Write(installation.Path(L"\\update\\") + name, "x");
+    place.DeleteArchive();
+    for (const wchar_t* name : {L"newtemp.zip", L"newtemp.zip.dl", L"newtemp.zip.dl.cfg", L"newtemp.zip.dl.tag",
+                                L"newtemp.json"})
+        EXPECT_FALSE(installation.Exists(std::wstring(L"\\update\\") + name));
     EXPECT_TRUE(installation.Exists(L"\\update\\other.txt"));
+}
+
+TEST(UpdatePlace, AWritableUpdateFolderIsUsedAndTheProbeLeavesNothing) {
+    const Installation installation(FreshFolder(L"probe"));
+    EXPECT_EQ(ProbeFolder(installation.Path(L"\\update")), FolderAccess::Missing);
+    installation.EnsureUpdateFolder();
+    EXPECT_EQ(ProbeFolder(installation.Path(L"\\update")), FolderAccess::Writable);
+    const UpdatePlace place = UpdatePlace::For(installation);
+    EXPECT_FALSE(place.ElevatedInstall());
+    EXPECT_EQ(place.Archive(), installation.Path(L"\\update\\newtemp.zip"));
+    WIN32_FIND_DATAW found;
+    vantorix::win::unique_find search(FindFirstFileW(installation.Path(L"\\update\\*.tmp").c_str(), &found));
+    EXPECT_FALSE(search) << "the probe left a file";
 }

@@ -1,6 +1,7 @@
-// How the launcher starts the registration script: elevated through the shell's "runas" verb when it
-// runs without elevation, by the system's own cmd.exe; a refusal is told apart from a failure.
+// How the launcher starts its registration step: its own program with "-register", elevated through the
+// shell's "runas" verb when it runs without elevation; a refusal is told apart from a failure.
 #include "launcher/app/registration.h"
+#include "launcher/app/control_library.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,7 @@
 
 using vantorix::launcher::Installation;
 using vantorix::launcher::Registration;
-using vantorix::launcher::ScriptStarter;
+using vantorix::launcher::RegistrationStarter;
 using vantorix::update_flow::RegistrationStart;
 
 namespace {
@@ -33,30 +34,24 @@ BOOL WINAPI RecordShell(SHELLEXECUTEINFOW* info) {
 
 bool NotElevated() { return false; }
 
-std::wstring SystemFile(const wchar_t* name) {
-    wchar_t folder[MAX_PATH] = {};
-    GetSystemDirectoryW(folder, MAX_PATH);
-    return std::wstring(folder) + L"\\" + name;
-}
 
 }  // namespace
 
-TEST(Registration, WithoutElevationTheScriptIsAskedForWithRunasThroughTheSystemCmd) {
+TEST(Registration, WithoutElevationTheLaunchersOwnStepIsAskedForWithRunas) {
     g_shell = {};
     Installation installation(L"C:\\Program Files\\Vantorix");
-    Registration registration(installation, ScriptStarter{&NotElevated, &RecordShell});
+    Registration registration(installation, RegistrationStarter{&NotElevated, &RecordShell});
     EXPECT_EQ(registration.Start(), RegistrationStart::Started);
     EXPECT_EQ(g_shell.count, 1);
     EXPECT_EQ(g_shell.verb, L"runas");
-    EXPECT_EQ(CompareStringOrdinal(g_shell.file.c_str(), -1, SystemFile(L"cmd.exe").c_str(), -1, TRUE), CSTR_EQUAL)
-        << std::string(g_shell.file.begin(), g_shell.file.end());
-    EXPECT_EQ(g_shell.parameters, L"/d /s /c \"\"C:\\Program Files\\Vantorix\\Build\\注册控件.bat\"\"");
-    EXPECT_EQ(g_shell.folder, L"C:\\Program Files\\Vantorix\\Build");
+    EXPECT_EQ(g_shell.file, L"C:\\Program Files\\Vantorix\\VantorixAssist.exe");
+    EXPECT_EQ(g_shell.parameters, L"-register");
+    EXPECT_EQ(g_shell.folder, L"C:\\Program Files\\Vantorix");
 }
 
 TEST(Registration, ADeclinedElevationIsToldApartFromAFailure) {
     Installation installation(L"C:\\Vantorix");
-    Registration registration(installation, ScriptStarter{&NotElevated, &RecordShell});
+    Registration registration(installation, RegistrationStarter{&NotElevated, &RecordShell});
     g_shell = {};
     g_shell.error = ERROR_CANCELLED;
     EXPECT_EQ(registration.Start(), RegistrationStart::Declined);

@@ -25,11 +25,17 @@
 //                                   nothing, so finding none is no failure
 //   shown|<window class>[|seconds]  a visible, not minimised top-level window of that class exists
 //   end|<full program path>         ends every process started from exactly that file (the demo's client)
+//   module|<program path>|<library name>|<file version>[|s]
+//                                   a process of that program has the library loaded, and the loaded file has
+//                                   that version (the engine a client runs on)
+//   maxforms|<n>                    at no time so far were more than n launcher forms visible at once
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -91,6 +97,44 @@ HWND VisibleBox() {
 }
 
 HWND Form() { return FindWindowW(nullptr, kFormCaption); }
+
+BOOL CALLBACK CountForm(HWND window, LPARAM count) {
+    wchar_t caption[64] = {};
+    GetWindowTextW(window, caption, 64);
+    if (IsWindowVisible(window) && std::wstring(caption) == kFormCaption) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+int VisibleForms() {
+    int count = 0;
+    EnumWindows(&CountForm, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+std::wstring FileVersion(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    std::vector<BYTE> data(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!size || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length))
+        return L"";
+    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
+           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
+}
+
+// The file of `library` as loaded by a process of `program`; "" when none has it loaded.
+std::wstring LoadedLibrary(const std::wstring& program, const std::wstring& library) {
+    for (const auto& process : vantorix::win::FindProcessesOfImage(program)) {
+        vantorix::win::unique_hfile modules(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.id));
+        if (!modules) continue;
+        MODULEENTRY32W entry{sizeof entry};
+        for (BOOL more = Module32FirstW(modules.get(), &entry); more; more = Module32NextW(modules.get(), &entry))
+            if (_wcsicmp(entry.szModule, library.c_str()) == 0) return entry.szExePath;
+    }
+    return L"";
+}
 
 std::wstring BoxText(HWND box) {
     wchar_t buffer[4096] = {};
@@ -163,12 +207,18 @@ public:
         std::wstring status = WindowText(GetDlgItem(form, kLblMsg));
         std::lock_guard<std::mutex> lock(mutex_);
         if (!button.empty() && (buttons_.empty() || buttons_.back() != button)) buttons_.push_back(button);
+        max_forms_ = std::max(max_forms_, VisibleForms());
         if (!status.empty() && (statuses_.empty() || statuses_.back() != status)) statuses_.push_back(status);
     }
     std::vector<std::wstring> Buttons() {
         Sample();
         std::lock_guard<std::mutex> lock(mutex_);
         return buttons_;
+    }
+    int MaxForms() {
+        Sample();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return max_forms_;
     }
     std::vector<std::wstring> Statuses() {
         Sample();
@@ -179,6 +229,7 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::wstring> buttons_, statuses_;
+    int max_forms_ = 0;
 };
 
 Recorder g_recorder;
@@ -366,6 +417,21 @@ std::wstring Run(const std::vector<std::wstring>& p) {
     if (op == L"end" && p.size() >= 2) {
         Say(L"  ended " + std::to_wstring(vantorix::win::EndProgram(p[1])) + L" process(es)");
         return L"";
+    }
+    if (op == L"module" && p.size() >= 4) {
+        std::wstring file, version;
+        const bool ok = WaitFor(Seconds(p, 4, 30), [&] {
+            file = LoadedLibrary(p[1], p[2]);
+            version = file.empty() ? L"" : FileVersion(file);
+            return version == p[3];
+        });
+        Say(L"  loaded: " + (file.empty() ? L"(none)" : file + L" " + version));
+        return ok ? L"" : L"the library is not loaded in that version";
+    }
+    if (op == L"maxforms" && p.size() >= 2) {
+        const int most = g_recorder.MaxForms();
+        Say(L"  most forms at once: " + std::to_wstring(most));
+        return most <= _wtoi(p[1].c_str()) ? L"" : L"more forms were shown at once";
     }
     if (op == L"sleep" && p.size() >= 2) {
         Sleep(_wtoi(p[1].c_str()));

@@ -1,5 +1,6 @@
 // Stands in for client.exe in the launcher's end-to-end tests: records how it was started (its own file
-// version, its argument text and the show state it was given) in started.txt beside itself, then ends.
+// version, its argument text, the show state it was given and the account it runs as) in started.txt
+// beside itself, then ends.
 // With the argument "-stay" it keeps running (at most three minutes) so a test can see whether the launcher
 // ended it.
 #include <windows.h>
@@ -34,7 +35,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     STARTUPINFOW startup{sizeof startup};
     GetStartupInfoW(&startup);
     const int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
-    const std::wstring line = OwnVersion(path) + L"|" + arguments + L"|" + std::to_wstring(show) + L"\r\n";
+    wchar_t user[256] = {};
+    DWORD user_size = 256;
+    if (!GetUserNameW(user, &user_size)) user[0] = 0;
+    const std::wstring line = OwnVersion(path) + L"|" + arguments + L"|" + std::to_wstring(show) + L"|" + user + L"\r\n";
     const int n = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);

@@ -1,6 +1,7 @@
 // Starting programs from a quoted command line: what the started program receives, and that paths with
 // spaces and non-ASCII names start the program they name.
 #include "win/process.h"
+#include "win/end_program.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -78,4 +79,52 @@ TEST(StartProgram, CmdRunsItsCommandWithTheGivenArguments) {
     ASSERT_TRUE(process);
     ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
     EXPECT_EQ(ReadAll(out).substr(0, 5), "hello");
+}
+
+// Not a test of its own: the process the finder tests look for, started from this very program.
+TEST(Helper, DISABLED_StaysForAMinute) { Sleep(60000); }
+
+TEST(FindProcessesOfImage, AFoundProcessKeepsItsIdUntilItIsLetGoSoNoOtherProcessCanTakeIt) {
+    wchar_t own[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    auto child = StartProgramTracked(own, {L"--gtest_also_run_disabled_tests", L"--gtest_filter=Helper.DISABLED_StaysForAMinute"},
+                                     SW_HIDE);
+    ASSERT_TRUE(child);
+    const DWORD id = GetProcessId(child.get());
+    auto found = vantorix::win::FindProcessesOfImage(own, PROCESS_TERMINATE | SYNCHRONIZE);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].id, id);
+    // It ends, and this test lets go of its own handle: only the finder's handle holds the id now.
+    ASSERT_TRUE(TerminateProcess(child.get(), 3));
+    ASSERT_EQ(WaitForSingleObject(child.get(), 30000), WAIT_OBJECT_0);
+    child.reset();
+    vantorix::win::unique_kernel_handle again(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    ASSERT_TRUE(again) << "the id is free: another process could get it";
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(again.get(), &code));
+    EXPECT_EQ(code, 3u) << "the id names another process than the one found";
+    // Ending the found process acts on the ended one, through its own handle.
+    EXPECT_EQ(WaitForSingleObject(found[0].handle.get(), 0), WAIT_OBJECT_0);
+}
+
+TEST(StartProgramAsShellUser, StartsAsTheShellsUserOrNotAtAllNeverWithTheCallersRights) {
+    // The setup's finish page goes through this from an elevated installer. Wine sets no shell window;
+    // Windows has the desktop's explorer.
+    const std::wstring folder = TempFolder(L"as shell user");
+    const std::wstring out = folder + L"\\echo.txt";
+    DeleteFileW(out.c_str());
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    auto process = vantorix::win::StartProgramAsShellUser(std::wstring(system) + L"\\cmd.exe",
+                                                          {L"/c", L"echo", L"started>" + out}, SW_HIDE);
+    if (!GetShellWindow()) {
+        EXPECT_FALSE(process);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+        Sleep(500);
+        EXPECT_EQ(GetFileAttributesW(out.c_str()), INVALID_FILE_ATTRIBUTES) << "started without the shell's token";
+        return;
+    }
+    ASSERT_TRUE(process) << GetLastError();
+    ASSERT_EQ(WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(ReadAll(out).substr(0, 7), "started");
 }

@@ -1,4 +1,4 @@
-#include "client/single_instance.h"
+#include "win/instance_claim.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -10,7 +10,7 @@
 
 #include "win/diagnostic_log.h"
 
-namespace vantorix::client {
+namespace vantorix::win {
 namespace {
 
 constexpr DWORD kSectionSize = sizeof(std::uint32_t);  // the main window handle (32-bit program)
@@ -34,7 +34,7 @@ std::vector<BYTE> TokenPart(HANDLE token, TOKEN_INFORMATION_CLASS part) {
 
 Identity OwnIdentity() {
     Identity identity;
-    win::unique_kernel_handle token;
+    unique_kernel_handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return identity;
     identity.user = TokenPart(token.get(), TokenUser);
     identity.level = TokenPart(token.get(), TokenIntegrityLevel);
@@ -54,7 +54,7 @@ DWORD LevelOf(PSID level_sid) {
     return count ? *GetSidSubAuthority(level_sid, count - 1) : 0;
 }
 
-// The section's security: owned by the user, open to the user alone, labelled at the client's level
+// The section's security: owned by the user, open to the user alone, labelled at the program's level
 // (no writes or reads from below).
 std::wstring SectionSecurity(Identity& identity) {
     const std::wstring user = SidText(identity.user_sid());
@@ -63,7 +63,7 @@ std::wstring SectionSecurity(Identity& identity) {
     return sddl;
 }
 
-// The section was made by this user at no lower integrity level than the lesser of the client's and
+// The section was made by this user at no lower integrity level than the lesser of the program's and
 // medium (an object without a label is at medium).
 bool IsUsersOwn(HANDLE section, Identity& identity) {
     PSID owner = nullptr;
@@ -100,7 +100,7 @@ std::wstring OwnImage() {
 }
 
 std::wstring ImageOf(DWORD pid) {
-    win::unique_kernel_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    unique_kernel_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process) return {};
     wchar_t path[MAX_PATH * 2];
     DWORD n = MAX_PATH * 2;
@@ -115,7 +115,7 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-std::wstring InstanceClaim::ObjectName(const std::wstring& app_folder) {
+std::wstring InstanceClaim::ObjectName(const wchar_t* kind, const std::wstring& app_folder) {
     Identity identity = OwnIdentity();
     const std::wstring user = SidText(identity.user_sid());
     if (user.empty()) return {};
@@ -128,17 +128,18 @@ std::wstring InstanceClaim::ObjectName(const std::wstring& app_folder) {
     for (wchar_t c : folded) hash = (hash ^ static_cast<std::uint16_t>(c)) * 0x100000001b3ull;
     wchar_t tail[48];
     std::swprintf(tail, 48, L".%lu.%016llx", static_cast<unsigned long>(session), static_cast<unsigned long long>(hash));
-    return L"Local\\VantorixClient." + user + tail;
+    return L"Local\\" + std::wstring(kind) + L"." + user + tail;
 }
 
-InstanceClaim::InstanceClaim(const std::wstring& app_folder, const wchar_t* window_class) : window_class_(window_class) {
-    const std::wstring name = ObjectName(app_folder);
+InstanceClaim::InstanceClaim(const wchar_t* kind, const std::wstring& app_folder, const wchar_t* window_class)
+    : window_class_(window_class) {
+    const std::wstring name = ObjectName(kind, app_folder);
     Identity identity = OwnIdentity();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (name.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(SectionSecurity(identity).c_str(),
                                                                               SDDL_REVISION_1, &descriptor, nullptr)) {
-        // Without the user's identity there is no name that is the user's alone: this client runs unclaimed.
-        win::diag::RecordLastError(kWhere, L"the user's identity cannot be read: started without an instance claim");
+        // Without the user's identity there is no name that is the user's alone: this program runs unclaimed.
+        diag::RecordLastError(kWhere, L"the user's identity cannot be read: started without an instance claim");
         return;
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
@@ -147,17 +148,17 @@ InstanceClaim::InstanceClaim(const std::wstring& app_folder, const wchar_t* wind
     LocalFree(descriptor);
     if (!section_) {
         // Held by another account, closed to this user.
-        win::diag::Record(kWhere, L"the instance object cannot be opened: started without an instance claim", error);
+        diag::Record(kWhere, L"the instance object cannot be opened: started without an instance claim", error);
         return;
     }
     if (error == ERROR_ALREADY_EXISTS && !IsUsersOwn(section_.get(), identity)) {
-        win::diag::Record(kWhere, L"the instance object is another account's or lower level's: started without an instance claim");
+        diag::Record(kWhere, L"the instance object is another account's or lower level's: started without an instance claim");
         section_.reset();
         return;
     }
     view_.reset(MapViewOfFile(section_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kSectionSize));
     if (!view_) {
-        win::diag::RecordLastError(kWhere, L"the instance object cannot be mapped: started without an instance claim");
+        diag::RecordLastError(kWhere, L"the instance object cannot be mapped: started without an instance claim");
         section_.reset();
         return;
     }
@@ -178,10 +179,10 @@ bool InstanceClaim::IsRunningClient(HWND window) const {
     return pid != GetCurrentProcessId() && SamePath(ImageOf(pid), OwnImage());
 }
 
-bool InstanceClaim::HandOver() {
+bool InstanceClaim::HandOver(WPARAM request) {
     if (!contested_) return false;
     contested_ = false;
-    // The running client publishes its window once its checks are done and answers once its messages
+    // The running program publishes its window once its checks are done and answers once its messages
     // run; a start that came in between waits for it.
     const DWORD start = GetTickCount();
     for (;;) {
@@ -189,7 +190,7 @@ bool InstanceClaim::HandOver() {
         if (waited >= kHandOverWaitMs) break;
         const HWND running = PublishedWindow();
         if (running && !IsRunningClient(running)) {
-            win::diag::Record(kWhere, L"the instance object names a window that is not a client's: taken over");
+            diag::Record(kWhere, L"the instance object names a window that is not this program's: taken over");
             break;
         }
         DWORD_PTR answer = 0;
@@ -198,14 +199,14 @@ bool InstanceClaim::HandOver() {
             static_cast<LRESULT>(answer) == kClaimAnswer) {
             DWORD pid = 0;
             GetWindowThreadProcessId(running, &pid);
-            AllowSetForegroundWindow(pid);  // this start came from the user: the running client may take the front
-            PostMessageW(running, kBringBackMessage, 0, 0);
+            AllowSetForegroundWindow(pid);  // this start came from the user: the running program may take the front
+            PostMessageW(running, kBringBackMessage, request, 0);
             return true;
         }
         Sleep(kPollMs);
     }
     if (GetTickCount() - start >= kHandOverWaitMs)
-        win::diag::Record(kWhere, L"no client answers for the instance object: taken over");
+        diag::Record(kWhere, L"no program answers for the instance object: taken over");
     claimed_ = true;
     return false;
 }
@@ -216,4 +217,4 @@ void InstanceClaim::Publish(HWND main_window) {
     InterlockedExchange(static_cast<LONG volatile*>(view_.get()), static_cast<LONG>(value));
 }
 
-}  // namespace vantorix::client
+}  // namespace vantorix::win

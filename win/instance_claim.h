@@ -1,14 +1,15 @@
 #pragma once
-// One client per installation and user. The first client started from a folder makes a small named section
-// that holds its main window; a later start from the same folder finds that window, asks it to come
-// forward and ends. The section belongs to the running processes: when they end in any way (also when
-// the launcher kills the client before an update), the system drops it and the next start is a first one.
+// One running program of a kind per installation and user (the client, the launcher). The first program
+// started from a folder makes a small named section that holds its main window; a later start from the
+// same folder finds that window, asks it to come forward and ends. The section belongs to the running
+// processes: when they end in any way (also when the launcher kills the client before an update), the
+// system drops it and the next start is a first one.
 //
-// The name is the user's and the session's ("Local\VantorixClient.<user SID>.<session>.<folder hash>"),
+// The name is the user's and the session's ("Local\<kind>.<user SID>.<session>.<folder hash>"),
 // and the section is made with a security descriptor that gives it to the user alone at the client's
 // integrity level. Any program of the session may still make that name first; so a start trusts an
 // existing section only when it is the user's own at no lower level, and hands over only to a window of
-// this installation's client.exe that answers as a running client. Otherwise it starts all the same:
+// this installation's program that answers as a running one. Otherwise it starts all the same:
 // a section of the user's own it takes over (later starts come to it), another account's it leaves.
 #include <windows.h>
 
@@ -16,11 +17,12 @@
 
 #include "win/unique_handle.h"
 
-namespace vantorix::client {
+namespace vantorix::win {
 
 class InstanceClaim {
 public:
-    // Posted to the running client's main window by a later start: come forward.
+    // Posted to the running program's main window by a later start: come forward (the WPARAM is the
+    // later start's request, see HandOver).
     static constexpr UINT kBringBackMessage = WM_APP + 19;
     // Sent by a later start to the window it found; a client that holds the claim answers kClaimAnswer.
     static constexpr UINT kClaimQuery = WM_APP + 20;
@@ -28,9 +30,10 @@ public:
     // How long a later start waits for the running client to make its window known and answer.
     static constexpr DWORD kHandOverWaitMs = 15000;
 
-    // Claims the installation of `app_folder` (compared without regard to case); `window_class` is the
-    // class of the client's main window, the only kind of window a later start hands over to.
-    InstanceClaim(const std::wstring& app_folder, const wchar_t* window_class);
+    // Claims the installation of `app_folder` (compared without regard to case) for the program `kind`
+    // ("VantorixClient", "VantorixAssist"); `window_class` is the class of its main window, the only kind
+    // of window a later start hands over to.
+    InstanceClaim(const wchar_t* kind, const std::wstring& app_folder, const wchar_t* window_class);
     InstanceClaim(const InstanceClaim&) = delete;
     InstanceClaim& operator=(const InstanceClaim&) = delete;
 
@@ -39,17 +42,18 @@ public:
     // A start that found the section: brings the running client forward and returns true (this start then
     // ends). False when there is nothing to hand over to: this start made the section, the section is not
     // the user's own, or no client of ours answered within kHandOverWaitMs (then this start holds the claim).
-    bool HandOver();
+    // `request` travels with kBringBackMessage as its WPARAM.
+    bool HandOver(WPARAM request = 0);
     // The client that holds the claim makes its main window known.
     void Publish(HWND main_window);
 
-    // The section's name for a folder: one per installation, user and session, the same for every
-    // spelling of the folder's case. "" when the user cannot be told.
-    static std::wstring ObjectName(const std::wstring& app_folder);
+    // The section's name for a kind of program and a folder: one per installation, user and session, the
+    // same for every spelling of the folder's case. "" when the user cannot be told.
+    static std::wstring ObjectName(const wchar_t* kind, const std::wstring& app_folder);
 
 private:
     HWND PublishedWindow() const;
-    // A window of this installation's client.exe, in another process, of the main window's class.
+    // A window of this installation's program, in another process, of the main window's class.
     bool IsRunningClient(HWND window) const;
 
     std::wstring window_class_;
@@ -59,4 +63,4 @@ private:
     bool contested_ = false;  // the section is the user's own and was there before this start
 };
 
-}  // namespace vantorix::client
+}  // namespace vantorix::win

@@ -1,0 +1,49 @@
+#pragma once
+// The elevated steps of the launcher: its own program started with the shell's "runas" verb when the user
+// cannot write where the step writes. Each is its own entry point with a narrow input:
+//
+//   VantorixAssist.exe -install-update "<archive>" "<manifest>"
+//       <archive>: the downloaded update archive; <manifest>: a file holding the exact bytes of the
+//       manifest the user's launcher fetched. Both are the user's files and are trusted in nothing: the
+//       step judges the manifest itself, copies the archive into the installation's "\update\" (which only
+//       administrators may write) and checks size, SHA-256 and signature of that copy before it installs
+//       it under the journal. The installation is always the step's own folder, never an argument.
+//   VantorixAssist.exe -register
+//       puts the installation's control library and engine into the system folder and registers the
+//       library there.
+//
+// Neither shows a window; each ends with one of the exit codes below, and the user's launcher maps it to
+// what its form shows. The table is part of the interface (README, "The elevated steps").
+#include <string>
+
+#include "common/update_flow/update_flow.h"
+
+namespace vantorix::update_flow {
+
+inline constexpr wchar_t kInstallUpdateArgument[] = L"-install-update";
+inline constexpr wchar_t kRegisterArgument[] = L"-register";
+
+enum class StepExit : int {
+    Done = 0,                // installed (or registered)
+    BadCommandLine = 1,      // not exactly the arguments above, or a path that is not a local file path
+    ManifestRefused = 2,     // the manifest file is unreadable, too large, or refused by the manifest check
+    ArchiveUnreadable = 3,   // the archive cannot be read, is no plain file, or cannot be copied in
+    WrongSize = 4,           // the copy is not the published size
+    WrongHash = 5,           // the copy does not have the published SHA-256
+    MissingSignature = 6,    // a key is built in and the manifest publishes no archive signature
+    BadSignature = 7,        // the archive signature is not the maker's
+    ArchiveRejected = 8,     // not a usable archive (damaged, encrypted, unsafe names, empty): nothing written
+    WriteFailed = 9,         // a file could not be written (in use): the installation was restored
+    NoRoom = 10,             // the unpacked files would not fit on the volume: nothing written
+    InstallBusy = 11,        // another install of this installation is under way: nothing written
+    ComponentsFailed = 12,   // the files are installed, but the engine or the control library could not be
+                             // put into the system folder or registered there (for -register: not registered)
+    Failed = 13,             // anything else (an unexpected failure of the step itself)
+};
+
+// What the user's launcher makes of a step's exit code: the outcome its flow knows, with a reason for the
+// message. An exit code outside the table (a crash, a kill) counts as WriteFailed: the journal settles the
+// installation at the next install or start.
+UnpackResult OutcomeOfInstallStep(unsigned long exit_code);
+
+}  // namespace vantorix::update_flow

@@ -1,0 +1,119 @@
+#include "launcher/app/elevation.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "launcher/services/wide_text.h"
+#include "win/diagnostic_log.h"
+#include "win/message_pump.h"
+
+namespace vantorix::launcher {
+
+namespace {
+
+constexpr wchar_t kLogPlace[] = L"elevation";
+// The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
+constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
+
+// Waits for the handle while the thread's messages run; true when it was signalled within `ms`.
+bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= end ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(end - now, INFINITE - 1));
+        const DWORD woke = handle ? MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT)
+                                  : MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT);
+        if (handle && woke == WAIT_OBJECT_0) return true;
+        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
+        win::PumpPendingMessages();
+    }
+}
+
+std::wstring SeamFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(kElevationSeamVariable, buffer, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : L"";
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
+    char bytes[64] = {};
+    DWORD got = 0;
+    ReadFile(file.get(), bytes, sizeof bytes - 1, &got, nullptr);
+    return std::string(bytes, got);
+}
+
+// The test seam: the request written whole (a temporary name, then renamed), the answer awaited.
+ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& program, const std::wstring& parameters) {
+    const std::wstring request = folder + L"\\elevation-request.txt", answer = folder + L"\\elevation-answer.txt";
+    DeleteFileW(answer.c_str());
+    const std::string text = services::Utf8(program) + "\n" + services::Utf8(parameters) + "\n";
+    {
+        win::unique_hfile file(CreateFileW((request + L".new").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+            return {ElevationStatus::Failed, 0, GetLastError()};
+    }
+    if (!MoveFileExW((request + L".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return {ElevationStatus::Failed, 0, GetLastError()};
+    const ULONGLONG end = GetTickCount64() + kSeamPatienceMs;
+    while (GetFileAttributesW(answer.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount64() >= end) return {ElevationStatus::Failed, 0, ERROR_TIMEOUT};
+        WaitAnswering(nullptr, 100);
+    }
+    WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
+    const std::string said = ReadSmallFile(answer);
+    // The request goes first: a harness that sees an answer without its request waits for the next one.
+    DeleteFileW(request.c_str());
+    DeleteFileW(answer.c_str());
+    if (said.rfind("declined", 0) == 0) return {ElevationStatus::Declined, 0, ERROR_CANCELLED};
+    return {ElevationStatus::Started, std::strtoul(said.c_str(), nullptr, 10), 0};
+}
+
+}  // namespace
+
+ElevatedStart StartElevated(const std::wstring& program, const std::wstring& parameters, const std::wstring& folder,
+                            HWND owner, ShellExecuteFunction shell_execute) {
+    SHELLEXECUTEINFOW info{sizeof info};
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpVerb = L"runas";
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+    info.nShow = SW_HIDE;
+    ElevatedStart start;
+    if (!shell_execute(&info)) {
+        start.error = GetLastError();
+        start.status = start.error == ERROR_CANCELLED ? ElevationStatus::Declined : ElevationStatus::Failed;
+        win::diag::Record(kLogPlace, start.status == ElevationStatus::Declined ? L"the user declined " + parameters
+                                                                                 : L"could not start " + parameters,
+                          start.error);
+        return start;
+    }
+    start.status = ElevationStatus::Started;
+    start.process.reset(info.hProcess);
+    win::diag::Record(kLogPlace, L"started " + parameters.substr(0, parameters.find(L' ')));
+    return start;
+}
+
+ElevatedRun RunElevated(const std::wstring& program, const std::wstring& parameters, HWND owner) {
+    const std::wstring seam = SeamFolder();
+    if (!seam.empty()) {
+        win::diag::Record(kLogPlace, L"handed to the test seam: " + parameters.substr(0, parameters.find(L' ')));
+        return RunThroughSeam(seam, program, parameters);
+    }
+    const size_t cut = program.find_last_of(L'\\');
+    ElevatedStart start = StartElevated(program, parameters, cut == std::wstring::npos ? L"" : program.substr(0, cut), owner);
+    if (start.status != ElevationStatus::Started) return {start.status, 0, start.error};
+    if (!start.process) return {ElevationStatus::Failed, 0, ERROR_INVALID_HANDLE};
+    WaitAnswering(start.process.get(), INFINITE);
+    DWORD code = 0;
+    if (!GetExitCodeProcess(start.process.get(), &code)) return {ElevationStatus::Failed, 0, GetLastError()};
+    win::diag::Record(kLogPlace, L"the elevated step ended", code);
+    return {ElevationStatus::Started, code, 0};
+}
+
+}  // namespace vantorix::launcher

@@ -1,0 +1,48 @@
+#pragma once
+// Starting the launcher's own elevated steps (common/update_flow/install_step.h) with the shell's "runas"
+// verb: one UAC prompt, which names this program. Nothing else is ever started elevated: the client, the
+// home page and the registration question all run as the user.
+//
+// A seam for tests replaces the elevation mechanism, and only that: with the environment variable
+// VANTORIX_TEST_ELEVATION naming a folder, RunElevated starts nothing. It writes the program and its
+// parameters to "<folder>\elevation-request.txt" (UTF-8, one line each) and waits, while the form answers,
+// for "<folder>\elevation-answer.txt": "declined", or the decimal exit code of the step, which the test
+// harness has run with administrator rights itself. The process gets no right from it that it did not
+// have: it learns an exit code, as it would from the real step.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "win/unique_handle.h"
+
+namespace vantorix::launcher {
+
+inline constexpr wchar_t kElevationSeamVariable[] = L"VANTORIX_TEST_ELEVATION";
+
+enum class ElevationStatus { Started, Declined, Failed };
+
+struct ElevatedStart {
+    ElevationStatus status = ElevationStatus::Failed;
+    win::unique_kernel_handle process;  // when Started
+    unsigned long error = 0;            // when Failed
+};
+
+using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+
+// ShellExecuteEx with "runas", hidden, SEE_MASK_NOCLOSEPROCESS: the started process, or Declined when the
+// user refused the prompt (ERROR_CANCELLED).
+ElevatedStart StartElevated(const std::wstring& program, const std::wstring& parameters, const std::wstring& folder,
+                            HWND owner, ShellExecuteFunction shell_execute = &ShellExecuteExW);
+
+struct ElevatedRun {
+    ElevationStatus status = ElevationStatus::Failed;
+    unsigned long exit_code = 0;  // when Started: the step's exit code
+    unsigned long error = 0;      // when Failed
+};
+
+// Starts the step elevated (or hands it to the test seam) and waits until it has ended; the calling
+// thread's window messages run meanwhile, so the form keeps answering.
+ElevatedRun RunElevated(const std::wstring& program, const std::wstring& parameters, HWND owner);
+
+}  // namespace vantorix::launcher

@@ -1,0 +1,100 @@
+#include "launcher/app/install_steps.h"
+
+#include <windows.h>
+
+#include "common/update_flow/install_step.h"
+#include "launcher/app/control_library.h"
+#include "launcher/app/installation.h"
+#include "launcher/app/update_install.h"
+#include "launcher/app/update_key.h"
+#include "launcher/services/install_state_store.h"
+#include "launcher/services/manifest_verification.h"
+#include "launcher/services/services.h"
+#include "launcher/services/wide_text.h"
+#include "win/diagnostic_log.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::launcher {
+
+namespace {
+
+using update_flow::StepExit;
+
+constexpr wchar_t kLogPlace[] = L"install step";
+// A manifest is a few kilobytes; the reader takes no more than the fetch would.
+constexpr DWORD kMaxManifestBytes = 1 << 20;
+
+int Exit(StepExit exit, const std::wstring& why) {
+    win::diag::Record(kLogPlace, why, static_cast<unsigned long>(exit));
+    return static_cast<int>(exit);
+}
+
+// The manifest file's bytes: one plain file (no link), at most kMaxManifestBytes.
+std::optional<std::string> ReadManifestFile(const std::wstring& path) {
+    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || info.nFileSizeHigh ||
+        info.nFileSizeLow > kMaxManifestBytes)
+        return std::nullopt;
+    std::string bytes(info.nFileSizeLow, '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), info.nFileSizeLow, &got, nullptr) || got != bytes.size()))
+        return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+bool IsPlainLocalPath(const std::wstring& path) {
+    if (path.size() < 4 || path.size() >= MAX_PATH || path[1] != L':' || path[2] != L'\\' || path.back() == L'\\')
+        return false;
+    const wchar_t drive = path[0];
+    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) return false;
+    if (path.find_first_of(L"*?\"<>|/") != std::wstring::npos || path.find(L':', 2) != std::wstring::npos) return false;
+    wchar_t full[MAX_PATH] = {};
+    const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return n == path.size() && CompareStringOrdinal(full, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() != 3 || arguments[0] != update_flow::kInstallUpdateArgument || !IsPlainLocalPath(arguments[1]) ||
+        !IsPlainLocalPath(arguments[2]))
+        return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest>");
+    const std::wstring& archive = arguments[1];
+    const std::wstring folder = Installation::OfThisProgram().Folder();
+    // An install cut short before is settled first; then this one runs under the journal.
+    services::RecoverInterruptedInstall(folder);
+
+    const auto bytes = ReadManifestFile(arguments[2]);
+    if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
+    // Judged here again, by the same reader the user's launcher used, against this installation's state.
+    const services::StoredState stored = services::ReadInstallState(folder);
+    const auto verdict = services::VerifyManifest(*bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
+    win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
+    if (!verdict.manifest) return Exit(StepExit::ManifestRefused, L"the manifest was refused");
+    const manifest::Manifest& m = *verdict.manifest;
+    const auto expected = integrity::ParseExpectedArchive(m.size, m.sha256, m.signature);
+    if (!expected) return Exit(StepExit::ManifestRefused, L"the manifest's archive values are malformed");
+
+    const InstallOutcome installed = InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {});
+    if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
+    if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
+        services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)
+        win::diag::RecordLastError(kLogPlace, L"the accepted serial could not be recorded");
+    if (CarriesEngineOrControlLibrary(installed.committed)) {
+        const LibraryInstall library = InstallControlLibrary(folder);
+        if (library.exit != StepExit::Done) return Exit(library.exit, L"installed, but " + library.what);
+    }
+    return Exit(StepExit::Done, L"installed");
+}
+
+int RunRegisterStep(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() != 1 || arguments[0] != update_flow::kRegisterArgument)
+        return Exit(StepExit::BadCommandLine, L"the command line is not -register");
+    const LibraryInstall library = InstallControlLibrary(Installation::OfThisProgram().Folder());
+    return Exit(library.exit, library.exit == StepExit::Done ? L"registered" : library.what);
+}
+
+}  // namespace vantorix::launcher
