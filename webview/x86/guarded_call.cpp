@@ -11,8 +11,9 @@
 //   Both paths unlink the record and restore the saved registers.
 //
 // The handler follows the platform's rules for frame-based handlers:
-//   - it asks velview_guard_stops (GuardStops on the record's code and flags); for anything the guard does
-//     not stop (an unwind among them) it answers ExceptionContinueSearch and an outer frame decides;
+//   - it asks velview_guard_stops (GuardStops on the record's code and flags, and where the fault left the
+//     stack pointer); for anything the guard does not stop (an unwind among them) it answers
+//     ExceptionContinueSearch and an outer frame decides;
 //   - an exception it stops is the guard's: it stores the code in state[2], unwinds every frame registered
 //     after its own (RtlUnwind calls their handlers with the unwind flag and unlinks them, so the callee's
 //     cleanup runs), then leaves the dispatcher and continues at the resume label on the guard's own frame,
@@ -57,9 +58,10 @@ _velview_guard_resume:
 
     .def _velview_guard_handler; .scl 3; .type 32; .endef
 _velview_guard_handler:
-    pushl 4(%esp)
+    pushl 12(%esp)
+    pushl 8(%esp)
     call  _velview_guard_stops
-    addl  $4, %esp
+    addl  $8, %esp
     testl %eax, %eax
     jz    5f
     movl  4(%esp), %eax
@@ -89,8 +91,26 @@ _velview_guard_handler:
 extern "C" std::uint32_t velview_guarded_stdcall(const void* fn, const std::uint32_t* args, int count,
                                                  std::uint32_t* state);
 
-extern "C" __attribute__((used)) int velview_guard_stops(const EXCEPTION_RECORD* record) noexcept {
-    return velview::x86::GuardStops(record->ExceptionCode, record->ExceptionFlags) ? 1 : 0;
+namespace {
+
+// Closer than this to the bottom of its stack's reservation, a thread has overflowed its stack, whatever
+// code the fault came with: after the guard page is used up a second overflow reports an access violation,
+// and under an emulator that does not say why a signal came the first one may too. Such a thread cannot
+// go on, so the guard lets the fault pass. (A guard page, the stack guarantee and a 4 KB frame fit in it.)
+constexpr std::uintptr_t kStackEndMargin = 32 * 1024;
+
+bool AtTheEndOfItsStack(std::uintptr_t stack_pointer) noexcept {
+    MEMORY_BASIC_INFORMATION region{};
+    if (!VirtualQuery(reinterpret_cast<const void*>(stack_pointer), &region, sizeof region)) return true;
+    return stack_pointer - reinterpret_cast<std::uintptr_t>(region.AllocationBase) < kStackEndMargin;
+}
+
+}  // namespace
+
+extern "C" __attribute__((used)) int velview_guard_stops(const EXCEPTION_RECORD* record,
+                                                         const CONTEXT* context) noexcept {
+    if (!velview::x86::GuardStops(record->ExceptionCode, record->ExceptionFlags)) return 0;
+    return AtTheEndOfItsStack(context->Esp) ? 0 : 1;
 }
 
 namespace velview::x86 {
