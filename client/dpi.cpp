@@ -1,6 +1,7 @@
 #include "client/dpi.h"
 
 #include "common/window/dpi.h"
+#include "win/system_libraries.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::client {
@@ -20,7 +21,7 @@ int ScreenDpi() {
 int MonitorDpi(HMONITOR monitor) {
     // shcore.dll (Windows 8.1 and later) stays loaded for the process once found.
     static const auto get_dpi = [] {
-        HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        HMODULE shcore = win::LoadSystemLibrary(L"shcore.dll");
         return shcore ? reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore, "GetDpiForMonitor")) : nullptr;
     }();
     UINT x = 0, y = 0;

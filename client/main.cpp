@@ -12,10 +12,12 @@
 #include "client/overme.h"
 #include "client/windowdc.h"
 #include "win/diagnostic_log.h"
+#include "win/system_libraries.h"
 
 using namespace vantorix::client;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
+    vantorix::win::LoadSystemLibrariesFromSystemFolderOnly();
     CoInitialize(nullptr);  // single-threaded apartment: the control library's objects live on this thread
     vantorix::win::diag::OpenLog(vantorix::win::diag::PerUserLogPath(L"client.log"));
     const std::wstring app_folder = ApplicationFolder();

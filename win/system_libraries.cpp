@@ -13,16 +13,22 @@ namespace {
 // own dependencies are then searched from that folder (LOAD_WITH_ALTERED_SEARCH_PATH), not the program's.
 FARPROC WINAPI LoadFromSystemFolder(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || !info || !info->szDll) return nullptr;
+    std::wstring name;
+    for (const char* c = info->szDll; *c; ++c) name += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    return reinterpret_cast<FARPROC>(LoadSystemLibrary(name.c_str()));
+}
+
+}  // namespace
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
     wchar_t folder[MAX_PATH] = {};
     const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return nullptr;
     std::wstring path(folder, n);
     path += L'\\';
-    for (const char* c = info->szDll; *c; ++c) path += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-    return reinterpret_cast<FARPROC>(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    path += name;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
-
-}  // namespace
 
 void LoadSystemLibrariesFromSystemFolderOnly() {
     // SetDefaultDllDirectories came with Windows 8 (and an update of Windows 7): asked for, not imported.

@@ -7,11 +7,17 @@
 // ...); every other system library (version, winhttp, bcrypt, comctl32) is delay-loaded (see
 // vantorix_system_libraries_only in cmake/windows.cmake) and comes from the system folder by its full
 // path when it is first called.
+#include <windows.h>
+
 namespace vantorix::win {
 
 // Call first thing in a program's entry point: later loads by bare name search the system folder only
 // (where the system offers that), the current directory never, and the delay-loaded libraries come from
 // the system folder.
 void LoadSystemLibrariesFromSystemFolderOnly();
+
+// A system library asked for at run time (one a program may do without): the system folder's file by its
+// full path, its own dependencies searched from there. nullptr when it is not there.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 }  // namespace vantorix::win

@@ -79,6 +79,9 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
             if (v < 0) return std::nullopt;
             group = group << 6 | static_cast<uint32_t>(v);
         }
+        // Padding stands for zero bits: a text whose last character carries bits past the data is not
+        // the canonical form of any bytes ("TR==" would otherwise decode as "TQ==" does).
+        if ((padding == 2 && (group & 0xFFFF)) || (padding == 1 && (group & 0xFF))) return std::nullopt;
         out += static_cast<char>(group >> 16);
         if (padding < 2) out += static_cast<char>(group >> 8 & 0xFF);
         if (padding < 1) out += static_cast<char>(group & 0xFF);

@@ -69,7 +69,7 @@ TEST(ExpectedArchive, Base64OfASignatureDecodesExactlyOrNotAtAll) {
     EXPECT_EQ(DecodeBase64("TWE="), "Ma");
     EXPECT_EQ(DecodeBase64("TQ=="), "M");
     EXPECT_EQ(DecodeBase64("AP8A/w=="), std::string("\0\xff\0\xff", 4));
-    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu\n", "TW-u", "=AAA", "TQ==TWFu"}) EXPECT_FALSE(DecodeBase64(bad)) << bad;
+    for (const char* bad : {"TWF", "TW=u", "T===", "TWFu\n", "TW-u", "=AAA", "TQ==TWFu", "TR==", "TWF="}) EXPECT_FALSE(DecodeBase64(bad)) << bad;
 }
 
 }  // namespace

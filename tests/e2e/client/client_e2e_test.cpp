@@ -742,7 +742,16 @@ TEST(Keyboard, KeysTypedAfterATrayRestoreReachThePage) {
     r.Page(L"btn", L"shrinkmize");
     ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(r.main); }, 5000));
     ClickTrayIcon();
-    ASSERT_TRUE(WaitFor([&] { return RestoredInFront(r.main); }, 10000));
+    // In front is not yet focused: the client moves the focus to the page while it handles its activation,
+    // and Wine gives a typed key to the window that has the focus when the key is queued.
+    const auto pageHasTheFocus = [&] {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        return GetGUIThreadInfo(GetWindowThreadProcessId(r.main, nullptr), &info) && info.hwndFocus &&
+               info.hwndFocus == GetWindow(r.main, GW_CHILD);
+    };
+    ASSERT_TRUE(WaitFor([&] { return RestoredInFront(r.main) && pageHasTheFocus(); }, 10000))
+        << "the page did not get the focus after the restore";
     Keys({'K', 'E', 'Y'});  // the stand-in engine notes each typed character as "#key <code>"
     EXPECT_TRUE(WaitFor([&] {
         const std::string log = ReadFileUtf8(r.client.log_path);

@@ -252,11 +252,12 @@ class Scenario:
         return self.foreign
 
     def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False, as_user=False, elevation=None,
-            launchers=1, alongside=None):
+            launchers=1, alongside=None, extra_env=None):
         """One launcher start with the user's steps; self.log is what it wrote to its log meanwhile.
         as_user: the launcher and the user's steps run as the standard user; elevation(s, program, parameters)
         answers each elevation the launcher asks for ("declined", or None to run the step as root).
-        launchers: how many start at once. alongside(s): runs in a thread of its own once they started."""
+        launchers: how many start at once. alongside(s): runs in a thread of its own once they started.
+        extra_env: more variables for the launcher and what it starts."""
         log_path = self.user_log() if as_user else LAUNCHER_LOG
         log_start = os.path.getsize(log_path) if os.path.exists(log_path) else 0
         env = dict(os.environ)
@@ -264,6 +265,7 @@ class Scenario:
                                                         "http://127.0.0.1:9/updata.json")
         if as_user:
             env = self.user_environment(env["VANTORIX_MANIFEST_URL"])
+        env.update(extra_env or {})
         steps = [s.replace("{shots}", winpath(self.shots)) for s in steps]
         log = open(os.path.join(self.shots, "driver.log"), "wb")
         # The user is there before the launcher starts, so even a window that lives a second is seen.
@@ -1242,10 +1244,12 @@ def an_update_with_a_new_engine_runs_the_client_on_it(s):
     shutil.copy(os.path.join(INSTALLATION, "Build", "Velview_G_201.ocx"), library)
     update_package.set_file_version(library, LIBRARY_VERSION)
     s.publish(zip_entries={"bin/client.exe": client, "bin/node.dll": engine, "Build/Velview_G_201.ocx": library})
+    notes = os.path.join(s.dir, "engine-notes.txt")  # the engine the client starts notes its own version
     try:
         s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30",
-               "restore|30", "module|%s|node.dll|%s|90" % (winpath(s.client), ENGINE_VERSION),
-               "shot|{shots}\\1-client-on-the-new-engine.bmp", "end|" + winpath(s.client)])
+               "restore|30", "note|%s|#engine %s|90" % (winpath(notes), ENGINE_VERSION),
+               "shot|{shots}\\1-client-on-the-new-engine.bmp", "end|" + winpath(s.client)],
+              extra_env={"VANTORIX_STANDIN_LOG": winpath(notes)})
         check(update_package.file_version(os.path.join(SYSTEM32, "node.dll")) == ENGINE_VERSION,
               "the new engine is not in the system folder")
         check(update_package.file_version(CONTROL) == LIBRARY_VERSION, "the new control library is not in the system folder")

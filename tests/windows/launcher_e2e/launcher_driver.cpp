@@ -25,15 +25,13 @@
 //                                   nothing, so finding none is no failure
 //   shown|<window class>[|seconds]  a visible, not minimised top-level window of that class exists
 //   end|<full program path>         ends every process started from exactly that file (the demo's client)
-//   module|<program path>|<library name>|<file version>[|s]
-//                                   a process of that program has the library loaded, and the loaded file has
-//                                   that version (the engine a client runs on)
+//   note|<file>|<text part>[|s]     the file holds the part (the stand-in engine's notes: the engine a
+//                                   client runs on notes its own file version when it starts)
 //   maxforms|<n>                    at no time so far were more than n launcher forms visible at once
 //   shot|<file.bmp>                 the whole screen as a 24-bit bitmap
 //   sleep|<milliseconds>
 #include <windows.h>
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,6 +41,7 @@
 #include <vector>
 
 #include "win/end_program.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -111,29 +110,14 @@ int VisibleForms() {
     return count;
 }
 
-std::wstring FileVersion(const std::wstring& path) {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    std::vector<BYTE> data(size);
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT length = 0;
-    if (!size || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &length))
-        return L"";
-    return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) +
-           L"." + std::to_wstring(HIWORD(info->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionLS));
-}
-
-// The file of `library` as loaded by a process of `program`; "" when none has it loaded.
-std::wstring LoadedLibrary(const std::wstring& program, const std::wstring& library) {
-    for (const auto& process : vantorix::win::FindProcessesOfImage(program)) {
-        vantorix::win::unique_hfile modules(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process.id));
-        if (!modules) continue;
-        MODULEENTRY32W entry{sizeof entry};
-        for (BOOL more = Module32FirstW(modules.get(), &entry); more; more = Module32NextW(modules.get(), &entry))
-            if (_wcsicmp(entry.szModule, library.c_str()) == 0) return entry.szExePath;
-    }
-    return L"";
+std::string ReadFileBytes(const std::wstring& path) {
+    vantorix::win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (file && ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    return bytes;
 }
 
 std::wstring BoxText(HWND box) {
@@ -418,15 +402,17 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         Say(L"  ended " + std::to_wstring(vantorix::win::EndProgram(p[1])) + L" process(es)");
         return L"";
     }
-    if (op == L"module" && p.size() >= 4) {
-        std::wstring file, version;
-        const bool ok = WaitFor(Seconds(p, 4, 30), [&] {
-            file = LoadedLibrary(p[1], p[2]);
-            version = file.empty() ? L"" : FileVersion(file);
-            return version == p[3];
+    if (op == L"note" && p.size() >= 3) {
+        // Read by name, not through another process's memory: an emulator (qemu-user) cannot show one
+        // process another's loaded modules.
+        std::string notes;
+        const std::string part = Utf8(p[2]);
+        const bool ok = WaitFor(Seconds(p, 3, 30), [&] {
+            notes = ReadFileBytes(p[1]);
+            return notes.find(part) != std::string::npos;
         });
-        Say(L"  loaded: " + (file.empty() ? L"(none)" : file + L" " + version));
-        return ok ? L"" : L"the library is not loaded in that version";
+        Say(L"  notes: " + std::wstring(notes.begin(), notes.end()));
+        return ok ? L"" : L"the file does not hold that note";
     }
     if (op == L"maxforms" && p.size() >= 2) {
         const int most = g_recorder.MaxForms();
