@@ -27,14 +27,14 @@ struct LocalFree_ {
     void operator()(void* p) const { LocalFree(p); }
 };
 
+}  // namespace
+
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// Copies the user's archive to `target`, a file only administrators may read or write, refusing anything
-// but one plain file: no link, no device, no second name of another file. At most `limit` bytes are
-// copied; a larger source is then refused by its size.
-bool CopyIn(const std::wstring& source, const std::wstring& target, unsigned long long limit,
+// A larger source than `limit` is refused later by its size.
+bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target, unsigned long long limit,
             const std::function<void()>& between_blocks, std::wstring& why) {
     win::unique_hfile from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -81,7 +81,7 @@ bool CopyIn(const std::wstring& source, const std::wstring& target, unsigned lon
     return FlushFileBuffers(to.get()) != 0;
 }
 
-StepExit ExitOf(integrity::ArchiveVerdict verdict) {
+StepExit StepExitOf(integrity::ArchiveVerdict verdict) {
     switch (verdict) {
     case integrity::ArchiveVerdict::Matches: return StepExit::Done;
     case integrity::ArchiveVerdict::WrongSize: return StepExit::WrongSize;
@@ -92,6 +92,8 @@ StepExit ExitOf(integrity::ArchiveVerdict verdict) {
     }
     return StepExit::ArchiveUnreadable;
 }
+
+namespace {
 
 StepExit ExitOf(services::UnzipStatus status) {
     switch (status) {
@@ -115,7 +117,7 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
         // Copied first, checked after: what is checked is what is installed, out of the user's reach.
         CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
         const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
-        if (!CopyIn(archive, work_copy, limit, between_blocks, outcome.reason)) {
+        if (!CopyIntoInstallation(archive, work_copy, limit, between_blocks, outcome.reason)) {
             outcome.exit = StepExit::ArchiveUnreadable;
             win::diag::Record(L"install", outcome.reason);
             return outcome;
@@ -127,7 +129,7 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
     steps.unpacked = progress;
     const services::InstallResult installed = services::InstallArchive(folder, work_copy, expected, keys, steps);
     if (installed.refused) {
-        outcome.exit = ExitOf(*installed.refused);
+        outcome.exit = StepExitOf(*installed.refused);
         win::diag::Record(L"install", L"archive refused", static_cast<unsigned long>(outcome.exit));
         DeleteFileW(work_copy.c_str());
         return outcome;

@@ -28,6 +28,16 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
                                         const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
                                         const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress);
 
+// Copies the user's file to `target`, a new file only SYSTEM and the administrators may open, refusing
+// anything but one plain file (no link, no device, no second name of another file); at most `limit` bytes.
+bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target, unsigned long long limit,
+                          const std::function<void()>& between_blocks, std::wstring& why);
+
+// The step's exit code for an archive check's verdict (Done when it matches).
+update_flow::StepExit StepExitOf(integrity::ArchiveVerdict verdict);
+// The same path, compared as the file system does (case-insensitive).
+bool SamePath(const std::wstring& a, const std::wstring& b);
+
 // The installed files hold the engine or the control library, which are used from the system folder.
 bool CarriesEngineOrControlLibrary(const std::vector<std::wstring>& committed);
 

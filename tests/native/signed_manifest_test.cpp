@@ -216,9 +216,6 @@ TEST(SignedManifest, UtcTimesAreReadExactlyAndWrittenBack) {
     }
 }
 
-}  // namespace
-}  // namespace vantorix::manifest
-
 TEST(SignedManifest, DeltasCountOnlyFromWhatWasSignedAndMalformedOnesAreLeftOut) {
     const json good = {{"from", "1.0.0.1"}, {"url", "https://example.test/1.0.0.1-1.0.0.2.delta.zip"}, {"size", "99"},
                        {"sha256", std::string(64, 'c')}, {"signature", Base64(std::string(64, 'd'))}};
@@ -243,3 +240,6 @@ TEST(SignedManifest, DeltasCountOnlyFromWhatWasSignedAndMalformedOnesAreLeftOut)
     ASSERT_TRUE(without_key.manifest);
     EXPECT_EQ(without_key.manifest->deltas.size(), 2u);
 }
+
+}  // namespace
+}  // namespace vantorix::manifest

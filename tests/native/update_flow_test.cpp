@@ -658,6 +658,7 @@ TEST(InstallStep, EveryExitCodeMapsToTheOutcomeTheFormShows) {
         {static_cast<unsigned long>(StepExit::BadSignature), UnpackOutcome::ArchiveRejected, L"发布者签名无效"},
         {static_cast<unsigned long>(StepExit::ArchiveRejected), UnpackOutcome::ArchiveRejected, L"更新文件已损坏或无法使用"},
         {static_cast<unsigned long>(StepExit::NoRoom), UnpackOutcome::NoRoom, L""},
+        {static_cast<unsigned long>(StepExit::DeltaRefused), UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"},
         {static_cast<unsigned long>(StepExit::WriteFailed), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 9"},
         {static_cast<unsigned long>(StepExit::InstallBusy), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 11"},
         {static_cast<unsigned long>(StepExit::BadCommandLine), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 1"},
