@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/unzip/paths.h"
 #include "common/update_flow/update_flow.h"
 #include "launcher/services/archive_check.h"
 #include "launcher/services/bcrypt_sha256.h"
@@ -67,6 +68,8 @@ InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wst
     if (outcome.exit == StepExit::Done) {
         for (const std::string& name : applied.committed) outcome.committed.push_back(services::Wide(name));
         win::diag::Record(kLogPlace, L"delta applied: " + std::to_wstring(outcome.committed.size()) + L" files");
+        // A new launcher waits in the staging folder while this one runs; its copy takes over, as after an archive.
+        services::StartDeferredProgram(folder);
         return outcome;
     }
     outcome.reason = services::Wide(std::string(delta::StatusText(applied.status)) +
@@ -74,6 +77,22 @@ InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wst
                                     (applied.detail.empty() ? "" : " (" + applied.detail + ")"));
     win::diag::Record(kLogPlace, L"delta not applied: " + outcome.reason, static_cast<unsigned long>(outcome.exit));
     return outcome;
+}
+
+std::wstring DeltaWouldNotApply(const std::wstring& folder, const std::wstring& package, const std::wstring& scratch,
+                                const delta::ApplyProgress& progress) {
+    services::Win32FileSystem files;
+    services::BcryptSha256Provider sha256;
+    unzip::InstallPaths paths;
+    paths.folder = unzip::NormaliseFolder(services::Utf8(folder));
+    paths.work = unzip::NormaliseFolder(services::Utf8(scratch));
+    if (!unzip::MakePath(files, paths.work)) return L"the check's folder cannot be made";
+    files.RemoveTree(paths.Stage());
+    const delta::Result staged = delta::StageDelta(files, sha256, paths, services::Utf8(package), progress);
+    files.RemoveTree(paths.Stage());
+    files.RemoveFolder(paths.work);
+    if (staged.status == delta::Status::Ok) return L"";
+    return services::Wide(std::string(delta::StatusText(staged.status)) + (staged.file.empty() ? "" : ": " + staged.file));
 }
 
 std::optional<integrity::ExpectedArchive> DeltaForInstalledClient(const std::wstring& folder, const manifest::Manifest& m) {

@@ -23,6 +23,13 @@ InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wst
                                       const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
                                       const std::function<void()>& between_blocks, const delta::ApplyProgress& progress);
 
+// For a launcher that cannot write its installation, before it asks for the elevated step: builds every
+// file the delta makes from the installed files into `scratch` (a folder of the user's), checks them, and
+// removes them again. The reason the delta would not apply, "" when it would: then the step is asked for
+// the delta, otherwise for the full archive, so a delta that cannot apply costs no second prompt.
+std::wstring DeltaWouldNotApply(const std::wstring& folder, const std::wstring& package, const std::wstring& scratch,
+                                const delta::ApplyProgress& progress);
+
 // The delta the manifest lists for the client version installed in `folder` (read from its file), with
 // what the package must be; nullopt when there is none or its values are malformed.
 std::optional<integrity::ExpectedArchive> DeltaForInstalledClient(const std::wstring& folder, const manifest::Manifest& m);

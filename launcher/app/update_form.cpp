@@ -328,10 +328,15 @@ update_flow::UnpackResult UpdateForm::ApplyDelta(const integrity::ExpectedArchiv
     ShowProgress(0);
     update_flow::UnpackResult result;
     if (Place().ElevatedInstall()) {
-        // The user's copy is checked before the prompt, as the archive is; the step checks its own again.
-        const std::wstring mismatch = PackageMismatch(Place().Delta(), expected);
-        result = mismatch.empty() ? InstallElevated(Place().Delta(), true)
-                                  : update_flow::UnpackResult{update_flow::UnpackOutcome::ArchiveRejected, mismatch};
+        // The user's copy is checked before the prompt, as the archive is, and built once from the installed
+        // files: a delta that cannot apply goes to the full archive without a prompt of its own. The step
+        // checks and builds its own copy again.
+        std::wstring why = PackageMismatch(Place().Delta(), expected);
+        if (why.empty())
+            why = DeltaWouldNotApply(installation_.Folder(), Place().Delta(), Place().Folder() + L"\\delta-check",
+                                     [this](uint64_t done, uint64_t total) { ShowApplyProgress(done, total); });
+        result = why.empty() ? InstallElevated(Place().Delta(), true)
+                             : update_flow::UnpackResult{update_flow::UnpackOutcome::DeltaRefused, why};
     } else {
         const InstallOutcome applied = InstallDownloadedDelta(
             installation_.Folder(), Place().Delta(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },

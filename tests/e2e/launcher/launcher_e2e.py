@@ -1451,21 +1451,33 @@ def a_delta_killed_mid_commit_is_rolled_back_at_the_next_start(s):
     check(tree_without_work(s.inst) == before, "the installation differs from before the delta")
 
 
-def a_standard_user_takes_the_delta_through_the_elevated_step(s):
+def standard_user_delta(s, change, package):
+    """The standard user's launcher with a delta published (changed by change): one elevation, for package."""
     s.as_standard_user()
     expected = release_with_delta(s)
+    if change:
+        republish_delta(s, change)
     for folder, _, _ in os.walk(s.dir):
         os.chmod(folder, 0o755)
-    s.run(delta_steps(), as_user=True, elevation=step_runs)
+    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs)
     folder = s.user_folder() + "\\update\\"
-    asked = (winpath(s.file("VantorixAssist.exe")), "-install-update %s %s -delta" % (
-        quote_argument(folder + "newtemp.delta.zip"), quote_argument(folder + "newtemp.json")))
+    name, flag = ("newtemp.delta.zip", " -delta") if package == DELTA else ("newtemp.zip", "")
+    asked = (winpath(s.file("VantorixAssist.exe")), "-install-update %s %s%s" % (
+        quote_argument(folder + name), quote_argument(folder + "newtemp.json"), flag))
     check(s.elevations == [asked], "elevations asked for: %s, expected %s" % (s.elevations, [asked]))
     check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
     s.expect_client(NEW)
-    check(package_requests(s) == [DELTA], "packages requested: %s" % package_requests(s))
+    check(package_requests(s) == ([DELTA] if package == DELTA else [DELTA, FULL]), "packages: %s" % package_requests(s))
     check(tree_without_work(s.inst) == tree_without_work(expected), "the tree differs from the full archive's")
 
+
+def a_standard_user_takes_the_delta_through_the_elevated_step(s):
+    standard_user_delta(s, None, DELTA)
+
+
+def a_standard_users_delta_that_cannot_apply_costs_no_second_prompt(s):
+    # The user's launcher builds the delta once itself before it asks: the one prompt is for the full archive.
+    standard_user_delta(s, wrong_result_hash, FULL)
 
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
@@ -1499,7 +1511,8 @@ GROUPS = {
                       the_elevated_step_takes_only_its_narrow_input],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
     "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
-                                                              a_standard_user_takes_the_delta_through_the_elevated_step],
+                                                              a_standard_user_takes_the_delta_through_the_elevated_step,
+                                                              a_standard_users_delta_that_cannot_apply_costs_no_second_prompt],
     "one_launcher": [two_launchers_and_repeated_updateme_give_one_installation_and_one_form,
                      a_library_planted_beside_the_launcher_is_not_loaded],
 }
