@@ -37,15 +37,7 @@ InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wst
                                       const std::function<void()>& between_blocks, const delta::ApplyProgress& progress) {
     InstallOutcome outcome;
     const std::wstring work_copy = folder + update_flow::kDeltaPath;
-    if (!SamePath(package, work_copy)) {
-        CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
-        const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
-        if (!CopyIntoInstallation(package, work_copy, limit, between_blocks, outcome.reason)) {
-            outcome.exit = StepExit::ArchiveUnreadable;
-            win::diag::Record(kLogPlace, L"delta: " + outcome.reason);
-            return outcome;
-        }
-    }
+    if (!TakeIntoWorkFolder(folder, package, work_copy, expected, between_blocks, outcome)) return outcome;
     struct RemoveCopy {
         const std::wstring& path;
         ~RemoveCopy() { DeleteFileW(path.c_str()); }

@@ -33,9 +33,13 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// A larger source than `limit` is refused later by its size.
+namespace {
+
+// Copies the user's file to `target`, a new file only SYSTEM and the administrators may open, refusing
+// anything but one plain file (no link, no device, no second name of another file); at most `limit` bytes,
+// a larger source is refused later by its size.
 bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target, unsigned long long limit,
-            const std::function<void()>& between_blocks, std::wstring& why) {
+                          const std::function<void()>& between_blocks, std::wstring& why) {
     win::unique_hfile from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
@@ -81,6 +85,21 @@ bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target
     return FlushFileBuffers(to.get()) != 0;
 }
 
+}  // namespace
+
+bool TakeIntoWorkFolder(const std::wstring& folder, const std::wstring& source, const std::wstring& work_copy,
+                        const integrity::ExpectedArchive& expected, const std::function<void()>& between_blocks,
+                        InstallOutcome& outcome) {
+    if (SamePath(source, work_copy)) return true;
+    // Copied first, checked after: what is checked is what is installed, out of the user's reach.
+    CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
+    const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
+    if (CopyIntoInstallation(source, work_copy, limit, between_blocks, outcome.reason)) return true;
+    outcome.exit = StepExit::ArchiveUnreadable;
+    win::diag::Record(L"install", outcome.reason);
+    return false;
+}
+
 StepExit StepExitOf(integrity::ArchiveVerdict verdict) {
     switch (verdict) {
     case integrity::ArchiveVerdict::Matches: return StepExit::Done;
@@ -113,16 +132,7 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
                                         const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress) {
     InstallOutcome outcome;
     const std::wstring work_copy = folder + update_flow::kArchivePath;
-    if (!SamePath(archive, work_copy)) {
-        // Copied first, checked after: what is checked is what is installed, out of the user's reach.
-        CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
-        const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
-        if (!CopyIntoInstallation(archive, work_copy, limit, between_blocks, outcome.reason)) {
-            outcome.exit = StepExit::ArchiveUnreadable;
-            win::diag::Record(L"install", outcome.reason);
-            return outcome;
-        }
-    }
+    if (!TakeIntoWorkFolder(folder, archive, work_copy, expected, between_blocks, outcome)) return outcome;
     // The copy in the work folder is held, refusing writers, from its check to the end of its unpacking.
     services::InstallProgress steps;
     steps.between_blocks = between_blocks;

@@ -28,10 +28,13 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
                                         const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
                                         const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress);
 
-// Copies the user's file to `target`, a new file only SYSTEM and the administrators may open, refusing
-// anything but one plain file (no link, no device, no second name of another file); at most `limit` bytes.
-bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target, unsigned long long limit,
-                          const std::function<void()>& between_blocks, std::wstring& why);
+// The user's file as `work_copy` in the installation's work folder: when it lies elsewhere, copied into a
+// new file only SYSTEM and the administrators may open, refusing anything but one plain file (no link, no
+// device, no second name of another file), at most the published size + 1 bytes. False, with
+// outcome.exit and outcome.reason, when it cannot be.
+bool TakeIntoWorkFolder(const std::wstring& folder, const std::wstring& source, const std::wstring& work_copy,
+                        const integrity::ExpectedArchive& expected, const std::function<void()>& between_blocks,
+                        InstallOutcome& outcome);
 
 // The step's exit code for an archive check's verdict (Done when it matches).
 update_flow::StepExit StepExitOf(integrity::ArchiveVerdict verdict);
