@@ -3,11 +3,11 @@
 # update server, as a user would see it under Wine and Xvfb:
 #   1. a fresh Wine machine (its own prefix, seeded from the tests' cached one when there is one) on which the
 #      built setup program installs the installation silently into "C:\Program Files\VantorixAssist"
-#      (client version V, the control library registered), and an update package of version V+1: the
-#      manifest "updata.json" (mandatory; its size, SHA-256, the archive's signature and the signed payload
-#      with a serial and an expiry, made with the build's signing key) and "newtemp.zip" holding bin\client.exe
-#      with the higher version and the skin page, served over
-#      HTTPS on 127.0.0.1 by nginx (started and stopped here), as the maker's site serves them;
+#      (client version V, the control library registered), and release V+1 made by the maker's release tool
+#      (tools/release/release.py) from the built installation folder with the client's version raised: the
+#      full archive "V+1.zip", the delta "V-V+1.delta.zip" from the installed folder, and the manifest
+#      "updata.json" (mandatory, signed with the build's signing key, the delta listed in the payload),
+#      served over HTTPS on 127.0.0.1 by nginx (started and stopped here), as the maker's site serves them;
 #   2. the installed VantorixAssist.exe started with VANTORIX_MANIFEST_URL pointing at that server;
 #   3. a user (launcher_driver.exe) sees no registration question (the setup registered the library),
 #      confirms "发现新版本！", waits for the download and the unpacking, presses
@@ -98,15 +98,16 @@ http {
     ssl_certificate $work/ca/server.pem;
     ssl_certificate_key $work/ca/server.key;
     root $work/server;
-    location = /newtemp.zip { limit_rate ${VANTORIX_UPDATE_RATE:-256k}; }
+    location ~ \.zip\$ { limit_rate ${VANTORIX_UPDATE_RATE:-256k}; }
   }
 }
 EOF
 # Signed as the maker signs: with the private key matching the one built into the launcher, if any.
 signing_key=$(python3 "$root/tools/update-server/update_package.py" --print-signing-key "$win")
-python3 "$root/tools/update-server/update_package.py" --installation "$win/installation" --version "$next" \
-  --base-url "https://127.0.0.1:$port" --out "$work/server" --force-mod 1 --title "Vantorix $next" \
-  --notes $'界面更新\r\n修复若干问题' ${signing_key:+--signing-key "$signing_key" --serial "$(date +%s)"}
+python3 "$root/tools/release/release.py" --release "$win/installation" --set-client-version "$next" \
+  --earlier "$inst" --out "$work/server" --base-url "https://127.0.0.1:$port/" --force-mod 1 --title "Vantorix $next" \
+  --notes $'界面更新\r\n修复若干问题' --applier "$build/native/tools/release/native/release_apply" \
+  $([ -n "$signing_key" ] && echo --signing-key "$signing_key" || echo --unsigned)
 log "nginx on https://127.0.0.1:$port with version $next (installation has $current)"
 # Bounded like every server of the tests: it ends by itself after ten minutes at the latest.
 timeout 600 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr.log" &
@@ -149,4 +150,9 @@ if [ "$driver_rc" != 0 ] || [ "$installed" != "$next" ]; then
   log "the update did not go through"
   exit 1
 fi
-log "done: updated $current -> $next and started the new client"
+# The installed release had its delta: the full archive was never asked for.
+if ! grep -q "GET /$current-$next.delta.zip " "$work/nginx/access.log" || grep -q "GET /$next.zip " "$work/nginx/access.log"; then
+  log "the update did not come as the delta: $(grep -o 'GET [^ ]*' "$work/nginx/access.log" | tr '\n' ' ')"
+  exit 1
+fi
+log "done: updated $current -> $next through the delta and started the new client"

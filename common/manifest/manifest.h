@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorix::manifest {
 
@@ -14,6 +15,13 @@ struct SignedMembers {
     int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z: from then on the manifest is refused
 };
 
+// A delta package the manifest offers for one installed client version (README, "Publishing a release").
+// Only well-formed entries are kept: "from" and "url" present, "size" and "sha256" published and valid.
+struct DeltaOffer {
+    std::string from;  // the client version text the delta applies to
+    std::string url, size, sha256, signature;
+};
+
 // The values as the update form keeps them, UTF-8.
 struct Manifest {
     std::string version, url, uptext, new_title, force_mod, new_skinurl;
@@ -21,6 +29,8 @@ struct Manifest {
     std::string size, sha256, signature;
     // Present exactly when the maker's signature over the payload was verified (a key is built in).
     std::optional<SignedMembers> signed_members;
+    // "deltas": from the signed payload when a key is built in, else from "Version_date" itself.
+    std::vector<DeltaOffer> deltas;
 };
 
 // The optional members that describe the archive, read after the six.

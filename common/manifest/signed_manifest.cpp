@@ -83,6 +83,33 @@ std::optional<SignedMembers> ReadSignedMembers(const json& payload, std::string&
     return members;
 }
 
+// The "deltas" member of an object: each entry an object of texts with a usable "from", "url", "size" and
+// "sha256". A malformed entry is left out rather than refusing the manifest: the full archive at "url"
+// is always there to fall back on.
+std::vector<DeltaOffer> ReadDeltas(const json& object) {
+    std::vector<DeltaOffer> offers;
+    auto list = object.find("deltas");
+    if (list == object.end() || !list->is_array()) return offers;
+    for (const json& entry : *list) {
+        if (!entry.is_object()) continue;
+        DeltaOffer offer;
+        bool texts = true;
+        const std::pair<const char*, std::string*> fields[] = {{"from", &offer.from},     {"url", &offer.url},
+                                                               {"size", &offer.size},     {"sha256", &offer.sha256},
+                                                               {"signature", &offer.signature}};
+        for (auto [name, field] : fields) {
+            auto value = TextMember(entry, name);
+            if (!value) texts = false;
+            else *field = std::move(*value);
+        }
+        if (!texts || offer.from.empty() || !IsDownloadUrl(offer.url) || offer.size.empty() || offer.sha256.empty() ||
+            !integrity::ParseExpectedArchive(offer.size, offer.sha256, offer.signature))
+            continue;
+        offers.push_back(std::move(offer));
+    }
+    return offers;
+}
+
 // The version as the log may show it: at most 40 bytes, valid UTF-8, no control characters.
 std::string LoggedVersion(std::string_view version) {
     std::string text = CleanUtf8(version.substr(0, 40));
@@ -107,6 +134,11 @@ ManifestVerdict VerifyManifest(std::string_view bytes, const integrity::UpdateKe
     if (!keys.Any()) {
         // Built without a key: the manifest is what it says, as it always was.
         verdict.manifest = std::move(reading.manifest);
+        if (IsJsonDocument(text)) {
+            const json document = json::parse(text);
+            auto date = document.find("Version_date");
+            if (date != document.end() && date->is_object()) verdict.manifest->deltas = ReadDeltas(*date);
+        }
         return verdict;
     }
     const Manifest& outer = *reading.manifest;
@@ -160,6 +192,7 @@ ManifestVerdict VerifyManifest(std::string_view bytes, const integrity::UpdateKe
                       "serial " + std::to_string(members.serial) + " is lower than " +
                           std::to_string(state.manifest_serial) + ", accepted before",
                       &outer, by);
+    signed_values.deltas = ReadDeltas(payload);
     verdict.manifest = std::move(signed_values);
     return verdict;
 }

@@ -17,6 +17,7 @@ UnpackResult OutcomeOfInstallStep(unsigned long exit_code) {
     case StepExit::BadSignature: return {UnpackOutcome::ArchiveRejected, text::kArchiveBadSignature};
     case StepExit::ArchiveRejected: return {UnpackOutcome::ArchiveRejected, text::kStepArchiveRejected};
     case StepExit::NoRoom: return {UnpackOutcome::NoRoom, L""};
+    case StepExit::DeltaRefused: return {UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"};
     case StepExit::BadCommandLine:
     case StepExit::WriteFailed:
     case StepExit::InstallBusy:

@@ -8,6 +8,12 @@
 //       step judges the manifest itself, copies the archive into the installation's "\update\" (which only
 //       administrators may write) and checks size, SHA-256 and signature of that copy before it installs
 //       it under the journal. The installation is always the step's own folder, never an argument.
+//   VantorixAssist.exe -install-update "<delta>" "<manifest>" -delta
+//       the same for a delta package: the step picks from the manifest it accepted the delta listed for the
+//       client version installed in its own folder, copies the package into "\update\newtemp.delta.zip",
+//       checks its size, SHA-256 and signature and applies it (delta::ApplyDelta). A delta that does not
+//       fit the installation ends with DeltaRefused, nothing written: the user's launcher then downloads
+//       the full archive and asks for this step once more with it.
 //   VantorixAssist.exe -register
 //       puts the installation's control library and engine into the system folder and registers the
 //       library there.
@@ -22,6 +28,7 @@ namespace vantorix::update_flow {
 
 inline constexpr wchar_t kInstallUpdateArgument[] = L"-install-update";
 inline constexpr wchar_t kRegisterArgument[] = L"-register";
+inline constexpr wchar_t kDeltaFlag[] = L"-delta";
 
 enum class StepExit : int {
     Done = 0,                // installed (or registered)
@@ -39,6 +46,8 @@ enum class StepExit : int {
     ComponentsFailed = 12,   // the files are installed, but the engine or the control library could not be
                              // put into the system folder or registered there (for -register: not registered)
     Failed = 13,             // anything else (an unexpected failure of the step itself)
+    DeltaRefused = 14,       // -delta: no delta for the installed version, or it does not apply to the installed
+                             // files or is damaged: nothing written, the full archive is the way on
 };
 
 // What the user's launcher makes of a step's exit code: the outcome its flow knows, with a reason for the

@@ -128,10 +128,7 @@ void UpdateFlow::ButtonClicked() {
         retries_ = 0;
         SetButton(text::kUpdating, false);
         host_.SetText(Control::lblMsg, text::kGettingAddress);
-        // An archive or side files left by an earlier run would make the downloader pick a numbered
-        // name while the fixed name is unpacked: clear them first.
-        host_.ClearStaleArchive(manifest_->url);
-        host_.StartDownload(manifest_->url, manifest_->archive.size);
+        StartPackage(DeltaForInstalledVersion() ? Package::Delta : Package::Full);
     } else if (button_text_ == text::kStartNow) {
         StartClient();
         host_.DeleteArchive();
@@ -139,9 +136,42 @@ void UpdateFlow::ButtonClicked() {
     }
 }
 
+// The delta published for the installed client version, unless it failed once in this run.
+const DeltaView* UpdateFlow::DeltaForInstalledVersion() const {
+    if (!manifest_ || delta_given_up_) return nullptr;
+    for (const DeltaView& delta : manifest_->deltas)
+        if (delta.from == local_version_) return &delta;
+    return nullptr;
+}
+
+void UpdateFlow::StartPackage(Package package) {
+    const DeltaView* delta = package == Package::Delta ? DeltaForInstalledVersion() : nullptr;
+    package_ = delta ? Package::Delta : Package::Full;
+    const std::wstring& url = delta ? delta->url : manifest_->url;
+    // An archive or side files left by an earlier run would make the downloader pick a numbered
+    // name while the fixed name is unpacked: clear them first.
+    host_.ClearStaleArchive(url, package_);
+    host_.StartDownload(url, delta ? delta->package.size : manifest_->archive.size, package_);
+}
+
+// The delta cannot bring this installation to the release: the full archive, which every installation can
+// take, is downloaded and installed instead, once, without asking the user again.
+void UpdateFlow::FallBackToFullArchive(const std::wstring& reason) {
+    delta_given_up_ = true;
+    host_.AbandonDelta(reason);
+    if (ended_) return;
+    retries_ = 0;
+    SetButton(text::kUpdating, false);
+    host_.SetText(Control::lblMsg, text::kGettingAddress);
+    StartPackage(Package::Full);
+}
+
 void UpdateFlow::DownloadStateChanged(int state, int http_status) {
     if (ended_) return;
     host_.SetText(Control::lblMsg, StateText(state));
+    if (IsDownloadFailure(state) && button_text_ == text::kUpdating && package_ == Package::Delta)
+        return FallBackToFullArchive(L"delta download failed in state " + std::to_wstring(state) +
+                                     (http_status ? L", HTTP " + std::to_wstring(http_status) : L""));
     if (IsDownloadFailure(state) && button_text_ == text::kUpdating) return DownloadFailed(state, http_status);
     if (state == kStateComplete) download_failed_ = false;
     // Only completion means the whole archive is in place: a 100 % figure comes too early from a server
@@ -163,10 +193,14 @@ void UpdateFlow::Complete() {
     } reset{completing_};
 
     SetButton(text::kDownloaded, false);
-    const std::wstring version = manifest_ ? manifest_->version : std::wstring();
-    host_.ShowMessage(text::kDownloadedPrefix + version + text::kDownloadedSuffix);
-    if (ended_) return;
-    if (!host_.FileExists(kArchivePath)) {
+    if (!download_announced_) {
+        download_announced_ = true;
+        const std::wstring version = manifest_ ? manifest_->version : std::wstring();
+        host_.ShowMessage(text::kDownloadedPrefix + version + text::kDownloadedSuffix);
+        if (ended_) return;
+    }
+    if (package_ == Package::Delta && !host_.FileExists(kDeltaPath)) return FallBackToFullArchive(L"the delta is missing");
+    if (package_ == Package::Full && !host_.FileExists(kArchivePath)) {
         if (host_.AskYesNo(text::kAskArchiveMissing)) {
             host_.OpenHomePage();
             End();
@@ -180,8 +214,11 @@ void UpdateFlow::Complete() {
             bool& flag;
             ~Reset() { flag = false; }
         } reset{unpacking_};
-        return VerifiedUnpack();
+        return InstallDownloaded();
     }();
+    if (package_ == Package::Delta && unpacked.outcome != UnpackOutcome::Done && unpacked.outcome != UnpackOutcome::NoRoom &&
+        unpacked.outcome != UnpackOutcome::ElevationDeclined && !ended_)
+        return FallBackToFullArchive(unpacked.reason.empty() ? L"the delta was not applied" : unpacked.reason);
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
     case UnpackOutcome::Done:
@@ -210,6 +247,7 @@ void UpdateFlow::Complete() {
         End();
         return;
     case UnpackOutcome::ArchiveRejected:
+    case UnpackOutcome::DeltaRefused:
         break;
     }
     RejectArchive(unpacked.reason);
@@ -224,6 +262,7 @@ void UpdateFlow::StartClient() {
 
 void UpdateFlow::DownloadOversized() {
     if (ended_ || button_text_ != text::kUpdating) return;
+    if (package_ == Package::Delta) return FallBackToFullArchive(L"the delta is larger than published");
     SetButton(text::kOfferUpdate, false);  // no download runs any more: closing needs no confirmation
     RejectArchive(text::kArchiveWrongSize);
 }
@@ -237,6 +276,13 @@ void UpdateFlow::RejectArchive(const std::wstring& reason) {
     if (ended_) return;
     if (host_.FileExists(kClientPath)) StartClient();
     End();
+}
+
+UnpackResult UpdateFlow::InstallDownloaded() {
+    if (package_ == Package::Full) return VerifiedUnpack();
+    const DeltaView* delta = DeltaForInstalledVersion();
+    if (!delta) return {UnpackOutcome::DeltaRefused, L"no delta for the installed version"};
+    return host_.ApplyDelta(delta->package);
 }
 
 UnpackResult UpdateFlow::VerifiedUnpack() {
@@ -299,7 +345,7 @@ void UpdateFlow::DownloadFailed(int state, int http_status) {
 void UpdateFlow::RetryDue() {
     if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
     host_.SetText(Control::lblMsg, text::kGettingAddress);
-    host_.StartDownload(manifest_->url, manifest_->archive.size);
+    host_.StartDownload(manifest_->url, manifest_->archive.size, Package::Full);
 }
 
 // A refused elevation is told once and ends the start: asking again on every tick would never end, and

@@ -5,6 +5,7 @@
 // decides what happens next. No windows.h here, so the whole decision table runs in native tests.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/integrity/expected_archive.h"
 
@@ -13,6 +14,9 @@ namespace vantorix::update_flow {
 // Installation-relative paths (joined to the launcher's folder by the host).
 inline constexpr wchar_t kClientPath[] = L"\\bin\\client.exe";
 inline constexpr wchar_t kArchivePath[] = L"\\update\\newtemp.zip";
+// A delta package is downloaded beside the archive under its own name (same side files: ".dl", ".dl.cfg",
+// ".dl.tag"), so a fall-back to the full archive never meets the delta's bytes.
+inline constexpr wchar_t kDeltaPath[] = L"\\update\\newtemp.delta.zip";
 inline constexpr wchar_t kMarkerPath[] = L"\\Build\\installock.txt";
 inline constexpr wchar_t kClientToken[] = L"-2018.06.21";
 inline constexpr wchar_t kUpdateArgument[] = L"-update";
@@ -22,6 +26,16 @@ inline constexpr wchar_t kMarkerText[] = L"创建文件\r\n";
 // The form's visible controls, top to bottom.
 enum class Control { Label1, Label7, Label2, Label3, Label4, lblMsg, Command1 };
 
+// A delta package the manifest offers for one installed client version.
+struct DeltaView {
+    std::wstring from;  // the client version text it applies to
+    std::wstring url;
+    integrity::ExpectedArchive package;  // its published size, SHA-256 and signature
+};
+
+// What an update downloads: the delta for the installed version, or the full archive at "url".
+enum class Package { Full, Delta };
+
 // What the form shows as the manifest check's outcome. The host reads the manifest and takes the
 // decisions of the manifest module; nullopt means "no usable manifest".
 struct ManifestView {
@@ -29,6 +43,7 @@ struct ManifestView {
     std::wstring mandatory_shown;  // "是" or "否"
     bool mandatory = false;        // force_mod read as a number is above 0
     integrity::ExpectedArchive archive;  // the published size and SHA-256, when there are any
+    std::vector<DeltaView> deltas;       // signed delta packages, each for one installed version
 };
 
 enum class UnpackOutcome {
@@ -37,6 +52,8 @@ enum class UnpackOutcome {
     WriteFailed,      // a file or folder could not be written part-way: some files are new, some old
     NoRoom,           // the unpacked files would not fit in the free disk space: nothing was written
     ElevationDeclined,  // the user refused the elevation the install needs: nothing was written
+    DeltaRefused,     // the delta does not fit the installation or is damaged: nothing was written, the full
+                      // archive follows
 };
 
 struct UnpackResult {
@@ -68,15 +85,22 @@ public:
     virtual void EndRunningClients() = 0;
     virtual void OpenHomePage() = 0;
     // The update archive.
-    virtual void ClearStaleArchive(const std::wstring& url) = 0;
+    // package: which file of the update folder (kArchivePath or kDeltaPath) the download goes to.
+    virtual void ClearStaleArchive(const std::wstring& url, Package package) = 0;
     // published_size: the manifest's "size", when it has one; the downloader accepts no more bytes.
-    virtual void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) = 0;
+    virtual void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size,
+                               Package package) = 0;
     // Why the downloaded archive is not the one the manifest describes; "" when it is (or nothing is
     // published, or the install checks it itself): a refusal before anything else is tried.
     virtual std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) = 0;
     // Checks the archive against `expected` once more where it is installed from, and installs it.
     virtual UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) = 0;
     virtual void DeleteArchive() = 0;
+    // Checks the downloaded delta against `expected`, checks it against the installed files and applies it
+    // (Done), or tells why not; DeltaRefused and ArchiveRejected leave the installation as it was.
+    virtual UnpackResult ApplyDelta(const integrity::ExpectedArchive& expected) = 0;
+    // The delta is given up for the full archive: logs the reason and removes the delta and its side files.
+    virtual void AbandonDelta(const std::wstring& reason) = 0;
     // User interface.
     virtual bool AskYesNo(const std::wstring& text) = 0;
     virtual void ShowMessage(const std::wstring& text) = 0;
@@ -120,6 +144,10 @@ private:
     void SetButton(const std::wstring& text, bool enabled);
     void Complete();
     UnpackResult VerifiedUnpack();
+    UnpackResult InstallDownloaded();
+    const DeltaView* DeltaForInstalledVersion() const;
+    void StartPackage(Package package);
+    void FallBackToFullArchive(const std::wstring& reason);
     void RejectArchive(const std::wstring& reason);
     void InstallCommitted();
     bool StartInstalledUpdate();
@@ -143,6 +171,9 @@ private:
     bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
     bool update_requested_ = false; // a second start asked for the form while this one was hidden
     bool client_owed_ = false;      // the form was shown instead of starting the client
+    Package package_ = Package::Full;  // what the running (or last) download fetches
+    bool delta_given_up_ = false;   // the delta failed once in this run: the full archive, and only it, follows
+    bool download_announced_ = false;  // the "downloaded" message was shown: a fall-back does not ask again
 };
 
 // The update folder of a launcher folder ("C:\App" -> "C:\App\update", a drive root "C:\" -> "C:\update").

@@ -4,6 +4,7 @@
 
 #include "common/update_flow/install_step.h"
 #include "launcher/app/control_library.h"
+#include "launcher/app/delta_install.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
@@ -59,9 +60,10 @@ bool IsPlainLocalPath(const std::wstring& path) {
 }
 
 int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
-    if (arguments.size() != 3 || arguments[0] != update_flow::kInstallUpdateArgument || !IsPlainLocalPath(arguments[1]) ||
-        !IsPlainLocalPath(arguments[2]))
-        return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest>");
+    const bool delta = arguments.size() == 4 && arguments[3] == update_flow::kDeltaFlag;
+    if ((arguments.size() != 3 && !delta) || arguments[0] != update_flow::kInstallUpdateArgument ||
+        !IsPlainLocalPath(arguments[1]) || !IsPlainLocalPath(arguments[2]))
+        return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest> [-delta]");
     const std::wstring& archive = arguments[1];
     const std::wstring folder = Installation::OfThisProgram().Folder();
     // An install cut short before is settled first; then this one runs under the journal.
@@ -75,10 +77,15 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
     if (!verdict.manifest) return Exit(StepExit::ManifestRefused, L"the manifest was refused");
     const manifest::Manifest& m = *verdict.manifest;
-    const auto expected = integrity::ParseExpectedArchive(m.size, m.sha256, m.signature);
+    // A delta is taken only as the accepted manifest lists it for the client installed here.
+    const auto expected = delta ? DeltaForInstalledClient(folder, m)
+                                : integrity::ParseExpectedArchive(m.size, m.sha256, m.signature);
+    if (!expected && delta) return Exit(StepExit::DeltaRefused, L"no delta for the installed client version");
     if (!expected) return Exit(StepExit::ManifestRefused, L"the manifest's archive values are malformed");
 
-    const InstallOutcome installed = InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {});
+    const InstallOutcome installed =
+        delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {})
+              : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {});
     if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
     if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
         services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)

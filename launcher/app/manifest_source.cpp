@@ -52,6 +52,10 @@ std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& i
     view.mandatory = manifest::IsMandatory(m);
     // Already checked by the manifest reader: a malformed value made it no manifest.
     view.archive = integrity::ParseExpectedArchive(m.size, m.sha256, m.signature).value_or(integrity::ExpectedArchive{});
+    for (const manifest::DeltaOffer& offer : m.deltas)
+        if (auto package = integrity::ParseExpectedArchive(offer.size, offer.sha256, offer.signature))
+            view.deltas.push_back({services::Wide(offer.from), services::Wide(offer.url), *package});
+    if (!m.deltas.empty()) win::diag::Record(kLogPlace, L"deltas offered: " + std::to_wstring(view.deltas.size()));
     return view;
 }
 

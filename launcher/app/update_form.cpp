@@ -6,6 +6,7 @@
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
 #include "launcher/app/control_library.h"
+#include "launcher/app/delta_install.h"
 #include "launcher/app/elevation.h"
 #include "launcher/app/manifest_source.h"
 #include "launcher/app/update_install.h"
@@ -205,8 +206,9 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 bool UpdateForm::FileExists(const std::wstring& relative) {
     // The marker and the archive may live in the user's folder (update_place.h, installation.h).
     if (relative == update_flow::kMarkerPath) return installation_.MarkerExists();
-    if (relative == update_flow::kArchivePath) {
-        const DWORD attributes = GetFileAttributesW(Place().Archive().c_str());
+    if (relative == update_flow::kArchivePath || relative == update_flow::kDeltaPath) {
+        const std::wstring path = relative == update_flow::kDeltaPath ? Place().Delta() : Place().Archive();
+        const DWORD attributes = GetFileAttributesW(path.c_str());
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     return installation_.Exists(relative);
@@ -252,14 +254,19 @@ void UpdateForm::StartClient() {
 
 void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }
 void UpdateForm::OpenHomePage() { launcher::OpenHomePage(); }
-void UpdateForm::ClearStaleArchive(const std::wstring& url) { Place().ClearStaleArchive(url); }
+void UpdateForm::ClearStaleArchive(const std::wstring& url, update_flow::Package package) {
+    Place().ClearStaleArchive(url, package == update_flow::Package::Delta);
+}
 
-void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) {
+void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size,
+                               update_flow::Package package) {
     const UpdatePlace& place = Place();
+    const bool delta = package == update_flow::Package::Delta;
     place.Prepare();
-    win::diag::Record(kLogPlace, place.ElevatedInstall() ? L"download started into the user's folder"
-                                                         : L"download started into the installation");
-    WinHttpDown1.FileName = place.Archive();
+    win::diag::Record(kLogPlace, std::wstring(delta ? L"delta" : L"full archive") +
+                                     (place.ElevatedInstall() ? L" download started into the user's folder"
+                                                              : L" download started into the installation"));
+    WinHttpDown1.FileName = delta ? place.Delta() : place.Archive();
     WinHttpDown1.URL = url;
     WinHttpDown1.PublishedSize = published_size;
     WinHttpDown1.GetStart();
@@ -270,10 +277,14 @@ std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expec
     // the elevated step is asked for, the user's own copy is checked here: a bad download is refused
     // without a prompt (the step checks its own copy again).
     if (!Place().ElevatedInstall()) return L"";
+    return PackageMismatch(Place().Archive(), expected);
+}
+
+std::wstring UpdateForm::PackageMismatch(const std::wstring& package, const integrity::ExpectedArchive& expected) {
     // Hashing a large archive takes a while: the form keeps answering between blocks.
     ShowProgress(0);
     const auto verdict =
-        services::CheckArchive(Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); });
+        services::CheckArchive(package, expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); });
     if (verdict == integrity::ArchiveVerdict::Matches) return L"";
     win::diag::Record(kLogPlace, L"the downloaded archive was refused", static_cast<unsigned long>(verdict));
     switch (verdict) {
@@ -290,7 +301,8 @@ update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArc
     launcher::EndRunningClients(installation_);
     // Hashing and unpacking a large archive take a while: the form keeps answering between blocks.
     ShowProgress(0);
-    const update_flow::UnpackResult result = Place().ElevatedInstall() ? InstallElevated() : InstallHere(expected);
+    const update_flow::UnpackResult result =
+        Place().ElevatedInstall() ? InstallElevated(Place().Archive(), false) : InstallHere(expected);
     win::diag::Record(kLogPlace, L"install outcome", static_cast<unsigned long>(result.outcome));
     return result;
 }
@@ -298,15 +310,49 @@ update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArc
 update_flow::UnpackResult UpdateForm::InstallHere(const integrity::ExpectedArchive& expected) {
     const InstallOutcome installed = InstallDownloadedArchive(
         installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
-        [this](unsigned long long done, unsigned long long total) {
-            ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
-            win::PumpPendingMessages();
-        });
+        [this](unsigned long long done, unsigned long long total) { ShowApplyProgress(done, total); });
     update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(installed.exit));
     if (!installed.reason.empty()) result.reason = installed.reason;
     if (installed.exit == update_flow::StepExit::Done && CarriesEngineOrControlLibrary(installed.committed))
         PutEngineAndLibraryInPlace();
     return result;
+}
+
+void UpdateForm::ShowApplyProgress(unsigned long long done, unsigned long long total) {
+    ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
+    win::PumpPendingMessages();
+}
+
+update_flow::UnpackResult UpdateForm::ApplyDelta(const integrity::ExpectedArchive& expected) {
+    launcher::EndRunningClients(installation_);
+    ShowProgress(0);
+    update_flow::UnpackResult result;
+    if (Place().ElevatedInstall()) {
+        // The user's copy is checked before the prompt, as the archive is, and built once from the installed
+        // files: a delta that cannot apply goes to the full archive without a prompt of its own. The step
+        // checks and builds its own copy again.
+        std::wstring why = PackageMismatch(Place().Delta(), expected);
+        if (why.empty())
+            why = DeltaWouldNotApply(installation_.Folder(), Place().Delta(), Place().Folder() + L"\\delta-check",
+                                     [this](uint64_t done, uint64_t total) { ShowApplyProgress(done, total); });
+        result = why.empty() ? InstallElevated(Place().Delta(), true)
+                             : update_flow::UnpackResult{update_flow::UnpackOutcome::DeltaRefused, why};
+    } else {
+        const InstallOutcome applied = InstallDownloadedDelta(
+            installation_.Folder(), Place().Delta(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
+            [this](uint64_t done, uint64_t total) { ShowApplyProgress(done, total); });
+        result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(applied.exit));
+        if (!applied.reason.empty()) result.reason = applied.reason;
+        if (applied.exit == update_flow::StepExit::Done && CarriesEngineOrControlLibrary(applied.committed))
+            PutEngineAndLibraryInPlace();
+    }
+    win::diag::Record(kLogPlace, L"delta install outcome", static_cast<unsigned long>(result.outcome));
+    return result;
+}
+
+void UpdateForm::AbandonDelta(const std::wstring& reason) {
+    win::diag::Record(kLogPlace, L"falling back to the full archive: " + reason);
+    Place().DeleteDelta();
 }
 
 // The new engine or control library goes where the client loads it from. Where this process may not write
@@ -320,7 +366,7 @@ void UpdateForm::PutEngineAndLibraryInPlace() {
         win::diag::Record(kLogPlace, L"the new engine and control library are not in use yet", run.exit_code);
 }
 
-update_flow::UnpackResult UpdateForm::InstallElevated() {
+update_flow::UnpackResult UpdateForm::InstallElevated(const std::wstring& package, bool delta) {
     const UpdatePlace& place = Place();
     // The step reads the manifest exactly as this launcher fetched it and judges it itself.
     {
@@ -335,7 +381,8 @@ update_flow::UnpackResult UpdateForm::InstallElevated() {
         }
     }
     const std::wstring parameters = std::wstring(update_flow::kInstallUpdateArgument) + L" " +
-                                    win::QuoteArgument(place.Archive()) + L" " + win::QuoteArgument(place.ManifestCopy());
+                                    win::QuoteArgument(package) + L" " + win::QuoteArgument(place.ManifestCopy()) +
+                                    (delta ? std::wstring(L" ") + update_flow::kDeltaFlag : std::wstring());
     const ElevatedRun run = RunElevated(installation_.Path(L"\\VantorixAssist.exe"), parameters, window_);
     switch (run.status) {
     case ElevationStatus::Declined: return {update_flow::UnpackOutcome::ElevationDeclined, L""};

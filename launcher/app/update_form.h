@@ -47,11 +47,14 @@ public:
     void StartClient() override;
     void EndRunningClients() override;
     void OpenHomePage() override;
-    void ClearStaleArchive(const std::wstring& url) override;
-    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) override;
+    void ClearStaleArchive(const std::wstring& url, update_flow::Package package) override;
+    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size,
+                       update_flow::Package package) override;
     std::wstring ArchiveMismatch(const integrity::ExpectedArchive& expected) override;
     update_flow::UnpackResult UnpackArchive(const integrity::ExpectedArchive& expected) override;
     void DeleteArchive() override;
+    update_flow::UnpackResult ApplyDelta(const integrity::ExpectedArchive& expected) override;
+    void AbandonDelta(const std::wstring& reason) override;
     bool AskYesNo(const std::wstring& text) override;
     void ShowMessage(const std::wstring& text) override;
     void SetText(update_flow::Control control, const std::wstring& text) override;
@@ -72,7 +75,9 @@ private:
     // Where this run downloads, decided the first time it is needed (update_place.h).
     const UpdatePlace& Place();
     update_flow::UnpackResult InstallHere(const integrity::ExpectedArchive& expected);
-    update_flow::UnpackResult InstallElevated();
+    update_flow::UnpackResult InstallElevated(const std::wstring& package, bool delta);
+    std::wstring PackageMismatch(const std::wstring& package, const integrity::ExpectedArchive& expected);
+    void ShowApplyProgress(unsigned long long done, unsigned long long total);
     void PutEngineAndLibraryInPlace();
 
     HINSTANCE instance_;

@@ -27,15 +27,19 @@ struct LocalFree_ {
     void operator()(void* p) const { LocalFree(p); }
 };
 
+}  // namespace
+
 bool SamePath(const std::wstring& a, const std::wstring& b) {
     return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-// Copies the user's archive to `target`, a file only administrators may read or write, refusing anything
-// but one plain file: no link, no device, no second name of another file. At most `limit` bytes are
-// copied; a larger source is then refused by its size.
-bool CopyIn(const std::wstring& source, const std::wstring& target, unsigned long long limit,
-            const std::function<void()>& between_blocks, std::wstring& why) {
+namespace {
+
+// Copies the user's file to `target`, a new file only SYSTEM and the administrators may open, refusing
+// anything but one plain file (no link, no device, no second name of another file); at most `limit` bytes,
+// a larger source is refused later by its size.
+bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target, unsigned long long limit,
+                          const std::function<void()>& between_blocks, std::wstring& why) {
     win::unique_hfile from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
@@ -81,7 +85,22 @@ bool CopyIn(const std::wstring& source, const std::wstring& target, unsigned lon
     return FlushFileBuffers(to.get()) != 0;
 }
 
-StepExit ExitOf(integrity::ArchiveVerdict verdict) {
+}  // namespace
+
+bool TakeIntoWorkFolder(const std::wstring& folder, const std::wstring& source, const std::wstring& work_copy,
+                        const integrity::ExpectedArchive& expected, const std::function<void()>& between_blocks,
+                        InstallOutcome& outcome) {
+    if (SamePath(source, work_copy)) return true;
+    // Copied first, checked after: what is checked is what is installed, out of the user's reach.
+    CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
+    const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
+    if (CopyIntoInstallation(source, work_copy, limit, between_blocks, outcome.reason)) return true;
+    outcome.exit = StepExit::ArchiveUnreadable;
+    win::diag::Record(L"install", outcome.reason);
+    return false;
+}
+
+StepExit StepExitOf(integrity::ArchiveVerdict verdict) {
     switch (verdict) {
     case integrity::ArchiveVerdict::Matches: return StepExit::Done;
     case integrity::ArchiveVerdict::WrongSize: return StepExit::WrongSize;
@@ -92,6 +111,8 @@ StepExit ExitOf(integrity::ArchiveVerdict verdict) {
     }
     return StepExit::ArchiveUnreadable;
 }
+
+namespace {
 
 StepExit ExitOf(services::UnzipStatus status) {
     switch (status) {
@@ -111,23 +132,14 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
                                         const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress) {
     InstallOutcome outcome;
     const std::wstring work_copy = folder + update_flow::kArchivePath;
-    if (!SamePath(archive, work_copy)) {
-        // Copied first, checked after: what is checked is what is installed, out of the user's reach.
-        CreateDirectoryW(update_flow::UpdateFolderOf(folder).c_str(), nullptr);
-        const unsigned long long limit = expected.size ? *expected.size + 1 : integrity::kMaxArchiveSize + 1;
-        if (!CopyIn(archive, work_copy, limit, between_blocks, outcome.reason)) {
-            outcome.exit = StepExit::ArchiveUnreadable;
-            win::diag::Record(L"install", outcome.reason);
-            return outcome;
-        }
-    }
+    if (!TakeIntoWorkFolder(folder, archive, work_copy, expected, between_blocks, outcome)) return outcome;
     // The copy in the work folder is held, refusing writers, from its check to the end of its unpacking.
     services::InstallProgress steps;
     steps.between_blocks = between_blocks;
     steps.unpacked = progress;
     const services::InstallResult installed = services::InstallArchive(folder, work_copy, expected, keys, steps);
     if (installed.refused) {
-        outcome.exit = ExitOf(*installed.refused);
+        outcome.exit = StepExitOf(*installed.refused);
         win::diag::Record(L"install", L"archive refused", static_cast<unsigned long>(outcome.exit));
         DeleteFileW(work_copy.c_str());
         return outcome;

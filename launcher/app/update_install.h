@@ -28,6 +28,19 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
                                         const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
                                         const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress);
 
+// The user's file as `work_copy` in the installation's work folder: when it lies elsewhere, copied into a
+// new file only SYSTEM and the administrators may open, refusing anything but one plain file (no link, no
+// device, no second name of another file), at most the published size + 1 bytes. False, with
+// outcome.exit and outcome.reason, when it cannot be.
+bool TakeIntoWorkFolder(const std::wstring& folder, const std::wstring& source, const std::wstring& work_copy,
+                        const integrity::ExpectedArchive& expected, const std::function<void()>& between_blocks,
+                        InstallOutcome& outcome);
+
+// The step's exit code for an archive check's verdict (Done when it matches).
+update_flow::StepExit StepExitOf(integrity::ArchiveVerdict verdict);
+// The same path, compared as the file system does (case-insensitive).
+bool SamePath(const std::wstring& a, const std::wstring& b);
+
 // The installed files hold the engine or the control library, which are used from the system folder.
 bool CarriesEngineOrControlLibrary(const std::vector<std::wstring>& committed);
 

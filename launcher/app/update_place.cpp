@@ -22,6 +22,10 @@ std::wstring Trim(const std::wstring& text) {
     return text.substr(first, text.find_last_not_of(L' ') - first + 1);
 }
 
+void RemoveWithSideFiles(const std::wstring& file) {
+    for (const std::wstring& path : {file, file + L".dl", file + L".dl.cfg", file + L".dl.tag"}) DeleteFileW(path.c_str());
+}
+
 }  // namespace
 
 std::wstring ReadSideFileUrl(const std::wstring& path) {
@@ -73,8 +77,8 @@ bool UpdatePlace::Prepare() const {
     return false;
 }
 
-void UpdatePlace::ClearStaleArchive(const std::wstring& url) const {
-    const std::wstring archive = Archive();
+void UpdatePlace::ClearStaleArchive(const std::wstring& url, bool delta) const {
+    const std::wstring archive = delta ? Delta() : Archive();
     const std::wstring data = archive + L".dl", settings = archive + L".dl.cfg";
     DeleteFileW(archive.c_str());
     DeleteFileW(ManifestCopy().c_str());
@@ -90,10 +94,11 @@ void UpdatePlace::ClearStaleArchive(const std::wstring& url) const {
 
 void UpdatePlace::DeleteArchive() const {
     // The downloader's side files go with it: a refused archive must not be resumed into again.
-    const std::wstring archive = Archive();
-    for (const std::wstring& path :
-         {archive, archive + L".dl", archive + L".dl.cfg", archive + L".dl.tag", ManifestCopy()})
-        DeleteFileW(path.c_str());
+    RemoveWithSideFiles(Archive());
+    RemoveWithSideFiles(Delta());
+    DeleteFileW(ManifestCopy().c_str());
 }
+
+void UpdatePlace::DeleteDelta() const { RemoveWithSideFiles(Delta()); }
 
 }  // namespace vantorix::launcher

@@ -25,16 +25,20 @@ public:
     bool ElevatedInstall() const { return elevated_install_; }
     const std::wstring& Folder() const { return folder_; }
     std::wstring Archive() const { return folder_ + L"\\newtemp.zip"; }
+    // A delta package, downloaded beside the archive under its own name (same side files).
+    std::wstring Delta() const { return folder_ + L"\\newtemp.delta.zip"; }
     // The manifest's bytes as fetched, handed to the elevated step beside the archive.
     std::wstring ManifestCopy() const { return folder_ + L"\\newtemp.json"; }
 
     // Creates the folder when it is the per-user one (the installation's is never created here).
     bool Prepare() const;
-    // Removes the archive, and its side files unless they hold a download of `url` that the downloader
-    // can resume.
-    void ClearStaleArchive(const std::wstring& url) const;
-    // Removes the archive, the downloader's side files of that name and the manifest copy.
+    // Removes the archive (with delta: the delta package), and its side files unless they hold a download
+    // of `url` that the downloader can resume.
+    void ClearStaleArchive(const std::wstring& url, bool delta = false) const;
+    // Removes the archive and the delta package, the downloader's side files of both and the manifest copy.
     void DeleteArchive() const;
+    // Removes the delta package and its side files only (the full archive follows).
+    void DeleteDelta() const;
 
 private:
     std::wstring folder_;

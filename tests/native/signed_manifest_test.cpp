@@ -216,5 +216,30 @@ TEST(SignedManifest, UtcTimesAreReadExactlyAndWrittenBack) {
     }
 }
 
+TEST(SignedManifest, DeltasCountOnlyFromWhatWasSignedAndMalformedOnesAreLeftOut) {
+    const json good = {{"from", "1.0.0.1"}, {"url", "https://example.test/1.0.0.1-1.0.0.2.delta.zip"}, {"size", "99"},
+                       {"sha256", std::string(64, 'c')}, {"signature", Base64(std::string(64, 'd'))}};
+    auto with = [&](json entry) { json e = good; e.merge_patch(entry); return e; };
+    const json listed = json::array({good, with({{"from", ""}}), with({{"url", "file:///c:/x"}}), with({{"size", "x"}}),
+                                     with({{"sha256", nullptr}}), with({{"size", 99}}), "not an object",
+                                     with({{"from", "1.0.0.0"}, {"signature", ""}})});
+    const auto verdict = Verify(Signed(&kCurrent, 7, [&](json& p) { p["deltas"] = listed; }));
+    ASSERT_TRUE(verdict.manifest);
+    ASSERT_EQ(verdict.manifest->deltas.size(), 2u);
+    EXPECT_EQ(verdict.manifest->deltas[0].from, "1.0.0.1");
+    EXPECT_EQ(verdict.manifest->deltas[0].size, "99");
+    EXPECT_EQ(verdict.manifest->deltas[1].from, "1.0.0.0");
+    // Deltas outside the payload are not what the maker signed: a launcher with a key ignores them.
+    const auto outside = Verify(Signed(&kCurrent, 7, {}, [&](json& d) { d["deltas"] = listed; }));
+    ASSERT_TRUE(outside.manifest);
+    EXPECT_TRUE(outside.manifest->deltas.empty());
+    // Without a key the manifest's own member is read.
+    json unsigned_date = kMembers;
+    unsigned_date["deltas"] = listed;
+    const auto without_key = Verify(json{{"Version_date", unsigned_date}}.dump(), 0, kNow, {});
+    ASSERT_TRUE(without_key.manifest);
+    EXPECT_EQ(without_key.manifest->deltas.size(), 2u);
+}
+
 }  // namespace
 }  // namespace vantorix::manifest

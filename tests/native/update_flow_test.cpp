@@ -43,6 +43,7 @@ public:
     std::wstring version_after_unpack;
     std::optional<uf::ManifestView> manifest = Release(L"1.0.0.1", false);
     uf::UnpackResult unpack{uf::UnpackOutcome::Done, L""};
+    uf::UnpackResult delta{uf::UnpackOutcome::Done, L""};
     std::wstring archive_mismatch;  // why the check in UnpackArchive refuses the archive ("" it does not)
     std::deque<bool> answers;  // Yes/No answers, in order
     std::function<void()> during_message;  // runs while a message box is open (nested message loop)
@@ -79,9 +80,18 @@ public:
     void StartClient() override { log.push_back(L"start-client " + local_version); }
     void EndRunningClients() override { log.push_back(L"taskkill client.exe"); }
     void OpenHomePage() override { log.push_back(L"open-home-page"); }
-    void ClearStaleArchive(const std::wstring& url) override { log.push_back(L"clear-stale " + url); }
-    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> size) override {
+    void ClearStaleArchive(const std::wstring& url, uf::Package) override { log.push_back(L"clear-stale " + url); }
+    void StartDownload(const std::wstring& url, std::optional<std::uint64_t> size, uf::Package) override {
         log.push_back(L"download " + url + (size ? L" size=" + std::to_wstring(*size) : L""));
+    }
+    uf::UnpackResult ApplyDelta(const vantorix::integrity::ExpectedArchive&) override {
+        log.push_back(L"apply-delta");
+        if (delta.outcome == uf::UnpackOutcome::Done && !version_after_unpack.empty()) local_version = version_after_unpack;
+        return delta;
+    }
+    void AbandonDelta(const std::wstring& reason) override {
+        log.push_back(L"abandon-delta " + reason);
+        files.erase(uf::kDeltaPath);
     }
     std::wstring ArchiveMismatch(const vantorix::integrity::ExpectedArchive& expected) override {
         log.push_back(L"check-archive" + std::wstring(expected.size ? L" size" : L""));
@@ -648,6 +658,7 @@ TEST(InstallStep, EveryExitCodeMapsToTheOutcomeTheFormShows) {
         {static_cast<unsigned long>(StepExit::BadSignature), UnpackOutcome::ArchiveRejected, L"发布者签名无效"},
         {static_cast<unsigned long>(StepExit::ArchiveRejected), UnpackOutcome::ArchiveRejected, L"更新文件已损坏或无法使用"},
         {static_cast<unsigned long>(StepExit::NoRoom), UnpackOutcome::NoRoom, L""},
+        {static_cast<unsigned long>(StepExit::DeltaRefused), UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"},
         {static_cast<unsigned long>(StepExit::WriteFailed), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 9"},
         {static_cast<unsigned long>(StepExit::InstallBusy), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 11"},
         {static_cast<unsigned long>(StepExit::BadCommandLine), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 1"},
@@ -668,4 +679,86 @@ TEST(FlowTexts, FoldersAndLinesAreBuiltAsTheFormShowsThem) {
     EXPECT_EQ(uf::ProgressText(L"1.45 KB", 0.0f), L"文件大小：1.45 KB0.00%");
     EXPECT_EQ(uf::StateText(9), L"下载完毕");
     EXPECT_EQ(uf::StateText(-1), L"");
+}
+
+// A release with a delta for the installed 1.0.0.1 (and one for another version, never taken).
+uf::ManifestView ReleaseWithDeltas() {
+    uf::ManifestView m = Release(L"1.0.0.2", false);
+    m.archive.size = 5000;
+    vantorix::integrity::ExpectedArchive delta;
+    delta.size = 300;
+    m.deltas = {{L"1.0.0.0", L"http://127.0.0.1/old.delta.zip", delta}, {L"1.0.0.1", L"http://127.0.0.1/d.delta.zip", delta}};
+    return m;
+}
+
+TEST(Delta, TheDeltaForTheInstalledVersionIsTakenAndAnyFailureFallsBackToTheFullArchiveOnce) {
+    const std::wstring delta = L"download http://127.0.0.1/d.delta.zip size=300",
+                       full = L"download http://127.0.0.1/newtemp.zip size=5000";
+    struct Case {
+        const char* what;
+        int delta_state;        // how the delta's download ends (9: complete)
+        bool oversized;         // the downloader cut the delta off for its size
+        uf::UnpackOutcome applied;  // what applying it gives
+        std::vector<std::wstring> downloads;
+        const wchar_t* fell_back;   // the reason given, "" when the delta did it
+    } cases[] = {
+        {"applied", 9, false, uf::UnpackOutcome::Done, {delta}, L""},
+        {"installed file differs", 9, false, uf::UnpackOutcome::DeltaRefused, {delta, full}, L"differs"},
+        {"delta's own hash wrong", 9, false, uf::UnpackOutcome::ArchiveRejected, {delta, full}, L"differs"},
+        {"commit failed, restored", 9, false, uf::UnpackOutcome::WriteFailed, {delta, full}, L"differs"},
+        {"server refused the delta", 7, false, uf::UnpackOutcome::Done, {delta, full}, L"delta download failed in state 7, HTTP 404"},
+        {"delta larger than published", 7, true, uf::UnpackOutcome::Done, {delta, full}, L"the delta is larger than published"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingHost h;
+        h.manifest = ReleaseWithDeltas();
+        h.version_after_unpack = L"1.0.0.2";
+        h.delta = {c.applied, L"differs"};
+        h.flow.Load(true);
+        h.flow.ButtonClicked();
+        h.files.insert(uf::kDeltaPath);
+        if (c.oversized) h.flow.DownloadOversized();
+        else h.flow.DownloadStateChanged(c.delta_state, c.delta_state == 9 ? 200 : 404);
+        if (h.Count(L"download ") == 2) {
+            EXPECT_EQ(h.texts[Control::Command1], L"升级中");  // the close guard still asks
+            h.files.insert(uf::kArchivePath);
+            h.flow.DownloadStateChanged(9);
+        }
+        std::vector<std::wstring> downloads;
+        for (const auto& line : h.log)
+            if (line.rfind(L"download ", 0) == 0) downloads.push_back(line);
+        EXPECT_EQ(downloads, c.downloads);
+        EXPECT_EQ(h.Logged(L"abandon-delta " + std::wstring(c.fell_back)), *c.fell_back != 0);
+        EXPECT_EQ(h.Count(L"unpack"), *c.fell_back ? 1u : 0u);
+        // The user is told once that the update arrived, whichever package brought it, and asked nothing.
+        EXPECT_EQ(h.Count(L"message Vantorix已经成功下载了"), 1u);
+        EXPECT_EQ(h.Count(L"ask("), 0u);
+        EXPECT_EQ(h.texts[Control::Command1], L"立即启动");
+    }
+}
+
+TEST(Delta, WithoutADeltaForTheInstalledVersionTheFullArchiveComesAndAFailedFullOneIsNotRetriedAsADelta) {
+    RecordingHost h;
+    h.manifest = ReleaseWithDeltas();
+    h.manifest->deltas.pop_back();  // only the one for 1.0.0.0
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    EXPECT_EQ(h.Count(L"download http://127.0.0.1/newtemp.zip"), 1u);
+    EXPECT_EQ(h.Count(L"download http://127.0.0.1/old.delta.zip"), 0u);
+
+    RecordingHost g;
+    g.manifest = ReleaseWithDeltas();
+    g.delta = {uf::UnpackOutcome::DeltaRefused, L"differs"};
+    g.unpack = {uf::UnpackOutcome::WriteFailed, L"in use"};
+    g.flow.Load(true);
+    g.flow.ButtonClicked();
+    g.files.insert(uf::kDeltaPath);
+    g.flow.DownloadStateChanged(9);
+    g.files.insert(uf::kArchivePath);
+    g.flow.DownloadStateChanged(9);
+    EXPECT_EQ(g.texts[Control::Command1], L"立即升级");  // offered again
+    g.flow.ButtonClicked();  // the user tries again: the full archive, not the delta that failed
+    EXPECT_EQ(g.Count(L"download http://127.0.0.1/d.delta.zip"), 1u);
+    EXPECT_EQ(g.Count(L"download http://127.0.0.1/newtemp.zip"), 2u);
 }

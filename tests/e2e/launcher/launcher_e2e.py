@@ -25,11 +25,14 @@ import sys
 import tempfile
 import threading
 import time
+import zipfile
 
 SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
 WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
 sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE, "tools", "release"))
+import release  # noqa: E402
 
 # Every manifest published here is signed with the key the launcher was built with (None: built without
 # one), with a serial that grows with every manifest a scenario publishes.
@@ -45,6 +48,7 @@ INSTALLATION = os.path.join(WIN_BUILD, "installation")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root.exe")
 KILL_TOOL = os.path.join(WIN_BUILD, "tests", "windows", "services", "install_kill_tool.exe")
+RELEASE_APPLY = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "native", "tools", "release", "native", "release_apply")
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
 SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
@@ -888,7 +892,7 @@ def a_kill_right_after_the_launcher_was_replaced_is_rolled_back_by_the_new_one(s
     s.publish(version=OLD)
     before = tree(s.inst)
     archive = self_replacing_release(s)
-    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m2"]).returncode
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m3"]).returncode
     check(rc == 3, "the install was not cut (exit %s)" % rc)
     check(update_package.file_version(s.file("VantorixAssist.exe")) == "9.0.0.7", "the cut came too early")
     s.run(["neverform|60"])
@@ -1308,6 +1312,178 @@ def a_library_planted_beside_the_launcher_is_not_loaded(s):
     traces = [f for f in os.listdir(s.inst) if f.startswith("planted-")]
     check(traces == [], "planted libraries were loaded: %s" % traces)
 
+
+# ---- delta updates ---------------------------------------------------------------------------------------
+FULL, DELTA = "/%s.zip" % NEW, "/%s-%s.delta.zip" % (OLD, NEW)
+FELL_BACK = "falling back to the full archive"
+
+
+def release_with_delta(s, earlier_version=OLD):
+    """The next release made by the maker's tool from a folder: the new client, skin and a new file, with a
+    delta from the installation as it is (its client carrying earlier_version). Returns the folder the full
+    archive's result is compared with: the installation with the full archive unpacked over it."""
+    if s.server is None:
+        s.serve()
+    folder = os.path.join(s.dir, "release")
+    for name, source in s.new_release_entries().items():
+        target = os.path.join(folder, *name.split("/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if isinstance(source, bytes):
+            open(target, "wb").write(source)
+        else:
+            shutil.copy(source, target)
+    earlier = os.path.join(s.dir, "earlier")
+    shutil.copytree(s.inst, earlier)
+    if earlier_version != OLD:
+        update_package.set_file_version(os.path.join(earlier, "bin", "client.exe"), earlier_version)
+    s.serial += 1
+    check(release.main(["--release", folder, "--out", s.root, "--base-url", s.url("/"), "--earlier", earlier,
+                        "--serial", str(s.serial), "--applier", RELEASE_APPLY] +
+                       (["--signing-key", SIGNING_KEY] if SIGNING_KEY else ["--unsigned"])) == 0,
+          "the release tool refused the release")
+    check(os.path.exists(os.path.join(s.root, FULL[1:])), "the release tool wrote no full archive")
+    expected = os.path.join(s.dir, "expected")
+    shutil.copytree(s.inst, expected)
+    check(subprocess.run([RELEASE_APPLY, "unpack", expected, os.path.join(s.root, FULL[1:])],
+                         stdout=subprocess.DEVNULL).returncode == 0, "the full archive does not unpack")
+    return expected
+
+
+def republish_delta(s, change):
+    """The delta rebuilt with change(index text, members) applied, and the manifest signed again over it: a
+    package whose own hash and signature are right, whose content is not."""
+    path = os.path.join(s.root, DELTA[1:])
+    with zipfile.ZipFile(path) as z:
+        members = {name: z.read(name) for name in z.namelist()}
+    index = change(members["delta.txt"].decode("utf-8"), members)
+    members["delta.txt"] = index.encode("utf-8")
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_STORED) as z:
+        for name, data in members.items():
+            z.writestr(name, data)
+    s.serial += 1
+    text = release.manifest_text(NEW, s.url("/"), os.path.join(s.root, FULL[1:]), [(OLD, path)], SIGNING_KEY,
+                                 serial=s.serial)
+    open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8").write(text)
+
+
+def wrong_result_hash(index, members):
+    """The client's record announces a result no patch makes."""
+    lines = index.split("\n")
+    for n, line in enumerate(lines):
+        fields = line.split("\t")
+        if fields[0] in ("patch", "whole") and fields[3] == "bin/client.exe":
+            fields[2] = "0" * 64
+            lines[n] = "\t".join(fields)
+    return "\n".join(lines)
+
+
+def damaged_frame(index, members):
+    name = next(n for n in members if n.startswith("data/"))
+    members[name] = members[name][: len(members[name]) // 2]
+    return index
+
+
+def tree_without_work(root):
+    found = tree(root)
+    return {k: v for k, v in found.items()
+            if not k.startswith("update") and k not in (os.path.join("bin", "started.txt"), os.path.join("Build", "installock.txt"))}
+
+
+def delta_steps(fell_back=False):
+    """The user's steps of a mandatory update: one "downloaded" message whichever package brought it. After
+    a fall-back the button went from "升级完毕" back to "升级中" for the full archive."""
+    return (["box|ok|发现新版本！" + NEW, "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
+             "msg|更新完成！"] + ([] if fell_back else ["order|" + FLOW]) + ["click", "gone|30"])
+
+
+def package_requests(s):
+    return [r["path"] for r in s.requests() if r["path"] in (FULL, DELTA)]
+
+
+def a_delta_brings_the_installation_to_the_full_archives_result_or_the_full_archive_comes_once(s, case):
+    what, prepare, change, expected_requests = case
+    expected = release_with_delta(s, OLD if what != "a delta for another version" else "1.0.0.0")
+    if change:
+        republish_delta(s, change)
+    if prepare:
+        prepare(s)
+    s.run(delta_steps(fell_back=expected_requests == [DELTA, FULL]))
+    s.expect_client(NEW)
+    check(package_requests(s) == expected_requests, "%s: packages requested %s, expected %s" %
+          (what, package_requests(s), expected_requests))
+    check(tree_without_work(s.inst) == tree_without_work(expected), "%s: the tree differs from the full archive's: %s" % (
+        what, sorted(k for k in set(tree_without_work(s.inst)) | set(tree_without_work(expected))
+                     if tree_without_work(s.inst).get(k) != tree_without_work(expected).get(k))))
+    check((FELL_BACK in s.log) == (expected_requests == [DELTA, FULL]), "%s: the log says:\n%s" % (what, s.log))
+    check(not [f for f in os.listdir(s.file("update")) if "newtemp" in f], "packages left: %s" % os.listdir(s.file("update")))
+
+
+def modify_installed_client(s):
+    """The client the delta patches changed on disk, its version kept (bytes after its image)."""
+    with open(s.client, "ab") as f:
+        f.write(b"changed on this machine")
+
+
+DELTA_CASES = [
+    ("the delta for the installed version", None, None, [DELTA]),
+    ("a modified installed file", modify_installed_client, None, [DELTA, FULL]),
+    ("a delta for another version", None, None, [FULL]),
+    ("a damaged delta", None, damaged_frame, [DELTA, FULL]),
+    ("a patch whose result has the wrong hash", None, wrong_result_hash, [DELTA, FULL]),
+]
+
+
+def delta_scenario(case):
+    def scenario(s):
+        a_delta_brings_the_installation_to_the_full_archives_result_or_the_full_archive_comes_once(s, case)
+    scenario.__name__ = "delta_" + re.sub(r"\W+", "_", case[0])
+    return scenario
+
+
+def a_delta_killed_mid_commit_is_rolled_back_at_the_next_start(s):
+    # The real applier ends its own process after three file moves of the commit; the next start puts the old
+    # tree back, as after a cut full install.
+    release_with_delta(s)
+    shutil.copy(os.path.join(s.root, FULL[1:]), os.path.join(s.root, "newtemp.zip"))
+    s.write_manifest(version=OLD)
+    before = tree_without_work(s.inst)
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(os.path.join(s.root, DELTA[1:])), "m3"]).returncode
+    check(rc == 3, "the delta's commit was not cut (exit %s)" % rc)
+    check(os.path.exists(s.file("update\\install.journal")), "no journal left by the cut commit")
+    check(tree_without_work(s.inst) != before, "the cut came before any file was moved")
+    s.run(["neverform|60"])
+    s.expect_client(OLD)
+    check(tree_without_work(s.inst) == before, "the installation differs from before the delta")
+
+
+def standard_user_delta(s, change, package):
+    """The standard user's launcher with a delta published (changed by change): one elevation, for package."""
+    s.as_standard_user()
+    expected = release_with_delta(s)
+    if change:
+        republish_delta(s, change)
+    for folder, _, _ in os.walk(s.dir):
+        os.chmod(folder, 0o755)
+    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs)
+    folder = s.user_folder() + "\\update\\"
+    name, flag = ("newtemp.delta.zip", " -delta") if package == DELTA else ("newtemp.zip", "")
+    asked = (winpath(s.file("VantorixAssist.exe")), "-install-update %s %s%s" % (
+        quote_argument(folder + name), quote_argument(folder + "newtemp.json"), flag))
+    check(s.elevations == [asked], "elevations asked for: %s, expected %s" % (s.elevations, [asked]))
+    check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
+    s.expect_client(NEW)
+    check(package_requests(s) == ([DELTA] if package == DELTA else [DELTA, FULL]), "packages: %s" % package_requests(s))
+    check(tree_without_work(s.inst) == tree_without_work(expected), "the tree differs from the full archive's")
+
+
+def a_standard_user_takes_the_delta_through_the_elevated_step(s):
+    standard_user_delta(s, None, DELTA)
+
+
+def a_standard_users_delta_that_cannot_apply_costs_no_second_prompt(s):
+    # The user's launcher builds the delta once itself before it asks: the one prompt is for the full archive.
+    standard_user_delta(s, wrong_result_hash, FULL)
+
 GROUPS = {
     "start": [same_version_starts_the_client_without_the_form, first_start_writes_the_marker_then_starts_the_client,
               marker_without_build_folder_creates_the_folder, missing_client_asks_and_no_ends],
@@ -1339,11 +1515,14 @@ GROUPS = {
                       the_elevated_step_refuses_an_archive_changed_after_the_launchers_check,
                       the_elevated_step_takes_only_its_narrow_input],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
+    "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
+                                                              a_standard_user_takes_the_delta_through_the_elevated_step,
+                                                              a_standard_users_delta_that_cannot_apply_costs_no_second_prompt],
     "one_launcher": [two_launchers_and_repeated_updateme_give_one_installation_and_one_form,
                      a_library_planted_beside_the_launcher_is_not_loaded],
 }
 # Groups whose scenarios need the standard user's Wine.
-USER_GROUPS = {"standard_user"}
+USER_GROUPS = {"standard_user", "delta"}
 
 
 def main():

@@ -8,14 +8,17 @@
 //                                                   on once "Local\vx-install-go-<its pid>" is set
 //   ... launcher                                    a fourth argument: FOLDER\VantorixAssist.exe counts as
 //                                                   the running program, as for the launcher itself
+// An ARCHIVE whose name ends in ".delta.zip" is a delta package, applied with the launcher's delta applier.
 // Exit code 0 when the install ran to its end, 3 when the process was ended.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
+#include "common/delta/apply_delta.h"
 #include "common/unzip/extract.h"
 #include "common/unzip/paths.h"
+#include "launcher/services/bcrypt_sha256.h"
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
 
@@ -71,7 +74,15 @@ int wmain(int argc, wchar_t** argv) {
     const bool pause = argv[3][0] == L'p', moves_only = pause || argv[3][0] == L'm';
     KilledAfter files(_wtol(argv[3] + (moves_only ? 1 : 0)), moves_only, pause);
     if (argc == 5) files.running = vantorix::unzip::NormaliseFolder(vantorix::services::Utf8(argv[1])) + "VantorixAssist.exe";
-    auto result = vantorix::unzip::UnzipToFolder(files, vantorix::services::Utf8(argv[1]), vantorix::services::Utf8(argv[2]));
+    const std::string folder = vantorix::services::Utf8(argv[1]), archive = vantorix::services::Utf8(argv[2]);
+    constexpr std::string_view kDeltaSuffix = ".delta.zip";
+    bool ok = false;
+    if (archive.size() > kDeltaSuffix.size() && archive.compare(archive.size() - kDeltaSuffix.size(), kDeltaSuffix.size(), kDeltaSuffix) == 0) {
+        vantorix::services::BcryptSha256Provider sha256;
+        ok = vantorix::delta::ApplyDelta(files, sha256, folder, archive).status == vantorix::delta::Status::Ok;
+    } else {
+        ok = vantorix::unzip::UnzipToFolder(files, folder, archive).status == vantorix::unzip::Status::Ok;
+    }
     std::printf("%ld\n", files.changes);
-    return result.status == vantorix::unzip::Status::Ok ? 0 : 1;
+    return ok ? 0 : 1;
 }
