@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/manifest/address_override.h"
+#include "common/update_flow/rollout.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/install_state_store.h"
 #include "launcher/services/manifest_verification.h"
@@ -14,7 +15,22 @@ namespace vantorix::launcher {
 
 namespace {
 constexpr wchar_t kLogPlace[] = L"manifest";
+
+// Whether the release is offered to this installation at this moment; the log says how it was decided.
+bool Offered(const std::wstring& installation_folder, const update_flow::Rollout& rollout) {
+    const int64_t now = services::UnixTimeNow();
+    const uint32_t open = update_flow::OpenShare(rollout, now);
+    const auto draw = services::RolloutDraw(installation_folder);
+    // Without a draw the installation cannot know its place: it waits for the whole share, as the last.
+    const bool offered = draw ? update_flow::IsOffered(rollout, *draw, now) : open >= 1000000;
+    win::diag::Record(kLogPlace, std::wstring(offered ? L"rollout: offered" : L"rollout: held back") + L", draw " +
+                                     (draw ? std::to_wstring(*draw) : L"(none)") + L", open share " +
+                                     std::to_wstring(open / 10000) + L"." + std::to_wstring(open / 1000 % 10) + L" % of " +
+                                     std::to_wstring(rollout.share_percent) + L" %");
+    return offered;
 }
+
+}  // namespace
 
 std::wstring ManifestUrl() {
     wchar_t buffer[2048];
@@ -52,6 +68,7 @@ std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& i
     view.mandatory = manifest::IsMandatory(m);
     // Already checked by the manifest reader: a malformed value made it no manifest.
     view.archive = integrity::ParseExpectedArchive(m.size, m.sha256, m.signature).value_or(integrity::ExpectedArchive{});
+    if (m.signed_members && m.signed_members->rollout) view.held_back = !Offered(installation_folder, *m.signed_members->rollout);
     return view;
 }
 

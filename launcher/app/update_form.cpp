@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/update_flow/download_retry.h"
 #include "common/update_flow/install_step.h"
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
@@ -11,7 +12,10 @@
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
+#include "launcher/services/manifest_verification.h"
 #include "launcher/services/services.h"
+#include "launcher/services/system_random.h"
+#include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
 #include "win/message_pump.h"
 #include "win/process.h"
@@ -31,7 +35,8 @@ constexpr int kCommand1Id = 201;
 constexpr int kClientWidth = 420, kClientHeight = 300;
 // The progress bar under the status line: the download's percentage, then the unpacking's.
 constexpr int kProgressId = 106;
-constexpr int kProgressSteps = 1000;
+// Whole percentages: the bar moves (and repaints) at most 101 times a download or an install.
+constexpr int kProgressSteps = 100;
 
 // The form's controls as data: position in the client area, initial text and kind.
 struct ControlLayout {
@@ -81,9 +86,11 @@ UpdateForm::UpdateForm(HINSTANCE instance)
                 win::diag::Record(kLogPlace, L"download failed in state " + std::to_wstring(state) +
                                                  (WinHttpDown1.Oversized() ? L", larger than published" : L""),
                                   static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
+            if (!WinHttpDown1.LastRetryAfter().empty())
+                win::diag::Record(kLogPlace, L"the server asks to retry after " + services::Wide(WinHttpDown1.LastRetryAfter()));
             if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete");
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
-            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
+            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {
         }
     };
@@ -127,7 +134,11 @@ void UpdateForm::CreateControls() {
 void UpdateForm::ShowProgress(double fraction) {
     if (!progress_) return;
     const double clamped = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
-    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(clamped * kProgressSteps + 0.5), 0);
+    // Truncated: the bar is full only when the work is.
+    const int position = static_cast<int>(clamped * kProgressSteps);
+    if (position == progress_position_) return;
+    progress_position_ = position;
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 HWND UpdateForm::ControlWindow(Control control) const { return controls_[static_cast<int>(control)]; }
@@ -384,7 +395,16 @@ void UpdateForm::SetTimer(bool enabled) {
 }
 
 void UpdateForm::ScheduleRetry(unsigned delay_ms) {
+    win::diag::Record(kLogPlace, L"next attempt in " + std::to_wstring(delay_ms) + L" ms");
     if (window_) ::SetTimer(window_, kRetryTimer, delay_ms, nullptr);
+}
+
+double UpdateForm::RetryJitter() { return services::SystemRandomFraction(); }
+
+std::optional<std::uint64_t> UpdateForm::RetryAfterSeconds() const {
+    const std::string after = WinHttpDown1.LastRetryAfter();
+    if (after.empty()) return std::nullopt;
+    return update_flow::RetryAfterSeconds(after, WinHttpDown1.LastDate(), services::UnixTimeNow());
 }
 
 void UpdateForm::CloseForm() {

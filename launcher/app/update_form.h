@@ -60,6 +60,7 @@ public:
     void SetTimer(bool enabled) override;
     void CloseForm() override;
     void ScheduleRetry(unsigned delay_ms) override;
+    double RetryJitter() override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -67,6 +68,8 @@ private:
     void CreateControls();
     HWND ControlWindow(update_flow::Control control) const;
     void ShowProgress(double fraction);  // 0..1 on the progress bar
+    // What the downloader's last answer asked with Retry-After, when it asked readably.
+    std::optional<std::uint64_t> RetryAfterSeconds() const;
     HWND MessageOwner() const;
     void BringForward(WPARAM request);
     // Where this run downloads, decided the first time it is needed (update_place.h).
@@ -79,6 +82,7 @@ private:
     HWND window_ = nullptr;
     HWND controls_[7] = {};
     HWND progress_ = nullptr;
+    int progress_position_ = -1;  // what the bar shows, so an unchanged position is not sent again
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;

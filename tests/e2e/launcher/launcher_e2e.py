@@ -619,7 +619,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
            "reached|升级中", "shot|{shots}\\2-downloading.bmp",
            "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
-           "form|立即启动|1", "msg|更新完成！", "bar|1000|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
+           "form|立即启动|1", "msg|更新完成！", "bar|100|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
            "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     check(update_package.file_version(s.client) == NEW, "bin\\client.exe was not replaced")
