@@ -143,10 +143,9 @@ StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial) {
 }
 
 std::optional<uint32_t> RolloutDraw(const std::wstring& folder, DrawPlace place) {
-    const StoredState combined = ReadInstallState(folder);
     const std::optional<uint32_t> installation_draw = ValidDraw(ReadStateFile(folder + kInstallStatePath).state.rollout_draw);
     if (installation_draw) return installation_draw;
-    std::optional<uint32_t> draw = ValidDraw(combined.state.rollout_draw);
+    std::optional<uint32_t> draw = ValidDraw(ReadStateFile(PerUserStatePath(folder)).state.rollout_draw);
     if (draw && place == DrawPlace::Any) return draw;
     // The elevated step makes the user's draw the installation's, so the installation keeps its place in
     // the rollout whoever installs.
