@@ -13,6 +13,7 @@
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
 #include "launcher/services/manifest_verification.h"
+#include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
 #include "launcher/services/system_random.h"
 #include "launcher/services/wide_text.h"
@@ -88,7 +89,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
                                   static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
             if (!WinHttpDown1.LastRetryAfter().empty())
                 win::diag::Record(kLogPlace, L"the server asks to retry after " + services::Wide(WinHttpDown1.LastRetryAfter()));
-            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete");
+            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete, " + services::ProcessCostText());
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {
@@ -268,8 +269,9 @@ void UpdateForm::ClearStaleArchive(const std::wstring& url) { Place().ClearStale
 void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint64_t> published_size) {
     const UpdatePlace& place = Place();
     place.Prepare();
-    win::diag::Record(kLogPlace, place.ElevatedInstall() ? L"download started into the user's folder"
-                                                         : L"download started into the installation");
+    win::diag::Record(kLogPlace, std::wstring(place.ElevatedInstall() ? L"download started into the user's folder, "
+                                                                      : L"download started into the installation, ") +
+                                     services::ProcessCostText());
     WinHttpDown1.FileName = place.Archive();
     WinHttpDown1.URL = url;
     WinHttpDown1.PublishedSize = published_size;
@@ -302,7 +304,7 @@ update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArc
     // Hashing and unpacking a large archive take a while: the form keeps answering between blocks.
     ShowProgress(0);
     const update_flow::UnpackResult result = Place().ElevatedInstall() ? InstallElevated() : InstallHere(expected);
-    win::diag::Record(kLogPlace, L"install outcome", static_cast<unsigned long>(result.outcome));
+    win::diag::Record(kLogPlace, L"install outcome, " + services::ProcessCostText(), static_cast<unsigned long>(result.outcome));
     return result;
 }
 
