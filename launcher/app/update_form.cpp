@@ -286,7 +286,7 @@ std::wstring UpdateForm::ArchiveMismatch(const integrity::ExpectedArchive& expec
     // Hashing a large archive takes a while: the form keeps answering between blocks.
     ShowProgress(0);
     const auto verdict =
-        services::CheckArchive(Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); });
+        services::CheckArchive(Place().Archive(), expected, BuiltInUpdateKeys(), win::PacedPump());
     if (verdict == integrity::ArchiveVerdict::Matches) return L"";
     win::diag::Record(kLogPlace, L"the downloaded archive was refused", static_cast<unsigned long>(verdict));
     switch (verdict) {
@@ -310,10 +310,10 @@ update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArc
 
 update_flow::UnpackResult UpdateForm::InstallHere(const integrity::ExpectedArchive& expected) {
     const InstallOutcome installed = InstallDownloadedArchive(
-        installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
-        [this](unsigned long long done, unsigned long long total) {
+        installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), win::PacedPump(),
+        [this, pump = win::PacedPump()](unsigned long long done, unsigned long long total) mutable {
             ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
-            win::PumpPendingMessages();
+            pump();
         });
     update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(installed.exit));
     if (!installed.reason.empty()) result.reason = installed.reason;

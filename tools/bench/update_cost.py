@@ -6,8 +6,8 @@
 Each round, paired in one run:
   1. the real launcher (the test build, its form showing progress, launcher_driver.exe playing the user)
      downloads a signed SIZE_MB update from the loopback server, checks it and installs it; the launcher
-     logs its own processor time and peak working set when the download starts, when it completes and
-     when the install is done: the download's and the install's shares are the differences;
+     logs its own processor time and peak working set when the download starts, when it completes, when
+     the archive passed its check and when the install is done: each step's share is a difference;
   2. the bare extraction: unzip_bench.exe (the launcher's extractor and commit, no check, no form) unpacks
      the same archive over a fresh copy of the same installation;
   3. the minimal download: winhttp_loop.exe fetches the same archive from the same server.
@@ -29,7 +29,7 @@ import launcher_e2e as e2e  # noqa: E402
 import update_package  # noqa: E402  (put on the path by launcher_e2e)
 
 BENCH_DIR, ROUNDS, SIZE_MB, SMALL_FILES = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-COST = re.compile(r"update: (download started|download complete|install outcome)[^,]*, cpu ([0-9.]+) s, "
+COST = re.compile(r"(?:update|install): (download started|download complete|archive checked|install outcome)[^,]*, cpu ([0-9.]+) s, "
                   r"peak working set ([0-9.]+) MB")
 FIGURES = re.compile(r"(\w+)=([0-9.]+)")
 
@@ -79,7 +79,7 @@ def figures(line):
     return {k: float(v) for k, v in FIGURES.findall(line)}
 
 
-def launcher_round(archive):
+def launcher_round(archive, with_loop=True):
     """The launcher's processor time for the download and for check plus install, its peak working set,
     and the minimal loop's figures for the same archive from the same server."""
     s = e2e.Scenario("bench_update_cost")
@@ -90,17 +90,22 @@ def launcher_round(archive):
         s.run(["box|ok|发现新版本！" + e2e.NEW + "|60", "box|ok|" + e2e.DOWNLOADED + "|600", "form|立即启动|1|900", "click",
                "gone|60"], timeout=1800)
         costs = {kind: (float(cpu), float(peak)) for kind, cpu, peak in COST.findall(s.log)}
-        if len(costs) != 3:
+        if len(costs) != 4:
             raise SystemExit("the launcher logged no costs:\n" + s.log)
         e2e.check(update_package.file_version(s.client) == e2e.NEW, "the update was not installed")
+        started, download = costs["download started"], costs["download complete"]
+        checked, installed = costs["archive checked"], costs["install outcome"]
+        row = {"download_cpu": download[0] - started[0], "install_cpu": installed[0] - download[0],
+               "check_cpu": checked[0] - download[0], "peak": installed[1]}
+        if not with_loop:
+            return row
         loop_out = os.path.join(s.dir, "loop.bin")
         result = e2e.wine([os.path.join(BENCH_DIR, "winhttp_loop.exe"), s.url("/newtemp.zip"), e2e.winpath(loop_out)],
                           timeout=900)
         loop = figures(result.stdout.decode(errors="replace"))
-        e2e.check(int(loop.get("bytes", 0)) == os.path.getsize(archive), "the loop did not fetch the archive")
-        started, download, installed = costs["download started"], costs["download complete"], costs["install outcome"]
-        return {"download_cpu": download[0] - started[0], "install_cpu": installed[0] - download[0], "peak": installed[1],
-                "loop_cpu": loop["cpu_s"], "loop_peak": loop["peak_mb"]}
+        e2e.check(result.returncode == 0 and int(loop.get("bytes", 0)) == os.path.getsize(archive),
+                  "the minimal loop did not fetch the archive (exit code %s)" % result.returncode)
+        return dict(row, loop_cpu=loop["cpu_s"], loop_peak=loop["peak_mb"])
     finally:
         s.close()
 
@@ -147,8 +152,8 @@ def main():
             bare = bare_extraction(large)
             row.update(bare_cpu=bare["cpu_s"], bare_peak=bare["peak_mb"])
             rows.append(row)
-            print("round %d: install cpu %.2f s (bare %.2f s), download cpu %.2f s (loop %.2f s), peak %.1f MB "
-                  "(bare %.1f, loop %.1f)" % (n + 1, row["install_cpu"], row["bare_cpu"], row["download_cpu"],
+            print("round %d: install cpu %.2f s (check %.2f s; bare %.2f s), download cpu %.2f s (loop %.2f s), peak %.1f MB "
+                  "(bare %.1f, loop %.1f)" % (n + 1, row["install_cpu"], row["check_cpu"], row["bare_cpu"], row["download_cpu"],
                                               row["loop_cpu"], row["peak"], row["bare_peak"], row["loop_peak"]))
             sys.stdout.flush()
         install, bare = median(rows, "install_cpu"), median(rows, "bare_cpu")
@@ -161,7 +166,7 @@ def main():
               (median(rows, "peak"), median(rows, "bare_peak"), median(rows, "loop_peak")))
         per_file = []
         for n in range(ROUNDS):
-            row = launcher_round(small)
+            row = launcher_round(small, with_loop=False)
             per_file.append({"launcher": row["install_cpu"], "bare": bare_extraction(small)["cpu_s"],
                              "unzip": info_zip(small)["cpu_s"]})
         files = SMALL_FILES + 1
