@@ -16,4 +16,12 @@ void PumpPendingMessages() {
     }
 }
 
+void PacedPump::operator()() {
+    const unsigned long long now = ::GetTickCount64();
+    if (pumped_ && now - last_ < interval_ms_) return;
+    pumped_ = true;
+    last_ = now;
+    PumpPendingMessages();
+}
+
 }  // namespace vantorix::win

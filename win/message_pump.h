@@ -6,4 +6,18 @@ namespace vantorix::win {
 // for the thread's own message loop.
 void PumpPendingMessages();
 
+// The same for a job that reports after every small block: the queue is passed over only when at least
+// `interval_ms` went by since this pump last did, so the window keeps answering without a pass (a round
+// trip to the window system) per block. The first call always passes.
+class PacedPump {
+public:
+    explicit PacedPump(unsigned interval_ms = 20) : interval_ms_(interval_ms) {}
+    void operator()();
+
+private:
+    unsigned interval_ms_;
+    unsigned long long last_ = 0;
+    bool pumped_ = false;
+};
+
 }  // namespace vantorix::win

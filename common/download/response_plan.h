@@ -21,6 +21,7 @@ struct ResponseHead {
     std::optional<std::uint64_t> contentLength;
     std::optional<std::string> contentRange;  // the header's value when present
     std::optional<std::string> etag, lastModified, contentEncoding;
+    std::optional<std::string> retryAfter, date;  // for the caller's retry wait; the plan does not use them
 };
 
 // The validator that names this version of the remote file, for "If-Range" on a later resume: a strong

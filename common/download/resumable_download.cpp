@@ -28,6 +28,8 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
     fileName_ = fileName;
     url_ = url;
     lastStatus_ = 0;
+    lastRetryAfter_.clear();
+    lastDate_.clear();
     side_ = DefaultSideFiles(fileName_);
     offset_ = 0;
     // Numbered side files need a folder to live in; a bare name cannot take part in the scheme.
@@ -65,6 +67,8 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
 void ResumableDownload::OnResponseStart(const ResponseHead& head) {
     if (!busy_ || phase_ != Phase::Requesting) return;
     lastStatus_ = head.status;
+    lastRetryAfter_ = head.retryAfter.value_or("");
+    lastDate_ = head.date.value_or("");
     const auto run = run_;
     host_.OnStateChanged(kHeaders);
     if (run != run_) return;

@@ -100,6 +100,9 @@ public:
     std::uint64_t ResumeOffset() const { return offset_; }
     // Status of the last answer of the current or last run; 0 when none came.
     int LastStatus() const { return lastStatus_; }
+    // That answer's Retry-After and Date headers; "" when it carried none.
+    const std::string& LastRetryAfter() const { return lastRetryAfter_; }
+    const std::string& LastDate() const { return lastDate_; }
     // The last run was refused because the file is larger than its published size.
     bool Oversized() const { return oversized_; }
 
@@ -129,6 +132,7 @@ private:
     Phase phase_ = Phase::Idle;
     std::uint64_t run_ = 0;         // changes whenever a run starts or ends: re-entrancy guard
     int lastStatus_ = 0;
+    std::string lastRetryAfter_, lastDate_;
     std::optional<std::uint64_t> publishedSize_;
     bool oversized_ = false;
 };

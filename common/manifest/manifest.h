@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/update_flow/rollout.h"
+
 namespace vantorix::manifest {
 
 // What only the signed payload of a manifest carries (see signed_manifest.h). New members go here as
@@ -13,6 +15,9 @@ namespace vantorix::manifest {
 struct SignedMembers {
     uint64_t serial = 0;  // raised by the maker with every manifest it publishes
     int64_t expires = 0;  // seconds since 1970-01-01T00:00:00Z: from then on the manifest is refused
+    // "rollout_share", "rollout_start", "rollout_hours": which installations are offered the release so
+    // far; none published: every installation at once.
+    std::optional<update_flow::Rollout> rollout;
 };
 
 // A delta package the manifest offers for one installed client version (README, "Publishing a release").

@@ -80,6 +80,16 @@ std::optional<SignedMembers> ReadSignedMembers(const json& payload, std::string&
         return std::nullopt;
     }
     members.expires = *time;
+    // A rollout the launcher cannot read is not guessed at: the manifest is not acted on.
+    const auto share = TextMember(payload, "rollout_share"), start = TextMember(payload, "rollout_start"),
+               hours = TextMember(payload, "rollout_hours");
+    std::optional<update_flow::Rollout> rollout;
+    if (share && start && hours) rollout = update_flow::ParseRollout(*share, *start, *hours);
+    if (!rollout) {
+        why = "\"rollout_share\", \"rollout_start\" or \"rollout_hours\" is malformed";
+        return std::nullopt;
+    }
+    if (!share->empty()) members.rollout = rollout;
     return members;
 }
 

@@ -29,8 +29,8 @@ inline constexpr unsigned kMaxRetryAfterMs = 5 * 60 * 1000;
 std::optional<uint64_t> RetryAfterSeconds(std::string_view value, std::string_view date_header, int64_t now);
 
 // The wait before automatic attempt `attempt` after an answer with http_status (0 when none came):
-//   - the growing delay of RetryDelayMs, spread by the installation's random draw (0 <= draw < 1) over
-//     0.5 to 1.5 times itself, so launchers that failed together do not come back together;
+//   - the growing delay of RetryDelayMs, spread by a random number (0 <= draw < 1, fresh for every wait)
+//     over 0.5 to 1.5 times itself, so launchers that failed together do not come back together;
 //   - after a 429 or 503 that carried Retry-After, at least what the server asked (spread the same way
 //     over up to a quarter more), never more than kMaxRetryAfterMs.
 unsigned RetryWaitMs(int attempt, double draw, int http_status = 0, std::optional<uint64_t> retry_after_seconds = {});

@@ -11,6 +11,7 @@ inline constexpr wchar_t kLabel1[] = L"当前程序版本：";
 inline constexpr wchar_t kLabel7[] = L"最新版本名：";
 inline constexpr wchar_t kLabel2[] = L"最新程序版本：";
 inline constexpr wchar_t kLabel3[] = L"是否重要升级：";
+inline constexpr wchar_t kNotMandatory[] = L"否";
 inline constexpr wchar_t kLabel4[] = L"版本介绍：";
 inline constexpr wchar_t kWaiting[] = L"等待更新中";
 

@@ -35,6 +35,11 @@ void UpdateFlow::SetButton(const std::wstring& text, bool enabled) {
 
 void UpdateFlow::End() { host_.CloseForm(); }
 
+void UpdateFlow::ShowStatus(const std::wstring& text) {
+    shown_percent_ = -1;
+    host_.SetText(Control::lblMsg, text);
+}
+
 void UpdateFlow::Load(bool update_mode) {
     button_text_ = text::kUpToDate;
     local_version_ = host_.LocalVersion();
@@ -93,17 +98,25 @@ void UpdateFlow::Tick() {
 
 bool UpdateFlow::UpdateCommon() {
     manifest_ = host_.FetchManifest();
+    if (manifest_ && manifest_->held_back) {
+        // Not offered to this installation yet: it shows and does what an installation whose version is
+        // the newest shows and does.
+        ManifestView newest;
+        newest.version = local_version_;
+        newest.mandatory_shown = text::kNotMandatory;
+        manifest_ = newest;
+    }
     const ManifestView none{};
     const ManifestView& m = manifest_ ? *manifest_ : none;
     host_.SetText(Control::Label1, text::kLabel1 + local_version_);
     host_.SetText(Control::Label2, text::kLabel2 + m.version);
-    host_.SetText(Control::Label3, text::kLabel3 + (manifest_ ? m.mandatory_shown : std::wstring(L"否")));
+    host_.SetText(Control::Label3, text::kLabel3 + (manifest_ ? m.mandatory_shown : std::wstring(text::kNotMandatory)));
     host_.SetText(Control::Label4, text::kLabel4 + std::wstring(L"\r\n") + m.uptext);
     host_.SetText(Control::Label7, text::kLabel7 + m.new_title);
     if (!manifest_) {
         // No usable manifest: nothing to offer, the client starts as it is.
         SetButton(text::kUpToDate, false);
-        host_.SetText(Control::lblMsg, text::kNoManifest);
+        ShowStatus(text::kNoManifest);
         return false;
     }
     if (m.version == local_version_) {
@@ -127,7 +140,7 @@ void UpdateFlow::ButtonClicked() {
         host_.EndRunningClients();
         retries_ = 0;
         SetButton(text::kUpdating, false);
-        host_.SetText(Control::lblMsg, text::kGettingAddress);
+        ShowStatus(text::kGettingAddress);
         StartPackage(DeltaForInstalledVersion() ? Package::Delta : Package::Full);
     } else if (button_text_ == text::kStartNow) {
         StartClient();
@@ -162,17 +175,18 @@ void UpdateFlow::FallBackToFullArchive(const std::wstring& reason) {
     if (ended_) return;
     retries_ = 0;
     SetButton(text::kUpdating, false);
-    host_.SetText(Control::lblMsg, text::kGettingAddress);
+    ShowStatus(text::kGettingAddress);
     StartPackage(Package::Full);
 }
 
-void UpdateFlow::DownloadStateChanged(int state, int http_status) {
+void UpdateFlow::DownloadStateChanged(int state, int http_status, std::optional<uint64_t> retry_after_seconds) {
     if (ended_) return;
-    host_.SetText(Control::lblMsg, StateText(state));
+    ShowStatus(StateText(state));
     if (IsDownloadFailure(state) && button_text_ == text::kUpdating && package_ == Package::Delta)
         return FallBackToFullArchive(L"delta download failed in state " + std::to_wstring(state) +
                                      (http_status ? L", HTTP " + std::to_wstring(http_status) : L""));
-    if (IsDownloadFailure(state) && button_text_ == text::kUpdating) return DownloadFailed(state, http_status);
+    if (IsDownloadFailure(state) && button_text_ == text::kUpdating)
+        return DownloadFailed(state, http_status, retry_after_seconds);
     if (state == kStateComplete) download_failed_ = false;
     // Only completion means the whole archive is in place: a 100 % figure comes too early from a server
     // that sends no length, and never from a resumed archive that was already complete.
@@ -181,6 +195,11 @@ void UpdateFlow::DownloadStateChanged(int state, int http_status) {
 
 void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent) {
     if (ended_) return;
+    // Every repaint of the status line costs the form's thread more than a block of data does: it changes
+    // with the whole percentage, at most 101 times a download.
+    const int whole = percent <= 0 ? 0 : percent >= 100 ? 100 : static_cast<int>(percent);
+    if (whole == shown_percent_) return;
+    shown_percent_ = whole;
     host_.SetText(Control::lblMsg, ProgressText(size_text, percent));
 }
 
@@ -207,7 +226,7 @@ void UpdateFlow::Complete() {
         }
         return;
     }
-    host_.SetText(Control::lblMsg, text::kUnpacking);
+    ShowStatus(text::kUnpacking);
     const UnpackResult unpacked = [this] {
         unpacking_ = true;
         struct Reset {
@@ -231,7 +250,7 @@ void UpdateFlow::Complete() {
         const wchar_t* message = unpacked.outcome == UnpackOutcome::NoRoom ? text::kNoRoom : text::kWriteFailed;
         host_.DeleteArchive();
         SetButton(text::kOfferUpdate, true);
-        host_.SetText(Control::lblMsg, message);
+        ShowStatus(message);
         host_.ShowMessage(message + reason);
         return;
     }
@@ -240,7 +259,7 @@ void UpdateFlow::Complete() {
         // again at the next start.
         host_.DeleteArchive();
         SetButton(text::kOfferUpdate, false);
-        host_.SetText(Control::lblMsg, text::kUpdateElevationDeclined);
+        ShowStatus(text::kUpdateElevationDeclined);
         host_.ShowMessage(text::kUpdateElevationDeclined);
         if (ended_) return;
         StartClientAfterFailure();
@@ -271,7 +290,7 @@ void UpdateFlow::DownloadOversized() {
 // goes on and the bad archive goes away.
 void UpdateFlow::RejectArchive(const std::wstring& reason) {
     host_.DeleteArchive();
-    host_.SetText(Control::lblMsg, text::kArchiveRejected);
+    ShowStatus(text::kArchiveRejected);
     host_.ShowMessage(text::kArchiveRejected + (reason.empty() ? L"" : L"\r\n(" + reason + L")"));
     if (ended_) return;
     if (host_.FileExists(kClientPath)) StartClient();
@@ -299,7 +318,7 @@ UnpackResult UpdateFlow::VerifiedUnpack() {
 void UpdateFlow::InstallCommitted() {
     installed_ = true;
     SetButton(text::kStartNow, true);
-    host_.SetText(Control::lblMsg, text::kUpdateDone);
+    ShowStatus(text::kUpdateDone);
     // The form shows the version now installed beside the manifest's, so a release whose client carries
     // another version than announced is visible to the user rather than a reason to download it again.
     local_version_ = host_.LocalVersion();
@@ -328,23 +347,23 @@ bool UpdateFlow::QueryClose() {
 
 // A failed download is never a dead end: passing faults are tried again by themselves, resuming from the
 // side files the downloader kept; anything else, or too many attempts, hands the update back to the user.
-void UpdateFlow::DownloadFailed(int state, int http_status) {
+void UpdateFlow::DownloadFailed(int state, int http_status, std::optional<uint64_t> retry_after_seconds) {
     download_failed_ = true;
     if (IsTransientDownloadFailure(state, http_status) && retries_ < kMaxDownloadRetries) {
         ++retries_;
-        const unsigned delay = RetryDelayMs(retries_);
-        host_.SetText(Control::lblMsg, RetryWaitText(state, retries_, delay));
+        const unsigned delay = RetryWaitMs(retries_, host_.RetryJitter(), http_status, retry_after_seconds);
+        ShowStatus(RetryWaitText(state, retries_, delay));
         host_.ScheduleRetry(delay);
         return;
     }
     retries_ = 0;
     SetButton(text::kOfferUpdate, true);
-    host_.SetText(Control::lblMsg, RetryOfferText(state));
+    ShowStatus(RetryOfferText(state));
 }
 
 void UpdateFlow::RetryDue() {
     if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
-    host_.SetText(Control::lblMsg, text::kGettingAddress);
+    ShowStatus(text::kGettingAddress);
     host_.StartDownload(manifest_->url, manifest_->archive.size, Package::Full);
 }
 

@@ -3,6 +3,7 @@
 // 500 ms ticks, the manifest check (update_common), the one button, the downloader's events and the close
 // guard. The host does the real work (files, processes, message boxes, the form's controls); the flow
 // decides what happens next. No windows.h here, so the whole decision table runs in native tests.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ struct ManifestView {
     bool mandatory = false;        // force_mod read as a number is above 0
     integrity::ExpectedArchive archive;  // the published size and SHA-256, when there are any
     std::vector<DeltaView> deltas;       // signed delta packages, each for one installed version
+    // The release is not offered to this installation yet (its draw lies outside the rollout share opened
+    // so far): the launcher behaves as when the installed version is the newest, a mandatory one included.
+    bool held_back = false;
 };
 
 enum class UnpackOutcome {
@@ -112,6 +116,8 @@ public:
     virtual void CloseForm() = 0;
     // Calls UpdateFlow::RetryDue once, after the delay; a later call replaces an earlier one.
     virtual void ScheduleRetry(unsigned delay_ms) = 0;
+    // A fresh random number, 0 <= r < 1, for each retry wait: launchers that failed together spread out.
+    virtual double RetryJitter() = 0;
 };
 
 class UpdateFlow {
@@ -121,8 +127,9 @@ public:
     void Load(bool update_mode);
     void Tick();
     void ButtonClicked();
-    // `http_status` is the status of the last answer the downloader received (0 when none).
-    void DownloadStateChanged(int state, int http_status = 0);
+    // `http_status` is the status of the last answer the downloader received (0 when none);
+    // `retry_after_seconds` what that answer's Retry-After asked for, when it carried a readable one.
+    void DownloadStateChanged(int state, int http_status = 0, std::optional<uint64_t> retry_after_seconds = {});
     // The wait before an automatic download attempt is over.
     void RetryDue();
     void DownloadProgress(const std::wstring& size_text, float percent);
@@ -142,6 +149,7 @@ public:
 private:
     bool UpdateCommon();
     void SetButton(const std::wstring& text, bool enabled);
+    void ShowStatus(const std::wstring& text);  // the status line, with any text but a progress figure
     void Complete();
     UnpackResult VerifiedUnpack();
     UnpackResult InstallDownloaded();
@@ -152,7 +160,7 @@ private:
     void InstallCommitted();
     bool StartInstalledUpdate();
     void End();
-    void DownloadFailed(int state, int http_status);
+    void DownloadFailed(int state, int http_status, std::optional<uint64_t> retry_after_seconds);
     void StartClientAfterFailure();
     void StartClient();
     bool StartRegistration();
@@ -168,6 +176,7 @@ private:
     bool installed_ = false;     // an update was unpacked and committed in this run
     bool ended_ = false;
     int retries_ = 0;               // automatic attempts made for the current download
+    int shown_percent_ = -1;        // the whole percentage the status line shows; -1: it shows something else
     bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
     bool update_requested_ = false; // a second start asked for the form while this one was hidden
     bool client_owed_ = false;      // the form was shown instead of starting the client

@@ -90,6 +90,8 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
         services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)
         win::diag::RecordLastError(kLogPlace, L"the accepted serial could not be recorded");
+    // The user's launcher could keep its rollout draw only in its own copy: the installation keeps it now.
+    services::RolloutDraw(folder, services::DrawPlace::Installation);
     if (CarriesEngineOrControlLibrary(installed.committed)) {
         const LibraryInstall library = InstallControlLibrary(folder);
         if (library.exit != StepExit::Done) return Exit(library.exit, L"installed, but " + library.what);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/manifest/address_override.h"
+#include "common/update_flow/rollout.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/install_state_store.h"
 #include "launcher/services/manifest_verification.h"
@@ -14,7 +15,22 @@ namespace vantorix::launcher {
 
 namespace {
 constexpr wchar_t kLogPlace[] = L"manifest";
+
+// Whether the release is offered to this installation at this moment; the log says how it was decided.
+bool Offered(const std::wstring& installation_folder, const update_flow::Rollout& rollout) {
+    const int64_t now = services::UnixTimeNow();
+    const uint32_t open = update_flow::OpenShare(rollout, now);
+    const auto draw = services::RolloutDraw(installation_folder);
+    // Without a draw the installation cannot know its place: it waits for the whole share, as the last.
+    const bool offered = draw ? update_flow::IsOffered(rollout, *draw, now) : open >= 1000000;
+    win::diag::Record(kLogPlace, std::wstring(offered ? L"rollout: offered" : L"rollout: held back") + L", draw " +
+                                     (draw ? std::to_wstring(*draw) : L"(none)") + L", open share " +
+                                     std::to_wstring(open / 10000) + L"." + std::to_wstring(open / 1000 % 10) + L" % of " +
+                                     std::to_wstring(rollout.share_percent) + L" %");
+    return offered;
 }
+
+}  // namespace
 
 std::wstring ManifestUrl() {
     wchar_t buffer[2048];
@@ -56,6 +72,7 @@ std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& i
         if (auto package = integrity::ParseExpectedArchive(offer.size, offer.sha256, offer.signature))
             view.deltas.push_back({services::Wide(offer.from), services::Wide(offer.url), *package});
     if (!m.deltas.empty()) win::diag::Record(kLogPlace, L"deltas offered: " + std::to_wstring(view.deltas.size()));
+    if (m.signed_members && m.signed_members->rollout) view.held_back = !Offered(installation_folder, *m.signed_members->rollout);
     return view;
 }
 

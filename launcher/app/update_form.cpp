@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "common/update_flow/download_retry.h"
 #include "common/update_flow/install_step.h"
 #include "common/update_flow/texts.h"
 #include "launcher/app/client_start.h"
@@ -12,7 +13,11 @@
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
+#include "launcher/services/manifest_verification.h"
+#include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
+#include "launcher/services/system_random.h"
+#include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
 #include "win/message_pump.h"
 #include "win/process.h"
@@ -32,7 +37,8 @@ constexpr int kCommand1Id = 201;
 constexpr int kClientWidth = 420, kClientHeight = 300;
 // The progress bar under the status line: the download's percentage, then the unpacking's.
 constexpr int kProgressId = 106;
-constexpr int kProgressSteps = 1000;
+// Whole percentages: the bar moves (and repaints) at most 101 times a download or an install.
+constexpr int kProgressSteps = 100;
 
 // The form's controls as data: position in the client area, initial text and kind.
 struct ControlLayout {
@@ -82,9 +88,11 @@ UpdateForm::UpdateForm(HINSTANCE instance)
                 win::diag::Record(kLogPlace, L"download failed in state " + std::to_wstring(state) +
                                                  (WinHttpDown1.Oversized() ? L", larger than published" : L""),
                                   static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
-            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete");
+            if (!WinHttpDown1.LastRetryAfter().empty())
+                win::diag::Record(kLogPlace, L"the server asks to retry after " + services::Wide(WinHttpDown1.LastRetryAfter()));
+            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete, " + services::ProcessCostText());
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
-            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus());
+            flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {
         }
     };
@@ -128,7 +136,11 @@ void UpdateForm::CreateControls() {
 void UpdateForm::ShowProgress(double fraction) {
     if (!progress_) return;
     const double clamped = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
-    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(clamped * kProgressSteps + 0.5), 0);
+    // Truncated: the bar is full only when the work is.
+    const int position = static_cast<int>(clamped * kProgressSteps);
+    if (position == progress_position_) return;
+    progress_position_ = position;
+    SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 HWND UpdateForm::ControlWindow(Control control) const { return controls_[static_cast<int>(control)]; }
@@ -264,8 +276,9 @@ void UpdateForm::StartDownload(const std::wstring& url, std::optional<std::uint6
     const bool delta = package == update_flow::Package::Delta;
     place.Prepare();
     win::diag::Record(kLogPlace, std::wstring(delta ? L"delta" : L"full archive") +
-                                     (place.ElevatedInstall() ? L" download started into the user's folder"
-                                                              : L" download started into the installation"));
+                                     (place.ElevatedInstall() ? L" download started into the user's folder, "
+                                                              : L" download started into the installation, ") +
+                                     services::ProcessCostText());
     WinHttpDown1.FileName = delta ? place.Delta() : place.Archive();
     WinHttpDown1.URL = url;
     WinHttpDown1.PublishedSize = published_size;
@@ -284,7 +297,7 @@ std::wstring UpdateForm::PackageMismatch(const std::wstring& package, const inte
     // Hashing a large archive takes a while: the form keeps answering between blocks.
     ShowProgress(0);
     const auto verdict =
-        services::CheckArchive(package, expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); });
+        services::CheckArchive(package, expected, BuiltInUpdateKeys(), win::PacedPump());
     if (verdict == integrity::ArchiveVerdict::Matches) return L"";
     win::diag::Record(kLogPlace, L"the downloaded archive was refused", static_cast<unsigned long>(verdict));
     switch (verdict) {
@@ -303,13 +316,13 @@ update_flow::UnpackResult UpdateForm::UnpackArchive(const integrity::ExpectedArc
     ShowProgress(0);
     const update_flow::UnpackResult result =
         Place().ElevatedInstall() ? InstallElevated(Place().Archive(), false) : InstallHere(expected);
-    win::diag::Record(kLogPlace, L"install outcome", static_cast<unsigned long>(result.outcome));
+    win::diag::Record(kLogPlace, L"install outcome, " + services::ProcessCostText(), static_cast<unsigned long>(result.outcome));
     return result;
 }
 
 update_flow::UnpackResult UpdateForm::InstallHere(const integrity::ExpectedArchive& expected) {
     const InstallOutcome installed = InstallDownloadedArchive(
-        installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
+        installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), win::PacedPump(),
         [this](unsigned long long done, unsigned long long total) { ShowApplyProgress(done, total); });
     update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(installed.exit));
     if (!installed.reason.empty()) result.reason = installed.reason;
@@ -320,7 +333,7 @@ update_flow::UnpackResult UpdateForm::InstallHere(const integrity::ExpectedArchi
 
 void UpdateForm::ShowApplyProgress(unsigned long long done, unsigned long long total) {
     ShowProgress(total ? static_cast<double>(done) / static_cast<double>(total) : 1.0);
-    win::PumpPendingMessages();
+    apply_pump_();
 }
 
 update_flow::UnpackResult UpdateForm::ApplyDelta(const integrity::ExpectedArchive& expected) {
@@ -339,7 +352,7 @@ update_flow::UnpackResult UpdateForm::ApplyDelta(const integrity::ExpectedArchiv
                              : update_flow::UnpackResult{update_flow::UnpackOutcome::DeltaRefused, why};
     } else {
         const InstallOutcome applied = InstallDownloadedDelta(
-            installation_.Folder(), Place().Delta(), expected, BuiltInUpdateKeys(), [] { win::PumpPendingMessages(); },
+            installation_.Folder(), Place().Delta(), expected, BuiltInUpdateKeys(), win::PacedPump(),
             [this](uint64_t done, uint64_t total) { ShowApplyProgress(done, total); });
         result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(applied.exit));
         if (!applied.reason.empty()) result.reason = applied.reason;
@@ -431,7 +444,16 @@ void UpdateForm::SetTimer(bool enabled) {
 }
 
 void UpdateForm::ScheduleRetry(unsigned delay_ms) {
+    win::diag::Record(kLogPlace, L"next attempt in " + std::to_wstring(delay_ms) + L" ms");
     if (window_) ::SetTimer(window_, kRetryTimer, delay_ms, nullptr);
+}
+
+double UpdateForm::RetryJitter() { return services::SystemRandomFraction(); }
+
+std::optional<std::uint64_t> UpdateForm::RetryAfterSeconds() const {
+    const std::string after = WinHttpDown1.LastRetryAfter();
+    if (after.empty()) return std::nullopt;
+    return update_flow::RetryAfterSeconds(after, WinHttpDown1.LastDate(), services::UnixTimeNow());
 }
 
 void UpdateForm::CloseForm() {

@@ -13,6 +13,7 @@
 #include "launcher/app/update_place.h"
 #include "launcher/download/WinHttpDown.h"
 #include "win/instance_claim.h"
+#include "win/message_pump.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -63,6 +64,7 @@ public:
     void SetTimer(bool enabled) override;
     void CloseForm() override;
     void ScheduleRetry(unsigned delay_ms) override;
+    double RetryJitter() override;
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
@@ -70,6 +72,8 @@ private:
     void CreateControls();
     HWND ControlWindow(update_flow::Control control) const;
     void ShowProgress(double fraction);  // 0..1 on the progress bar
+    // What the downloader's last answer asked with Retry-After, when it asked readably.
+    std::optional<std::uint64_t> RetryAfterSeconds() const;
     HWND MessageOwner() const;
     void BringForward(WPARAM request);
     // Where this run downloads, decided the first time it is needed (update_place.h).
@@ -84,11 +88,13 @@ private:
     HWND window_ = nullptr;
     HWND controls_[7] = {};
     HWND progress_ = nullptr;
+    int progress_position_ = -1;  // what the bar shows, so an unchanged position is not sent again
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;
     std::optional<UpdatePlace> place_;
     std::string manifest_bytes_;  // the manifest as fetched last, for the elevated step
+    win::PacedPump apply_pump_;   // the form's messages while an install or a delta reports its blocks
     win::InstanceClaim* claim_ = nullptr;
     update_flow::UpdateFlow flow_{*this};
     WinHttpDown WinHttpDown1;  // after flow_: it goes first, so no late event reaches a finished flow

@@ -9,6 +9,7 @@
 #include "launcher/app/control_library.h"
 #include "launcher/services/archive_check.h"
 #include "launcher/services/install_archive.h"
+#include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
@@ -137,6 +138,7 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
     services::InstallProgress steps;
     steps.between_blocks = between_blocks;
     steps.unpacked = progress;
+    steps.checked = [] { win::diag::Record(L"install", L"archive checked, " + services::ProcessCostText()); };
     const services::InstallResult installed = services::InstallArchive(folder, work_copy, expected, keys, steps);
     if (installed.refused) {
         outcome.exit = StepExitOf(*installed.refused);

@@ -77,6 +77,8 @@ void WinHttpDown::GetPause() { host_->Run().Pause(); }
 void WinHttpDown::GetStop() { host_->Run().Stop(); }
 bool WinHttpDown::Busy() const { return host_->Run().Busy(); }
 int WinHttpDown::LastHttpStatus() const { return host_->Run().LastStatus(); }
+std::string WinHttpDown::LastRetryAfter() const { return host_->Run().LastRetryAfter(); }
+std::string WinHttpDown::LastDate() const { return host_->Run().LastDate(); }
 bool WinHttpDown::Oversized() const { return host_->Run().Oversized(); }
 
 }  // namespace vantorix::launcher

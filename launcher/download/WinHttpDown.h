@@ -72,6 +72,9 @@ public:
     bool Busy() const;
     // HTTP status of the last answer of the current or last transfer; 0 when none came.
     int LastHttpStatus() const;
+    // That answer's Retry-After and Date header values; "" when it carried none.
+    std::string LastRetryAfter() const;
+    std::string LastDate() const;
     // The last transfer was refused because the server announced or sent more than PublishedSize.
     bool Oversized() const;
 

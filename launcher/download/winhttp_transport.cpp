@@ -215,6 +215,8 @@ void WinHttpTransport::HeadersArrived() {
     if (auto tag = QueryText(request_.get(), WINHTTP_QUERY_ETAG)) head.etag = Narrow(*tag);
     if (auto date = QueryText(request_.get(), WINHTTP_QUERY_LAST_MODIFIED)) head.lastModified = Narrow(*date);
     if (auto coding = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_ENCODING)) head.contentEncoding = Narrow(*coding);
+    if (auto after = QueryText(request_.get(), WINHTTP_QUERY_RETRY_AFTER)) head.retryAfter = Narrow(*after);
+    if (auto date = QueryText(request_.get(), WINHTTP_QUERY_DATE)) head.date = Narrow(*date);
     const std::uint32_t id = current_->id;
     events_.OnResponseStart(head);
     if (IsCurrent(id)) ReadNext();

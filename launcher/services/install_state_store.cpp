@@ -3,8 +3,12 @@
 #include <windows.h>
 
 #include "common/integrity/expected_archive.h"
+#include <functional>
+
 #include "launcher/services/archive_check.h"
+#include "launcher/services/system_random.h"
 #include "launcher/services/wide_text.h"
+#include "win/diagnostic_log.h"
 #include "win/per_user_folder.h"
 #include "win/unique_handle.h"
 
@@ -101,21 +105,66 @@ bool WriteStateFile(const std::wstring& path, const install_state::InstallState&
     return false;
 }
 
-StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial) {
-    auto record = [serial](const std::wstring& path) {
-        if (path.empty()) return false;
-        StoredState stored = ReadStateFile(path);
-        if (stored.unreadable) return false;
-        install_state::InstallState& state = stored.state;
-        if (state.manifest_serial >= serial) return true;
-        state.manifest_serial = serial;
-        return WriteStateFile(path, state);
-    };
-    // Tried by writing, not by asking for rights: whoever can write the installation keeps its state there.
-    if (record(folder + kInstallStatePath)) return StateWritten::Installation;
+namespace {
+
+// Reads the state file at `path`, lets `change` alter it (false: it already says what it should) and
+// writes it back whole, keeping every other key. False when it cannot be read whole or written.
+bool ChangeStateFile(const std::wstring& path, const std::function<bool(install_state::InstallState&)>& change) {
+    if (path.empty()) return false;
+    StoredState stored = ReadStateFile(path);
+    if (stored.unreadable) return false;
+    return !change(stored.state) || WriteStateFile(path, stored.state);
+}
+
+// Tried by writing, not by asking for rights: whoever can write the installation keeps its state there.
+StateWritten ChangeState(const std::wstring& folder, const std::function<bool(install_state::InstallState&)>& change,
+                         bool per_user_too = true) {
+    if (ChangeStateFile(folder + kInstallStatePath, change)) return StateWritten::Installation;
+    if (!per_user_too) return StateWritten::Nowhere;
     const std::wstring per_user = PerUserStatePath(folder);
-    if (!per_user.empty() && win::MakeFoldersAbove(per_user) && record(per_user)) return StateWritten::PerUser;
+    if (!per_user.empty() && win::MakeFoldersAbove(per_user) && ChangeStateFile(per_user, change))
+        return StateWritten::PerUser;
     return StateWritten::Nowhere;
+}
+
+std::optional<uint32_t> ValidDraw(const std::optional<uint64_t>& kept) {
+    if (!kept || *kept > UINT32_MAX) return std::nullopt;
+    return static_cast<uint32_t>(*kept);
+}
+
+}  // namespace
+
+StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial) {
+    return ChangeState(folder, [serial](install_state::InstallState& state) {
+        if (state.manifest_serial >= serial) return false;
+        state.manifest_serial = serial;
+        return true;
+    });
+}
+
+std::optional<uint32_t> RolloutDraw(const std::wstring& folder, DrawPlace place) {
+    const std::optional<uint32_t> installation_draw = ValidDraw(ReadStateFile(folder + kInstallStatePath).state.rollout_draw);
+    if (installation_draw) return installation_draw;
+    std::optional<uint32_t> draw = ValidDraw(ReadStateFile(PerUserStatePath(folder)).state.rollout_draw);
+    if (draw && place == DrawPlace::Any) return draw;
+    // The elevated step makes the user's draw the installation's, so the installation keeps its place in
+    // the rollout whoever installs.
+    if (!draw) draw = SystemRandom32();
+    if (!draw) {
+        win::diag::Record(L"rollout", L"no random number for the installation's draw");
+        return std::nullopt;
+    }
+    const uint32_t value = *draw;
+    const StateWritten written = ChangeState(
+        folder,
+        [value](install_state::InstallState& state) {
+            if (ValidDraw(state.rollout_draw)) return false;  // a draw kept there meanwhile stays
+            state.rollout_draw = value;
+            return true;
+        },
+        place == DrawPlace::Any);
+    if (written == StateWritten::Nowhere) win::diag::RecordLastError(L"rollout", L"the installation's draw could not be recorded");
+    return draw;
 }
 
 }  // namespace vantorix::services

@@ -6,6 +6,7 @@
 //   its own where it cannot write the installation.
 // A reader goes by both (install_state::Combine). The format is common/install_state/install_state.h.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,5 +45,17 @@ enum class StateWritten { Installation, PerUser, Nowhere };
 // installation's state when this process can write it, else in the per-user copy. A file that already
 // holds this serial or a higher one is left as it is.
 StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial);
+
+enum class DrawPlace {
+    Any,           // the launcher: the installation's state when it can write it, else the per-user copy
+    Installation,  // the elevated step: the installation's own state, which every user's launcher reads
+};
+
+// The installation's rollout draw (0..2^32-1): the one its state keeps (the installation's before the
+// per-user copy's; with DrawPlace::Installation only the installation's own counts as kept), else one
+// drawn now with the system's generator - the per-user one when there is one - and recorded where `place`
+// says. A draw that cannot be recorded still serves this run (and is logged). nullopt only when there is
+// none and the system's generator fails.
+std::optional<uint32_t> RolloutDraw(const std::wstring& folder, DrawPlace place = DrawPlace::Any);
 
 }  // namespace vantorix::services

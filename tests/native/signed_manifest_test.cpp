@@ -118,6 +118,12 @@ TEST(SignedManifest, OnlyWhatTheBuiltInKeysSignedCounts) {
          Refusal::MalformedPayload, KeySlot::Current},
         {"an outer member the payload lacks", Signed(&kCurrent, 7, [](json& p) { p.erase("new_title"); }),
          Refusal::MemberDiffers, KeySlot::Current},
+        {"a rollout share above 100 %", Signed(&kCurrent, 7, [](json& p) { p["rollout_share"] = "101"; }),
+         Refusal::MalformedPayload, KeySlot::Current},
+        {"a rollout share as a number", Signed(&kCurrent, 7, [](json& p) { p["rollout_share"] = 50; }),
+         Refusal::MalformedPayload, KeySlot::Current},
+        {"a rollout start without a share", Signed(&kCurrent, 7, [](json& p) { p["rollout_start"] = "2026-05-01T08:00:00Z"; }),
+         Refusal::MalformedPayload, KeySlot::Current},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -131,6 +137,15 @@ TEST(SignedManifest, OnlyWhatTheBuiltInKeysSignedCounts) {
     EXPECT_EQ(accepted.manifest->uptext, "修复\r\n改进");
     EXPECT_EQ(accepted.manifest->signed_members->serial, 7u);
     EXPECT_EQ(accepted.manifest->signed_members->expires, kExpires);
+    EXPECT_FALSE(accepted.manifest->signed_members->rollout);  // none published: everybody at once
+    const ManifestVerdict phased = Verify(Signed(&kCurrent, 7, [](json& p) {
+        p["rollout_share"] = "25";
+        p["rollout_start"] = "2026-05-01T08:00:00Z";
+        p["rollout_hours"] = "48";
+    }));
+    ASSERT_TRUE(phased.manifest && phased.manifest->signed_members && phased.manifest->signed_members->rollout);
+    EXPECT_EQ(phased.manifest->signed_members->rollout->share_percent, 25u);
+    EXPECT_EQ(phased.manifest->signed_members->rollout->ramp_hours, 48u);
     // After a release that drops the old key, the old key's manifests no longer count.
     EXPECT_EQ(Verify(current, 0, kNow, {kNext, std::nullopt}).refusal, Refusal::UnknownSigner);
     EXPECT_EQ(Verify(next, 0, kNow, {kNext, std::nullopt}).signed_by, KeySlot::Current);

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -52,6 +53,8 @@ public:
     bool button_enabled = true, visible = false, timer = false, closed = false;
     std::function<void()> during_unpack;  // runs inside UnpackArchive, as the form's pumped messages do
     std::vector<unsigned> retry_delays;
+    std::deque<double> jitters;  // the random numbers of the retry waits, in order; 0.5 (no spread) after them
+    int status_repaints = 0;     // texts set on the status line
 
     bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
     bool ControlFileExists() override { return control_file; }
@@ -118,11 +121,20 @@ public:
         log.push_back(L"message " + text);
         if (during_message) std::exchange(during_message, nullptr)();
     }
-    void SetText(Control control, const std::wstring& text) override { texts[control] = text; }
+    void SetText(Control control, const std::wstring& text) override {
+        texts[control] = text;
+        status_repaints += control == Control::lblMsg;
+    }
     void EnableButton(bool enabled) override { button_enabled = enabled; }
     void ShowForm(bool v) override { visible = v; }
     void SetTimer(bool enabled) override { timer = enabled; }
     void ScheduleRetry(unsigned delay_ms) override { retry_delays.push_back(delay_ms); }
+    double RetryJitter() override {
+        if (jitters.empty()) return 0.5;
+        const double r = jitters.front();
+        jitters.pop_front();
+        return r;
+    }
     void CloseForm() override {
         if (flow.QueryClose()) {
             closed = true;
@@ -761,4 +773,74 @@ TEST(Delta, WithoutADeltaForTheInstalledVersionTheFullArchiveComesAndAFailedFull
     g.flow.ButtonClicked();  // the user tries again: the full archive, not the delta that failed
     EXPECT_EQ(g.Count(L"download http://127.0.0.1/d.delta.zip"), 1u);
     EXPECT_EQ(g.Count(L"download http://127.0.0.1/newtemp.zip"), 2u);
+}
+
+// A release whose rollout has not reached this installation yet is no update for it, a mandatory one
+// included: the hidden start goes on to the client, the form offers nothing.
+TEST(Rollout, AReleaseHeldBackBehavesAsNoUpdate) {
+    for (const bool update_mode : {false, true}) {
+        for (const bool mandatory : {false, true}) {
+            RecordingHost h;
+            h.manifest = Release(L"1.0.0.2", mandatory);
+            h.manifest->held_back = true;
+            h.flow.Load(update_mode);
+            h.TickUntilSettled();
+            const std::string which = std::string(update_mode ? "-update" : "start") + (mandatory ? " mandatory" : "");
+            EXPECT_EQ(h.Count(L"download"), 0u) << which;
+            EXPECT_EQ(h.Count(L"message"), 0u) << which;
+            EXPECT_EQ(h.texts[Control::Command1], L"您已是最新版本") << which;
+            EXPECT_FALSE(h.button_enabled) << which;
+            EXPECT_EQ(h.texts[Control::Label2], L"最新程序版本：1.0.0.1") << which;
+            EXPECT_EQ(h.texts[Control::Label3], L"是否重要升级：否") << which;
+            EXPECT_EQ(h.Count(L"start-client 1.0.0.1"), update_mode ? 0u : 1u) << which;
+            EXPECT_EQ(h.closed, !update_mode) << which;
+            h.flow.ButtonClicked();
+            EXPECT_EQ(h.Count(L"download"), 0u) << which;
+        }
+    }
+}
+
+// The wait before each automatic attempt comes from the host's random number and the server's Retry-After.
+TEST(DownloadFailure, RetryWaitsSpreadByChanceAndHonourRetryAfter) {
+    struct Case {
+        int state, status;
+        std::optional<uint64_t> after_s;
+        double jitter;
+        unsigned low, high;  // the wait, in ms
+    } cases[] = {
+        {4, 0, {}, 0.0, 1000, 1000},          // half the growing delay at the low end of the spread
+        {4, 0, {}, 0.999, 2990, 3000},        // one and a half times at the high end
+        {7, 503, 3, 0.0, 3000, 3000},         // at least what the server asked
+        {7, 429, 10, 0.5, 11250, 11250},      // and up to a quarter more
+        {7, 500, 30, 0.5, 2000, 2000},        // Retry-After counts only with 429 and 503
+        {7, 503, 86400, 0.5, 300000, 300000}, // bounded
+    };
+    for (const Case& c : cases) {
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", true);
+        h.jitters = {c.jitter};
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        h.flow.DownloadStateChanged(c.state, c.status, c.after_s);
+        ASSERT_EQ(h.retry_delays.size(), 1u) << c.status;
+        EXPECT_GE(h.retry_delays[0], c.low) << c.status << " " << c.jitter;
+        EXPECT_LE(h.retry_delays[0], c.high) << c.status << " " << c.jitter;
+    }
+}
+
+// The status line follows the whole percentage, not every block: a download of 10,001 blocks repaints it
+// 101 times; any other text in between makes the next figure show again.
+TEST(DownloadProgressText, RepaintsOnlyWhenTheWholePercentageChanges) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.status_repaints = 0;
+    for (int block = 0; block <= 10000; ++block) h.flow.DownloadProgress(L"1.00 MB", block / 100.0f);
+    EXPECT_EQ(h.status_repaints, 101);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB100.00%");
+    h.flow.DownloadStateChanged(4);
+    h.flow.RetryDue();
+    h.flow.DownloadProgress(L"1.00 MB", 100.0f);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB100.00%");
 }

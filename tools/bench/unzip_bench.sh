@@ -9,11 +9,9 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 size_mb=${1:-200}
 work=$(mktemp -d /tmp/vx-unzip-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-minizip=$(ls -d ${VANTORIX_THIRD_PARTY:-/opt/vantorix-deps}/zlib-*/contrib/minizip | head -1)
-# The extractor's portable sources, for both builds; the native one adds the POSIX file system.
-portable=("$root"/common/unzip/extract.cpp "$root"/common/unzip/install_commit.cpp "$root"/common/unzip/paths.cpp
-          "$root"/common/manifest/utf8_text.cpp "$root"/common/text/utf8.cpp "$root"/common/text/ascii.cpp)
-sources=("${portable[@]}" "$root"/common/unzip/posix_file_system.cpp)
+source "$root/tools/bench/windows_builds.sh"
+minizip=$(bench_minizip)
+sources=("${bench_extractor_sources[@]}" "$root"/common/unzip/posix_file_system.cpp)
 
 echo "building the native extractor (-O2)..."
 gcc -O2 -w -c -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$minizip/unzip.c" -o "$work/unzip.o"
@@ -85,12 +83,7 @@ python3 -c "print(f'ratio extractor/unzip time (native): {float($ours)/float($re
 
 if [ "${BENCH_WINE:-0}" = 1 ]; then
   echo "building the Windows extractor..."
-  ( cd "$work" && i686-w64-mingw32-gcc-posix -O2 -w -c -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$minizip/unzip.c" "$minizip/ioapi.c" "$minizip/iowin32.c" )
-  i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$root" -I"$minizip" -I/tmp/vx-json-none -DNOCRYPT -DNOUNCRYPT -DUNICODE -D_UNICODE \
-    -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 "$root/tools/bench/unzip_bench.cpp" \
-    "$root/launcher/services/unzip_files.cpp" "$root/launcher/services/win32_file_system.cpp" \
-    "$root/win/diagnostic_log.cpp" "$root/win/process.cpp" "${portable[@]}" "$work"/unzip.o "$work"/ioapi.o "$work"/iowin32.o \
-    /usr/i686-w64-mingw32/lib/libz.a -lole32 -luuid -lshell32 -static -o "$work/unzip_bench.exe"
+  bench_build_extractor "$work"
   source "$root/tools/wine-env.sh"
   wine_up
   fresh; run "extractor (Windows, Wine)" timeout 900 /usr/lib/wine/wine "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"

@@ -5,7 +5,7 @@ user: it finds the real message boxes and the form, reads their texts, presses t
 screenshots (kept under <build>/artifacts/launcher_e2e/<scenario>/).
 
     launcher_e2e.py GROUP [NAME...]   run one group of scenarios (start, registration, optional, mandatory,
-                               update_mode, faults, close_guard, retries, trust); exit 1 when any fails
+                               update_mode, faults, close_guard, retries, trust, load, ...); exit 1 when any fails
 
 Runs with the Wine environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE, WINEPREFIX,
 DISPLAY). client.exe is replaced by probe_client.exe, which writes "version|arguments|show state" lines into
@@ -625,7 +625,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
            "reached|升级中", "shot|{shots}\\2-downloading.bmp",
            "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
-           "form|立即启动|1", "msg|更新完成！", "bar|1000|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
+           "form|立即启动|1", "msg|更新完成！", "bar|100|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
            "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     check(update_package.file_version(s.client) == NEW, "bin\\client.exe was not replaced")
@@ -995,7 +995,8 @@ def server_errors_are_retried_then_the_update_installs(s):
     check([a.get("status") for _, a in answers][:2] == [503, 503] and len(answers) == 3,
           "archive answers: %s" % [a.get("status") for _, a in answers])
     gaps = [answers[i + 1][0]["time"] - answers[i][0]["time"] for i in range(2)]
-    check(gaps[0] >= 1.9 and gaps[1] >= 3.9, "the waits between attempts do not grow: %s" % gaps)
+    # 2 s and 4 s, each spread over half to one and a half times itself (and bounded generously above).
+    check(0.95 <= gaps[0] <= 3 + 10 and 1.95 <= gaps[1] <= 6 + 10, "the waits between attempts: %s" % gaps)
 
 
 def a_cut_connection_resumes_where_it_stopped(s):
@@ -1016,6 +1017,91 @@ def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_clie
            "shot|{shots}\\1-offered-again.bmp", "close", "nobox|2", "gone|20"])
     s.expect_client(OLD)
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
+
+
+def rollout_draw(s):
+    path = s.file("update\\install.state")
+    lines = open(path, encoding="utf-8").read().splitlines() if os.path.exists(path) else []
+    return next((int(l.split("=", 1)[1]) for l in lines if l.startswith("rollout_draw=")), None)
+
+
+def set_rollout_draw(s, draw):
+    path = s.file("update\\install.state")
+    lines = [l for l in open(path, encoding="utf-8").read().splitlines() if not l.startswith("rollout_draw=")]
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines + ["rollout_draw=%d" % draw]) + "\n")
+
+
+def a_phased_release_reaches_only_the_draws_within_its_share(s):
+    # One installation through four manifests of a mandatory release: its draw is made once and kept, a
+    # share that does not cover it is no update (the client starts, the log says why), one that does is.
+    check(SIGNING_KEY is not None, "a phased release needs a launcher built with a key")
+    s.publish()
+    first = None
+    runs = [("0", None, False), ("0", None, False), ("99", 0xFFFFFFFF, False), ("100", "first", True)]
+    for n, (share, draw, offered) in enumerate(runs, 1):
+        s.write_manifest(extra={"rollout_share": share})
+        if draw is not None:
+            set_rollout_draw(s, first if draw == "first" else draw)
+        requests_before = len(s.requests())
+        s.run(install_steps(NEW) if offered else ["neverform|60"])
+        asked = [r["path"] for r in s.requests()[requests_before:]]
+        check(asked.count(s.manifest_path) == 1, "run %d asked for the manifest %d times" % (n, asked.count(s.manifest_path)))
+        check(("/newtemp.zip" in asked) == offered, "run %d (share %s): archive requests %s" % (n, share, asked))
+        first = first if first is not None else rollout_draw(s)
+        check(first is not None and rollout_draw(s) == (draw if isinstance(draw, int) else first),
+              "run %d: the draw is %s, first %s" % (n, rollout_draw(s), first))
+        check(("manifest: rollout: held back, draw %d" % rollout_draw(s) in s.log) == (not offered),
+              "run %d: the log does not say why:\n%s" % (n, s.log))
+        s.expect_client(NEW if offered else OLD)
+
+
+def attempt_times(s):
+    return [r["time"] for r, _ in s.answers("/newtemp.zip")]
+
+
+def retry_after_honoured(after, at_least):
+    """A 503 whose Retry-After (seconds, or an HTTP date "date+N" seconds after the server's clock) delays the
+    next attempt at least as asked, and not much longer. More than the 3 s the spread retry wait can reach
+    by itself, so only a launcher that reads the header waits this long."""
+    def scenario(s):
+        s.publish()
+        s.misbehave("/newtemp.zip", mode="status", code=503, retry_after=after, times=1)
+        s.run(install_steps(NEW))
+        s.expect_client(NEW)
+        times = attempt_times(s)
+        check(len(times) == 2, "archive requests at %s" % times)
+        check(at_least - 0.05 <= times[1] - times[0] <= at_least * 1.25 + 1 + 10,
+              "Retry-After %s: the next attempt came %.2f s later" % (after, times[1] - times[0]))
+        s.expect_one_manifest_request()
+    scenario.__name__ = "a_retry_after_of_%s_delays_the_next_attempt" % after.replace("+", "_plus_")
+    return scenario
+
+
+def planned_waits_of_an_outage(s):
+    """One launcher meets a server that answers every archive request with 500 until it gives up; its
+    planned waits, each checked against the server's request times."""
+    s.publish()
+    s.misbehave("/newtemp.zip", mode="status", code=500)
+    s.run(["box|ok|发现新版本！", "form|立即升级|1|120", "close", "nobox|2", "gone|20"])
+    planned = [int(ms) for ms in re.findall(r"update: next attempt in (\d+) ms", s.log)]
+    times = attempt_times(s)
+    check(len(planned) == 3 and len(times) == 4, "planned waits %s, attempts at %s" % (planned, times))
+    for k, wait in enumerate(planned):
+        check(wait / 1000 - 0.05 <= times[k + 1] - times[k] <= wait / 1000 + 10,
+              "attempt %d came %.2f s after the last, %d ms were planned" % (k + 2, times[k + 1] - times[k], wait))
+    s.expect_one_manifest_request()
+    return planned
+
+
+def two_launchers_wait_different_times_before_their_retries(s):
+    # The same outage meets two installations: their waits are spread by chance, not the same 2, 4, 8 s.
+    other = Scenario(s.name + "_second")
+    try:
+        waits = [planned_waits_of_an_outage(s), planned_waits_of_an_outage(other)]
+    finally:
+        other.close()
+    check(waits[0] != waits[1], "both launchers waited %s" % waits[0])
 
 
 def client_starts(s, version):
@@ -1518,6 +1604,8 @@ GROUPS = {
     "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
                                                               a_standard_user_takes_the_delta_through_the_elevated_step,
                                                               a_standard_users_delta_that_cannot_apply_costs_no_second_prompt],
+    "load": [a_phased_release_reaches_only_the_draws_within_its_share, retry_after_honoured("4", 4.0),
+             retry_after_honoured("date+6", 5.0), two_launchers_wait_different_times_before_their_retries],
     "one_launcher": [two_launchers_and_repeated_updateme_give_one_installation_and_one_form,
                      a_library_planted_beside_the_launcher_is_not_loaded],
 }

@@ -37,7 +37,9 @@ Modes (parameters in brackets):
                 then close the connection cleanly.
     drop        send [after] bytes of the body (default half) and then reset the connection (RST).
     nolength    no Content-Length; the body ends when the connection closes (Range honoured).
-    status      answer with [code] (e.g. 404, 500) and a small HTML body.
+    status      answer with [code] (e.g. 404, 500) and a small HTML body [retry_after: a Retry-After header with
+                this value, seconds or an HTTP date; "date+N" is the date N seconds after the server's own clock,
+                which its Date header carries].
     404, 500    shorthand for status with that code.
     416         always 416 with "Content-Range: bytes */SIZE" [size: the size to claim, default the real one].
     416bare     always 416 without Content-Range.
@@ -349,7 +351,13 @@ class Handler(BaseHTTPRequestHandler):
                               "headers": dict(self.headers.items()), "range": self.headers.get("Range")})
         if mode in ("status", "404", "500"):
             code = int(params.get("code", mode if mode != "status" else 500))
-            return self.plain(code, "<html><body>error %d</body></html>" % code)
+            extra = []
+            after = params.get("retry_after")
+            if after is not None:
+                if after.startswith("date+"):
+                    after = email.utils.formatdate(time.time() + float(after[5:]), usegmt=True)
+                extra.append(("Retry-After", after))
+            return self.plain(code, "<html><body>error %d</body></html>" % code, extra)
         if mode == "redirect":
             return self.plain(302, "moved", [("Location", params.get("location", rel))])
         source = self.open_source(rel)

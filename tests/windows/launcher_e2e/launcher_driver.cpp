@@ -15,7 +15,7 @@
 //   seenmsg|<text part>             the status line held the part at some point so far (recorded)
 //   msg|<text part>[|seconds]       the status line lblMsg holds the part
 //   label|<id>|<text>               a label (101 Label1, 107 Label7, 102 Label2, 103 Label3, 104 Label4) reads so
-//   bar|<min>[|seconds]             the progress bar under the status line stands at min (0..1000) or beyond
+//   bar|<min>[|seconds]             the progress bar under the status line stands at min (0..100) or beyond
 //   click                           press Command1
 //   close                           the close box of the form (WM_SYSCOMMAND SC_CLOSE)
 //   neverform|<seconds>             the form appears hidden and goes away without ever being visible

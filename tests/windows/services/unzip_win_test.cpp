@@ -422,6 +422,42 @@ TEST(InstallStateStore, TheAcceptedSerialGoesWhereThisProcessCanWriteAndKeepsThe
     EXPECT_NE(InstallationId(folder), InstallationId(locked));
 }
 
+// The rollout draw is made once and read back: from the installation's state before the per-user copy's,
+// the per-user one where the installation cannot be written, and the elevated step's makes the user's
+// draw the installation's.
+TEST(InstallStateStore, TheRolloutDrawIsMadeOnceAndTheInstallationsCountsFirst) {
+    Scratch s;
+    const std::wstring folder = s.app() + L"抽签";
+    ASSERT_TRUE(MakePath(folder + L"\\update\\"));
+    const auto drawn = RolloutDraw(folder);
+    ASSERT_TRUE(drawn);
+    EXPECT_EQ(ReadFileBytes(folder + kInstallStatePath).value_or(""), "rollout_draw=" + std::to_string(*drawn) + "\n");
+    EXPECT_EQ(RolloutDraw(folder), drawn);
+    EXPECT_EQ(RolloutDraw(folder, DrawPlace::Installation), drawn);
+
+    const std::wstring per_user = PerUserStatePath(folder);
+    ASSERT_TRUE(MakePath(FolderPart(per_user) + L"\\"));
+    WriteFileBytes(per_user, "rollout_draw=7\n");
+    EXPECT_EQ(RolloutDraw(folder), drawn);  // the installation's, whatever the user's copy says
+    WriteFileBytes(folder + kInstallStatePath, "manifest_serial=3\nrollout_draw=4294967296\n");  // not a draw
+    EXPECT_EQ(RolloutDraw(folder), 7u);
+    EXPECT_EQ(RolloutDraw(folder, DrawPlace::Installation), 7u);
+    EXPECT_EQ(ReadFileBytes(folder + kInstallStatePath).value_or(""), "manifest_serial=3\nrollout_draw=7\n");
+    DeleteFileW(per_user.c_str());
+    RemoveDirectoryW(FolderPart(per_user).c_str());
+
+    // Where nothing of the installation can be written, the user's copy keeps the draw.
+    const std::wstring locked = s.app() + L"只读抽签";
+    ASSERT_TRUE(MakePath(locked + L"\\"));
+    WriteFileBytes(locked + L"\\update", "not a folder");
+    const auto users = RolloutDraw(locked);
+    ASSERT_TRUE(users);
+    EXPECT_EQ(ReadFileBytes(PerUserStatePath(locked)).value_or(""), "rollout_draw=" + std::to_string(*users) + "\n");
+    EXPECT_EQ(RolloutDraw(locked), users);
+    DeleteFileW(PerUserStatePath(locked).c_str());
+    RemoveDirectoryW(FolderPart(PerUserStatePath(locked)).c_str());
+}
+
 // A second launcher's start-up recovery while another process commits (held before its third move)
 // touches nothing and says so; once that process has ended, the next start settles its install.
 TEST(UnzipWindows, RecoveryLeavesAnInstallThatALiveProcessCommitsAlone) {
