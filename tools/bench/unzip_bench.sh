@@ -20,32 +20,20 @@ g++ -std=c++17 -O2 -I"$root" -I"$minizip" -DNOCRYPT -DNOUNCRYPT "$root/tools/ben
   "$work/unzip.o" "$work/ioapi.o" -lz -o "$work/unzip_bench"
 
 echo "making a ${size_mb} MB mixed archive..."
-python3 - "$work/mixed.zip" "$size_mb" <<'PY'
-import os, random, sys, zipfile
-path, total = sys.argv[1], int(sys.argv[2]) << 20
-rnd = random.Random(7)
-words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(4000)]
-def text(n):
-    out = bytearray()
-    while len(out) < n:
-        out += b" ".join(rnd.choice(words) for _ in range(64)) + b"\n"
-    return bytes(out[:n])
-made = 0
+python3 - "$work/mixed.zip" "$size_mb" "$root/tools/bench" <<'PY'
+import os, sys, zipfile
+sys.path.insert(0, sys.argv[3])
+from mixed_files import mixed_entries
+path, made = sys.argv[1], 0
+entries = mixed_entries(int(sys.argv[2]))
 with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=6) as z:
-    i = 0
-    while made < total:
-        kind = i % 10
-        if kind < 6:   # small and middle text files: skin pages, scripts, configuration
-            n = rnd.choice([700, 4096, 30000, 250000]); data = text(n); name = f"Skin/page{i}.html"
-        elif kind < 8: # binaries that do not compress
-            n = rnd.choice([200000, 2000000]); data = os.urandom(n); name = f"bin/lib{i}.dll"
-        elif kind == 8: # a large text log
-            n = 6000000; data = text(n); name = f"doc/notes{i}.txt"
-        else:          # stored entries, as archivers keep already compressed files
-            n = 500000; data = os.urandom(n); name = f"media/img{i}.png"
-            z.writestr(zipfile.ZipInfo(name), data, zipfile.ZIP_STORED); made += n; i += 1; continue
-        z.writestr(name, data); made += n; i += 1
-print(f"entries={i} uncompressed={made/1e6:.1f}MB archive={os.path.getsize(path)/1e6:.1f}MB")
+    for name, data, stored in entries:
+        if stored:
+            z.writestr(zipfile.ZipInfo(name), data, zipfile.ZIP_STORED)
+        else:
+            z.writestr(name, data)
+        made += len(data)
+print(f"entries={len(entries)} uncompressed={made/1e6:.1f}MB archive={os.path.getsize(path)/1e6:.1f}MB")
 PY
 uncompressed=$(unzip -l "$work/mixed.zip" | tail -1 | awk '{print $1}')
 

@@ -24,6 +24,8 @@ import sys
 import tempfile
 
 SOURCE = os.environ["VANTORIX_SOURCE"]
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from mixed_files import mixed_entries  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
 import launcher_e2e as e2e  # noqa: E402
 import update_package  # noqa: E402  (put on the path by launcher_e2e)
@@ -32,31 +34,6 @@ BENCH_DIR, ROUNDS, SIZE_MB, SMALL_FILES = sys.argv[1], int(sys.argv[2]), int(sys
 COST = re.compile(r"(?:update|install): (download started|download complete|archive checked|install outcome)[^,]*, cpu ([0-9.]+) s, "
                   r"peak working set ([0-9.]+) MB")
 FIGURES = re.compile(r"(\w+)=([0-9.]+)")
-
-
-def mixed_entries(work, size_mb):
-    """Skin pages and scripts that compress, binaries that do not, a large log: about size_mb in all."""
-    rnd = random.Random(7)
-    words = [bytes(rnd.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rnd.randint(2, 9))) for _ in range(4000)]
-
-    def text(n):
-        out = bytearray()
-        while len(out) < n:
-            out += b" ".join(rnd.choice(words) for _ in range(64)) + b"\n"
-        return bytes(out[:n])
-    entries, made, i = {}, 0, 0
-    while made < size_mb << 20:
-        kind = i % 10
-        if kind < 6:
-            data, name = text(rnd.choice([700, 4096, 30000, 250000])), "Skin/page%d.html" % i
-        elif kind < 9:
-            data, name = os.urandom(rnd.choice([200000, 2000000])), "bin/lib%d.dll" % i
-        else:
-            data, name = text(6000000), "doc/notes%d.txt" % i
-        entries[name] = data
-        made += len(data)
-        i += 1
-    return entries
 
 
 def small_entries(count):
@@ -142,7 +119,7 @@ def median(rows, key):
 def main():
     work = tempfile.mkdtemp(prefix="bench-update-cost-")
     try:
-        large = archive_of(work, "large.zip", mixed_entries(work, SIZE_MB))
+        large = archive_of(work, "large.zip", {name: data for name, data, _ in mixed_entries(SIZE_MB)})
         small = archive_of(work, "small.zip", small_entries(SMALL_FILES))
         print("archives: %.1f MB (%d MB of files), %d small files in %.1f MB" %
               (os.path.getsize(large) / 1e6, SIZE_MB, SMALL_FILES, os.path.getsize(small) / 1e6))
