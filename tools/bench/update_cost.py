@@ -31,7 +31,7 @@ import launcher_e2e as e2e  # noqa: E402
 import update_package  # noqa: E402  (put on the path by launcher_e2e)
 
 BENCH_DIR, ROUNDS, SIZE_MB, SMALL_FILES = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-COST = re.compile(r"(?:update|install): (download started|download complete|archive checked|install outcome)[^,]*, cpu ([0-9.]+) s, "
+COST = re.compile(r"(?:update|install): (?:full archive |delta )?(download started|download complete|archive checked|install outcome)[^,]*, cpu ([0-9.]+) s, "
                   r"peak working set ([0-9.]+) MB")
 FIGURES = re.compile(r"(\w+)=([0-9.]+)")
 
