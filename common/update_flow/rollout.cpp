@@ -47,12 +47,4 @@ bool IsOffered(const Rollout& rollout, uint32_t draw, int64_t now) {
     return static_cast<uint64_t>(draw) * kWhole < (static_cast<uint64_t>(OpenShare(rollout, now)) << 32);
 }
 
-std::string DrawText(uint32_t draw) { return std::to_string(draw); }
-
-std::optional<uint32_t> ParseDraw(std::string_view text) {
-    auto value = number::ParseDecimal(text, UINT32_MAX);
-    if (!value) return std::nullopt;
-    return static_cast<uint32_t>(*value);
-}
-
 }  // namespace vantorix::update_flow

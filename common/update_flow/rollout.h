@@ -30,8 +30,4 @@ uint32_t OpenShare(const Rollout& rollout, int64_t now);
 // over 0..2^32-1: a share of s % offers it to s % of them, and a growing share only ever adds installations.
 bool IsOffered(const Rollout& rollout, uint32_t draw, int64_t now);
 
-// The draw as the install state keeps it (decimal) and read back; nullopt for anything else.
-std::string DrawText(uint32_t draw);
-std::optional<uint32_t> ParseDraw(std::string_view text);
-
 }  // namespace vantorix::update_flow

@@ -110,12 +110,10 @@ TEST(Rollout, ASharedReleaseReachesItsShareOfDrawsAndGrowsFromItsStart) {
             EXPECT_LE(uf::IsOffered(growing, d, start + h * 3600), uf::IsOffered(growing, d, start + (h + 1) * 3600));
 }
 
-TEST(Rollout, MalformedMembersAndDrawsAreRefused) {
+TEST(Rollout, MalformedMembersAreRefused) {
     const char* bad[][3] = {{"101", "", ""}, {"-1", "", ""}, {"20%", "", ""}, {"", "2026-05-01T08:00:00Z", ""},
                             {"20", "2026-13-01T08:00:00Z", ""}, {"20", "", "x"}, {"20", "", "9000"}, {"", "", "5"}};
     for (const auto& b : bad) EXPECT_FALSE(uf::ParseRollout(b[0], b[1], b[2])) << b[0] << "|" << b[1] << "|" << b[2];
-    for (uint32_t d : {0u, 7u, UINT32_MAX}) EXPECT_EQ(uf::ParseDraw(uf::DrawText(d)), d);
-    for (const char* t : {"", "4294967296", "12a", "-1", "007", " 7"}) EXPECT_FALSE(uf::ParseDraw(t)) << t;
 }
 
 }  // namespace
