@@ -9,6 +9,7 @@
 
 #include "common/delta/zstd_frame.h"
 #include "common/unzip/paths.h"
+#include "common/unzip/zip_entry.h"
 
 namespace vantorix::delta {
 namespace {
@@ -18,11 +19,7 @@ using unzip::InstallPaths;
 
 constexpr unsigned long kEncryptedFlag = 0x1;
 constexpr size_t kWriteBlock = 64 * 1024;
-
-struct ArchiveCloser {
-    void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
-};
-using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
+constexpr unsigned kReadBlock = 64 * 1024;
 
 Result Failure(Status status, std::string file, std::string detail) {
     Result r;
@@ -47,22 +44,19 @@ std::optional<std::string> ReadMember(unzFile zf, const std::string& name, uint6
     if (info.uncompressed_size > max_size) return Note(problem, "member larger than allowed");
     std::string data;
     try {
-        data.resize(static_cast<size_t>(info.uncompressed_size));
+        data.reserve(static_cast<size_t>(info.uncompressed_size));
     } catch (const std::bad_alloc&) {
         return Note(problem, "not enough memory for the member");
     }
-    if (unzOpenCurrentFile(zf) != UNZ_OK) return Note(problem, "cannot open member");
-    size_t got = 0;
-    int n = 0;
-    // One byte past the stored size tells a member that holds more than its header says.
-    char probe = 0;
-    while (got < data.size() && (n = unzReadCurrentFile(zf, data.data() + got, static_cast<unsigned>(std::min<size_t>(data.size() - got, 1u << 20)))) > 0)
-        got += static_cast<size_t>(n);
-    const int extra = n < 0 ? n : unzReadCurrentFile(zf, &probe, 1);
-    const int closed = unzCloseCurrentFile(zf);
-    if (n < 0 || extra < 0) return Note(problem, "damaged member");
-    if (got != data.size() || extra != 0) return Note(problem, "member size differs from its header");
-    if (closed != UNZ_OK) return Note(problem, "member CRC mismatch");
+    auto block = std::make_unique<char[]>(kReadBlock);
+    const auto broken = unzip::ReadEntry(zf, info.uncompressed_size, block.get(), kReadBlock, [&](const char* p, size_t n) {
+        data.append(p, n);
+        return true;
+    });
+    if (broken) {
+        *problem = "member: " + *broken;
+        return std::nullopt;
+    }
     return data;
 }
 
@@ -205,7 +199,7 @@ bool FallsBackToFullArchive(Status status) { return status != Status::Ok && stat
 
 Result StageDelta(FileSystem& fs, Sha256Provider& sha256, const InstallPaths& paths, const std::string& package,
                   const ApplyProgress& report) {
-    ArchiveHandle handle(fs.OpenArchive(package));
+    unzip::ArchiveHandle handle(fs.OpenArchive(package));
     if (!handle) return Failure(Status::NotADelta, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
     Plan plan;

@@ -11,6 +11,7 @@
 
 #include "common/unzip/install_commit.h"
 #include "common/unzip/paths.h"
+#include "common/unzip/zip_entry.h"
 
 namespace vantorix::unzip {
 namespace {
@@ -21,11 +22,6 @@ constexpr unsigned long kEncryptedFlag = 0x1;
 constexpr size_t kMaxPath = 260;
 constexpr unsigned kStageBlock = 64 * 1024;
 
-struct ArchiveCloser {
-    void operator()(void* archive) const { unzClose(static_cast<unzFile>(archive)); }
-};
-using ArchiveHandle = std::unique_ptr<void, ArchiveCloser>;
-
 struct Entry {
     std::string name;  // decoded, "\" separators; folders end in "\"
     bool folder = false;
@@ -33,39 +29,6 @@ struct Entry {
     uint32_t crc = 0;             // of the uncompressed bytes, checked while the entry is staged
 };
 
-
-// Reads the current entry to its end through a kReadBlock buffer, handing each block to sink. The entry
-// counts as intact only when every read succeeds, exactly the stored size arrives, and minizip's CRC check
-// at close passes (it checks only when the whole entry was read, hence the size test).
-template <class Sink>
-std::optional<std::string> ReadEntry(unzFile zf, unsigned long long expected_size, char* buffer, unsigned block, Sink&& sink) {
-    if (unzOpenCurrentFile(zf) != UNZ_OK) return "cannot open entry";
-    unsigned long long total = 0;
-    std::optional<std::string> problem;
-    for (;;) {
-        int got = unzReadCurrentFile(zf, buffer, block);
-        if (got < 0) {
-            problem = "read error " + std::to_string(got);
-            break;
-        }
-        if (got == 0) break;
-        total += static_cast<unsigned>(got);
-        if (total > expected_size) {
-            problem = "more data than the stored size";
-            break;
-        }
-        if (!sink(buffer, static_cast<size_t>(got))) {
-            problem = "";  // the sink's own failure; the caller knows which
-            break;
-        }
-    }
-    int closed = unzCloseCurrentFile(zf);
-    if (problem) return problem;
-    if (total != expected_size) return "truncated data";
-    if (closed == UNZ_CRCERROR) return "CRC mismatch";
-    if (closed != UNZ_OK) return "close error " + std::to_string(closed);
-    return std::nullopt;
-}
 
 uint32_t Le(const unsigned char* p, int bytes) {
     uint32_t v = 0;
