@@ -5,8 +5,12 @@
 # from these faces to the WenQuanYi file are not followed by Wine 8 for the dialog font.) Needs the Wine
 # environment of tools/wine-env.sh; one regedit run, skipped when the prefix has the substitutes already.
 # A prefix update (wineboot) writes Wine's own "MS Shell Dlg"="Tahoma" back, so that face is the one checked.
+# On a 64-bit prefix our 32-bit programs read the key's 32-bit view, which the 32-bit regedit writes.
 set -euo pipefail
-grep -q '"MS Shell Dlg"="WenQuanYi Micro Hei"' "$WINEPREFIX/system.reg" 2>/dev/null && exit 0
+source "$(dirname "$0")/wine-binaries.sh"
+editors=("$WINE regedit")
+[ "${VANTORIX_WINE_ARCH:-win32}" = win64 ] && editors+=("$WINE $WIN_SYSTEM_FOLDER\\regedit.exe")
+[ "$(grep -c '"MS Shell Dlg"="WenQuanYi Micro Hei"' "$WINEPREFIX/system.reg" 2>/dev/null)" -ge ${#editors[@]} ] && exit 0
 reg=$(mktemp --suffix=.reg)
 trap 'rm -f "$reg"' EXIT
 {
@@ -16,4 +20,7 @@ trap 'rm -f "$reg"' EXIT
     printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"
   done
 } | iconv -f utf-8 -t utf-16 > "$reg"
-timeout -k 5 60 /usr/lib/wine/wine regedit /S "Z:${reg//\//\\}"
+for editor in "${editors[@]}"; do
+  # shellcheck disable=SC2086  # the loader and the program, as two words
+  timeout -k 5 "$(awk -v f="${VANTORIX_SPEED_FACTOR:-1}" 'BEGIN { printf "%d", 60 * (f > 1 ? f : 1) }')" $editor /S "Z:${reg//\//\\}"
+done

@@ -30,9 +30,9 @@ unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
 wine_up
 
 if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
-  emulation="Wine $(/usr/lib/wine/wine --version 2>/dev/null) on qemu-user $(qemu-i386 --version | head -1 | awk '{print $3}') (i386 emulated on $(uname -m))"
+  emulation="Wine $("$WINE" --version 2>/dev/null) on qemu-user $(qemu-i386 --version | head -1 | awk '{print $3}') (i386 emulated on $(uname -m))"
 else
-  emulation="Wine $(/usr/lib/wine/wine --version 2>/dev/null), 32-bit code running natively on $(uname -m)"
+  emulation="Wine $("$WINE" --version 2>/dev/null), 32-bit code running natively on $(uname -m)"
 fi
 
 now() { date +%s.%N; }

@@ -74,7 +74,7 @@ if [ "${BENCH_WINE:-0}" = 1 ]; then
   bench_build_extractor "$work"
   source "$root/tools/wine-env.sh"
   wine_up
-  fresh; run "extractor (Windows, Wine)" timeout 900 /usr/lib/wine/wine "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"
+  fresh; run "extractor (Windows, Wine)" timeout 900 "$WINE" "$work/unzip_bench.exe" "$(winpath "$work/mixed.zip")" "$(winpath "$work/out")"
   wine=$last_wall
   same_as_unzip Windows
   python3 -c "print(f'ratio extractor-under-Wine/unzip time: {float($wine)/float($ref):.2f}')"

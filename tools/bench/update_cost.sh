@@ -20,5 +20,5 @@ gcc -O2 -o "$work/measure" "$root/tools/bench/measure.c"
 source "$root/tools/wine-env.sh"
 wine_up
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
-echo "Wine $(/usr/lib/wine/wine --version 2>/dev/null), $(nproc) cores"
+echo "Wine $("$WINE" --version 2>/dev/null), $(nproc) cores"
 VANTORIX_WIN_BUILD=$build/win VANTORIX_SOURCE=$root python3 "$root/tools/bench/update_cost.py" "$work" "${1:-3}" "${2:-200}" "${3:-5000}"

@@ -33,13 +33,15 @@ sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tools", "release"))
 import release  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import wine_env  # noqa: E402
 
 # Every manifest published here is signed with the key the launcher was built with (None: built without
 # one), with a serial that grows with every manifest a scenario publishes.
 SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)
 NEXT_KEY = update_package.build_next_signing_key(WIN_BUILD)
 
-WINE = "/usr/lib/wine/wine"
+WINE = wine_env.WINE
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
@@ -50,8 +52,10 @@ TRUST_ROOT = os.path.join(WIN_BUILD, "tests", "windows", "services", "trust_root
 KILL_TOOL = os.path.join(WIN_BUILD, "tests", "windows", "services", "install_kill_tool.exe")
 RELEASE_APPLY = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "native", "tools", "release", "native", "release_apply")
 ARTIFACTS = os.path.join(os.path.dirname(WIN_BUILD.rstrip("/")), "artifacts", "launcher_e2e")
-SYSTEM32 = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "system32")
+# The system folder of a 32-bit program (SysWOW64 on a 64-bit prefix), where the control library belongs.
+SYSTEM32 = wine_env.system_folder(os.environ["WINEPREFIX"])
 CONTROL = os.path.join(SYSTEM32, "Velview_G_201.ocx")
+WIN_CONTROL = wine_env.SYSTEM + "\\Velview_G_201.ocx"
 # The launcher's diagnostic log (every scenario's launcher runs as this user on this prefix).
 LAUNCHER_LOG = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "AppData", "Local",
                             "VantorixAssist", "logs", "launcher.log")
@@ -88,7 +92,7 @@ def typelib_id():
 
 
 def wine(args, timeout=60, **kw):
-    return subprocess.run([WINE] + args, timeout=timeout, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+    return subprocess.run([WINE] + args, timeout=wine_env.limit(timeout), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
 
 
 class Failure(Exception):
@@ -288,7 +292,7 @@ class Scenario:
         for thread in threads:
             thread.start()
         try:
-            driver_rc = driver.wait(timeout)
+            driver_rc = driver.wait(wine_env.limit(timeout))
         except subprocess.TimeoutExpired:
             driver.kill()
             driver_rc = "timeout"
@@ -338,7 +342,7 @@ class Scenario:
 
     def user_environment(self, manifest_url):
         home = os.path.expanduser("~" + TEST_USER)
-        return {"PATH": "/usr/bin:/bin", "HOME": home, "USER": TEST_USER, "LOGNAME": TEST_USER, "WINEARCH": "win32",
+        return {"PATH": "/usr/bin:/bin", "HOME": home, "USER": TEST_USER, "LOGNAME": TEST_USER, "WINEARCH": wine_env.ARCH,
                 "WINEPREFIX": USER_PREFIX, "WINEDEBUG": os.environ.get("WINEDEBUG", "-all"),
                 "WINEDLLOVERRIDES": os.environ.get("WINEDLLOVERRIDES", ""), "DISPLAY": os.environ["DISPLAY"],
                 # Wine reads the command line in the account's locale: the steps' Chinese texts need UTF-8.
@@ -496,13 +500,13 @@ def control_present():
     beside it) into the system folder and registered it."""
     if not os.path.exists(CONTROL) or not typelib_registered():
         script = os.path.join(INSTALLATION, "Build", "注册控件.bat")
-        wine(["cmd", "/c", winpath(script)], timeout=120)
+        wine([wine_env.tool("cmd"), "/c", winpath(script)], timeout=wine_env.limit(120))
     check(os.path.exists(CONTROL) and typelib_registered(), "the registration script did not install the control library")
 
 
 def control_removed():
     if os.path.exists(CONTROL):
-        wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"])
+        wine([wine_env.tool("regsvr32"), "/u", "/s", WIN_CONTROL])
         os.remove(CONTROL)
     if os.path.exists(os.path.join(SYSTEM32, "node.dll")):
         os.remove(os.path.join(SYSTEM32, "node.dll"))
@@ -510,7 +514,7 @@ def control_removed():
 
 
 def typelib_registered():
-    return wine(["reg", "query", "HKCR\\TypeLib\\{%s}" % typelib_id()]).returncode == 0
+    return wine([wine_env.tool("reg"), "query", "HKCR\\TypeLib\\{%s}" % typelib_id()]).returncode == 0
 
 
 # ---- scenarios -------------------------------------------------------------------------------------
@@ -564,8 +568,8 @@ def registration_yes_runs_the_script_and_goes_on(s):
 
 def control_classes_point_at_the_system_file():
     for clsid in control_class_ids():
-        out = wine(["reg", "query", "HKCR\\CLSID\\{%s}\\InprocServer32" % clsid]).stdout.decode(errors="replace")
-        if "velview_g_201.ocx" not in out.lower() or "system32" not in out.lower():
+        out = wine([wine_env.tool("reg"), "query", "HKCR\\CLSID\\{%s}\\InprocServer32" % clsid]).stdout.decode(errors="replace")
+        if WIN_CONTROL.lower() not in out.lower():
             return False
     return True
 
@@ -580,7 +584,7 @@ def control_class_ids():
 
 def a_library_file_without_its_classes_is_registered_again(s):
     control_present()
-    check(wine(["regsvr32", "/u", "/s", "C:\\windows\\system32\\Velview_G_201.ocx"]).returncode == 0, "unregister")
+    check(wine([wine_env.tool("regsvr32"), "/u", "/s", WIN_CONTROL]).returncode == 0, "unregister")
     check(os.path.exists(CONTROL) and not control_classes_point_at_the_system_file(), "the classes are still registered")
     s.publish(version=OLD)
     s.run(["box|yes|" + ASK_REGISTER, "nobox|4"])
@@ -1206,12 +1210,15 @@ def quote_argument(text):
 def user_control_present():
     """The standard user's own prefix has the control library in its system folder, registered: the
     launcher starts without asking. (The user's prefix is the user's: its system folder is no test here.)"""
-    if not os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")):
+    control = os.path.join(wine_env.system_folder(USER_PREFIX), "Velview_G_201.ocx")
+    if not os.path.exists(control):
         script = winpath(os.path.join(INSTALLATION, "Build", "注册控件.bat"))
-        subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=win32",
-                        "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE, "cmd", "/c", script],
-                       timeout=120, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
-    check(os.path.exists(os.path.join(USER_PREFIX, "drive_c", "windows", "system32", "Velview_G_201.ocx")),
+        subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=" + wine_env.ARCH,
+                        "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE, wine_env.tool("cmd"),
+                        "/c", script],
+                       timeout=wine_env.limit(120), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       stdin=subprocess.DEVNULL)
+    check(os.path.exists(control),
           "the standard user's prefix has no control library")
 
 
@@ -1620,7 +1627,7 @@ def main():
         return 2
     control_present()
     if group in USER_GROUPS:
-        check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--user-up"], timeout=600).returncode == 0,
+        check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--user-up"], timeout=wine_env.limit(600)).returncode == 0,
               "the standard user's Wine did not come up")
         user_control_present()
     failed = 0

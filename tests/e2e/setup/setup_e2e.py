@@ -27,11 +27,16 @@ SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.pa
 WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
 sys.path.insert(0, os.path.join(SOURCE, "tools", "update-server"))
 import update_package  # noqa: E402
+sys.path.insert(0, os.path.join(SOURCE, "tools"))
+import wine_env  # noqa: E402
 
 SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)  # None: the launcher was built without a key
 
-WINE = "/usr/lib/wine/wine"
-WINESERVER = "/usr/lib/wine/wineserver32" if os.path.exists("/usr/lib/wine/wineserver32") else "wineserver"
+WINE = wine_env.WINE
+WINESERVER = wine_env.WINESERVER
+# Where the 32-bit setup installs by default: "Program Files (x86)" on 64-bit Windows.
+PROGRAM_FILES = "C:\\Program Files" if wine_env.ARCH == "win32" else "C:\\Program Files (x86)"
+INSTALLED = PROGRAM_FILES + "\\VantorixAssist"
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
@@ -42,6 +47,7 @@ UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 SHARED_DLLS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
 PRODUCT = "TAVI助手Plus"
 ASK_REGISTER = "程序首次启动需要注册DLL控件"
+MINIBLINK_API = "78A87BCF-47DB-4C87-825D-64C638194D4C"  # one class of the control library
 DOWNLOADED = "Vantorix已经成功下载了当前最新的"
 
 
@@ -95,13 +101,18 @@ class Machine:
     def boot(self):
         cache = os.path.join(os.environ["VANTORIX_WINE_DIR"], "prefix.tar")
         check(os.path.isfile(cache), "no cached clean prefix at %s" % cache)
-        subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=300)
+        subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=wine_env.limit(300))
         self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
+        # The server is ready when it has made its socket, in the folder it works in.
+        socket = "/proc/%d/cwd/socket" % self.server.pid
+        end = time.time() + wine_env.limit(60)
+        while not os.path.exists(socket) and self.server.poll() is None and time.time() < end:
+            time.sleep(0.1)
+        check(os.path.exists(socket), "the machine's wineserver did not come up (%s)" % self.server.poll())
         # The first process starts Wine's services, which live as long as the server: they get no pipe of
         # ours to hold open.
-        subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, stdin=subprocess.DEVNULL,
+        subprocess.run([WINE, "wineboot"], env=self.env, timeout=wine_env.limit(300), stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(self.artifacts, ignore_errors=True)
         os.makedirs(self.artifacts)
@@ -112,7 +123,7 @@ class Machine:
         return os.path.join(self.prefix, "drive_c", *windows_path[3:].split("\\"))
 
     def wine(self, args, timeout=120, env=None):
-        return subprocess.run([WINE] + args, env=env or self.env, timeout=timeout, stdout=subprocess.PIPE,
+        return subprocess.run([WINE] + args, env=env or self.env, timeout=wine_env.limit(timeout), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
     def start(self, args):
@@ -123,7 +134,7 @@ class Machine:
 
     def install(self, folder=None):
         """The setup run silently through tools/install-from-setup.sh; the installation's Linux path."""
-        run = subprocess.run(["bash", INSTALL] + ([folder] if folder else []), timeout=360,
+        run = subprocess.run(["bash", INSTALL] + ([folder] if folder else []), timeout=wine_env.limit(360),
                              env=dict(self.env, SETUP=setup_program()),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         check(run.returncode == 0, "silent install failed (%d): %s" % (run.returncode, run.stderr))
@@ -136,7 +147,7 @@ class Machine:
         out = os.path.join(self.dir, "key.reg")
         if os.path.exists(out):
             os.remove(out)
-        if self.wine(["reg", "export", key, winpath(out), "/y"]).returncode != 0 or not os.path.exists(out):
+        if self.wine([wine_env.tool("reg"), "export", key, winpath(out), "/y"]).returncode != 0 or not os.path.exists(out):
             return None
         values, own = {}, False
         for line in read(out).decode("utf-16").splitlines():
@@ -153,7 +164,7 @@ class Machine:
         return values
 
     def entry_keys(self):
-        out = self.wine(["reg", "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"])
+        out = self.wine([wine_env.tool("reg"), "query", "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"])
         return [l.strip() for l in out.stdout.decode("utf-8", "replace").splitlines() if "\\VantorixAssist" in l]
 
     def control_count(self):
@@ -198,7 +209,7 @@ class Machine:
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.children += [driver, launcher]
             try:
-                driver_rc = driver.wait(timeout)
+                driver_rc = driver.wait(wine_env.limit(timeout))
             except subprocess.TimeoutExpired:
                 driver_rc = "timeout"
             try:
@@ -246,12 +257,12 @@ def install(m):
     setup = setup_program()
     version = re.search(r"VantorixSetup-(.+)\.exe$", setup).group(1)
     check(fixed_version(setup) == version, "the setup program carries no version %s" % version)
-    system32 = m.c("C:\\windows\\system32")
+    system32 = wine_env.system_folder(m.prefix)
     control = os.path.join(system32, "Velview_G_201.ocx")
     check(not os.path.exists(control), "the clean machine has the control library already")
 
     inst = m.install()
-    check(inst == m.c("C:\\Program Files\\VantorixAssist"), "installed into %s" % inst)
+    check(inst == m.c(INSTALLED), "installed into %s" % inst)
     for rel in ["VantorixAssist.exe", "bin/client.exe", "bin/node.dll", "bin/Skin/UI.html", "Skin/UI.html",
                 "Build/注册控件.bat", "Build/Velview_G_201.ocx", "uninstall.exe"]:
         check(os.path.isfile(os.path.join(inst, rel)), "missing after install: %s" % rel)
@@ -260,14 +271,22 @@ def install(m):
     check(read(control) == read(os.path.join(inst, "Build", "Velview_G_201.ocx")), "no control library in System32")
     check(os.path.isfile(os.path.join(system32, "node.dll")), "the engine is not beside the control library")
     check(m.control_count() == 1, "SharedDLLs count of the control library: %s" % m.control_count())
+    # Registered where a 32-bit program looks for its classes (the registry's 32-bit view, Wow6432Node on
+    # 64-bit Windows), to the file in its system folder; nothing in the 64-bit system folder.
+    classes = m.wine([wine_env.tool("reg"), "query", "HKCR\\CLSID\\{%s}\\InprocServer32" % MINIBLINK_API, "/ve"])
+    server = classes.stdout.decode("utf-8", "replace")
+    check((wine_env.SYSTEM + "\\Velview_G_201.ocx").lower() in server.lower(), "the classes are registered as: %s" % server)
+    if wine_env.ARCH == "win64":
+        check(not os.path.exists(m.c("C:\\windows\\system32\\Velview_G_201.ocx")),
+              "the control library went into the 64-bit system folder")
 
     entry = m.reg_values(UNINSTALL_KEY)
     check(entry is not None, "no uninstall entry")
     expected = {"DisplayName": PRODUCT, "DisplayVersion": version, "Publisher": "Vantorix",
-                "InstallLocation": "C:\\Program Files\\VantorixAssist",
-                "DisplayIcon": "C:\\Program Files\\VantorixAssist\\VantorixAssist.exe,0",
-                "UninstallString": '"C:\\Program Files\\VantorixAssist\\uninstall.exe"',
-                "QuietUninstallString": '"C:\\Program Files\\VantorixAssist\\uninstall.exe" /S'}
+                "InstallLocation": INSTALLED,
+                "DisplayIcon": INSTALLED + "\\VantorixAssist.exe,0",
+                "UninstallString": '"%s\\uninstall.exe"' % INSTALLED,
+                "QuietUninstallString": '"%s\\uninstall.exe" /S' % INSTALLED}
     for name, data in expected.items():
         check(entry.get(name) == data, "uninstall entry %s: %r, expected %r" % (name, entry.get(name), data))
     start_menu = m.c("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\%s\\%s.lnk" % (PRODUCT, PRODUCT))
@@ -287,7 +306,7 @@ def install(m):
     m.run_launcher(inst, ["nobox|5", "shot|%s" % winpath(os.path.join(m.artifacts, "first-start.bmp"))])
     check(os.path.isfile(os.path.join(inst, "Build", "installock.txt")), "the first start wrote no marker")
     # The launcher has ended; the client it started keeps running until it is ended here.
-    check(m.end_programs("C:\\Program Files\\VantorixAssist\\bin\\client.exe") == 1, "the client is not running")
+    check(m.end_programs(INSTALLED + "\\bin\\client.exe") == 1, "the client is not running")
 
 
 def upgrade(m):
@@ -370,7 +389,7 @@ def uninstall(m):
     entry = m.reg_values(UNINSTALL_KEY)
     check(entry and entry.get("QuietUninstallString", "").endswith("/S"), "no quiet uninstall command")
     # As the system runs it: the uninstaller copies itself away and returns; its own file goes last.
-    check(m.wine(["C:\\Program Files\\VantorixAssist\\uninstall.exe", "/S"]).returncode == 0,
+    check(m.wine([INSTALLED + "\\uninstall.exe", "/S"]).returncode == 0,
           "the uninstaller did not start")
     check(wait_gone(uninstaller, 180), "the uninstaller did not finish")
     try:
@@ -387,7 +406,7 @@ def uninstall(m):
     check(not os.path.exists(os.path.join(menu, PRODUCT + ".lnk")), "the Start-menu shortcut remains")
     check(not os.path.exists(os.path.join(desktop, PRODUCT + ".lnk")), "the desktop shortcut remains")
     check(os.path.isfile(os.path.join(menu, PRODUCT + " (2).lnk")), "the other installation's shortcut went too")
-    system32 = m.c("C:\\windows\\system32")
+    system32 = wine_env.system_folder(m.prefix)
     check(os.path.isfile(os.path.join(system32, "Velview_G_201.ocx")), "the control library went with another in use")
     check(m.control_count() == 1, "SharedDLLs count after one of two uninstalls: %s" % m.control_count())
     check(os.path.isfile(os.path.join(second, "VantorixAssist.exe")) and len(m.entry_keys()) == 1,

@@ -1,0 +1,39 @@
+"""The Wine environment of a test, as tools/wine-env.sh (which names the programs through
+tools/wine-binaries.sh) exports it to every test it runs.
+
+WINE         the loader for the prefix (32-bit, or 64-bit for a 64-bit prefix)
+WINESERVER   its server
+ARCH         "win32" or "win64"
+SYSTEM       where a 32-bit program's system folder is, as a C: path (SysWOW64 on 64-bit Windows)
+tool(name)   the 32-bit system program of that name (reg, regsvr32, cmd), as a 32-bit program of ours
+             would start it: on 64-bit Windows the one in SysWOW64, which sees the 32-bit registry view
+limit(s)     a time limit of s seconds at the reference speed, grown by the run's speed factor
+"""
+import os
+
+
+def _exported(name):
+    value = os.environ.get(name)
+    if not value:
+        raise RuntimeError("%s is not set: run this through tools/wine-test.sh (or source tools/wine-env.sh)" % name)
+    return value
+
+
+WINE = _exported("VANTORIX_WINE")
+WINESERVER = _exported("VANTORIX_WINESERVER")
+ARCH = _exported("VANTORIX_WINE_ARCH")
+SYSTEM = _exported("VANTORIX_WIN_SYSTEM_FOLDER")
+SPEED_FACTOR = max(1.0, float(os.environ.get("VANTORIX_SPEED_FACTOR") or 1))
+
+
+def tool(name):
+    return name if ARCH == "win32" else SYSTEM + "\\" + name + ".exe"
+
+
+def system_folder(prefix):
+    """The Linux path of the 32-bit system folder of a prefix."""
+    return os.path.join(prefix, "drive_c", *SYSTEM[3:].split("\\"))
+
+
+def limit(seconds):
+    return seconds * SPEED_FACTOR
