@@ -4,7 +4,7 @@ the launcher's own code, and signs it.
 
     release.py --release DIR --out OUT --base-url URL (--signing-key PEM | --unsigned)
                [--earlier DIR_OR_FULL_ARCHIVE ...] [--set-client-version A.B.C.D]
-               [--force-mod 1] [--title TEXT] [--notes TEXT]
+               [--force-mod 0|1] [--title TEXT] [--notes TEXT]
                [--rollout-share PERCENT [--rollout-start YYYY-MM-DDTHH:MM:SSZ] [--rollout-hours H]]
                [--applier PATH]
 
@@ -24,6 +24,11 @@ both by release_apply (the launcher's extractor and delta applier, built nativel
 the trees must come out byte for byte as the release says. Any difference: nothing is published, exit 1.
 
 An earlier release is its folder or its full archive (unpacked by release_apply into a scratch folder).
+The scratch folder lies beside OUT (".release-<OUT's name>-..."), never in it: the server never shows it,
+and the finished packages move into OUT by a rename on the same file system.
+
+A release is mandatory (the manifest's force_mod "1": the launcher updates before it starts the client)
+only when the maker says so with --force-mod 1; by default it is optional (force_mod "0").
 """
 import argparse
 import datetime
@@ -196,7 +201,7 @@ def check_packages(new, full, deltas, applier, scratch):
         compare_trees(by_full, by_delta, "delta %s" % os.path.basename(package))
 
 
-def manifest_text(version, base_url, full, deltas, signing_key, force_mod="1", title="", notes="", rollout=None,
+def manifest_text(version, base_url, full, deltas, signing_key, force_mod="0", title="", notes="", rollout=None,
                   serial=None, expires_days=update_package.DEFAULT_EXPIRY_DAYS):
     """The manifest, signed as update_package.py signs it (the payload over its exact bytes, with serial and
     expiry); the deltas and the rollout members are part of the payload. Every delta package carries its own
@@ -245,7 +250,7 @@ def publish(a):
     rollout = rollout_members(a.rollout_share, a.rollout_start, a.rollout_hours)
     out = os.path.abspath(a.out)
     os.makedirs(out, exist_ok=True)
-    scratch = tempfile.mkdtemp(prefix=".release-", dir=out)
+    scratch = tempfile.mkdtemp(prefix=".release-%s-" % os.path.basename(out), dir=os.path.dirname(out))
     try:
         new = release_tree(a.release)
         if a.set_client_version:
@@ -307,7 +312,8 @@ def main(argv=None):
                     help="days until launchers refuse this manifest as expired")
     ap.add_argument("--unsigned", action="store_true", help="publish without signatures (launchers built without a key)")
     ap.add_argument("--set-client-version", help="write this four-part version into the published client")
-    ap.add_argument("--force-mod", default="1")
+    ap.add_argument("--force-mod", default="0", choices=["0", "1"],
+                    help="1: a mandatory release, installed before the client starts (default 0: optional)")
     ap.add_argument("--title", default="")
     ap.add_argument("--notes", default="")
     ap.add_argument("--rollout-share", type=int, help="percentage of installations offered the release (0..100)")

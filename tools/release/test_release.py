@@ -163,6 +163,37 @@ class ReleaseTool(unittest.TestCase):
                     release.make_delta = real_make_delta
                 self.assertEqual(os.listdir(out) if os.path.isdir(out) else [], [])
 
+    def test_scratch_space_lies_outside_the_published_folder_and_goes(self):
+        v1, v2 = self.folder("v1", self.v1), self.folder("v2", self.v2)
+        out = os.path.join(self.work, "site", "out")
+        seen = []
+        check = release.check_packages
+
+        def watching(new, full, checks, applier, scratch):
+            seen.append((sorted(os.listdir(out)), scratch))
+            return check(new, full, checks, applier, scratch)
+        release.check_packages = watching
+        try:
+            self.assertEqual(self.publish(v2, out, "--signing-key", self.key, "--earlier", v1), 0)
+        finally:
+            release.check_packages = check
+        (listed, scratch), = seen
+        self.assertEqual(listed, [], "the published folder held scratch files while the packages were checked")
+        self.assertFalse(os.path.realpath(scratch).startswith(os.path.realpath(out) + os.sep), scratch)
+        self.assertFalse(os.path.exists(scratch), "the scratch folder was left behind")
+        self.assertEqual(sorted(os.listdir(os.path.dirname(out))), ["out"])
+        self.assertEqual(sorted(os.listdir(out)), ["1.0.0.1-1.0.0.2.delta.zip", "1.0.0.2.zip", "updata.json"])
+
+    def test_a_release_is_mandatory_only_when_the_maker_says_so(self):
+        v2 = self.folder("v2", self.v2)
+        for extra, expected in (((), "0"), (("--force-mod", "0"), "0"), (("--force-mod", "1"), "1")):
+            out = os.path.join(self.work, "out-" + expected + str(len(extra)))
+            self.assertEqual(self.publish(v2, out, "--signing-key", self.key, *extra), 0)
+            self.assertEqual(manifest_members(out)["force_mod"], expected, extra)
+        with self.assertRaises(SystemExit):
+            self.publish(v2, os.path.join(self.work, "out-bad"), "--signing-key", self.key, "--force-mod", "yes")
+        self.assertFalse(os.path.exists(os.path.join(self.work, "out-bad")))
+
     def test_the_clients_version_changes_only_when_asked(self):
         new = self.folder("v2", self.v2)
         original = self.v2["bin/client.exe"]

@@ -1431,7 +1431,7 @@ def release_with_delta(s, earlier_version=OLD):
         update_package.set_file_version(os.path.join(earlier, "bin", "client.exe"), earlier_version)
     s.serial += 1
     check(release.main(["--release", folder, "--out", s.root, "--base-url", s.url("/"), "--earlier", earlier,
-                        "--serial", str(s.serial), "--applier", RELEASE_APPLY] +
+                        "--serial", str(s.serial), "--applier", RELEASE_APPLY, "--force-mod", "1"] +
                        (["--signing-key", SIGNING_KEY] if SIGNING_KEY else ["--unsigned"])) == 0,
           "the release tool refused the release")
     check(os.path.exists(os.path.join(s.root, FULL[1:])), "the release tool wrote no full archive")
@@ -1455,7 +1455,7 @@ def republish_delta(s, change):
             z.writestr(name, data)
     s.serial += 1
     text = release.manifest_text(NEW, s.url("/"), os.path.join(s.root, FULL[1:]), [(OLD, path)], SIGNING_KEY,
-                                 serial=s.serial)
+                                 force_mod="1", serial=s.serial)
     open(os.path.join(s.root, "updata.json"), "w", encoding="utf-8").write(text)
 
 
