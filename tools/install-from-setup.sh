@@ -16,8 +16,8 @@ setup=${SETUP:-$(ls -t "$here"/../build/win/VantorixSetup-*.exe 2>/dev/null | he
 [ -n "$setup" ] && [ -f "$setup" ] || { echo "install-from-setup: no setup program built (build/win/VantorixSetup-*.exe)" >&2; exit 1; }
 [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ] || { echo "install-from-setup: WINEPREFIX names no Wine prefix" >&2; exit 1; }
 folder=${1:-}
-case "${folder:-C:\}" in
-  [Cc]:\\*) ;;
+case "$folder" in
+  ''|[Cc]:\\*) ;;
   *) echo "install-from-setup: the folder must be on drive C: ('C:\\...'): $folder" >&2; exit 1 ;;
 esac
 case "$folder" in
