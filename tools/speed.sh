@@ -8,7 +8,8 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/wine-env.sh"
-# The workload's time on the reference, in seconds (measured there: 3 × "cmd /c exit" ≈ 1.5 s).
+# The workload's time on the reference, in seconds: a console process takes 0.3-0.5 s there from the shell
+# (qemu road, lightly loaded), so three about 1.5 s. At load 20-30 on 2 cores it took 27 s here.
 reference=${VANTORIX_SPEED_REFERENCE:-1.5}
 max=${VANTORIX_SPEED_FACTOR_MAX:-4}
 start=$(date +%s.%N)
