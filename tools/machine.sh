@@ -43,7 +43,9 @@ machine_unlock() {
 
 binfmt_state() {  # 1, 0, or "none" when no qemu-i386 entry is registered
   [ -e "$VANTORIX_BINFMT" ] || { echo none; return 0; }
-  if grep -q '^enabled' "$VANTORIX_BINFMT"; then echo 1; else echo 0; fi
+  # The kernel's file says "enabled"/"disabled"; a stand-in file (VANTORIX_BINFMT, in tests) holds what was
+  # written to it.
+  if grep -qE '^(enabled|1)$' "$VANTORIX_BINFMT"; then echo 1; else echo 0; fi
 }
 
 # binfmt_use 0|1: the entry in this state for the rest of the run. Holds the lock shared when the entry is
