@@ -54,10 +54,11 @@ _wine_xvfb_up() {
   fi
   Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$VANTORIX_WINE_DIR/xvfb.log" 2>&1 &
   pid=$!
-  echo "$pid" > "$VANTORIX_WINE_DIR/xvfb.pid"
+  # Named after the display: runs of one build folder on two displays each stop their own server.
+  echo "$pid" > "$VANTORIX_WINE_DIR/xvfb-$n.pid"
   _wine_wait_display "$(_wine_limit 30)" "$pid" && return 0
   kill "$pid" 2>/dev/null
-  rm -f "$VANTORIX_WINE_DIR/xvfb.pid"
+  rm -f "$VANTORIX_WINE_DIR/xvfb-$n.pid"
   _wine_fail "Xvfb did not come up on $DISPLAY within $(_wine_limit 30) s: $(tail -n 3 "$VANTORIX_WINE_DIR/xvfb.log" | tr '\n' ' ')"
 }
 
@@ -224,10 +225,10 @@ wine_down() {  # safe under "set -e": a process that is gone already is no failu
     as_test_user timeout 60 "$WINESERVER" -k >/dev/null 2>&1 || true
   fi
   local pid
-  for pid in server xvfb; do
+  for pid in server "xvfb-${DISPLAY#:}"; do
     [ -f "$VANTORIX_WINE_DIR/$pid.pid" ] && { kill "$(cat "$VANTORIX_WINE_DIR/$pid.pid")" 2>/dev/null || true; }
   done
-  rm -f "$VANTORIX_WINE_DIR/server.pid" "$VANTORIX_WINE_DIR/xvfb.pid"
+  rm -f "$VANTORIX_WINE_DIR/server.pid" "$VANTORIX_WINE_DIR/xvfb-${DISPLAY#:}.pid"
   return 0
 }
 
