@@ -4,25 +4,12 @@
 
 #include <vector>
 
+#include "win/module_path.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::client {
 
-std::wstring ApplicationFolder() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n < buffer.size()) {
-            std::wstring path(buffer.data(), n);
-            auto slash = path.find_last_of(L'\\');
-            if (slash == std::wstring::npos) return path;
-            std::wstring folder = path.substr(0, slash);
-            if (folder.size() == 2 && folder[1] == L':') folder += L'\\';  // a drive root keeps its backslash
-            return folder;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
+std::wstring ApplicationFolder() { return win::ModuleFolder(); }
 
 std::wstring ArgumentText(const std::wstring& line) {
     std::size_t at = 0;

@@ -14,6 +14,7 @@
 #include "common/window/page_address.h"
 #include "client/setwindow.h"
 #include "client/windowdc.h"
+#include "win/window_class.h"
 #include "win/window_subclass.h"
 
 namespace vantorix::client {
@@ -23,7 +24,7 @@ MainForm::MainForm(Parts parts) : parts_(std::move(parts)) {}
 MainForm::~MainForm() {
     // Only the shutdown routine ends the client; an owner going away (as in a test) just takes the window.
     if (window_) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        FormClass::Detach(window_);
         DestroyWindow(window_);
     }
 }
@@ -33,17 +34,15 @@ bool MainForm::Create() {
     icon_big_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON, 128, 128, 0)));
     icon_small_.reset(static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kProgramIconId), IMAGE_ICON,
                                                     GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0)));
-    static ATOM atom = [instance] {
+    static const bool registered = [instance] {
         WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = &MainForm::WindowProc;
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
         wc.lpszClassName = kWindowClass;
-        return RegisterClassExW(&wc);
+        return FormClass::Register(L"MainForm", wc);
     }();
-    (void)atom;
+    (void)registered;  // CreateWindowEx below fails without the class
     // Borderless: no frame, no caption bar; the client area is the design size at the primary monitor's
     // scale, no larger than its work area. Centred on it.
     MONITORINFO primary{};
@@ -233,22 +232,10 @@ void MainForm::OnLoadUrlBegin(WebView, std::int32_t, const std::wstring&, std::i
 
 // ---- window procedure ----------------------------------------------------------------------------------------
 
-LRESULT CALLBACK MainForm::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* self = reinterpret_cast<MainForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) return DefWindowProcW(window, message, wparam, lparam);
-    if (!self->window_) self->window_ = window;
-    try {
-        return self->Handle(message, wparam, lparam);
-    } catch (...) {
-        // An engine step that failed stops there: the user sees nothing, the log keeps why, and nothing
-        // escapes into the system.
-        win::RecordHandlerFailure(L"MainForm");
-        return 0;
-    }
+// An engine step that failed stops at the class's boundary: the user sees nothing, the log keeps why.
+LRESULT MainForm::Dispatch(MainForm& self, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (!self.window_) self.window_ = window;
+    return self.Handle(message, wparam, lparam);
 }
 
 LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -299,7 +286,7 @@ LRESULT MainForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_DESTROY: {
             HWND window = window_;
             window_ = nullptr;
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            FormClass::Detach(window);
             // Destroyed by anything but the shutdown routine: leave no process without its window.
             if (!overme::InProgress()) overme::Shutdown();
             return 0;

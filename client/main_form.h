@@ -15,6 +15,7 @@
 #include "common/window/monitor_fit.h"
 #include "common/window/twips.h"
 #include "win/unique_handle.h"
+#include "win/window_class.h"
 
 namespace vantorix::client {
 
@@ -83,7 +84,9 @@ public:
     void OnLoadUrlBegin(WebView view, std::int32_t param, const std::wstring& url, std::int32_t job) override;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+    // The window class's handler (win/window_class.h).
+    static LRESULT Dispatch(MainForm& self, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    using FormClass = win::WindowClass<MainForm, &MainForm::Dispatch>;
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void SetupWebView();
     void ResizeWebView();

@@ -10,6 +10,7 @@
 #include "win/com_object.h"
 #include "win/com_ptr.h"
 #include "win/diagnostic_log.h"
+#include "win/variant.h"
 
 namespace vantorix::client {
 namespace {
@@ -31,24 +32,16 @@ const VARIANT* Arg(const DISPPARAMS* params, UINT index) {
 std::int32_t LongArg(const DISPPARAMS* params, UINT index) {
     const VARIANT* arg = Arg(params, index);
     if (!arg) return 0;
-    VARIANT value;
-    VariantInit(&value);
-    std::int32_t result = 0;
-    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(arg), 0, VT_I4))) result = value.lVal;
-    VariantClear(&value);
-    return result;
+    win::Variant value;
+    return SUCCEEDED(VariantChangeType(value.put(), const_cast<VARIANT*>(arg), 0, VT_I4)) ? value.get()->lVal : 0;
 }
 
 std::wstring TextArg(const DISPPARAMS* params, UINT index) {
     const VARIANT* arg = Arg(params, index);
     if (!arg) return {};
-    VARIANT value;
-    VariantInit(&value);
-    std::wstring result;
-    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(arg), 0, VT_BSTR)) && value.bstrVal)
-        result.assign(value.bstrVal, SysStringLen(value.bstrVal));
-    VariantClear(&value);
-    return result;
+    win::Variant value;
+    if (FAILED(VariantChangeType(value.put(), const_cast<VARIANT*>(arg), 0, VT_BSTR)) || !value.get()->bstrVal) return {};
+    return std::wstring(value.get()->bstrVal, SysStringLen(value.get()->bstrVal));
 }
 
 // The sink the receiver raises its events on. Lives as long as the connection holds it.

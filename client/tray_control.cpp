@@ -4,7 +4,9 @@
 #include <string>
 
 #include "common/window/balloon_text.h"
+#include "win/code_page.h"
 #include "win/unique_handle.h"
+#include "win/variant.h"
 
 namespace vantorix::client {
 namespace {
@@ -18,12 +20,7 @@ constexpr int kFaceSize = 32;
 // Text in the system's ANSI code page, cut at a character boundary so that it fits a field of
 // `field_size` bytes with its terminator.
 void CopyAnsi(char* field, std::size_t field_size, const std::wstring& text) {
-    std::string ansi;
-    if (!text.empty()) {
-        int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-        ansi.resize(n > 0 ? n : 0);
-        if (n > 0) WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), n, nullptr, nullptr);
-    }
+    const std::string ansi = win::ToCodePage(text);
     const UINT code_page = GetACP();
     const std::size_t length = window::FittingPrefixLength(
         ansi, field_size, [code_page](unsigned char b) { return IsDBCSLeadByteEx(code_page, b) != FALSE; });
@@ -101,11 +98,9 @@ void Tray::ShowBubble(const std::wstring& title, const std::wstring& text, LONG 
 void Tray::ChangeIcon(const VARIANT& icon) {
     record_.szInfoTitle[0] = '\0';
     record_.szInfo[0] = '\0';
-    VARIANT value;
-    VariantInit(&value);
+    win::Variant value;
     LONG handle = 0;
-    if (SUCCEEDED(VariantChangeType(&value, const_cast<VARIANT*>(&icon), 0, VT_I4))) handle = value.lVal;
-    VariantClear(&value);
+    if (SUCCEEDED(VariantChangeType(value.put(), const_cast<VARIANT*>(&icon), 0, VT_I4))) handle = value.get()->lVal;
     record_.hIcon = reinterpret_cast<HICON>(static_cast<LONG_PTR>(handle));
     Send(NIM_MODIFY);
 }
@@ -123,15 +118,15 @@ void Tray::SetPicture(IPicture* picture) {
 
 HRESULT Tray::LoadProperties(IPropertyBag* bag) {
     if (!bag) return E_POINTER;
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_UNKNOWN;
-    HRESULT hr = bag->Read(kPictureKey, &value, nullptr);
-    if (SUCCEEDED(hr) && (value.vt == VT_UNKNOWN || value.vt == VT_DISPATCH) && value.punkVal) {
+    win::Variant value;
+    value.get()->vt = VT_UNKNOWN;  // what the bag should give back
+    value.get()->punkVal = nullptr;
+    const HRESULT hr = bag->Read(kPictureKey, value.get(), nullptr);
+    const VARIANT& read = *value.get();
+    if (SUCCEEDED(hr) && (read.vt == VT_UNKNOWN || read.vt == VT_DISPATCH) && read.punkVal) {
         win::com_ptr<IPicture> picture;
-        if (SUCCEEDED(value.punkVal->QueryInterface(IID_IPicture, picture.put_void()))) SetPicture(picture.get());
+        if (SUCCEEDED(read.punkVal->QueryInterface(IID_IPicture, picture.put_void()))) SetPicture(picture.get());
     }
-    VariantClear(&value);
     return S_OK;  // no stored picture is the default, not a failure
 }
 

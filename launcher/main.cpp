@@ -16,6 +16,7 @@
 #include "win/diagnostic_log.h"
 #include "win/end_program.h"
 #include "win/instance_claim.h"
+#include "win/module_path.h"
 #include "win/system_libraries.h"
 
 namespace {
@@ -24,10 +25,9 @@ using namespace vantorix;
 
 std::vector<std::wstring> Arguments() {
     int count = 0;
-    LPWSTR* parts = CommandLineToArgvW(GetCommandLineW(), &count);
+    const win::unique_hlocal<LPWSTR> parts(CommandLineToArgvW(GetCommandLineW(), &count));
     std::vector<std::wstring> arguments;
-    for (int i = 1; parts && i < count; ++i) arguments.emplace_back(parts[i]);
-    LocalFree(parts);
+    for (int i = 1; parts && i < count; ++i) arguments.emplace_back(parts.get()[i]);
     return arguments;
 }
 
@@ -49,9 +49,7 @@ BOOL CALLBACK FindOtherForm(HWND window, LPARAM context) {
 // A form of this installation's launcher in another process: the first launcher, too busy to answer yet
 // (the manifest fetch holds its thread).
 bool AnotherLauncherFormExists() {
-    wchar_t own[MAX_PATH * 2] = {};
-    GetModuleFileNameW(nullptr, own, MAX_PATH * 2);
-    FormSearch search{win::FindProcessesOfImage(own)};
+    FormSearch search{win::FindProcessesOfImage(win::ModulePath())};
     if (!search.launchers.empty()) EnumWindows(&FindOtherForm, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }

@@ -5,7 +5,9 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <exception>
 
+#include "common/text/utf8.h"
 #include "win/per_user_folder.h"
 #include "win/unique_handle.h"
 
@@ -35,11 +37,7 @@ std::wstring WithoutProfile(std::wstring text) {
 }
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), n, nullptr, nullptr);
-    return bytes;
+    return text::EncodeUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
 // Opens the log for appending without following a link put in its place; an invalid handle otherwise.
@@ -107,6 +105,23 @@ void Record(const wchar_t* where, const std::wstring& what, unsigned long code) 
     AcquireSRWLockExclusive(&g_lock);
     if (!g_path.empty()) Append(g_path, g_limit, Utf8(head + text + L"\r\n"));
     ReleaseSRWLockExclusive(&g_lock);
+}
+
+void RecordCurrentException(const wchar_t* where, const wchar_t* what) noexcept {
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            std::wstring text = what;
+            text += L": ";
+            for (const char* c = e.what(); c && *c; ++c) text += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+            Record(where, text);
+        } catch (...) {
+            Record(where, what);
+        }
+    } catch (...) {
+        // The record itself failed (no memory): the boundary still answers in its own form.
+    }
 }
 
 void RecordLastError(const wchar_t* where, const std::wstring& what) {

@@ -30,5 +30,9 @@ std::wstring LogPath();
 void Record(const wchar_t* where, const std::wstring& what, unsigned long code = 0);
 // The same with the calling thread's GetLastError() as the code.
 void RecordLastError(const wchar_t* where, const std::wstring& what);
+// The exception being handled, recorded from inside the catch block that stops it at a boundary:
+// "where: what: <its message>" for a standard exception, "where: what" for anything else. Never throws: a
+// record that cannot be made (no memory) is dropped, so a boundary may call it from any catch block.
+void RecordCurrentException(const wchar_t* where, const wchar_t* what) noexcept;
 
 }  // namespace vantorix::win::diag

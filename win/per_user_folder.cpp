@@ -4,14 +4,14 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include "win/unique_handle.h"
+
 namespace vantorix::win {
 
 std::wstring KnownFolderPath(const GUID& id) {
-    PWSTR raw = nullptr;
-    std::wstring path;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &raw)) && raw) path = raw;
-    CoTaskMemFree(raw);
-    return path;
+    unique_cotaskmem<wchar_t> path;
+    if (FAILED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, path.put())) || !path) return {};
+    return path.get();
 }
 
 std::wstring PerUserProductFolder() {

@@ -7,23 +7,14 @@
 
 namespace vantorix::win {
 
-struct bcrypt_algorithm_traits {
-    using pointer = BCRYPT_ALG_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
-};
-struct bcrypt_hash_traits {
-    using pointer = BCRYPT_HASH_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::BCryptDestroyHash(h); }
-};
-struct bcrypt_key_traits {
-    using pointer = BCRYPT_KEY_HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::BCryptDestroyKey(h); }
-};
-using unique_bcrypt_algorithm = unique_handle<bcrypt_algorithm_traits>;
-using unique_bcrypt_hash = unique_handle<bcrypt_hash_traits>;
-using unique_bcrypt_key = unique_handle<bcrypt_key_traits>;
+namespace close {
+inline void bcrypt_algorithm(BCRYPT_ALG_HANDLE h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+inline void bcrypt_hash(BCRYPT_HASH_HANDLE h) noexcept { ::BCryptDestroyHash(h); }
+inline void bcrypt_key(BCRYPT_KEY_HANDLE h) noexcept { ::BCryptDestroyKey(h); }
+}  // namespace close
+
+using unique_bcrypt_algorithm = unique_any<BCRYPT_ALG_HANDLE, close::bcrypt_algorithm>;
+using unique_bcrypt_hash = unique_any<BCRYPT_HASH_HANDLE, close::bcrypt_hash>;
+using unique_bcrypt_key = unique_any<BCRYPT_KEY_HANDLE, close::bcrypt_key>;
 
 }  // namespace vantorix::win

@@ -1,31 +1,40 @@
 #pragma once
 // One owner type per Win32 handle kind. The traits name the invalid value and the call that releases it.
 #include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
 #include <utility>
 
 namespace vantorix::win {
 
-template <class Traits>
-class unique_handle {
+// unique_any<Pointer, Close, Invalid>: owns one value of a handle kind. `Close` is the function that
+// releases it (a plain function of ours, so that calls needing more than the handle, such as VirtualFree, and
+// imported functions, whose address is not a constant, fit the same shape); `Invalid` is the value that means
+// "none", as an integer because INVALID_HANDLE_VALUE is not a constant a template can take.
+template <class Pointer, void (*Close)(Pointer) noexcept, std::intptr_t Invalid = 0>
+class unique_any {
 public:
-    using pointer = typename Traits::pointer;
-    unique_handle() noexcept = default;
-    explicit unique_handle(pointer value) noexcept : value_(value) {}
-    unique_handle(const unique_handle&) = delete;
-    unique_handle& operator=(const unique_handle&) = delete;
-    unique_handle(unique_handle&& other) noexcept : value_(other.release()) {}
-    unique_handle& operator=(unique_handle&& other) noexcept {
+    using pointer = Pointer;
+    static pointer invalid() noexcept { return reinterpret_cast<pointer>(Invalid); }
+
+    unique_any() noexcept = default;
+    explicit unique_any(pointer value) noexcept : value_(value) {}
+    unique_any(const unique_any&) = delete;
+    unique_any& operator=(const unique_any&) = delete;
+    unique_any(unique_any&& other) noexcept : value_(other.release()) {}
+    unique_any& operator=(unique_any&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
-    ~unique_handle() { reset(); }
+    ~unique_any() { reset(); }
 
     pointer get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
-    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
-    void reset(pointer value = Traits::invalid()) noexcept {
+    explicit operator bool() const noexcept { return value_ != invalid(); }
+    pointer release() noexcept { return std::exchange(value_, invalid()); }
+    void reset(pointer value = invalid()) noexcept {
         pointer old = std::exchange(value_, value);
-        if (old != Traits::invalid()) Traits::close(old);
+        if (old != invalid()) Close(old);
     }
     // Fills the owner from an out parameter: CreateSomething(..., handle.put()).
     pointer* put() noexcept {
@@ -34,82 +43,48 @@ public:
     }
 
 private:
-    pointer value_ = Traits::invalid();
+    pointer value_ = invalid();
 };
 
-struct kernel_handle_traits {  // events, processes, threads: NULL when absent
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::CloseHandle(h); }
-};
-struct file_handle_traits {  // CreateFile and FindFirstFile's kin: INVALID_HANDLE_VALUE when absent
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { ::CloseHandle(h); }
-};
-struct find_handle_traits {
-    using pointer = HANDLE;
-    static pointer invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static void close(pointer h) noexcept { ::FindClose(h); }
-};
-struct hkey_traits {
-    using pointer = HKEY;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::RegCloseKey(h); }
-};
-struct hmodule_traits {
-    using pointer = HMODULE;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::FreeLibrary(h); }
-};
-struct hicon_traits {
-    using pointer = HICON;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DestroyIcon(h); }
-};
-struct hmenu_traits {
-    using pointer = HMENU;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DestroyMenu(h); }
-};
-struct gdi_object_traits {
-    using pointer = HGDIOBJ;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteObject(h); }
-};
-struct memory_dc_traits {
-    using pointer = HDC;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DeleteDC(h); }
-};
-struct hwnd_traits {  // a window this thread made: DestroyWindow (its child windows go with it)
-    using pointer = HWND;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::DestroyWindow(h); }
-};
-struct virtual_block_traits {
-    using pointer = void*;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer p) noexcept { ::VirtualFree(p, 0, MEM_RELEASE); }
-};
-struct mapped_view_traits {
-    using pointer = void*;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer p) noexcept { ::UnmapViewOfFile(p); }
-};
+// The release calls, one line each.
+namespace close {
+inline void kernel_handle(HANDLE h) noexcept { ::CloseHandle(h); }
+inline void find(HANDLE h) noexcept { ::FindClose(h); }
+inline void hkey(HKEY h) noexcept { ::RegCloseKey(h); }
+inline void hmodule(HMODULE h) noexcept { ::FreeLibrary(h); }
+inline void hicon(HICON h) noexcept { ::DestroyIcon(h); }
+inline void hmenu(HMENU h) noexcept { ::DestroyMenu(h); }
+inline void gdi_object(HGDIOBJ h) noexcept { ::DeleteObject(h); }
+inline void memory_dc(HDC h) noexcept { ::DeleteDC(h); }
+inline void hwnd(HWND h) noexcept { ::DestroyWindow(h); }
+inline void virtual_block(void* p) noexcept { ::VirtualFree(p, 0, MEM_RELEASE); }
+inline void mapped_view(void* p) noexcept { ::UnmapViewOfFile(p); }
+template <class T>
+void local_memory(T* p) noexcept { ::LocalFree(p); }
+template <class T>
+void cotaskmem(T* p) noexcept { ::CoTaskMemFree(p); }
+}  // namespace close
 
-using unique_kernel_handle = unique_handle<kernel_handle_traits>;
-using unique_hfile = unique_handle<file_handle_traits>;
-using unique_find = unique_handle<find_handle_traits>;
-using unique_hkey = unique_handle<hkey_traits>;
-using unique_hmodule = unique_handle<hmodule_traits>;
-using unique_hicon = unique_handle<hicon_traits>;
-using unique_hmenu = unique_handle<hmenu_traits>;
-using unique_gdi_object = unique_handle<gdi_object_traits>;
-using unique_memory_dc = unique_handle<memory_dc_traits>;
-using unique_hwnd = unique_handle<hwnd_traits>;
-using unique_virtual_block = unique_handle<virtual_block_traits>;
-using unique_mapped_view = unique_handle<mapped_view_traits>;
+constexpr std::intptr_t kInvalidHandleValue = -1;  // INVALID_HANDLE_VALUE
+
+using unique_kernel_handle = unique_any<HANDLE, close::kernel_handle>;  // events, processes, threads: NULL when absent
+using unique_hfile = unique_any<HANDLE, close::kernel_handle, kInvalidHandleValue>;  // CreateFile's kin
+using unique_find = unique_any<HANDLE, close::find, kInvalidHandleValue>;
+using unique_hkey = unique_any<HKEY, close::hkey>;
+using unique_hmodule = unique_any<HMODULE, close::hmodule>;
+using unique_hicon = unique_any<HICON, close::hicon>;
+using unique_hmenu = unique_any<HMENU, close::hmenu>;
+using unique_gdi_object = unique_any<HGDIOBJ, close::gdi_object>;
+using unique_memory_dc = unique_any<HDC, close::memory_dc>;
+using unique_hwnd = unique_any<HWND, close::hwnd>;  // a window this thread made (its child windows go with it)
+using unique_virtual_block = unique_any<void*, close::virtual_block>;
+using unique_mapped_view = unique_any<void*, close::mapped_view>;
+// Memory the system hands out for the caller to free: LocalAlloc'd (FormatMessage, CommandLineToArgvW, the
+// security descriptor and SID conversions) and CoTaskMemAlloc'd (known folders, COM out strings).
+template <class T = void>
+using unique_hlocal = unique_any<T*, close::local_memory<T>>;
+template <class T = void>
+using unique_cotaskmem = unique_any<T*, close::cotaskmem<T>>;
 
 // A window DC belongs to its window: released with ReleaseDC, so the owner keeps both.
 class unique_window_dc {

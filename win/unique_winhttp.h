@@ -8,19 +8,13 @@
 
 namespace vantorix::win {
 
-struct hinternet_traits {
-    using pointer = HINTERNET;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer h) noexcept { ::WinHttpCloseHandle(h); }
-};
-using unique_hinternet = unique_handle<hinternet_traits>;
-
+namespace close {
+inline void hinternet(HINTERNET h) noexcept { ::WinHttpCloseHandle(h); }
 // Strings WinHTTP hands out (proxy settings and choices) are the caller's to free with GlobalFree.
-struct winhttp_string_traits {
-    using pointer = LPWSTR;
-    static pointer invalid() noexcept { return nullptr; }
-    static void close(pointer s) noexcept { ::GlobalFree(s); }
-};
-using unique_winhttp_string = unique_handle<winhttp_string_traits>;
+inline void winhttp_string(LPWSTR s) noexcept { ::GlobalFree(s); }
+}  // namespace close
+
+using unique_hinternet = unique_any<HINTERNET, close::hinternet>;
+using unique_winhttp_string = unique_any<LPWSTR, close::winhttp_string>;
 
 }  // namespace vantorix::win

@@ -8,25 +8,7 @@
 #include "win/diagnostic_log.h"
 
 namespace vantorix::win {
-namespace {
-
-std::wstring Widen(const char* text) {
-    std::wstring out;
-    for (; text && *text; ++text) out += static_cast<wchar_t>(static_cast<unsigned char>(*text));
-    return out;
-}
-
-}  // namespace
-
-void RecordHandlerFailure(const wchar_t* where) {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        diag::Record(where, L"a message handler failed: " + Widen(e.what()));
-    } catch (...) {
-        diag::Record(where, L"a message handler failed");
-    }
-}
+void RecordHandlerFailure(const wchar_t* where) { diag::RecordCurrentException(where, L"a message handler failed"); }
 
 WindowSubclass::WindowSubclass(const wchar_t* where, Handler handler) : where_(where), handler_(std::move(handler)) {}
 

@@ -1,14 +1,10 @@
 #include "common/manifest/address_override.h"
 
+#include "common/text/ascii.h"
+
 namespace vantorix::manifest {
 
 namespace {
-
-std::wstring Lower(std::wstring text) {
-    for (auto& c : text)
-        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
 
 bool AllDigits(const std::wstring& text) {
     if (text.empty() || text.size() > 5) return false;
@@ -20,7 +16,7 @@ bool AllDigits(const std::wstring& text) {
 }  // namespace
 
 bool IsLoopbackAddress(const std::wstring& url) {
-    const std::wstring lower = Lower(url);
+    const std::wstring lower = AsciiLower(url);
     size_t start = 0;
     if (lower.rfind(L"http://", 0) == 0)
         start = 7;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "common/text/ascii.h"
+
 namespace vantorix::pagemarkup {
 namespace {
 
@@ -12,14 +14,13 @@ bool IsSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == 
 bool IsIdent(char16_t c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_' || c == u'$';
 }
-char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 // Case-insensitive search for an ASCII needle.
 std::size_t FindNoCase(View hay, View needle, std::size_t from) {
     if (needle.empty() || hay.size() < needle.size()) return View::npos;
     for (std::size_t i = from; i + needle.size() <= hay.size(); ++i) {
         std::size_t k = 0;
-        while (k < needle.size() && Lower(hay[i + k]) == Lower(needle[k])) ++k;
+        while (k < needle.size() && AsciiLowerChar(hay[i + k]) == AsciiLowerChar(needle[k])) ++k;
         if (k == needle.size()) return i;
     }
     return View::npos;
@@ -119,7 +120,7 @@ std::u16string LabelFor(View html, std::size_t call) {
     std::size_t n = open + 1;
     while (n < html.size() && (IsIdent(html[n]) || html[n] == u'-')) ++n;
     std::u16string name;
-    for (std::size_t i = open + 1; i < n; ++i) name += Lower(html[i]);
+    for (std::size_t i = open + 1; i < n; ++i) name += AsciiLowerChar(html[i]);
     if (name.empty()) return {};
     View tag = html.substr(open, end - open);
     std::u16string label;
@@ -177,7 +178,7 @@ std::string TriggerFor(View html, std::size_t call) {
             std::size_t b = e;
             while (b > open && (IsIdent(html[b - 1]) || html[b - 1] == u'-')) --b;
             last.clear();
-            for (std::size_t k = b; k < e; ++k) last += static_cast<char>(Lower(html[k]));
+            for (std::size_t k = b; k < e; ++k) last += static_cast<char>(AsciiLowerChar(html[k]));
         }
     }
     return quote ? last : std::string();

@@ -3,11 +3,16 @@
 
 namespace vantorix {
 
-// Lower-cases ASCII letters only; other bytes and code units stay as they are.
+// Lower-cases one ASCII letter; any other byte or code unit stays as it is.
+template <class Char>
+constexpr Char AsciiLowerChar(Char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<Char>(c - 'A' + 'a') : c;
+}
+
+// The same for every character of a text.
 template <class Str>
 Str AsciiLower(Str text) {
-    for (auto& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<typename Str::value_type>(c - 'A' + 'a');
+    for (auto& c : text) c = AsciiLowerChar(c);
     return text;
 }
 

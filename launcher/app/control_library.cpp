@@ -5,6 +5,7 @@
 
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -22,11 +23,6 @@ constexpr const wchar_t* kControlClasses[] = {
     L"{8F6F4147-2068-47E8-8B9B-64A89CCEC397}",  // MiniblinkCallBack
     L"{2DE3A1C3-E274-4CF3-A549-CEA9CB394BDD}",  // MiniblinkTypeEnum
 };
-
-bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // The default value of a class's InprocServer32 key (REG_EXPAND_SZ comes expanded), quotes removed.
 std::wstring InprocServerOf(const std::wstring& clsid) {
@@ -113,9 +109,9 @@ LibraryInstall InstallControlLibrary(const std::wstring& installation_folder) {
     const std::wstring library = installation_folder + kControlInInstallation;
     const std::wstring engine = installation_folder + kEngineInInstallation;
     if (folder.empty()) return Failure(L"the system names no system folder", GetLastError());
-    if (!FileExists(library)) return Failure(L"the installation holds no control library", ERROR_FILE_NOT_FOUND);
+    if (!win::FileExists(library)) return Failure(L"the installation holds no control library", ERROR_FILE_NOT_FOUND);
     // The library loads the engine from its own folder: the engine goes first.
-    if (FileExists(engine)) {
+    if (win::FileExists(engine)) {
         if (const DWORD error = PlaceFile(engine, folder + L"\\node.dll"))
             return Failure(L"the engine could not be put into the system folder", error);
     }

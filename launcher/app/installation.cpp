@@ -6,33 +6,19 @@
 
 #include "common/update_flow/update_flow.h"
 #include "launcher/services/install_state_store.h"
+#include "win/code_page.h"
+#include "win/file_exists.h"
+#include "win/module_path.h"
 #include "win/per_user_folder.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
 
-namespace {
+Installation Installation::OfThisProgram() { return Installation(win::ModuleFolder()); }
 
-bool FileExists(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+std::wstring Installation::Path(const std::wstring& relative) const { return win::JoinPath(folder_, relative); }
 
-}  // namespace
-
-Installation Installation::OfThisProgram() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n < buffer.size()) {
-            std::wstring path(buffer.data(), n);
-            return Installation(path.substr(0, path.find_last_of(L'\\')));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-bool Installation::Exists(const std::wstring& relative) const { return FileExists(Path(relative)); }
+bool Installation::Exists(const std::wstring& relative) const { return win::FileExists(Path(relative)); }
 
 std::wstring Installation::PerUserFolder() const {
     const std::wstring product = win::PerUserProductFolder(), id = services::InstallationId(folder_);
@@ -42,10 +28,7 @@ std::wstring Installation::PerUserFolder() const {
 namespace {
 
 bool WriteMarkerFile(const std::wstring& marker) {
-    const std::wstring text = update_flow::kMarkerText;
-    int size = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(size, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    const std::string bytes = win::ToCodePage(update_flow::kMarkerText);
     win::unique_hfile file(
         CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -78,7 +61,7 @@ bool Installation::CreateMarker() const {
 bool Installation::MarkerExists() const {
     if (Exists(update_flow::kMarkerPath)) return true;
     const std::wstring per_user = PerUserMarker(*this);
-    return !per_user.empty() && FileExists(per_user);
+    return !per_user.empty() && win::FileExists(per_user);
 }
 
 void Installation::EnsureUpdateFolder() const {

@@ -7,13 +7,13 @@ namespace vantorix::launcher {
 
 class Installation {
 public:
-    // The folder of the running VantorixAssist.exe, without a trailing backslash.
+    // The folder of the running VantorixAssist.exe, without a trailing backslash but at a drive root ("C:\\").
     static Installation OfThisProgram();
     explicit Installation(std::wstring folder) : folder_(std::move(folder)) {}
 
     const std::wstring& Folder() const { return folder_; }
     // Folder joined with an installation-relative path that begins with "\".
-    std::wstring Path(const std::wstring& relative) const { return folder_ + relative; }
+    std::wstring Path(const std::wstring& relative) const;
     bool Exists(const std::wstring& relative) const;
 
     // "%LOCALAPPDATA%\VantorixAssist\<installation id>" (the id: services::InstallationId); "" when the

@@ -4,6 +4,7 @@
 #include "launcher/app/control_library.h"
 #include "launcher/app/elevation.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/process.h"
 
 namespace vantorix::launcher {
@@ -11,11 +12,6 @@ namespace vantorix::launcher {
 namespace {
 
 constexpr unsigned long long kStepPatienceMs = 60000;
-
-bool FileExists(const std::wstring& path) {
-    DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -32,7 +28,7 @@ bool ProcessIsElevated() {
 
 bool Registration::ControlInstalled() const {
     const std::wstring file = ControlFilePath();
-    return !file.empty() && FileExists(file) && ControlClassesRegisteredAt(file);
+    return !file.empty() && win::FileExists(file) && ControlClassesRegisteredAt(file);
 }
 
 update_flow::RegistrationStart Registration::Start() {

@@ -19,8 +19,10 @@
 #include "launcher/services/system_random.h"
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/message_pump.h"
 #include "win/process.h"
+#include "win/window_class.h"
 
 namespace vantorix::launcher {
 
@@ -62,14 +64,13 @@ constexpr ControlLayout kLayout[] = {
 
 UpdateForm::UpdateForm(HINSTANCE instance)
     : instance_(instance), installation_(Installation::OfThisProgram()), registration_(installation_) {
-    WNDCLASSEXW wc{sizeof wc};
-    wc.lpfnWndProc = &UpdateForm::WindowProc;
+    WNDCLASSEXW wc{};
     wc.hInstance = instance;
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = UpdateForm::kWindowClass;
-    RegisterClassExW(&wc);
+    FormClass::Register(L"UpdateForm", wc);
 
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     RECT frame{0, 0, kClientWidth, kClientHeight};
@@ -94,6 +95,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {
+            win::diag::RecordCurrentException(kLogPlace, L"the download state's handler failed");
         }
     };
     WinHttpDown1.HttpState = [this](const std::wstring& size, float percent, const std::wstring&, const std::wstring&) {
@@ -101,6 +103,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
             ShowProgress(percent / 100.0);
             flow_.DownloadProgress(size, percent);
         } catch (...) {
+            win::diag::RecordCurrentException(kLogPlace, L"the download progress's handler failed");
         }
     };
 }
@@ -109,7 +112,7 @@ UpdateForm::~UpdateForm() {
     WinHttpDown1.StateChanged = nullptr;
     WinHttpDown1.HttpState = nullptr;
     if (window_) {
-        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        FormClass::Detach(window_);
         DestroyWindow(window_);
     }
 }
@@ -149,20 +152,9 @@ HWND UpdateForm::MessageOwner() const { return window_ && IsWindowVisible(window
 
 void UpdateForm::Load(bool update_mode) { flow_.Load(update_mode); }
 
-LRESULT CALLBACK UpdateForm::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<UpdateForm*>(create->lpCreateParams)->window_ = window;
-    }
-    auto* form = reinterpret_cast<UpdateForm*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!form) return DefWindowProcW(window, message, wparam, lparam);
-    // The one boundary of the form: no failure of a handler leaves the window procedure.
-    try {
-        return form->Handle(message, wparam, lparam);
-    } catch (...) {
-        return 0;
-    }
+LRESULT UpdateForm::Dispatch(UpdateForm& form, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_NCCREATE) form.window_ = window;
+    return form.Handle(message, wparam, lparam);
 }
 
 void UpdateForm::SetInstanceClaim(win::InstanceClaim* claim) {
@@ -219,9 +211,7 @@ bool UpdateForm::FileExists(const std::wstring& relative) {
     // The marker and the archive may live in the user's folder (update_place.h, installation.h).
     if (relative == update_flow::kMarkerPath) return installation_.MarkerExists();
     if (relative == update_flow::kArchivePath || relative == update_flow::kDeltaPath) {
-        const std::wstring path = relative == update_flow::kDeltaPath ? Place().Delta() : Place().Archive();
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        return win::FileExists(relative == update_flow::kDeltaPath ? Place().Delta() : Place().Archive());
     }
     return installation_.Exists(relative);
 }

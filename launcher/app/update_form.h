@@ -15,6 +15,7 @@
 #include "win/instance_claim.h"
 #include "win/message_pump.h"
 #include "win/unique_handle.h"
+#include "win/window_class.h"
 
 namespace vantorix::launcher {
 
@@ -67,7 +68,9 @@ public:
     double RetryJitter() override;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // The window class's handler (win/window_class.h).
+    static LRESULT Dispatch(UpdateForm& form, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    using FormClass = win::WindowClass<UpdateForm, &UpdateForm::Dispatch>;
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void CreateControls();
     HWND ControlWindow(update_flow::Control control) const;

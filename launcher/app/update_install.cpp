@@ -24,10 +24,6 @@ using update_flow::StepExit;
 
 constexpr DWORD kCopyBlock = 1 << 20;
 
-struct LocalFree_ {
-    void operator()(void* p) const { LocalFree(p); }
-};
-
 }  // namespace
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
@@ -52,14 +48,13 @@ bool CopyIntoInstallation(const std::wstring& source, const std::wstring& target
         why = L"the archive is not a plain file of its own";
         return false;
     }
-    PSECURITY_DESCRIPTOR raw = nullptr;
+    win::unique_hlocal<> descriptor;
     // Full access for SYSTEM and the administrators, none inherited: the copy is not the user's to read.
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &raw,
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, descriptor.put(),
                                                               nullptr)) {
         why = L"no security descriptor (error " + std::to_wstring(GetLastError()) + L")";
         return false;
     }
-    std::unique_ptr<void, LocalFree_> descriptor(raw);
     SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
     DeleteFileW(target.c_str());
     win::unique_hfile to(CreateFileW(target.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,

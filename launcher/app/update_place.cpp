@@ -3,18 +3,15 @@
 #include <windows.h>
 
 #include "common/update_flow/update_flow.h"
+#include "launcher/download/win_file_store.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/per_user_folder.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
 
 namespace {
-
-bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring Trim(const std::wstring& text) {
     const size_t first = text.find_first_not_of(L' ');
@@ -29,19 +26,9 @@ void RemoveWithSideFiles(const std::wstring& file) {
 }  // namespace
 
 std::wstring ReadSideFileUrl(const std::wstring& path) {
-    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return L"";
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size) || size.QuadPart > 64 * 1024) return L"";
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) return L"";
-    bytes.resize(read);
-    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(n, L'\0');
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
-    return Trim(text);
+    // Read as the downloader reads it, so both agree on what the file says.
+    const std::optional<std::wstring> text = WinFileStore().ReadText(path);
+    return text ? Trim(*text) : L"";
 }
 
 FolderAccess ProbeFolder(const std::wstring& folder) {
@@ -84,7 +71,7 @@ void UpdatePlace::ClearStaleArchive(const std::wstring& url, bool delta) const {
     DeleteFileW(ManifestCopy().c_str());
     // Side files of the same URL are a download to resume; any others (another URL, or one of the pair
     // missing) would only push the downloader to a numbered name.
-    const bool resumable = FileExists(data) && FileExists(settings) && ReadSideFileUrl(settings) == Trim(url);
+    const bool resumable = win::FileExists(data) && win::FileExists(settings) && ReadSideFileUrl(settings) == Trim(url);
     if (!resumable) {
         DeleteFileW(data.c_str());
         DeleteFileW(settings.c_str());

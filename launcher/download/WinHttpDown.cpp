@@ -7,6 +7,7 @@
 #include "common/download/resumable_download.h"
 #include "launcher/download/win_file_store.h"
 #include "launcher/download/winhttp_transport.h"
+#include "win/code_page.h"
 #include "win/message_pump.h"
 
 namespace vantorix::launcher {
@@ -14,12 +15,7 @@ namespace vantorix::launcher {
 std::wstring FormatByteSizeText(double bytes) {
     char text[128] = {};
     ::StrFormatByteSize64A(download::ByteCountForText(bytes), text, sizeof(text));
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return {};
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-    wide.resize(wide.find(L'\0'));
-    return wide;
+    return win::FromCodePage(text);
 }
 
 // Joins the run logic to the Windows pieces: WinHTTP in, files out, events to the owner's handlers.

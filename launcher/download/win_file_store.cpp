@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "win/code_page.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -65,11 +66,7 @@ std::optional<std::wstring> WinFileStore::ReadText(const std::wstring& path) {
     if (!bytes.empty() && (!::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
                            read != bytes.size()))
         return std::nullopt;
-    if (bytes.empty()) return std::wstring();
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
-    return text;
+    return win::FromCodePage(bytes);
 }
 
 bool WinFileStore::WriteText(const std::wstring& path, const std::wstring& text) {
@@ -77,10 +74,7 @@ bool WinFileStore::WriteText(const std::wstring& path, const std::wstring& text)
     unique_hfile file = OpenForWriting(path, CREATE_ALWAYS);
     if (!file) return false;
     if (text.empty()) return true;
-    const int length =
-        ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr, nullptr);
+    const std::string bytes = win::ToCodePage(text);
     DWORD written = 0;
     return ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();

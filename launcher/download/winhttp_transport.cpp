@@ -56,13 +56,11 @@ struct WinHttpTransport::Request {
 };
 
 WinHttpTransport::WinHttpTransport(TransportEvents& events) : events_(events) {
-    WNDCLASSEXW wc{sizeof(wc)};
-    wc.lpfnWndProc = &WindowProc;
+    WNDCLASSEXW wc{};
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = kWindowClass;
-    ::RegisterClassExW(&wc);  // fails harmlessly when a second downloader registered it already
-    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    MessageClass::Register(L"WinHttpTransport", wc);  // a second downloader finds it registered
+    window_ = ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
 }
 
 WinHttpTransport::~WinHttpTransport() {
@@ -161,10 +159,9 @@ void CALLBACK WinHttpTransport::OnWinHttp(HINTERNET, DWORD_PTR context, DWORD st
     }
 }
 
-LRESULT CALLBACK WinHttpTransport::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+LRESULT WinHttpTransport::HandleMessage(WinHttpTransport& self, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message >= kSendComplete && message <= kRequestError) {
-        auto* self = reinterpret_cast<WinHttpTransport*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (self) self->OnPosted(message, static_cast<std::uint32_t>(wparam), lparam);
+        self.OnPosted(message, static_cast<std::uint32_t>(wparam), lparam);
         return 0;
     }
     return ::DefWindowProcW(window, message, wparam, lparam);

@@ -11,6 +11,7 @@
 
 #include "common/download/resumable_download.h"
 #include "win/unique_winhttp.h"
+#include "win/window_class.h"
 
 namespace vantorix::launcher {
 
@@ -39,7 +40,9 @@ public:
 private:
     struct Request;
     static void CALLBACK OnWinHttp(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    // The message window's handler (win/window_class.h).
+    static LRESULT HandleMessage(WinHttpTransport& self, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+    using MessageClass = vantorix::win::WindowClass<WinHttpTransport, &WinHttpTransport::HandleMessage>;
     void OnPosted(UINT message, std::uint32_t id, LPARAM value);
     // By id, not address: a new request may be allocated where an abandoned one was.
     bool IsCurrent(std::uint32_t id) const;

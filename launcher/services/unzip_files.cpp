@@ -9,6 +9,7 @@
 #include "launcher/services/win32_file_system.h"
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
+#include "win/module_path.h"
 #include "win/process.h"
 
 namespace vantorix::services {
@@ -32,9 +33,8 @@ UnzipStatus ToStatus(unzip::Status status) {
 
 // The program's own file in its installation's staging folder: the copy that puts itself in place.
 std::wstring StagedCopyOfThisProgram(const unzip::InstallPaths& paths) {
-    wchar_t self[MAX_PATH * 2] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
-    if (n == 0 || n >= ARRAYSIZE(self)) return L"";
+    const std::wstring self = win::ModulePath();
+    if (self.empty()) return L"";
     Win32FileSystem files;
     const std::string path = Utf8(self);
     if (files.FoldCase(path).compare(0, paths.folder.size(), files.FoldCase(paths.folder)) != 0) return L"";
@@ -88,11 +88,10 @@ InstallRecovery RecoverInterruptedInstall(const std::wstring& folder) {
 }
 
 std::optional<std::wstring> InstallationOfStagedCopy() {
-    wchar_t self[MAX_PATH * 2] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
-    if (n == 0 || n >= ARRAYSIZE(self)) return std::nullopt;
+    const std::wstring path = win::ModulePath();
+    if (path.empty()) return std::nullopt;
     // "<installation>\update\stage\<file name>", compared as Windows compares names.
-    const std::wstring path(self, n), folder = FolderPart(path);
+    const std::wstring folder = FolderPart(path);
     const std::wstring marker = Wide(std::string("\\") + std::string(unzip::kWorkFolder) + std::string(unzip::kStageFolder));
     Win32FileSystem files;
     if (folder.size() <= marker.size() ||

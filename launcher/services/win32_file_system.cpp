@@ -11,7 +11,10 @@
 #include "common/manifest/utf8_text.h"
 #include "common/unzip/paths.h"
 #include "launcher/services/wide_text.h"
+#include "win/code_page.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
+#include "win/module_path.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::services {
@@ -175,15 +178,7 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& parent_resolved, 
     return DeleteThrough(entry) && all;
 }
 
-std::wstring RunningProgram() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0) return L"";
-        if (n < buffer.size()) return std::wstring(buffer.data(), n);
-        buffer.resize(buffer.size() * 2);
-    }
-}
+std::wstring RunningProgram() { return win::ModulePath(); }
 
 // Collects the extractor's small blocks into larger writes; the bytes and their order are unchanged.
 class Win32OutputFile : public unzip::OutputFile {
@@ -280,11 +275,8 @@ std::string Win32FileSystem::DecodeEntryName(std::string_view raw, bool utf8_fla
     if (utf8_flag) return manifest::CleanUtf8(raw);
     // Archives made by Windows tools store names in the system's ANSI code page.
     if (raw.empty()) return "";
-    int n = MultiByteToWideChar(CP_ACP, 0, raw.data(), static_cast<int>(raw.size()), nullptr, 0);
-    if (n <= 0) return manifest::CleanUtf8(raw);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, raw.data(), static_cast<int>(raw.size()), wide.data(), n);
-    return Utf8(wide);
+    const std::wstring wide = win::FromCodePage(raw);
+    return wide.empty() ? manifest::CleanUtf8(raw) : Utf8(wide);
 }
 
 bool Win32FileSystem::IsFolder(const std::string& path) {
@@ -328,10 +320,7 @@ bool Win32FileSystem::MoveOver(const std::string& from, const std::string& to) {
 
 void Win32FileSystem::RemoveFile(const std::string& path) { RemoveEntry(Wide(path), {}, false); }
 
-bool Win32FileSystem::FileExists(const std::string& path) {
-    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool Win32FileSystem::FileExists(const std::string& path) { return win::FileExists(Wide(path)); }
 
 bool Win32FileSystem::RemoveFolder(const std::string& path) { return RemoveDirectoryW(Wide(path).c_str()) != 0; }
 

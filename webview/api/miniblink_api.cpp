@@ -1,4 +1,5 @@
 #include "webview/api/miniblink_api.h"
+#include "webview/com/library_log.h"
 
 #include <algorithm>
 #include <new>
@@ -130,7 +131,9 @@ HRESULT MiniblinkAPI::Call(int methodIndex, std::initializer_list<Input> inputs,
     } catch (const std::bad_alloc&) {
         return module::Fail(E_OUTOFMEMORY, module::kNoMemoryText);
     } catch (...) {
-        return module::Fail(E_FAIL, L"The engine call failed.");  // nothing crosses the COM boundary
+        // Nothing crosses the COM boundary.
+        RecordCurrentException(L"MiniblinkAPI", L"an engine call failed; the caller gets E_FAIL");
+        return module::Fail(E_FAIL, L"The engine call failed.");
     }
 }
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "webview/com/module.h"
+#include "win/file_exists.h"
+#include "win/module_path.h"
 
 namespace velview::wke {
 namespace {
@@ -16,19 +18,8 @@ void ShowMissingEngineMessage() {
 
 MissingEngineNotice g_notice = ShowMissingEngineMessage;
 
-std::wstring LibraryFolder() {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(module::Instance(), path, MAX_PATH);
-    std::wstring folder(path, length);
-    const auto slash = folder.find_last_of(L"\\/");
-    folder.resize(slash == std::wstring::npos ? 0 : slash);
-    return folder;
-}
+std::wstring LibraryFolder() { return vantorix::win::ModuleFolder(module::Instance()); }
 
-bool IsFile(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -41,7 +32,7 @@ void CheckEngineFile() {
     if (path.empty() || path.back() != L'\\') path += L'\\';
     path += L"node.dll";
     g_engineName = L"node.dll";
-    if (IsFile(path)) {
+    if (vantorix::win::FileExists(path)) {
         g_engineName = path;  // the file the check found is the one that runs, whatever the search would find
         g_enginePresent = true;
     } else {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "win/code_page.h"
+
 namespace velview::MyModule {
 
 // Exactly the n bytes at `address`; empty when n is not positive or the address is 0.
@@ -19,9 +21,8 @@ inline VARIANT_BOOL ByteToBool(std::uint8_t value) noexcept { return value == 1 
 // Every character above 127 as percent-encoded UTF-8 (upper-case hex); everything else unchanged.
 std::wstring PercentEncodeUtf8(const std::wstring& text);
 
-// Bytes in the named charset ("utf-8", "utf-16", "gbk", ...; case-insensitive) as text. Malformed UTF-8
-// becomes U+FFFD. Empty text for no bytes or an unknown charset name.
-std::wstring BytesToText(const std::vector<std::uint8_t>& bytes, const std::wstring& charset);
+// Bytes in the named charset as text (win/code_page.h).
+using vantorix::win::BytesToText;
 
 // The address of a routine, as the 32-bit value handed to native code.
 inline std::uint32_t AddressOfRoutine(const void* routine) noexcept {

@@ -8,17 +8,11 @@
 #include "webview/com/library_log.h"
 #include "webview/x86/adapters.h"
 #include "webview/x86/guarded_call.h"
+#include "win/code_page.h"
+#include "win/module_path.h"
 
 namespace velview {
 namespace {
-
-std::string ToCodePage(const wchar_t* text, int length) {
-    if (length <= 0) return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 // A zero-terminated code-page copy of a name (library or export), on the stack when it is short: every
 // engine call converts its export name, so this path avoids the heap.
@@ -41,7 +35,7 @@ public:
             small_[n] = '\0';
             text_ = small_;
         } else {
-            large_ = ToCodePage(name.data(), length);
+            large_ = vantorix::win::ToCodePage(name);
             text_ = large_.c_str();
         }
     }
@@ -52,14 +46,6 @@ private:
     std::string large_;
     const char* text_ = nullptr;
 };
-
-std::wstring FolderOf(HMODULE module) {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    std::wstring folder(path, length);
-    folder.resize(std::min(folder.size(), folder.find_last_of(L"\\/")));
-    return folder;
-}
 
 std::wstring SystemFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -77,9 +63,10 @@ HMODULE LoadLibrarySafely(const std::wstring& name) {
     static const bool restrictedSearch =
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") != nullptr;
     if (restrictedSearch) return LoadLibraryExW(name.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    for (const std::wstring& folder : {FolderOf(nullptr), SystemFolder()}) {
+    for (const std::wstring& folder : {vantorix::win::ModuleFolder(), SystemFolder()}) {
         if (folder.empty()) continue;
-        if (HMODULE module = LoadLibraryExW((folder + L"\\" + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
+        if (HMODULE module = LoadLibraryExW(vantorix::win::JoinPath(folder, L"\\" + name).c_str(), nullptr,
+                                            LOAD_WITH_ALTERED_SEARCH_PATH))
             return module;
     }
     return nullptr;
@@ -136,7 +123,7 @@ public:
                 std::uint32_t address = 0;
                 if (text && stringMode == kStringCodePage) {
                     // Converted into the call's own buffer; the caller's text is never written to.
-                    std::string narrow = ToCodePage(text, static_cast<int>(SysStringLen(text)));
+                    std::string narrow = vantorix::win::ToCodePage(std::wstring_view(text, SysStringLen(text)));
                     texts_.emplace_back(narrow.begin(), narrow.end());
                     texts_.back().push_back('\0');
                     address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(texts_.back().data()));
@@ -263,10 +250,7 @@ std::wstring cUniversalDLLCalls::PointerToStringA(const char* ansiPointer) {
     if (!ansiPointer) return {};
     const int length = lstrlenA(ansiPointer);
     if (length <= 0) return {};
-    const int size = MultiByteToWideChar(CP_ACP, 0, ansiPointer, length, nullptr, 0);
-    if (size <= 0) return {};
-    std::wstring out(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, ansiPointer, length, out.data(), size);
+    std::wstring out = vantorix::win::FromCodePage(std::string_view(ansiPointer, static_cast<std::size_t>(length)));
     if (out.size() > static_cast<std::size_t>(length)) out.resize(static_cast<std::size_t>(length));
     return out;
 }

@@ -18,9 +18,14 @@
 #include <string>
 #include <string_view>
 
-#include "webview/bridge/variant.h"
+#include "win/variant.h"
 
 namespace velview {
+
+// Arguments and results of the bridge are the shared VARIANT owner.
+using vantorix::win::ClearVariant;
+using vantorix::win::HoldsPlainValue;
+using vantorix::win::Variant;
 
 // How text arguments (VT_BSTR, directly or by reference) reach the callee.
 enum StringMode : int {

@@ -105,6 +105,7 @@ extern "C" HRESULT __stdcall DllRegisterServer() {
     try {
         return velview::module::RegisterAll();
     } catch (...) {
+        velview::RecordCurrentException(L"DllRegisterServer", L"the registration failed");
         return SELFREG_E_CLASS;
     }
 }
@@ -113,6 +114,7 @@ extern "C" HRESULT __stdcall DllUnregisterServer() {
     try {
         return velview::module::UnregisterAll();
     } catch (...) {
+        velview::RecordCurrentException(L"DllUnregisterServer", L"the unregistration failed");
         return E_FAIL;
     }
 }

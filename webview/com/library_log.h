@@ -15,5 +15,7 @@ namespace velview {
 // makes that text itself and so guards its own allocation.
 void Record(const wchar_t* where, const std::wstring& what, unsigned long code = 0) noexcept;
 void Record(const wchar_t* where, const wchar_t* what, unsigned long code = 0) noexcept;
+// The exception being handled, from inside the catch block of a boundary (see diag::RecordCurrentException).
+void RecordCurrentException(const wchar_t* where, const wchar_t* what) noexcept;
 
 }  // namespace velview

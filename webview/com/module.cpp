@@ -9,6 +9,7 @@
 
 #include "Velview_G_201.h"
 #include "win/com_ptr.h"
+#include "win/module_path.h"
 #include "win/unique_handle.h"
 
 namespace velview {
@@ -31,11 +32,7 @@ std::wstring GuidText(REFGUID guid) {
     return text;
 }
 
-std::wstring ModulePath() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(g_instance, path, MAX_PATH);
-    return path;
-}
+std::wstring ModulePath() { return vantorix::win::ModulePath(g_instance); }
 
 LSTATUS SetValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
     vantorix::win::unique_hkey hkey;

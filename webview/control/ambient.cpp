@@ -3,13 +3,14 @@
 #include <olectl.h>
 #include <oleauto.h>
 
-#include "webview/bridge/variant.h"
+#include "win/variant.h"
 #include "win/com_ptr.h"
 
 namespace velview::view {
 namespace {
 
 using vantorix::win::com_ptr;
+using vantorix::win::Variant;
 
 HRESULT GetById(IDispatch* object, DISPID id, VARIANT* out) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};

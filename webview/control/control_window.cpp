@@ -2,32 +2,25 @@
 
 #include "webview/com/module.h"
 #include "webview/control/velview_control.h"
+#include "win/window_class.h"
 
 namespace velview::view {
 namespace {
 
-Velview* ControlOf(HWND window) { return reinterpret_cast<Velview*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
-
-LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    Velview* control = ControlOf(window);
-    if (!control) return DefWindowProcW(window, message, wParam, lParam);
+// A throw inside a handler ends at the class's boundary, recorded; the host's message loop never sees it.
+LRESULT HandleMessage(Velview& control, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_SHOWWINDOW:
-            if (wParam) control->OnShow();
+            if (wParam) control.OnShow();
             return 0;
         case WM_SIZE:
-            control->OnSize(LOWORD(lParam), HIWORD(lParam));
+            control.OnSize(LOWORD(lParam), HIWORD(lParam));
             return 0;
         case WM_PARENTNOTIFY:
             // A click into the page makes the control the container's active object.
             if (LOWORD(wParam) == WM_LBUTTONDOWN || LOWORD(wParam) == WM_RBUTTONDOWN ||
                 LOWORD(wParam) == WM_MBUTTONDOWN)
-                control->OnPageClicked();
+                control.OnPageClicked();
             return 0;
         case WM_ERASEBKGND:
             return 1;  // WM_PAINT fills the whole area
@@ -35,26 +28,26 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT message, WPARAM wParam, LPA
             const vantorix::win::unique_paint_dc dc(window);
             RECT area;
             GetClientRect(window, &area);
-            if (dc) control->OnPaint(dc.get(), area);
+            if (dc) control.OnPaint(dc.get(), area);
             return 0;
         }
-        case WM_NCDESTROY:
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-            control->OnWindowGone();
+        case WM_NCDESTROY:  // the class lets the control go after this message
+            control.OnWindowGone();
             break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+using ControlClass = vantorix::win::WindowClass<Velview, &HandleMessage>;
+
 bool RegisterControlClass() {
     static const bool registered = [] {
-        WNDCLASSEXW wc = {sizeof(wc)};
+        WNDCLASSEXW wc{};
         wc.style = CS_DBLCLKS;
-        wc.lpfnWndProc = ControlWindowProc;
         wc.hInstance = module::Instance() ? module::Instance() : GetModuleHandleW(nullptr);
         wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
         wc.lpszClassName = kControlWindowClass;
-        return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+        return ControlClass::Register(L"Velview", wc);
     }();
     return registered;
 }
@@ -71,7 +64,7 @@ HWND CreateControlWindow(HWND parent, const RECT& position, Velview* control) {
 
 void DestroyControlWindow(HWND window) {
     if (!window) return;
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    ControlClass::Detach(window);
     DestroyWindow(window);
 }
 

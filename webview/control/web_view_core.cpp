@@ -113,6 +113,7 @@ HRESULT Boundary(Fn&& fn) noexcept {
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (...) {
+        RecordCurrentException(L"Velview", L"a call on the control failed; the caller gets E_FAIL");
         return E_FAIL;
     }
 }

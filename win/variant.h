@@ -1,5 +1,5 @@
 #pragma once
-// An owning VARIANT (VariantInit on construction, VariantClear on destruction) and the conversions the
+// The owner of a VARIANT (empty on construction, cleared on destruction) and the conversions the native call
 // bridge's callers make from a result: an empty or unconvertible value becomes 0, false or empty text.
 #include <windows.h>
 #include <oaidl.h>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-namespace velview {
+namespace vantorix::win {
 
 // True for the types whose value is all in the VARIANT (no string, array, interface or reference to
 // release): such a VARIANT is cleared by forgetting it. Every engine call makes and drops a dozen of them,
@@ -93,4 +93,4 @@ private:
     VARIANT v_;
 };
 
-}  // namespace velview
+}  // namespace vantorix::win

@@ -1,8 +1,8 @@
-#include "webview/bridge/variant.h"
+#include "win/variant.h"
 
 #include <new>
 
-namespace velview {
+namespace vantorix::win {
 
 Variant Variant::Text(const wchar_t* text, UINT length) {
     Variant v;
@@ -42,4 +42,4 @@ std::int64_t Variant::AsBits64() const noexcept {
     }
 }
 
-}  // namespace velview
+}  // namespace vantorix::win
