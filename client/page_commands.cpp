@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <iterator>
-
 namespace vantorix::client {
 namespace {
 
@@ -28,21 +26,12 @@ const PageCommand kCommands[] = {
     {L"shrinkmize", [](const PageCall&, PageCommandTarget& t) { t.HideToTray(); }},
 };
 
-const wchar_t* const kNames[] = {
-    kCommands[0].name, kCommands[1].name, kCommands[2].name, kCommands[3].name, kCommands[4].name,
-    kCommands[5].name, kCommands[6].name, kCommands[7].name, kCommands[8].name, kCommands[9].name,
-};
-static_assert(std::size(kNames) == std::size(kCommands), "one name per command");
-
 std::wstring Lower(std::wstring text) {
     if (!text.empty()) CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
     return text;
 }
 
 }  // namespace
-
-const wchar_t* const* PageCommandNamesBegin() { return std::begin(kNames); }
-const wchar_t* const* PageCommandNamesEnd() { return std::end(kNames); }
 
 std::optional<PageCall> ReadPageCall(EngineApi& engine, JsExecState es) {
     PageCall call;

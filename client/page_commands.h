@@ -34,10 +34,6 @@ struct PageCall {
 
 inline constexpr const wchar_t* kPageGroup = L"btn";
 
-// The command names in table order.
-const wchar_t* const* PageCommandNamesBegin();
-const wchar_t* const* PageCommandNamesEnd();
-
 // Reads the call's arguments through the engine; nothing when the group is not "btn".
 std::optional<PageCall> ReadPageCall(EngineApi& engine, JsExecState es);
 

@@ -2,11 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
-#include "common/manifest/utf8_text.h"
-#include "common/text/ascii.h"
 #include "launcher/services/network_policy.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
@@ -16,18 +13,6 @@ namespace vantorix::services {
 namespace {
 
 using win::unique_hinternet;
-
-struct Charset {
-    const wchar_t* name;
-    UINT code_page;  // 0: UTF-8 through the portable decoder; 1200: UTF-16LE as it is
-};
-// The names the platform's stream object knows for the character sets this program may meet.
-constexpr Charset kCharsets[] = {
-    {L"utf-8", 0},         {L"utf8", 0},           {L"unicode", 1200},   {L"utf-16", 1200},
-    {L"utf-16le", 1200},   {L"gbk", 936},          {L"gb2312", 936},     {L"cp936", 936},
-    {L"gb18030", 54936},   {L"big5", 950},         {L"shift_jis", 932},  {L"windows-1252", 1252},
-    {L"iso-8859-1", 28591}, {L"us-ascii", 20127},  {L"ascii", 20127},
-};
 
 std::optional<std::wstring> HeaderText(HINTERNET request, DWORD query) {
     DWORD size = 0;
@@ -127,25 +112,6 @@ std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const F
         if (read == 0) break;
     }
     return body;
-}
-
-std::wstring BytesToText(const std::vector<uint8_t>& bytes, const std::wstring& charset) {
-    const std::wstring name = AsciiLower(charset);
-    auto found = std::find_if(std::begin(kCharsets), std::end(kCharsets), [&](const Charset& c) { return name == c.name; });
-    if (found == std::end(kCharsets)) return L"";
-    std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    if (found->code_page == 0) return Wide(manifest::CleanUtf8(raw));
-    if (found->code_page == 1200) {
-        std::wstring text(bytes.size() / 2, L'\0');
-        std::memcpy(text.data(), bytes.data(), text.size() * 2);
-        if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);
-        return text;
-    }
-    if (bytes.empty()) return L"";
-    int n = MultiByteToWideChar(found->code_page, 0, raw.data(), static_cast<int>(raw.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(std::max(n, 0)), L'\0');
-    if (n > 0) MultiByteToWideChar(found->code_page, 0, raw.data(), static_cast<int>(raw.size()), text.data(), n);
-    return text;
 }
 
 std::wstring GetUrlText(const std::wstring& url, const std::wstring& charset, const FetchLimits& limits) {

@@ -9,6 +9,7 @@
 
 #include "common/unzip/extract.h"
 #include "common/unzip/install_commit.h"
+#include "win/code_page.h"
 
 namespace vantorix::services {
 
@@ -30,38 +31,10 @@ std::optional<std::vector<uint8_t>> GetUrlBytes(const std::wstring& url, const F
 // The body decoded in the given character set; "" when anything fails (error pages included).
 std::wstring GetUrlText(const std::wstring& url, const std::wstring& charset, const FetchLimits& limits = {});
 
-// Decodes bytes in a named character set ("utf-8", "gbk", "unicode", ...); a UTF-8 byte order mark is
-// dropped and malformed UTF-8 becomes U+FFFD.
-std::wstring BytesToText(const std::vector<uint8_t>& bytes, const std::wstring& charset);
+// Decodes bytes in a named character set (win/code_page.h).
+using win::BytesToText;
 
-// The six manifest values, each as the text the update form keeps.
-struct Manifest {
-    std::wstring version, url, uptext, new_title, force_mod, new_skinurl;
-    std::wstring size, sha256, signature;  // optional members describing the archive, "" when not published
-};
-
-// Fetches and reads the manifest. nullopt ("no manifest") when it cannot be fetched, is not JSON, lacks
-// "Version_date", holds a null or a non-numeric force_mod, or is larger than the limit. The launcher then
-// goes on as if no update existed.
-std::optional<Manifest> FetchManifest(const std::wstring& url, const FetchLimits& limits = {});
-
-// Reads the manifest from already fetched text; same outcomes as FetchManifest.
-std::optional<Manifest> ReadManifest(const std::wstring& json_text);
-
-// A new version exists exactly when the texts differ (exact, case-sensitive; no ordering).
-bool IsNewVersion(const Manifest& manifest, const std::wstring& local_version);
-// "是" when force_mod is exactly "1", "否" otherwise.
-std::wstring MandatoryShownText(const Manifest& manifest);
-// force_mod read as a number is above 0 ("2" is mandatory although shown "否"). Only meaningful when
-// IsNewVersion; a manifest that ReadManifest accepted always has a numeric force_mod.
-bool IsMandatory(const Manifest& manifest);
-
-// ---- m_PathEnviro, Sysing, Getfileversion ----------------------------------------------------------
-
-// 0 the running program, 1 current directory, 2 a fresh temporary name ("LZT" prefix, file not left
-// behind), 3..127 the shell folder with that CSIDL, 128..254 the scripting shell's special folders,
-// 255..288 the environment variable of the fixed list (279 "SystemRoot", 280 "TEMP"); "" otherwise.
-std::wstring SpecialPath(int32_t code);
+// ---- Sysing, Getfileversion ---------------------------------------------------------------------------
 
 // True for a 32-bit process on 64-bit Windows; false otherwise, also when the question fails.
 bool IsWow64();

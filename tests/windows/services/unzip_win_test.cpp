@@ -82,7 +82,9 @@ class Scratch {
 public:
     Scratch() {
         static int n = 0;
-        root_ = SpecialPath(280) + L"\\vx-解压-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n++) + L"\\";
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);  // ends with a backslash
+        root_ = std::wstring(temp) + L"vx-解压-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n++) + L"\\";
         RemoveTree(root_);
         MakePath(root_);
     }
