@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "win/diagnostic_log.h"
+#include "win/module_path.h"
 
 namespace vantorix::win {
 namespace {
@@ -42,11 +43,9 @@ Identity OwnIdentity() {
 }
 
 std::wstring SidText(PSID sid) {
-    wchar_t* text = nullptr;
-    if (!sid || !ConvertSidToStringSidW(sid, &text)) return {};
-    std::wstring out = text;
-    LocalFree(text);
-    return out;
+    unique_hlocal<wchar_t> text;
+    if (!sid || !ConvertSidToStringSidW(sid, text.put())) return {};
+    return text.get();
 }
 
 DWORD LevelOf(PSID level_sid) {
@@ -68,9 +67,9 @@ std::wstring SectionSecurity(Identity& identity) {
 bool IsUsersOwn(HANDLE section, Identity& identity) {
     PSID owner = nullptr;
     PACL label_acl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    unique_hlocal<> descriptor;  // owner and label point into it
     if (GetSecurityInfo(section, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION, &owner,
-                        nullptr, nullptr, &label_acl, &descriptor) != ERROR_SUCCESS)
+                        nullptr, nullptr, &label_acl, descriptor.put()) != ERROR_SUCCESS)
         return false;
     bool own = owner && identity.user_sid() && EqualSid(owner, identity.user_sid());
     if (own && label_acl && identity.level_sid()) {
@@ -83,7 +82,6 @@ bool IsUsersOwn(HANDLE section, Identity& identity) {
             if (LevelOf(reinterpret_cast<PSID>(&label->SidStart)) < wanted) own = false;
         }
     }
-    LocalFree(descriptor);
     return own;
 }
 
@@ -93,11 +91,7 @@ std::wstring LongPath(const std::wstring& path) {
     return n > 0 && n < MAX_PATH * 2 ? std::wstring(buffer, n) : path;
 }
 
-std::wstring OwnImage() {
-    wchar_t path[MAX_PATH * 2];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    return LongPath(std::wstring(path, n < MAX_PATH * 2 ? n : 0));
-}
+std::wstring OwnImage() { return LongPath(ModulePath()); }
 
 std::wstring ImageOf(DWORD pid) {
     unique_kernel_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
@@ -135,31 +129,34 @@ InstanceClaim::InstanceClaim(const wchar_t* kind, const std::wstring& app_folder
     : window_class_(window_class) {
     const std::wstring name = ObjectName(kind, app_folder);
     Identity identity = OwnIdentity();
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    unique_hlocal<> descriptor;
     if (name.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(SectionSecurity(identity).c_str(),
-                                                                              SDDL_REVISION_1, &descriptor, nullptr)) {
-        // Without the user's identity there is no name that is the user's alone: this program runs unclaimed.
-        diag::RecordLastError(kWhere, L"the user's identity cannot be read: started without an instance claim");
+                                                                              SDDL_REVISION_1, descriptor.put(), nullptr)) {
+        // Without the user's identity there is no name that is the user's alone.
+        diag::RecordLastError(kWhere, L"the user's identity cannot be read: running programs are found by their window");
+        by_window_ = true;
         return;
     }
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     section_.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, kSectionSize, name.c_str()));
     const DWORD error = GetLastError();
-    LocalFree(descriptor);
     if (!section_) {
-        // Held by another account, closed to this user.
-        diag::Record(kWhere, L"the instance object cannot be opened: started without an instance claim", error);
+        // Held by another account and closed to this user, or the name is another kind of object (a mutex).
+        diag::Record(kWhere, L"the instance object cannot be opened: running programs are found by their window", error);
+        by_window_ = true;
         return;
     }
     if (error == ERROR_ALREADY_EXISTS && !IsUsersOwn(section_.get(), identity)) {
-        diag::Record(kWhere, L"the instance object is another account's or lower level's: started without an instance claim");
+        diag::Record(kWhere, L"the instance object is another account's or lower level's: running programs are found by their window");
         section_.reset();
+        by_window_ = true;
         return;
     }
     view_.reset(MapViewOfFile(section_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kSectionSize));
     if (!view_) {
-        diag::RecordLastError(kWhere, L"the instance object cannot be mapped: started without an instance claim");
+        diag::RecordLastError(kWhere, L"the instance object cannot be mapped: running programs are found by their window");
         section_.reset();
+        by_window_ = true;
         return;
     }
     claimed_ = error != ERROR_ALREADY_EXISTS;
@@ -179,7 +176,31 @@ bool InstanceClaim::IsRunningClient(HWND window) const {
     return pid != GetCurrentProcessId() && SamePath(ImageOf(pid), OwnImage());
 }
 
+bool InstanceClaim::BringBack(HWND running, WPARAM request) const {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(running, &pid);
+    AllowSetForegroundWindow(pid);  // this start came from the user: the running program may take the front
+    return PostMessageW(running, kBringBackMessage, request, 0) != FALSE;
+}
+
+bool InstanceClaim::HandOverByWindow(WPARAM request) {
+    // Every main window of this installation's program in this session (the desktop's top-level windows);
+    // the one that answers as the running program gets the request.
+    for (HWND window = FindWindowExW(nullptr, nullptr, window_class_.c_str(), nullptr); window;
+         window = FindWindowExW(nullptr, window, window_class_.c_str(), nullptr)) {
+        DWORD_PTR answer = 0;
+        if (IsRunningClient(window) &&
+            SendMessageTimeoutW(window, kClaimQuery, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, kHandOverWaitMs, &answer) &&
+            static_cast<LRESULT>(answer) == kClaimAnswer && BringBack(window, request))
+            return true;
+    }
+    // None runs: this start is the running program from now on, and answers the next start's question.
+    claimed_ = true;
+    return false;
+}
+
 bool InstanceClaim::HandOver(WPARAM request) {
+    if (by_window_) return HandOverByWindow(request);
     if (!contested_) return false;
     contested_ = false;
     // The running program publishes its window once its checks are done and answers once its messages
@@ -197,10 +218,7 @@ bool InstanceClaim::HandOver(WPARAM request) {
         if (running && SendMessageTimeoutW(running, kClaimQuery, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG,
                                            kHandOverWaitMs - waited, &answer) &&
             static_cast<LRESULT>(answer) == kClaimAnswer) {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(running, &pid);
-            AllowSetForegroundWindow(pid);  // this start came from the user: the running program may take the front
-            PostMessageW(running, kBringBackMessage, request, 0);
+            BringBack(running, request);
             return true;
         }
         Sleep(kPollMs);

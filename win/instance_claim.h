@@ -9,8 +9,11 @@
 // and the section is made with a security descriptor that gives it to the user alone at the client's
 // integrity level. Any program of the session may still make that name first; so a start trusts an
 // existing section only when it is the user's own at no lower level, and hands over only to a window of
-// this installation's program that answers as a running one. Otherwise it starts all the same:
-// a section of the user's own it takes over (later starts come to it), another account's it leaves.
+// this installation's program that answers as a running one. Otherwise it starts all the same: a section
+// of the user's own it takes over (later starts come to it). Where the name cannot serve (another
+// account's section, one closed to the user, another kind of object such as a mutex), starts find the
+// running program by its main window among the session's windows instead: one of this installation's
+// program, in another process, that answers as the running one.
 #include <windows.h>
 
 #include <string>
@@ -37,11 +40,13 @@ public:
     InstanceClaim(const InstanceClaim&) = delete;
     InstanceClaim& operator=(const InstanceClaim&) = delete;
 
-    // This start holds the claim: it made the section, or took over one that no client of ours answers for.
+    // This start holds the claim: it made the section, took over one that no client of ours answers for, or
+    // (where the name cannot serve) found no running program by its window.
     bool claimed() const { return claimed_; }
-    // A start that found the section: brings the running client forward and returns true (this start then
-    // ends). False when there is nothing to hand over to: this start made the section, the section is not
-    // the user's own, or no client of ours answered within kHandOverWaitMs (then this start holds the claim).
+    // A start that found the section, or (where the name cannot serve) a running client's window: brings the
+    // running client forward and returns true (this start then ends). False when there is nothing to hand
+    // over to: this start made the section, no client of ours answered within kHandOverWaitMs, or no window
+    // of a running client answers (then this start holds the claim).
     // `request` travels with kBringBackMessage as its WPARAM.
     bool HandOver(WPARAM request = 0);
     // The client that holds the claim makes its main window known.
@@ -55,12 +60,15 @@ private:
     HWND PublishedWindow() const;
     // A window of this installation's program, in another process, of the main window's class.
     bool IsRunningClient(HWND window) const;
+    bool BringBack(HWND running, WPARAM request) const;
+    bool HandOverByWindow(WPARAM request);
 
     std::wstring window_class_;
     win::unique_kernel_handle section_;
     win::unique_mapped_view view_;
     bool claimed_ = false;
     bool contested_ = false;  // the section is the user's own and was there before this start
+    bool by_window_ = false;  // the name cannot serve: running programs are found by their window
 };
 
 }  // namespace vantorix::win

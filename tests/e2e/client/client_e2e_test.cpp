@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
+#include <optional>
 #include <thread>
 
 #include <windows.h>
@@ -711,28 +712,51 @@ private:
 
 }  // namespace
 
+// A mutex under the client's instance object's name: the name can hold no section at all.
+class MutexSquatter {
+public:
+    MutexSquatter()
+        : mutex_(CreateMutexW(nullptr, FALSE,
+                              vantorix::win::InstanceClaim::ObjectName(L"VantorixClient", InstalledBin()).c_str())) {}
+    ~MutexSquatter() {
+        if (mutex_) CloseHandle(mutex_);
+    }
+    bool made() const { return mutex_ != nullptr; }
+
+private:
+    HANDLE mutex_;
+};
+
 // Any program of the session may make the client's instance object first, empty, holding a window of its
-// own that answers like a client, or owned by another account: the client starts all the same. An object
-// of the user's own it takes over, so that a later start comes to it; another account's it leaves alone.
+// own that answers like a client, owned by another account, or as another kind of object: the client
+// starts all the same, and a later start still comes to it instead of making a second client. An object of
+// the user's own it takes over; where the name cannot serve, a later start finds it by its window.
 TEST(OneInstance, AnInstanceObjectMadeByAnotherProgramNeverKeepsTheClientFromStarting) {
     const std::wstring user = UserSid();
     ASSERT_FALSE(user.empty());
     const std::wstring users_own = L"O:" + user + L"D:(A;;GA;;;" + user + L")";
-    const struct { const char* what; std::wstring security; bool window, taken_over; } cases[] = {
-        {"empty, the user's own", users_own, false, true},
-        {"holding another program's window that answers like a client", users_own, true, true},
+    const struct { const char* what; std::wstring security; bool window, mutex; } cases[] = {
+        {"empty, the user's own", users_own, false, false},
+        {"holding another program's window that answers like a client", users_own, true, false},
         {"another account's, open to everyone", L"O:SYD:(A;;GA;;;WD)", false, false},
         {"another account's, closed to the user", L"O:SYD:(A;;GA;;;SY)", false, false},
+        {"a mutex of that name", L"", false, true},
     };
     for (const auto& c : cases) {
-        Squatter squatter(c.security, c.window);
-        ASSERT_TRUE(squatter.made()) << c.what;
+        std::optional<Squatter> squatter;
+        std::optional<MutexSquatter> mutex;
+        if (c.mutex) {
+            mutex.emplace();
+            ASSERT_TRUE(mutex->made()) << c.what;
+        } else {
+            squatter.emplace(c.security, c.window);
+            ASSERT_TRUE(squatter->made()) << c.what;
+        }
         Client client(ClientExe(), kToken);
         EXPECT_NE(client.WaitMainVisible(60000), nullptr) << c.what;
         ASSERT_TRUE(client.Running()) << c.what << ": the client ended instead of starting";
-        if (!c.taken_over) continue;
         Client second(ClientExe(), kToken);
-        EXPECT_TRUE(second.WaitExit(60000)) << c.what << ": a later start hands over to the client that took over";
+        EXPECT_TRUE(second.WaitExit(60000)) << c.what << ": a later start hands over to the running client";
         EXPECT_TRUE(client.Running()) << c.what;
     }
 }
