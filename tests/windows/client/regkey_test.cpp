@@ -60,12 +60,14 @@ bool SetKey(WORD vk, bool down) {
     return PumpUntil([&] { return ((GetAsyncKeyState(vk) & 0x8000) != 0) == down; }, 5000);
 }
 
-// Timer ticks a window of this thread has been given since the count was last cleared.
+// Timer ticks a window of this thread has been given with the key up, since the count was last cleared:
+// each is a tick of the release poll that finds the key let go.
 HWND g_ticked_window;
 int g_ticks;
 LRESULT CALLBACK CountTicks(int code, WPARAM wparam, LPARAM lparam) {
     const auto* message = reinterpret_cast<const MSG*>(lparam);
-    if (code == HC_ACTION && wparam == PM_REMOVE && message->message == WM_TIMER && message->hwnd == g_ticked_window)
+    if (code == HC_ACTION && wparam == PM_REMOVE && message->message == WM_TIMER && message->hwnd == g_ticked_window &&
+        (GetAsyncKeyState('D') & 0x8000) == 0)
         ++g_ticks;
     return CallNextHookEx(nullptr, code, wparam, lparam);
 }
@@ -86,9 +88,9 @@ TEST(Regkey, AHotKeyHeldDownTogglesOnceNotOnEveryRepeat) {
     ASSERT_TRUE(SetKey('D', true));
     for (int i = 0; i < 4; ++i) SendMessageW(w.get(), WM_HOTKEY, 1, keys);  // pressed, then three auto-repeats
     EXPECT_EQ(toggles, 1) << "one press while the key stays down";
-    ASSERT_TRUE(SetKey('D', false));
-    // The release is noticed at the next tick of the window's poll.
     g_ticks = 0;
+    ASSERT_TRUE(SetKey('D', false));
+    // The release is noticed at the poll's first tick with the key up (perhaps already while SetKey waited).
     ASSERT_TRUE(PumpUntil([] { return g_ticks > 0; }, 5000)) << "the key's release is polled";
     ASSERT_TRUE(SetKey('D', true));
     SendMessageW(w.get(), WM_HOTKEY, 1, keys);  // let go and pressed again: a new press
