@@ -121,17 +121,22 @@ curl -sf --cacert "$work/ca/ca.pem" -o /dev/null "https://127.0.0.1:$port/updata
 
 steps=()
 steps+=("waitbox|发现新版本！$next|120" "shot|$(winpath "$shots")\\1-new-version.bmp" "box|ok|发现新版本！$next"
-        "reached|升级中|30" "shot|$(winpath "$shots")\\2-downloading.bmp"
+        "flow|downloading|30" "shot|$(winpath "$shots")\\2-downloading.bmp"
         "waitbox|Vantorix已经成功下载了当前最新的：$next|120" "shot|$(winpath "$shots")\\3-downloaded.bmp"
         "box|ok|Vantorix已经成功下载了当前最新的：$next"
         "form|立即启动|1|60" "msg|更新完成！|30" "shot|$(winpath "$shots")\\4-start-now.bmp"
-        "order|您已是最新版本,立即升级,升级中,升级完毕,立即启动" "click" "gone|30"
+        "order|starting,offered,downloading,downloaded,installing,installed" "click" "gone|30"
         "restore|15" "shown|VantorixMainForm|30" "sleep|4000")
 
 log "starting the launcher; the user answers its questions"
 timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &
 driver_pid=$!
-sleep 1
+# The launcher starts once the user is there (the driver has noted where the launcher's log stands).
+for _ in $(seq 600); do
+  grep -q 'driver ready' "$shots/driver.log" 2>/dev/null && break
+  kill -0 "$driver_pid" 2>/dev/null || break
+  sleep 0.1
+done
 VANTORIX_MANIFEST_URL="https://127.0.0.1:$port/updata.json" \
   timeout -k 5 300 "$WINE" "$(winpath "$inst/VantorixAssist.exe")" >/dev/null 2>&1 &
 launcher_pid=$!

@@ -21,6 +21,8 @@ inline constexpr wchar_t kOfferUpdate[] = L"立即升级";
 inline constexpr wchar_t kUpdating[] = L"升级中";
 inline constexpr wchar_t kDownloaded[] = L"升级完毕";
 inline constexpr wchar_t kStartNow[] = L"立即启动";
+// No usable manifest: the form knows nothing about updates and does not claim the version is the newest.
+inline constexpr wchar_t kCannotCheck[] = L"无法检查更新";
 
 // Status line.
 inline constexpr wchar_t kGettingAddress[] = L"正在获取新版连接地址。。";

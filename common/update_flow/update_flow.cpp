@@ -27,10 +27,78 @@ std::wstring ProgressText(const std::wstring& size_text, float percent) {
     return text::kFileSize + size_text + std::wstring(digits, digits + std::char_traits<char>::length(digits)) + L"%";
 }
 
-void UpdateFlow::SetButton(const std::wstring& text, bool enabled) {
-    button_text_ = text;
-    host_.SetText(Control::Command1, text);
-    host_.EnableButton(enabled);
+Caption CaptionOf(FlowState state) {
+    switch (state) {
+    case FlowState::Starting: return {text::kUpToDate, true};  // the button as the form creates it
+    case FlowState::UpToDate: return {text::kUpToDate, false};
+    case FlowState::NoManifest: return {text::kCannotCheck, false};
+    case FlowState::Offered: return {text::kOfferUpdate, true};
+    case FlowState::Withdrawn: return {text::kOfferUpdate, false};
+    case FlowState::Downloading:
+    case FlowState::RetryWait: return {text::kUpdating, false};
+    case FlowState::Downloaded:
+    case FlowState::Installing:
+    case FlowState::Rejected: return {text::kDownloaded, false};
+    case FlowState::Installed: return {text::kStartNow, true};
+    case FlowState::Ended: break;
+    }
+    return {nullptr, false};
+}
+
+const wchar_t* NameOf(FlowState state) {
+    switch (state) {
+    case FlowState::Starting: return L"starting";
+    case FlowState::UpToDate: return L"up-to-date";
+    case FlowState::NoManifest: return L"no-manifest";
+    case FlowState::Offered: return L"offered";
+    case FlowState::Withdrawn: return L"withdrawn";
+    case FlowState::Downloading: return L"downloading";
+    case FlowState::RetryWait: return L"retry-wait";
+    case FlowState::Downloaded: return L"downloaded";
+    case FlowState::Installing: return L"installing";
+    case FlowState::Rejected: return L"rejected";
+    case FlowState::Installed: return L"installed";
+    case FlowState::Ended: return L"ended";
+    }
+    return L"?";
+}
+
+const wchar_t* NameOf(FlowEvent event) {
+    switch (event) {
+    case FlowEvent::ManifestCurrent: return L"manifest-current";
+    case FlowEvent::ManifestMissing: return L"manifest-missing";
+    case FlowEvent::ManifestNewer: return L"manifest-newer";
+    case FlowEvent::UpdateStarted: return L"update-started";
+    case FlowEvent::DownloadFailed: return L"download-failed";
+    case FlowEvent::RetryDue: return L"retry-due";
+    case FlowEvent::DownloadGivenUp: return L"download-given-up";
+    case FlowEvent::DownloadComplete: return L"download-complete";
+    case FlowEvent::Oversized: return L"oversized";
+    case FlowEvent::InstallStarted: return L"install-started";
+    case FlowEvent::InstallDone: return L"install-done";
+    case FlowEvent::WriteFailed: return L"write-failed";
+    case FlowEvent::NoRoom: return L"no-room";
+    case FlowEvent::ElevationDeclined: return L"elevation-declined";
+    case FlowEvent::ArchiveRejected: return L"archive-rejected";
+    case FlowEvent::DeltaFallBack: return L"delta-fallback";
+    case FlowEvent::CloseRefused: return L"close-refused";
+    case FlowEvent::Closed: return L"closed";
+    }
+    return L"?";
+}
+
+std::wstring TransitionText(FlowState from, FlowState to, FlowEvent event) {
+    return std::wstring(NameOf(from)) + L" -> " + NameOf(to) + L" (" + NameOf(event) + L")";
+}
+
+void UpdateFlow::Enter(FlowState to, FlowEvent event) {
+    const FlowState from = state_;
+    state_ = to;
+    host_.RecordTransition(TransitionText(from, to, event));
+    const Caption was = CaptionOf(from), now = CaptionOf(to);
+    if (!now.text || (was.text && std::wstring(was.text) == now.text && was.enabled == now.enabled)) return;
+    host_.SetText(Control::Command1, now.text);
+    host_.EnableButton(now.enabled);
 }
 
 void UpdateFlow::End() { host_.CloseForm(); }
@@ -41,11 +109,10 @@ void UpdateFlow::ShowStatus(const std::wstring& text) {
 }
 
 void UpdateFlow::Load(bool update_mode) {
-    button_text_ = text::kUpToDate;
     local_version_ = host_.LocalVersion();
     if (update_mode) {
         UpdateCommon();
-        if (!ended_) host_.ShowForm(true);
+        if (state_ != FlowState::Ended) host_.ShowForm(true);
         return;
     }
     host_.ShowForm(false);
@@ -59,7 +126,7 @@ void UpdateFlow::Load(bool update_mode) {
 
 void UpdateFlow::Tick() {
     // Ticks keep coming while a message box or the manifest fetch holds this one.
-    if (ended_ || ticking_) return;
+    if (state_ == FlowState::Ended || ticking_) return;
     ticking_ = true;
     struct Reset {
         bool& flag;
@@ -80,13 +147,13 @@ void UpdateFlow::Tick() {
         return;
     }
     if (host_.FileExists(kClientPath)) {
-        if (UpdateCommon() || (update_requested_ && !ended_)) {
+        if (UpdateCommon() || (update_requested_ && state_ != FlowState::Ended)) {
             // Shown at another start's request, the form stands in for the client this start owes: closing
             // it without an update starts the client as the hidden launcher would have.
             client_owed_ = update_requested_;
             host_.ShowForm(true);
             host_.SetTimer(false);
-        } else if (!ended_) {
+        } else if (state_ != FlowState::Ended) {
             StartClient();
             End();
         }
@@ -114,39 +181,41 @@ bool UpdateFlow::UpdateCommon() {
     host_.SetText(Control::Label4, text::kLabel4 + std::wstring(L"\r\n") + m.uptext);
     host_.SetText(Control::Label7, text::kLabel7 + m.new_title);
     if (!manifest_) {
-        // No usable manifest: nothing to offer, the client starts as it is.
-        SetButton(text::kUpToDate, false);
+        // No usable manifest: nothing to offer, the client starts as it is, and the form does not claim
+        // what it cannot know.
+        Enter(FlowState::NoManifest, FlowEvent::ManifestMissing);
         ShowStatus(text::kNoManifest);
         return false;
     }
     if (m.version == local_version_) {
-        SetButton(text::kUpToDate, false);
+        Enter(FlowState::UpToDate, FlowEvent::ManifestCurrent);
         return false;
     }
-    SetButton(text::kOfferUpdate, true);
+    Enter(FlowState::Offered, FlowEvent::ManifestNewer);
     if (!m.mandatory) return false;
     host_.ShowMessage(text::kNewVersion + m.version + L"\r\n" + m.uptext);
-    if (ended_) return false;
+    if (state_ == FlowState::Ended) return false;
     ButtonClicked();
     return true;
 }
 
 void UpdateFlow::ButtonClicked() {
-    if (ended_ || !manifest_) return;
-    if (StartInstalledUpdate()) return;
-    const std::wstring local = host_.LocalVersion();
-    if (manifest_->version != local) {
-        if (button_text_ == text::kUpdating) return;  // one download at a time
-        host_.EndRunningClients();
-        retries_ = 0;
-        SetButton(text::kUpdating, false);
-        ShowStatus(text::kGettingAddress);
-        StartPackage(DeltaForInstalledVersion() ? Package::Delta : Package::Full);
-    } else if (button_text_ == text::kStartNow) {
+    if (!manifest_) return;
+    if (state_ == FlowState::Installed) {
+        // After a committed install "立即启动" starts what was installed, whatever version text the client
+        // carries: comparing again with the manifest could only download the same archive for ever.
         StartClient();
         host_.DeleteArchive();
         End();
+        return;
     }
+    // The button acts only where it is offered: never a second download, never one after a refusal.
+    if (state_ != FlowState::Offered || manifest_->version == host_.LocalVersion()) return;
+    host_.EndRunningClients();
+    retries_ = 0;
+    Enter(FlowState::Downloading, FlowEvent::UpdateStarted);
+    ShowStatus(text::kGettingAddress);
+    StartPackage(DeltaForInstalledVersion() ? Package::Delta : Package::Full);
 }
 
 // The delta published for the installed client version, unless it failed once in this run.
@@ -172,29 +241,29 @@ void UpdateFlow::StartPackage(Package package) {
 void UpdateFlow::FallBackToFullArchive(const std::wstring& reason) {
     delta_given_up_ = true;
     host_.AbandonDelta(reason);
-    if (ended_) return;
+    if (state_ == FlowState::Ended) return;
     retries_ = 0;
-    SetButton(text::kUpdating, false);
+    Enter(FlowState::Downloading, FlowEvent::DeltaFallBack);
     ShowStatus(text::kGettingAddress);
     StartPackage(Package::Full);
 }
 
 void UpdateFlow::DownloadStateChanged(int state, int http_status, std::optional<uint64_t> retry_after_seconds) {
-    if (ended_) return;
+    if (state_ == FlowState::Ended) return;
     ShowStatus(StateText(state));
-    if (IsDownloadFailure(state) && button_text_ == text::kUpdating && package_ == Package::Delta)
+    if (IsDownloadFailure(state) && state_ == FlowState::Downloading && package_ == Package::Delta)
         return FallBackToFullArchive(L"delta download failed in state " + std::to_wstring(state) +
                                      (http_status ? L", HTTP " + std::to_wstring(http_status) : L""));
-    if (IsDownloadFailure(state) && button_text_ == text::kUpdating)
+    if (IsDownloadFailure(state) && state_ == FlowState::Downloading)
         return DownloadFailed(state, http_status, retry_after_seconds);
     if (state == kStateComplete) download_failed_ = false;
     // Only completion means the whole archive is in place: a 100 % figure comes too early from a server
     // that sends no length, and never from a resumed archive that was already complete.
-    if (state == kStateComplete && button_text_ == text::kUpdating) Complete();
+    if (state == kStateComplete && state_ == FlowState::Downloading) Complete();
 }
 
 void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent) {
-    if (ended_) return;
+    if (state_ == FlowState::Ended) return;
     // Every repaint of the status line costs the form's thread more than a block of data does: it changes
     // with the whole percentage, at most 101 times a download.
     const int whole = percent <= 0 ? 0 : percent >= 100 ? 100 : static_cast<int>(percent);
@@ -203,20 +272,15 @@ void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent) 
     host_.SetText(Control::lblMsg, ProgressText(size_text, percent));
 }
 
+// Entered from Downloading only: a second completion while this one waits in a message box or installs
+// finds the flow in another state.
 void UpdateFlow::Complete() {
-    if (completing_) return;
-    completing_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{completing_};
-
-    SetButton(text::kDownloaded, false);
+    Enter(FlowState::Downloaded, FlowEvent::DownloadComplete);
     if (!download_announced_) {
         download_announced_ = true;
         const std::wstring version = manifest_ ? manifest_->version : std::wstring();
         host_.ShowMessage(text::kDownloadedPrefix + version + text::kDownloadedSuffix);
-        if (ended_) return;
+        if (state_ == FlowState::Ended) return;
     }
     if (package_ == Package::Delta && !host_.FileExists(kDeltaPath)) return FallBackToFullArchive(L"the delta is missing");
     if (package_ == Package::Full && !host_.FileExists(kArchivePath)) {
@@ -227,16 +291,10 @@ void UpdateFlow::Complete() {
         return;
     }
     ShowStatus(text::kUnpacking);
-    const UnpackResult unpacked = [this] {
-        unpacking_ = true;
-        struct Reset {
-            bool& flag;
-            ~Reset() { flag = false; }
-        } reset{unpacking_};
-        return InstallDownloaded();
-    }();
+    Enter(FlowState::Installing, FlowEvent::InstallStarted);
+    const UnpackResult unpacked = InstallDownloaded();
     if (package_ == Package::Delta && unpacked.outcome != UnpackOutcome::Done && unpacked.outcome != UnpackOutcome::NoRoom &&
-        unpacked.outcome != UnpackOutcome::ElevationDeclined && !ended_)
+        unpacked.outcome != UnpackOutcome::ElevationDeclined)
         return FallBackToFullArchive(unpacked.reason.empty() ? L"the delta was not applied" : unpacked.reason);
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
@@ -247,9 +305,10 @@ void UpdateFlow::Complete() {
     case UnpackOutcome::NoRoom: {
         // Offer the update again (once the disk has room, or the file is free) rather than start a mixed
         // installation.
-        const wchar_t* message = unpacked.outcome == UnpackOutcome::NoRoom ? text::kNoRoom : text::kWriteFailed;
+        const bool no_room = unpacked.outcome == UnpackOutcome::NoRoom;
+        const wchar_t* message = no_room ? text::kNoRoom : text::kWriteFailed;
         host_.DeleteArchive();
-        SetButton(text::kOfferUpdate, true);
+        Enter(FlowState::Offered, no_room ? FlowEvent::NoRoom : FlowEvent::WriteFailed);
         ShowStatus(message);
         host_.ShowMessage(message + reason);
         return;
@@ -258,10 +317,10 @@ void UpdateFlow::Complete() {
         // Never a dead end and never a loop: one message, the current client, and the update is offered
         // again at the next start.
         host_.DeleteArchive();
-        SetButton(text::kOfferUpdate, false);
+        Enter(FlowState::Withdrawn, FlowEvent::ElevationDeclined);
         ShowStatus(text::kUpdateElevationDeclined);
         host_.ShowMessage(text::kUpdateElevationDeclined);
-        if (ended_) return;
+        if (state_ == FlowState::Ended) return;
         StartClientAfterFailure();
         End();
         return;
@@ -269,6 +328,7 @@ void UpdateFlow::Complete() {
     case UnpackOutcome::DeltaRefused:
         break;
     }
+    Enter(FlowState::Rejected, FlowEvent::ArchiveRejected);
     RejectArchive(unpacked.reason);
 }
 
@@ -280,9 +340,9 @@ void UpdateFlow::StartClient() {
 }
 
 void UpdateFlow::DownloadOversized() {
-    if (ended_ || button_text_ != text::kUpdating) return;
+    if (state_ != FlowState::Downloading) return;
     if (package_ == Package::Delta) return FallBackToFullArchive(L"the delta is larger than published");
-    SetButton(text::kOfferUpdate, false);  // no download runs any more: closing needs no confirmation
+    Enter(FlowState::Withdrawn, FlowEvent::Oversized);  // no download runs any more: closing needs no confirmation
     RejectArchive(text::kArchiveWrongSize);
 }
 
@@ -292,7 +352,7 @@ void UpdateFlow::RejectArchive(const std::wstring& reason) {
     host_.DeleteArchive();
     ShowStatus(text::kArchiveRejected);
     host_.ShowMessage(text::kArchiveRejected + (reason.empty() ? L"" : L"\r\n(" + reason + L")"));
-    if (ended_) return;
+    if (state_ == FlowState::Ended) return;
     if (host_.FileExists(kClientPath)) StartClient();
     End();
 }
@@ -316,8 +376,7 @@ UnpackResult UpdateFlow::VerifiedUnpack() {
 }
 
 void UpdateFlow::InstallCommitted() {
-    installed_ = true;
-    SetButton(text::kStartNow, true);
+    Enter(FlowState::Installed, FlowEvent::InstallDone);
     ShowStatus(text::kUpdateDone);
     // The form shows the version now installed beside the manifest's, so a release whose client carries
     // another version than announced is visible to the user rather than a reason to download it again.
@@ -325,21 +384,13 @@ void UpdateFlow::InstallCommitted() {
     host_.SetText(Control::Label1, text::kLabel1 + local_version_);
 }
 
-bool UpdateFlow::StartInstalledUpdate() {
-    // After a committed install "立即启动" starts what was installed, whatever version text the client
-    // carries: comparing again with the manifest could only download the same archive for ever.
-    if (!installed_ || button_text_ != text::kStartNow) return false;
-    StartClient();
-    host_.DeleteArchive();
-    End();
-    return true;
-}
-
 bool UpdateFlow::QueryClose() {
-    if (ended_) return true;
-    if (unpacking_) return false;
-    if (button_text_ == text::kUpdating && !host_.AskYesNo(text::kAskForceClose)) return false;
-    ended_ = true;
+    if (state_ == FlowState::Ended) return true;
+    if (state_ == FlowState::Installing || (DownloadRuns() && !host_.AskYesNo(text::kAskForceClose))) {
+        host_.RecordTransition(TransitionText(state_, state_, FlowEvent::CloseRefused));
+        return false;
+    }
+    Enter(FlowState::Ended, FlowEvent::Closed);
     host_.SetTimer(false);
     if (download_failed_ || client_owed_) StartClientAfterFailure();
     return true;
@@ -351,18 +402,20 @@ void UpdateFlow::DownloadFailed(int state, int http_status, std::optional<uint64
     download_failed_ = true;
     if (IsTransientDownloadFailure(state, http_status) && retries_ < kMaxDownloadRetries) {
         ++retries_;
+        Enter(FlowState::RetryWait, FlowEvent::DownloadFailed);
         const unsigned delay = RetryWaitMs(retries_, host_.RetryJitter(), http_status, retry_after_seconds);
         ShowStatus(RetryWaitText(state, retries_, delay));
         host_.ScheduleRetry(delay);
         return;
     }
     retries_ = 0;
-    SetButton(text::kOfferUpdate, true);
+    Enter(FlowState::Offered, FlowEvent::DownloadGivenUp);
     ShowStatus(RetryOfferText(state));
 }
 
 void UpdateFlow::RetryDue() {
-    if (ended_ || !manifest_ || button_text_ != text::kUpdating) return;
+    if (state_ != FlowState::RetryWait || !manifest_) return;
+    Enter(FlowState::Downloading, FlowEvent::RetryDue);
     ShowStatus(text::kGettingAddress);
     host_.StartDownload(manifest_->url, manifest_->archive.size, Package::Full);
 }

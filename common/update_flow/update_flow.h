@@ -65,6 +65,43 @@ struct UnpackResult {
     std::wstring reason;  // what the extractor says, with the entry concerned
 };
 
+// The flow's one state. The button's caption, and whether it can be pressed, follow from it (CaptionOf);
+// the flow never reads the caption back.
+enum class FlowState {
+    Starting,     // form load and the hidden start's ticks, before the manifest is checked
+    UpToDate,     // the installed version is the newest (or the newest is not offered here yet)
+    NoManifest,   // no usable manifest: nothing is known about updates
+    Offered,      // a newer version can be downloaded with the button
+    Withdrawn,    // the offer stands but cannot be taken in this run (a refusal is being told, then the end)
+    Downloading,  // a download runs
+    RetryWait,    // a failed download waits for its next automatic attempt
+    Downloaded,   // the download completed; the archive is announced and looked for
+    Installing,   // the archive is verified and installed: the form may not close
+    Rejected,     // the downloaded archive was refused before a file was touched (being told, then the end)
+    Installed,    // the update is in place; the button starts the client
+    Ended,        // the form closed
+};
+
+// What moved the flow from one state to another.
+enum class FlowEvent {
+    ManifestCurrent, ManifestMissing, ManifestNewer, UpdateStarted, DownloadFailed, RetryDue, DownloadGivenUp,
+    DownloadComplete, Oversized, InstallStarted, InstallDone, WriteFailed, NoRoom, ElevationDeclined,
+    ArchiveRejected, DeltaFallBack, CloseRefused, Closed,
+};
+
+struct Caption {
+    const wchar_t* text;
+    bool enabled;
+};
+// The button of a state. Starting has the form's initial button; Ended keeps whatever the button showed last
+// (nullptr text).
+Caption CaptionOf(FlowState state);
+// Stable names for the log: "downloading", "retry-wait", "update-started", "close-refused", ...
+const wchar_t* NameOf(FlowState state);
+const wchar_t* NameOf(FlowEvent event);
+// One line of the launcher's log per transition: "offered -> downloading (update-started)".
+std::wstring TransitionText(FlowState from, FlowState to, FlowEvent event);
+
 // How the start of the registration script went.
 enum class RegistrationStart {
     Started,   // running (elevated where the system asks for it)
@@ -118,6 +155,8 @@ public:
     virtual void ScheduleRetry(unsigned delay_ms) = 0;
     // A fresh random number, 0 <= r < 1, for each retry wait: launchers that failed together spread out.
     virtual double RetryJitter() = 0;
+    // Keeps one transition of the flow (TransitionText) where support and the tests read it.
+    virtual void RecordTransition(const std::wstring& line) = 0;
 };
 
 class UpdateFlow {
@@ -143,12 +182,13 @@ public:
     // archive is verified and installed the form stays: that runs to its end.
     bool QueryClose();
 
-    const std::wstring& ButtonText() const { return button_text_; }
-    bool Ended() const { return ended_; }
+    FlowState State() const { return state_; }
 
 private:
     bool UpdateCommon();
-    void SetButton(const std::wstring& text, bool enabled);
+    // Moves to `to`, records the transition and shows the button of the new state.
+    void Enter(FlowState to, FlowEvent event);
+    bool DownloadRuns() const { return state_ == FlowState::Downloading || state_ == FlowState::RetryWait; }
     void ShowStatus(const std::wstring& text);  // the status line, with any text but a progress figure
     void Complete();
     UnpackResult VerifiedUnpack();
@@ -158,7 +198,6 @@ private:
     void FallBackToFullArchive(const std::wstring& reason);
     void RejectArchive(const std::wstring& reason);
     void InstallCommitted();
-    bool StartInstalledUpdate();
     void End();
     void DownloadFailed(int state, int http_status, std::optional<uint64_t> retry_after_seconds);
     void StartClientAfterFailure();
@@ -168,13 +207,9 @@ private:
     FlowHost& host_;
     std::wstring local_version_;
     std::optional<ManifestView> manifest_;
-    std::wstring button_text_;
+    FlowState state_ = FlowState::Starting;
     bool ticking_ = false;       // a tick waits in a message box or on the manifest
-    bool completing_ = false;    // the finished download is being unpacked
-    bool unpacking_ = false;     // the archive is verified and installed (the form's messages still run)
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
-    bool installed_ = false;     // an update was unpacked and committed in this run
-    bool ended_ = false;
     int retries_ = 0;               // automatic attempts made for the current download
     int shown_percent_ = -1;        // the whole percentage the status line shows; -1: it shows something else
     bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client

@@ -251,7 +251,10 @@ bool UpdateForm::RegistrationRunning() { return registration_.Running(); }
 
 void UpdateForm::StartClient() {
     // As the user, never elevated: this process runs with the user's rights (asInvoker).
-    if (!launcher::StartClient(installation_)) win::diag::RecordLastError(kLogPlace, L"the client could not be started");
+    if (launcher::StartClient(installation_))
+        win::diag::Record(kLogPlace, L"client started");
+    else
+        win::diag::RecordLastError(kLogPlace, L"the client could not be started");
 }
 
 void UpdateForm::EndRunningClients() { launcher::EndRunningClients(installation_); }
@@ -439,6 +442,10 @@ void UpdateForm::ScheduleRetry(unsigned delay_ms) {
 }
 
 double UpdateForm::RetryJitter() { return services::SystemRandomFraction(); }
+
+// One line per transition ("flow: offered -> downloading (update-started)"): the order in which the form
+// went through its states, for support and for the scripted user of the end-to-end tests.
+void UpdateForm::RecordTransition(const std::wstring& line) { win::diag::Record(L"flow", line); }
 
 std::optional<std::uint64_t> UpdateForm::RetryAfterSeconds() const {
     const std::string after = WinHttpDown1.LastRetryAfter();

@@ -66,6 +66,7 @@ public:
     void CloseForm() override;
     void ScheduleRetry(unsigned delay_ms) override;
     double RetryJitter() override;
+    void RecordTransition(const std::wstring& line) override;
 
 private:
     // The window class's handler (win/window_class.h).

@@ -55,6 +55,7 @@ public:
     std::vector<unsigned> retry_delays;
     std::deque<double> jitters;  // the random numbers of the retry waits, in order; 0.5 (no spread) after them
     int status_repaints = 0;     // texts set on the status line
+    std::vector<std::wstring> transitions;  // the flow's record of its transitions, in order
 
     bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
     bool ControlFileExists() override { return control_file; }
@@ -135,6 +136,7 @@ public:
         jitters.pop_front();
         return r;
     }
+    void RecordTransition(const std::wstring& line) override { transitions.push_back(line); }
     void CloseForm() override {
         if (flow.QueryClose()) {
             closed = true;
@@ -348,7 +350,8 @@ TEST(UpdateMode, ShowsTheFormAtOnceAndNeverTicks) {
         {Release(L"1.0.0.1", false), L"您已是最新版本", false},
         {Release(L"1.0.0.2", false), L"立即升级", true},
         {Release(L"0.9.0.0", false), L"立即升级", true},  // any difference is new, lower ones too
-        {std::nullopt, L"您已是最新版本", false},
+        // Without a manifest the form knows nothing about updates: it does not claim the newest version.
+        {std::nullopt, L"无法检查更新", false},
     };
     for (const auto& c : cases) {
         RecordingHost h;
@@ -843,4 +846,65 @@ TEST(DownloadProgressText, RepaintsOnlyWhenTheWholePercentageChanges) {
     h.flow.RetryDue();
     h.flow.DownloadProgress(L"1.00 MB", 100.0f);
     EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB100.00%");
+}
+
+// The flow records each transition as one line, in the order the form went through them, and the button
+// always shows the caption of the state it entered.
+TEST(FlowRecord, EveryTransitionIsOneLineInOrderAndTheButtonFollowsTheState) {
+    using T = std::vector<std::wstring>;
+    {  // a failed download waits, is tried again, a close during it is refused, the update installs
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", false);
+        h.flow.Load(true);
+        h.flow.ButtonClicked();
+        h.flow.DownloadStateChanged(4);  // a dropped connection: tried again after a wait
+        EXPECT_EQ(h.flow.State(), uf::FlowState::RetryWait);
+        EXPECT_EQ(h.texts[Control::Command1], L"升级中");
+        h.flow.RetryDue();
+        h.answers = {false};
+        h.CloseForm();
+        h.files.insert(uf::kArchivePath);
+        h.flow.DownloadStateChanged(9);
+        EXPECT_EQ(h.texts[Control::Command1], L"立即启动");
+        h.flow.ButtonClicked();
+        EXPECT_EQ(h.transitions, (T{L"starting -> offered (manifest-newer)", L"offered -> downloading (update-started)",
+                                    L"downloading -> retry-wait (download-failed)", L"retry-wait -> downloading (retry-due)",
+                                    L"downloading -> downloading (close-refused)",
+                                    L"downloading -> downloaded (download-complete)",
+                                    L"downloaded -> installing (install-started)", L"installing -> installed (install-done)",
+                                    L"installed -> ended (closed)"}));
+    }
+    {  // no usable manifest: a state of its own, the status says why, closing ends without a client
+        RecordingHost h;
+        h.manifest.reset();
+        h.flow.Load(true);
+        EXPECT_EQ(h.texts[Control::Command1], L"无法检查更新");
+        EXPECT_FALSE(h.button_enabled);
+        EXPECT_EQ(h.texts[Control::lblMsg], L"无法获取更新信息，请稍后再试");
+        h.flow.ButtonClicked();
+        h.CloseForm();
+        EXPECT_EQ(h.transitions, (T{L"starting -> no-manifest (manifest-missing)", L"no-manifest -> ended (closed)"}));
+        EXPECT_EQ(h.Count(L"start-client"), 0u);
+    }
+    {  // a refused archive at a mandatory start, and the delta that falls back to the full archive
+        RecordingHost h;
+        h.manifest = Release(L"1.0.0.2", true);
+        h.manifest->deltas = {{L"1.0.0.1", L"http://127.0.0.1/d.zip", {}}};
+        h.delta = {uf::UnpackOutcome::DeltaRefused, L"no fit"};
+        h.unpack = {uf::UnpackOutcome::ArchiveRejected, L"bad"};
+        h.flow.Load(false);
+        h.TickUntilSettled();
+        h.files.insert(uf::kDeltaPath);
+        h.flow.DownloadStateChanged(9);
+        h.files.insert(uf::kArchivePath);
+        h.flow.DownloadStateChanged(9);
+        EXPECT_EQ(h.transitions, (T{L"starting -> offered (manifest-newer)", L"offered -> downloading (update-started)",
+                                    L"downloading -> downloaded (download-complete)",
+                                    L"downloaded -> installing (install-started)",
+                                    L"installing -> downloading (delta-fallback)",
+                                    L"downloading -> downloaded (download-complete)",
+                                    L"downloaded -> installing (install-started)",
+                                    L"installing -> rejected (archive-rejected)", L"rejected -> ended (closed)"}));
+        EXPECT_EQ(h.texts[Control::Command1], L"升级完毕");
+    }
 }

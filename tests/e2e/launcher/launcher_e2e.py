@@ -77,8 +77,11 @@ DOWNLOADED = "Vantorix已经成功下载了当前最新的：%s版本，点确�
 REJECTED = "下载的更新文件不完整或已损坏"
 WRITE_FAILED = "部分更新文件未能写入"
 ELEVATION_DECLINED = "安装更新需要管理员权限，您已拒绝授权"
-# The button states a mandatory update passes, in order (the first is the form's text before the manifest).
-FLOW = "您已是最新版本,立即升级,升级中,升级完毕,立即启动"
+# The states a mandatory update passes, in order, as the launcher's log records its flow (the driver's
+# "order" step): the first is the state before the manifest check.
+FLOW = "starting,offered,downloading,downloaded,installing,installed"
+# The same when the delta could not be applied and the full archive followed.
+FLOW_AFTER_FALL_BACK = "starting,offered,downloading,downloaded,installing,downloading,downloaded,installing,installed"
 
 
 def winpath(path):
@@ -278,7 +281,9 @@ class Scenario:
         log = open(os.path.join(self.shots, "driver.log"), "wb")
         # The user is there before the launcher starts, so even a window that lives a second is seen.
         driver = self.popen([DRIVER] + steps, env if as_user else None, as_user, stdout=log, stderr=subprocess.STDOUT)
-        time.sleep(1.0)
+        driver_log = os.path.join(self.shots, "driver.log")
+        self.wait_for(lambda: "driver ready" in open(driver_log, encoding="utf-8", errors="replace").read() or
+                      driver.poll() is not None, "the user's driver did not start", 60)
         # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
         command = ([RUN_LIMITED] if limited else []) + [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args)
         started = [self.popen(command, env, as_user, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -425,7 +430,9 @@ class Scenario:
               (version, self.started()))
 
     def expect_no_client(self):
-        time.sleep(1.0)
+        """The launcher's flow ended (run() waited for its process) without starting a client."""
+        check(re.search(r" flow: \S+ -> ended \(", self.log), "the flow did not record its end:\n" + self.log)
+        check("update: client started" not in self.log, "the launcher started a client:\n" + self.log)
         check(not [l for l in self.started() if "-2018.06.21" in l], "a client was started: %s" % self.started())
 
     def file(self, rel):
@@ -558,7 +565,7 @@ def registration_yes_runs_the_script_and_goes_on(s):
     os.remove(s.file("Build\\installock.txt"))
     # Started with a limited token, as under UAC: the script is asked for through the shell's "runas".
     s.run(["waitbox|" + ASK_REGISTER, "shot|{shots}\\1-registration-question.bmp", "box|yes|" + ASK_REGISTER,
-           "nobox|6"], limited=True)
+           "nobox|120"], limited=True)
     check(os.path.exists(CONTROL), "the control library is not in the system folder")
     check(os.path.exists(os.path.join(SYSTEM32, "node.dll")), "the engine is not beside the control library")
     check(typelib_registered() and control_classes_point_at_the_system_file(), "the control library is not registered")
@@ -587,7 +594,7 @@ def a_library_file_without_its_classes_is_registered_again(s):
     check(wine([wine_env.tool("regsvr32"), "/u", "/s", WIN_CONTROL]).returncode == 0, "unregister")
     check(os.path.exists(CONTROL) and not control_classes_point_at_the_system_file(), "the classes are still registered")
     s.publish(version=OLD)
-    s.run(["box|yes|" + ASK_REGISTER, "nobox|4"])
+    s.run(["box|yes|" + ASK_REGISTER, "nobox|120"])
     s.expect_client(OLD)
     check(control_classes_point_at_the_system_file(), "the classes were not registered again")
 
@@ -627,7 +634,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
     s.manifest_path = "/updata.json"
     s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2")
     s.run(["waitbox|发现新版本！" + NEW, "shot|{shots}\\1-new-version.bmp", "box|ok|发现新版本！%s\r\n修复若干问题" % NEW,
-           "reached|升级中", "shot|{shots}\\2-downloading.bmp",
+           "flow|downloading", "shot|{shots}\\2-downloading.bmp",
            "waitbox|" + DOWNLOADED + "|90", "shot|{shots}\\3-downloaded.bmp", "box|ok|" + DOWNLOADED,
            "form|立即启动|1", "msg|更新完成！", "bar|100|5", "shot|{shots}\\4-start-now.bmp", "seenmsg|文件大小：",
            "order|" + FLOW, "click", "gone|30"])
@@ -644,7 +651,7 @@ def mandatory_release_updates_and_starts_the_new_client(s):
 def mandatory_release_over_https(s):
     s.publish(tls=True)
     check(s.url("/").startswith("https://"), "the server does not speak TLS")
-    s.run(["box|ok|发现新版本！" + NEW, "reached|升级中", "waitbox|" + DOWNLOADED + "|120",
+    s.run(["box|ok|发现新版本！" + NEW, "flow|downloading", "waitbox|" + DOWNLOADED + "|120",
            "shot|{shots}\\1-downloaded.bmp", "box|ok|" + DOWNLOADED, "form|立即启动|1", "order|" + FLOW, "click",
            "gone|30"])
     s.expect_client(NEW)
@@ -669,7 +676,7 @@ def update_through_a_proxy(s, script):
         s.use_proxy_settings(script_url="http://127.0.0.1:%d/proxy.pac" % proxy_port)
     else:
         s.use_proxy_settings(proxy=proxy)
-    s.run(["box|ok|发现新版本！" + NEW, "reached|升级中", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED,
+    s.run(["box|ok|发现新版本！" + NEW, "flow|downloading", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED,
            "form|立即启动|1", "order|" + FLOW, "click", "gone|30"])
     s.expect_client(NEW)
     through = [r["path"] for r in s.requests("proxy")]
@@ -959,8 +966,9 @@ def links_in_the_work_folders_touch_nothing_outside(s):
 def unreadable_manifest_in_update_mode_offers_nothing(s):
     s.serve()
     open(os.path.join(s.root, "updata.json"), "w").write("not json")
-    s.run(["form|您已是最新版本|0", "msg|无法获取更新信息", "shot|{shots}\\1-no-manifest.bmp", "close", "gone|20"],
-          args=["-update"])
+    # The form cannot know whether the installation is current, and does not say it is.
+    s.run(["form|无法检查更新|0", "msg|无法获取更新信息", "shot|{shots}\\1-no-manifest.bmp",
+           "order|starting,no-manifest", "close", "gone|20"], args=["-update"])
     s.expect_no_client()
 
 
@@ -974,7 +982,7 @@ def closing_during_the_download_asks_first(s):
     s.publish(force_mod="0", zip_path="/slow/newtemp.zip?chunk=16384&delay=0.02", zip_entries=entries)
     s.run(["form|立即升级|1", "click", "form|升级中|0", "msg|文件大小：", "bar|1", "shot|{shots}\\0-downloading.bmp",
            "close", "waitbox|" + ASK_FORCE_CLOSE,
-           "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "sleep|1500", "form|升级中|0",
+           "shot|{shots}\\1-close-guard.bmp", "box|no|" + ASK_FORCE_CLOSE, "event|close-refused", "form|升级中|0",
            "msg|文件大小：", "close", "box|yes|" + ASK_FORCE_CLOSE, "gone|20"], args=["-update"])
     s.expect_no_client()
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
@@ -1018,7 +1026,7 @@ def a_server_that_stays_down_offers_the_update_again_and_closing_starts_the_clie
     s.publish(zip_path="/newtemp.zip")
     s.write_manifest(url="http://127.0.0.1:%d/newtemp.zip" % dead_port)
     s.run(["box|ok|发现新版本！", "form|立即升级|1|120", "seenmsg|" + RETRY_SHOWN, "msg|" + OFFER_AGAIN,
-           "shot|{shots}\\1-offered-again.bmp", "close", "nobox|2", "gone|20"])
+           "shot|{shots}\\1-offered-again.bmp", "close", "nobox|20", "gone|20"])
     s.expect_client(OLD)
     check(update_package.file_version(s.client) == OLD, "the client was replaced")
 
@@ -1087,7 +1095,7 @@ def planned_waits_of_an_outage(s):
     planned waits, each checked against the server's request times."""
     s.publish()
     s.misbehave("/newtemp.zip", mode="status", code=500)
-    s.run(["box|ok|发现新版本！", "form|立即升级|1|120", "close", "nobox|2", "gone|20"])
+    s.run(["box|ok|发现新版本！", "form|立即升级|1|120", "close", "nobox|20", "gone|20"])
     planned = [int(ms) for ms in re.findall(r"update: next attempt in (\d+) ms", s.log)]
     times = attempt_times(s)
     check(len(planned) == 3 and len(times) == 4, "planned waits %s, attempts at %s" % (planned, times))
@@ -1275,7 +1283,7 @@ def a_declined_elevation_starts_the_current_client_and_the_update_comes_again(s)
     s.publish()
     for n in (1, 2):
         s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + ELEVATION_DECLINED,
-               "shot|{shots}\\%d-declined.bmp" % n, "box|ok|" + ELEVATION_DECLINED, "nobox|2", "gone|30"],
+               "shot|{shots}\\%d-declined.bmp" % n, "box|ok|" + ELEVATION_DECLINED, "nobox|30", "gone|30"],
               as_user=True, elevation=step_declined)
         check(len(s.elevations) == n, "elevations asked for: %s" % s.elevations)
         check(client_starts(s, OLD) == n, "the current client was not started: %s" % s.started())
@@ -1376,8 +1384,8 @@ def two_launchers_and_repeated_updateme_give_one_installation_and_one_form(s):
     entries = s.new_release_entries()
     entries["bin/data/filler.bin"] = os.urandom(2 * 1024 * 1024)
     s.publish(zip_path="/slow/newtemp.zip?chunk=32768&delay=0.2", zip_entries=entries)
-    s.run(["box|ok|发现新版本！", "reached|升级中", "waitbox|" + DOWNLOADED + "|180", "box|ok|" + DOWNLOADED,
-           "form|立即启动|1", "maxforms|1", "click", "gone|30", "nobox|3"], launchers=2,
+    s.run(["box|ok|发现新版本！", "flow|downloading", "waitbox|" + DOWNLOADED + "|180", "box|ok|" + DOWNLOADED,
+           "form|立即启动|1", "maxforms|1", "click", "gone|30", "nobox|5"], launchers=2,
           alongside=start_update_mode_launchers, timeout=300)
     s.expect_client(NEW)
     check(len([r for r in s.requests() if r["path"].endswith(".zip")]) == 1, "the archive was fetched more than once")
@@ -1486,7 +1494,7 @@ def delta_steps(fell_back=False):
     """The user's steps of a mandatory update: one "downloaded" message whichever package brought it. After
     a fall-back the button went from "升级完毕" back to "升级中" for the full archive."""
     return (["box|ok|发现新版本！" + NEW, "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
-             "msg|更新完成！"] + ([] if fell_back else ["order|" + FLOW]) + ["click", "gone|30"])
+             "msg|更新完成！", "order|" + (FLOW_AFTER_FALL_BACK if fell_back else FLOW), "click", "gone|30"])
 
 
 def package_requests(s):

@@ -204,7 +204,11 @@ class Machine:
         log_path = os.path.join(self.artifacts, "driver.log")
         with open(log_path, "wb") as log:
             driver = subprocess.Popen([WINE, DRIVER] + steps, env=self.env, stdout=log, stderr=subprocess.STDOUT)
-            time.sleep(1.0)  # the user is there before the launcher starts
+            # The user is there before the launcher starts: the driver says so once it noted the log.
+            end = time.time() + 60
+            while time.time() < end and driver.poll() is None and \
+                    "driver ready" not in open(log_path, encoding="utf-8", errors="replace").read():
+                time.sleep(0.1)
             launcher = subprocess.Popen([WINE, os.path.join(inst, "VantorixAssist.exe")], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.children += [driver, launcher]
@@ -303,7 +307,7 @@ def install(m):
     with open(os.path.join(root, "updata.json"), "w", encoding="utf-8") as f:
         f.write(update_package.manifest_text(version, "http://127.0.0.1:%d/newtemp.zip" % m.port, archive=archive,
                                              signing_key=SIGNING_KEY, serial=1))
-    m.run_launcher(inst, ["nobox|5", "shot|%s" % winpath(os.path.join(m.artifacts, "first-start.bmp"))])
+    m.run_launcher(inst, ["nobox|120", "shot|%s" % winpath(os.path.join(m.artifacts, "first-start.bmp"))])
     check(os.path.isfile(os.path.join(inst, "Build", "installock.txt")), "the first start wrote no marker")
     # The launcher has ended; the client it started keeps running until it is ended here.
     check(m.end_programs(INSTALLED + "\\bin\\client.exe") == 1, "the client is not running")

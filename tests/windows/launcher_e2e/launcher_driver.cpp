@@ -5,14 +5,17 @@
 //   box|yes|<text part>[|seconds]    a message box titled "VantorixAssist" whose text holds the part: press Yes
 //   box|no|... box|ok|...           the same with No or OK
 //   waitbox|<text part>[|seconds]   such a box is up (and stays up, for a screenshot)
-//   nobox|<seconds>                 no message box comes up within the time
+//   nobox[|seconds]                 no message box comes up before the flow records its end ("-> ended"),
+//                                   which must come within the time
 //   form|<button text>|<0|1>[|s]    the form "检查更新" is visible, Command1 shows the text, enabled or not
-//   reached|<button text>[|s]       the form is visible and its button shows that state or a later one of the
-//                                   update flow (立即升级, 升级中, 升级完毕, 立即启动): a download may pass
-//                                   a state in milliseconds, so a state that may be missed is never awaited
-//   order|<state>,<state>,...       every button text recorded so far appears in this list, in this order
-//                                   (a state may be skipped, none may come back after a later one)
-//   seenmsg|<text part>             the status line held the part at some point so far (recorded)
+//   flow|<state>[|seconds]          the launcher's log records a transition of its flow into the state
+//                                   ("downloading", "installed", ...; see FlowState): however briefly the
+//                                   state lasted, its line is there
+//   event|<event>[|seconds]         the log records a transition for the event ("close-refused", ...)
+//   order|<state>,<state>,...       the states the flow went through since this run began, read from the
+//                                   log, are exactly these in this order, starting with its first state:
+//                                   one launcher's flow, each transition starting where the last one ended
+//   seenmsg|<text part>             the status line held the part at some point so far (sampled)
 //   msg|<text part>[|seconds]       the status line lblMsg holds the part
 //   label|<id>|<text>               a label (101 Label1, 107 Label7, 102 Label2, 103 Label3, 104 Label4) reads so
 //   bar|<min>[|seconds]             the progress bar under the status line stands at min (0..100) or beyond
@@ -40,6 +43,7 @@
 #include <thread>
 #include <vector>
 
+#include "win/diagnostic_log.h"
 #include "win/end_program.h"
 #include "win/unique_handle.h"
 
@@ -162,17 +166,79 @@ BOOL CALLBACK FindMinimised(HWND window, LPARAM out) {
     return FALSE;
 }
 
-// The update flow's button states in the order the flow passes them.
-const std::vector<std::wstring> kFlow = {L"立即升级", L"升级中", L"升级完毕", L"立即启动"};
-
-int FlowIndex(const std::wstring& state) {
-    for (size_t i = 0; i < kFlow.size(); ++i)
-        if (kFlow[i] == state) return static_cast<int>(i);
-    return -1;
+std::wstring Wide(const std::string& utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
 }
 
-// Watches the form from its own thread for the whole run and keeps every change of the button and the
-// status line, so that steps can ask what the form went through, however briefly a state lasted.
+// One transition the launcher's flow recorded: "<time> <pid> flow: <from> -> <to> (<event>)".
+struct Transition {
+    std::wstring pid, from, to, event;
+};
+
+// The launcher's log as written since the driver started (the driver starts before the launcher): the
+// flow's transitions in the order they happened, whatever the form showed for how long.
+class FlowLog {
+public:
+    void Start() {
+        path_ = vantorix::win::diag::PerUserLogPath(L"launcher.log");
+        start_ = ReadFileBytes(path_).size();
+    }
+    std::vector<Transition> Transitions() const {
+        std::string bytes = ReadFileBytes(path_);
+        if (bytes.size() < start_) {
+            // The log rotated meanwhile: what this run wrote before begins in the older file.
+            const std::string older = ReadFileBytes(path_ + L".1");
+            bytes = (older.size() > start_ ? older.substr(start_) : std::string()) + bytes;
+        } else {
+            bytes = bytes.substr(start_);
+        }
+        std::vector<Transition> found;
+        size_t at = 0;
+        while (at < bytes.size()) {
+            size_t end = bytes.find('\n', at);
+            if (end == std::string::npos) break;  // a line still being written
+            const std::wstring line = Wide(bytes.substr(at, end - at));
+            at = end + 1;
+            const size_t first = line.find(L' '), second = first == std::wstring::npos ? first : line.find(L' ', first + 1);
+            if (second == std::wstring::npos || line.compare(second + 1, 6, L"flow: ") != 0) continue;
+            const std::wstring text = line.substr(second + 7);
+            const size_t arrow = text.find(L" -> "), open = text.find(L" ("), close = text.rfind(L')');
+            if (arrow == std::wstring::npos || open == std::wstring::npos || close == std::wstring::npos || open < arrow)
+                continue;
+            found.push_back({line.substr(first + 1, second - first - 1), text.substr(0, arrow),
+                             text.substr(arrow + 4, open - arrow - 4), text.substr(open + 2, close - open - 2)});
+        }
+        return found;
+    }
+    bool Entered(const std::wstring& state) const {
+        for (const auto& t : Transitions())
+            if (t.to == state) return true;
+        return false;
+    }
+    bool Happened(const std::wstring& event) const {
+        for (const auto& t : Transitions())
+            if (t.event == event) return true;
+        return false;
+    }
+
+private:
+    std::wstring path_;
+    size_t start_ = 0;
+};
+
+FlowLog g_flow;
+
+std::wstring Described(const std::vector<Transition>& transitions) {
+    std::wstring out;
+    for (const auto& t : transitions) out += L"\n    " + t.pid + L": " + t.from + L" -> " + t.to + L" (" + t.event + L")";
+    return out.empty() ? L" none" : out;
+}
+
+// Watches the form from its own thread for the whole run and keeps every change of the status line and the
+// most launcher forms visible at once (texts and windows the flow does not record).
 class Recorder {
 public:
     void Start() {
@@ -187,17 +253,10 @@ public:
     void Sample() {
         HWND form = Form();
         if (!form) return;
-        std::wstring button = WindowText(GetDlgItem(form, kCommand1));
         std::wstring status = WindowText(GetDlgItem(form, kLblMsg));
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!button.empty() && (buttons_.empty() || buttons_.back() != button)) buttons_.push_back(button);
         max_forms_ = std::max(max_forms_, VisibleForms());
         if (!status.empty() && (statuses_.empty() || statuses_.back() != status)) statuses_.push_back(status);
-    }
-    std::vector<std::wstring> Buttons() {
-        Sample();
-        std::lock_guard<std::mutex> lock(mutex_);
-        return buttons_;
     }
     int MaxForms() {
         Sample();
@@ -212,7 +271,7 @@ public:
 
 private:
     std::mutex mutex_;
-    std::vector<std::wstring> buttons_, statuses_;
+    std::vector<std::wstring> statuses_;
     int max_forms_ = 0;
 };
 
@@ -255,9 +314,10 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         return ok ? L"" : L"no such message box came up";
     }
     if (op == L"nobox") {
-        if (WaitFor(Seconds(p, 1, 3), [] { return VisibleBox() != nullptr; }))
-            return L"a message box came up: " + BoxText(VisibleBox());
-        return L"";
+        HWND box = nullptr;
+        const bool ended = WaitFor(Seconds(p, 1, 30), [&] { return (box = VisibleBox()) != nullptr || g_flow.Entered(L"ended"); });
+        if (box) return L"a message box came up: " + BoxText(box);
+        return ended ? L"" : L"the flow did not end:" + Described(g_flow.Transitions());
     }
     if (op == L"form" && p.size() >= 3) {
         const bool enabled = p[2] == L"1";
@@ -275,34 +335,29 @@ std::wstring Run(const std::vector<std::wstring>& p) {
         }
         return ok ? L"" : L"the form's button reads \"" + seen + L"\"";
     }
-    if (op == L"reached" && p.size() >= 2) {
-        const int wanted = FlowIndex(p[1]);
-        if (wanted < 0) return L"not a state of the update flow";
-        std::wstring seen;
-        bool ok = WaitFor(Seconds(p, 2, 30), [&] {
-            HWND form = Form();
-            if (!form || !IsWindowVisible(form)) return false;
-            seen = WindowText(GetDlgItem(form, kCommand1));
-            return FlowIndex(seen) >= wanted;
-        });
-        Say(L"  button: " + seen);
-        return ok ? L"" : L"the form's button reads \"" + seen + L"\"";
+    if ((op == L"flow" || op == L"event") && p.size() >= 2) {
+        const bool ok = WaitFor(Seconds(p, 2, 30), [&] { return op == L"flow" ? g_flow.Entered(p[1]) : g_flow.Happened(p[1]); });
+        if (!ok) return L"the flow recorded no such transition:" + Described(g_flow.Transitions());
+        return L"";
     }
     if (op == L"order" && p.size() >= 2) {
-        std::vector<std::wstring> allowed;
+        std::vector<std::wstring> wanted;
         for (size_t start = 0;;) {
             size_t comma = p[1].find(L',', start);
-            allowed.push_back(p[1].substr(start, comma - start));
+            wanted.push_back(p[1].substr(start, comma - start));
             if (comma == std::wstring::npos) break;
             start = comma + 1;
         }
-        const std::vector<std::wstring> seen = g_recorder.Buttons();
-        Say(L"  button states: " + Joined(seen));
-        size_t at = 0;
-        for (const auto& state : seen) {
-            while (at < allowed.size() && allowed[at] != state) ++at;
-            if (at == allowed.size()) return L"the button went through \"" + state + L"\" out of order";
+        const std::vector<Transition> recorded = g_flow.Transitions();
+        Say(L"  transitions:" + Described(recorded));
+        if (recorded.empty()) return L"the flow recorded no transition";
+        std::vector<std::wstring> states{recorded.front().from};
+        for (const auto& t : recorded) {
+            if (t.pid != recorded.front().pid) return L"more than one launcher ran the flow";
+            if (t.from != states.back()) return L"a transition does not start where the last one ended: " + t.from;
+            states.push_back(t.to);
         }
+        if (states != wanted) return L"the flow went through " + Joined(states);
         return L"";
     }
     if (op == L"seenmsg" && p.size() >= 2) {
@@ -429,7 +484,10 @@ std::wstring Run(const std::vector<std::wstring>& p) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    g_flow.Start();
     g_recorder.Start();
+    // The harness starts the launcher once it reads this: every line the launcher writes comes after it.
+    Say(L"driver ready");
     for (int i = 1; i < argc; ++i) {
         Say(L"step " + std::wstring(argv[i]));
         const std::wstring problem = Run(Split(argv[i]));
