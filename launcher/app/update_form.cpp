@@ -86,7 +86,9 @@ UpdateForm::UpdateForm(HINSTANCE instance)
             if (state == kDownloadAborted || state == kDownloadRefused || state == kDownloadSendFailed ||
                 state == kDownloadSavePathError)
                 win::diag::Record(kLogPlace, L"download failed in state " + std::to_wstring(state) +
-                                                 (WinHttpDown1.Oversized() ? L", larger than published" : L""),
+                                                 (WinHttpDown1.Oversized() ? L", larger than published" : L"") +
+                                                 (WinHttpDown1.NotTheFile().empty() ? L"" : L", not the published file: " +
+                                                  services::Wide(WinHttpDown1.NotTheFile())),
                                   static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
             if (!WinHttpDown1.LastRetryAfter().empty())
                 win::diag::Record(kLogPlace, L"the server asks to retry after " + services::Wide(WinHttpDown1.LastRetryAfter()));

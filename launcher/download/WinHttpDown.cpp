@@ -80,5 +80,6 @@ int WinHttpDown::LastHttpStatus() const { return host_->Run().LastStatus(); }
 std::string WinHttpDown::LastRetryAfter() const { return host_->Run().LastRetryAfter(); }
 std::string WinHttpDown::LastDate() const { return host_->Run().LastDate(); }
 bool WinHttpDown::Oversized() const { return host_->Run().Oversized(); }
+std::string WinHttpDown::NotTheFile() const { return host_->Run().NotTheFile(); }
 
 }  // namespace vantorix::launcher

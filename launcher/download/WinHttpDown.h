@@ -77,6 +77,9 @@ public:
     std::string LastDate() const;
     // The last transfer was refused because the server announced or sent more than PublishedSize.
     bool Oversized() const;
+    // Why the last transfer was refused as not the published file (a web page such as a captive
+    // portal's login, or a smaller file than PublishedSize); "" when it was not. Nothing of it was kept.
+    std::string NotTheFile() const;
 
 private:
     std::unique_ptr<DownloadEngineHost> host_;
