@@ -12,6 +12,7 @@
 #include "launcher/app/install_steps.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
+#include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
 #include "win/end_program.h"
@@ -57,6 +58,7 @@ bool AnotherLauncherFormExists() {
 int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
     // Every update decision and failure goes to the user's log, with its reason.
     win::diag::OpenLog(win::diag::PerUserLogPath(L"launcher.log"));
+    win::diag::Record(L"launcher", L"started, " + services::ProcessCostText());
     const launcher::Installation installation = launcher::Installation::OfThisProgram();
     // The argument text as a whole, case-sensitive: only "-update" opens the form at once.
     const bool update_mode = argument_text == update_flow::kUpdateArgument;

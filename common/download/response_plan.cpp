@@ -145,4 +145,34 @@ ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset, 
     }
 }
 
+namespace {
+
+// The media type without parameters, lower-cased: "text/html; charset=utf-8" gives "text/html".
+std::string MediaType(const std::string& value) {
+    std::string type;
+    for (char c : value) {
+        if (c == ';') break;
+        if (c != ' ' && c != '\t') type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return type;
+}
+
+}  // namespace
+
+std::string NotThePublishedFile(const ResponseHead& head, const ResponsePlan& plan,
+                                std::optional<std::uint64_t> published) {
+    if (plan.kind != ResponsePlan::Accept) return "";
+    if (head.contentType) {
+        const std::string type = MediaType(*head.contentType);
+        if (type == "text/html" || type == "application/xhtml+xml") return "a web page (" + type + ")";
+    }
+    if (!published) return "";
+    const std::optional<std::uint64_t> whole =
+        plan.remoteSize ? plan.remoteSize
+                        : plan.bodyLength ? std::optional<std::uint64_t>(plan.writeFrom + *plan.bodyLength) : std::nullopt;
+    if (whole && *whole < *published)
+        return std::to_string(*whole) + " bytes, " + std::to_string(*published) + " published";
+    return "";
+}
+
 }  // namespace vantorix::download

@@ -22,6 +22,7 @@ struct ResponseHead {
     std::optional<std::string> contentRange;  // the header's value when present
     std::optional<std::string> etag, lastModified, contentEncoding;
     std::optional<std::string> retryAfter, date;  // for the caller's retry wait; the plan does not use them
+    std::optional<std::string> contentType;
 };
 
 // The validator that names this version of the remote file, for "If-Range" on a later resume: a strong
@@ -55,5 +56,12 @@ struct ResponsePlan {
 //  any other status (also a redirect that was not followed) - Refuse.
 ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset,
                           const std::string& resumedValidator = {});
+
+// Why an accepted answer cannot be the file its publisher announced, "" when it may be. A web page is
+// never the file (a captive portal's login page or a proxy's notice, answered with 200); nor is a whole
+// file the answer announces smaller than the published size (a larger one is refused as oversized before
+// this is asked). published: the size the publisher announced, when known.
+std::string NotThePublishedFile(const ResponseHead& head, const ResponsePlan& plan,
+                                std::optional<std::uint64_t> published);
 
 }  // namespace vantorix::download

@@ -19,6 +19,7 @@ void ResumableDownload::Start(const std::wstring& fileName, const std::wstring& 
     received_ = 0;
     publishedSize_ = publishedSize;
     oversized_ = false;
+    notTheFile_.clear();
     startedOver_ = false;
     phase_ = Phase::Requesting;
     const auto run = ++run_;
@@ -100,6 +101,10 @@ void ResumableDownload::OnResponseStart(const ResponseHead& head) {
                             : plan.bodyLength ? std::optional<std::uint64_t>(plan.writeFrom + *plan.bodyLength) : std::nullopt;
         if (announced && *announced > *publishedSize_) return DropOversized();
     }
+    // Checked before any side file is touched: nothing of such an answer is written, and bytes kept from
+    // an earlier answer stay for the next start.
+    notTheFile_ = NotThePublishedFile(head, plan, publishedSize_);
+    if (!notTheFile_.empty()) return EndRun(kRefused);
 
     data_ = files_.OpenData(side_.data);
     if (!data_) return EndRun(kSavePathError);
@@ -142,6 +147,9 @@ void ResumableDownload::OnFinished() {
     // A body shorter than announced is a cut, not an end: keep both side files for the next start.
     if (bodyLength_ && received_ != *bodyLength_) return EndRun(kAborted);
     if (remoteSize_ && offset_ + received_ != *remoteSize_) return EndRun(kAborted);
+    // Without a length from the server the end of the connection ends the body: short of the published
+    // size it was cut, and the next start asks for the rest.
+    if (publishedSize_ && offset_ + received_ < *publishedSize_) return EndRun(kAborted);
     Finish();
 }
 

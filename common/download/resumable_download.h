@@ -81,8 +81,10 @@ public:
 
     // The public methods of the component. Each may be called from inside any host event.
     // publishedSize: the file's size as its publisher announced it. No more bytes are accepted: a server
-    // that announces or sends more ends the run refused, with every side file deleted (Oversized()). It
-    // also gives the percentage when the server sends no length.
+    // that announces or sends more ends the run refused, with every side file deleted (Oversized()). An
+    // answer that announces less is not the file (NotTheFile()); a body without a length that ends short
+    // of it is a cut (state 4, resumed at the next start). It also gives the percentage when the server
+    // sends no length.
     void Start(const std::wstring& fileName, const std::wstring& url,
                std::optional<std::uint64_t> publishedSize = std::nullopt);
     void Pause();
@@ -105,6 +107,9 @@ public:
     const std::string& LastDate() const { return lastDate_; }
     // The last run was refused because the file is larger than its published size.
     bool Oversized() const { return oversized_; }
+    // Why the last run's answer was refused as not the published file (a web page, a smaller file),
+    // "" when it was not; nothing of that answer was kept.
+    const std::string& NotTheFile() const { return notTheFile_; }
 
 private:
     enum class Phase { Idle, Requesting, Receiving };
@@ -135,6 +140,7 @@ private:
     std::string lastRetryAfter_, lastDate_;
     std::optional<std::uint64_t> publishedSize_;
     bool oversized_ = false;
+    std::string notTheFile_;
 };
 
 }  // namespace vantorix::download

@@ -7,6 +7,7 @@
 #include "launcher/app/update_key.h"
 #include "launcher/services/install_state_store.h"
 #include "launcher/services/manifest_verification.h"
+#include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
@@ -47,12 +48,14 @@ std::optional<update_flow::ManifestView> FetchManifestView(const std::wstring& i
         win::diag::Record(kLogPlace, L"no manifest: it could not be fetched");
         return std::nullopt;
     }
+    win::diag::Record(kLogPlace, L"fetched, " + services::ProcessCostText());
     const services::StoredState stored = services::ReadInstallState(installation_folder);
     for (const std::wstring& problem : stored.problems) win::diag::Record(kLogPlace, L"installation state: " + problem);
     const std::string_view bytes(reinterpret_cast<const char*>(body->data()), body->size());
     if (fetched) fetched->assign(bytes);
     const auto verdict = services::VerifyManifest(bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
+    win::diag::Record(kLogPlace, L"checked, " + services::ProcessCostText());
     if (!verdict.manifest) return std::nullopt;  // refused: as if there were no manifest, the client starts
     const manifest::Manifest& m = *verdict.manifest;
     if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&

@@ -87,11 +87,18 @@ UpdateForm::UpdateForm(HINSTANCE instance)
             if (state == kDownloadAborted || state == kDownloadRefused || state == kDownloadSendFailed ||
                 state == kDownloadSavePathError)
                 win::diag::Record(kLogPlace, L"download failed in state " + std::to_wstring(state) +
-                                                 (WinHttpDown1.Oversized() ? L", larger than published" : L""),
+                                                 (WinHttpDown1.Oversized() ? L", larger than published" : L"") +
+                                                 (WinHttpDown1.NotTheFile().empty() ? L"" : L", not the published file: " +
+                                                  services::Wide(WinHttpDown1.NotTheFile())),
                                   static_cast<unsigned long>(WinHttpDown1.LastHttpStatus()));
             if (!WinHttpDown1.LastRetryAfter().empty())
                 win::diag::Record(kLogPlace, L"the server asks to retry after " + services::Wide(WinHttpDown1.LastRetryAfter()));
-            if (state == kDownloadComplete) win::diag::Record(kLogPlace, L"download complete, " + services::ProcessCostText());
+            // Cost lines for the benchmark's breakdown: up to the answer (proxy choice, connection, request),
+            // then the receive loop with the form's share in it.
+            if (state == kDownloadHeaders) win::diag::Record(kLogPlace, L"download answered, " + services::ProcessCostText());
+            if (state == kDownloadComplete)
+                win::diag::Record(kLogPlace, L"download complete, " + services::ProcessCostText() + L", in the form " +
+                                                 services::SecondsText(WinHttpDown1.HostCpuSeconds()) + L" s");
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {

@@ -33,12 +33,21 @@ public:
     // download::Host
     void OnHttpState(const std::wstring& total, float percentage, const std::wstring& speed,
                      const std::wstring& present) override {
-        if (owner_.HttpState) owner_.HttpState(total, percentage, speed, present);
+        if (!owner_.HttpState) return;
+        const double before = ThreadCpuSeconds();
+        owner_.HttpState(total, percentage, speed, present);
+        host_cpu_ += ThreadCpuSeconds() - before;
     }
     void OnStateChanged(std::int16_t state) override {
+        if (state == download::kRequesting) host_cpu_ = 0;
         if (owner_.StateChanged) owner_.StateChanged(state);
     }
-    void PumpMessages() override { win::PumpPendingMessages(); }
+    void PumpMessages() override {
+        const double before = ThreadCpuSeconds();
+        win::PumpPendingMessages();
+        host_cpu_ += ThreadCpuSeconds() - before;
+    }
+    double HostCpuSeconds() const { return host_cpu_; }
     double Seconds() override {
         // A steady clock: the time of day would jump back at midnight and spoil the speed.
         LARGE_INTEGER now{};
@@ -54,7 +63,15 @@ public:
     void OnError(long code) override { run_.OnError(code); }
 
 private:
+    static double ThreadCpuSeconds() {
+        FILETIME created{}, exited{}, kernel{}, user{};
+        if (!::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
+        auto ticks = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;
+    }
+
     WinHttpDown& owner_;
+    double host_cpu_ = 0;  // this run's processor time in the host's progress handler and its messages
     std::unique_ptr<download::FileStore> files_;
     WinHttpTransport transport_;
     download::ResumableDownload run_;
@@ -76,5 +93,7 @@ int WinHttpDown::LastHttpStatus() const { return host_->Run().LastStatus(); }
 std::string WinHttpDown::LastRetryAfter() const { return host_->Run().LastRetryAfter(); }
 std::string WinHttpDown::LastDate() const { return host_->Run().LastDate(); }
 bool WinHttpDown::Oversized() const { return host_->Run().Oversized(); }
+std::string WinHttpDown::NotTheFile() const { return host_->Run().NotTheFile(); }
+double WinHttpDown::HostCpuSeconds() const { return host_->HostCpuSeconds(); }
 
 }  // namespace vantorix::launcher

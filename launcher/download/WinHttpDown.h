@@ -77,6 +77,13 @@ public:
     std::string LastDate() const;
     // The last transfer was refused because the server announced or sent more than PublishedSize.
     bool Oversized() const;
+    // Why the last transfer was refused as not the published file (a web page such as a captive
+    // portal's login, or a smaller file than PublishedSize); "" when it was not. Nothing of it was kept.
+    std::string NotTheFile() const;
+    // Processor time of this thread that the current or last transfer spent in the host: its HttpState
+    // handler and the messages let run after each block (the form's repaints). The benchmark's
+    // breakdown of a download reads it; counted at the system's clock-tick resolution.
+    double HostCpuSeconds() const;
 
 private:
     std::unique_ptr<DownloadEngineHost> host_;

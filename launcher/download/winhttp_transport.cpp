@@ -214,6 +214,7 @@ void WinHttpTransport::HeadersArrived() {
     if (auto coding = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_ENCODING)) head.contentEncoding = Narrow(*coding);
     if (auto after = QueryText(request_.get(), WINHTTP_QUERY_RETRY_AFTER)) head.retryAfter = Narrow(*after);
     if (auto date = QueryText(request_.get(), WINHTTP_QUERY_DATE)) head.date = Narrow(*date);
+    if (auto type = QueryText(request_.get(), WINHTTP_QUERY_CONTENT_TYPE)) head.contentType = Narrow(*type);
     const std::uint32_t id = current_->id;
     events_.OnResponseStart(head);
     if (IsCurrent(id)) ReadNext();

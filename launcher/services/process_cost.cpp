@@ -24,4 +24,10 @@ std::wstring ProcessCostText() {
     return text;
 }
 
+std::wstring SecondsText(double seconds) {
+    wchar_t text[32];
+    std::swprintf(text, 32, L"%.3f", seconds);
+    return text;
+}
+
 }  // namespace vantorix::services

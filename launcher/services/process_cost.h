@@ -8,4 +8,7 @@ namespace vantorix::services {
 // "cpu 1.234 s, peak working set 45.6 MB" (user and kernel time of this process).
 std::wstring ProcessCostText();
 
+// "1.234": seconds with three decimals, as the cost lines write them.
+std::wstring SecondsText(double seconds);
+
 }  // namespace vantorix::services

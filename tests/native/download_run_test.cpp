@@ -550,3 +550,94 @@ TEST(DownloadRun, SpeedIsMeasuredOverThisRunOnly) {
     EXPECT_EQ(f.host.progress[0].present, L"4000");
     EXPECT_FLOAT_EQ(f.host.progress[0].percentage, 80.0f);
 }
+
+// A server that sends no length and closes early: with the published size the downloader knows the body
+// was cut, keeps what arrived and asks for exactly the rest at the next start.
+TEST(DownloadRun, ABodyWithoutLengthEndingShortOfThePublishedSizeIsResumedNotCompleted) {
+    const std::string remote = Remote(10000);
+    Fixture f;
+    f.dl.Start(kTarget, kUrl, remote.size());
+    f.dl.OnResponseStart({200, std::nullopt, std::nullopt});
+    f.Body(remote.substr(0, 5000));
+    f.dl.OnFinished();  // the connection closed: the end of a body without length
+    EXPECT_EQ(f.host.states.back(), kAborted);
+    EXPECT_EQ(std::count(f.host.states.begin(), f.host.states.end(), kComplete), 0);
+    EXPECT_FALSE(f.files.Exists(kTarget));
+    EXPECT_EQ(f.files.files[kData], remote.substr(0, 5000));
+    EXPECT_TRUE(f.files.Exists(kSettings));
+
+    f.dl.Start(kTarget, kUrl, remote.size());
+    EXPECT_EQ(f.http.sent.back().second, 5000u);
+    f.Serve206(remote, 5000);
+    EXPECT_EQ(f.host.states.back(), kComplete);
+    EXPECT_EQ(f.files.files[kTarget], remote);
+    EXPECT_EQ(f.files.files.size(), 1u);
+}
+
+// A captive portal's login page answered with 200, or any answer announcing less than the published file:
+// refused before a side file is touched (nothing of it is kept, bytes kept earlier stay for the next
+// start), with the reason for the log.
+TEST(DownloadRun, AWebPageOrASmallerFileIsNotTheFileAndNothingOfItIsKept) {
+    const std::string remote = Remote(5000);
+    const std::string page = "<html><head><title>Network login</title></head><body>Sign in to use this network</body></html>";
+    const auto answer = [](int status, std::optional<std::uint64_t> length, std::optional<std::string> range,
+                           std::optional<std::string> type) {
+        ResponseHead head{status, length, std::move(range)};
+        head.contentType = std::move(type);
+        return head;
+    };
+    const struct {
+        const char* what;
+        std::optional<std::uint64_t> published;
+        std::size_t kept;
+        ResponseHead head;
+        const char* reason;
+    } cases[] = {
+        {"login page", 5000, 0, answer(200, page.size(), std::nullopt, "text/html"), "a web page (text/html)"},
+        {"login page with a charset, no length", 5000, 0, answer(200, std::nullopt, std::nullopt, "Text/HTML; charset=UTF-8"),
+         "a web page (text/html)"},
+        {"login page, nothing published", std::nullopt, 0, answer(200, page.size(), std::nullopt, "text/html"),
+         "a web page (text/html)"},
+        {"login page answering a resume", 5000, 2000, answer(200, page.size(), std::nullopt, "application/xhtml+xml"),
+         "a web page (application/xhtml+xml)"},
+        {"smaller file than published", 5000, 0, answer(200, page.size(), std::nullopt, "application/octet-stream"),
+         "94 bytes, 5000 published"},
+        {"smaller whole in a resumed range", 5000, 2000, answer(206, 1000, "bytes 2000-2999/3000", std::nullopt),
+         "3000 bytes, 5000 published"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        if (c.kept) {
+            f.files.files[kData] = remote.substr(0, c.kept);
+            f.files.files[kSettings] = std::string(kUrl.begin(), kUrl.end());
+        }
+        const auto before = f.files.files;
+        f.dl.Start(kTarget, kUrl, c.published);
+        f.dl.OnResponseStart(c.head);
+        f.Body(page);
+        f.dl.OnFinished();
+        EXPECT_EQ(f.host.states, (std::vector<int>{1, 2, 7}));
+        EXPECT_FALSE(f.dl.Busy());
+        EXPECT_FALSE(f.dl.Oversized());
+        EXPECT_EQ(f.dl.NotTheFile(), c.reason);
+        EXPECT_TRUE(f.host.progress.empty());
+        EXPECT_EQ(f.files.files, before);  // nothing written, nothing lost
+
+        // The network lets the download through again: a resume of the kept bytes, or a fresh start.
+        f.dl.Start(kTarget, kUrl, c.published);
+        EXPECT_EQ(f.dl.NotTheFile(), "");
+        EXPECT_EQ(f.http.sent.back().second, c.kept);
+        f.Serve206(remote, c.kept);
+        EXPECT_EQ(f.host.states.back(), kComplete);
+        EXPECT_EQ(f.files.files[kTarget], remote);
+    }
+    // The archive itself, whatever type a server gives it, is not refused.
+    Fixture zip;
+    zip.dl.Start(kTarget, kUrl, 5000);
+    zip.dl.OnResponseStart(answer(200, 5000, std::nullopt, "application/zip"));
+    zip.Body(remote);
+    zip.dl.OnFinished();
+    EXPECT_EQ(zip.host.states.back(), kComplete);
+    EXPECT_EQ(zip.dl.NotTheFile(), "");
+}

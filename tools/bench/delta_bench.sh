@@ -3,10 +3,11 @@
 # published by the release tool; prints the delta's size against the full archive's and the processor
 # time of applying the delta against unpacking the full archive over the same earlier release, both by
 # release_apply (the launcher's extractor and applier, built natively with -O2), in paired rounds of one
-# run (the median of each).
+# run, their order alternating (the median of each, and of the per-round ratios with their range; a spread
+# too wide to trust is said so). Prints the machine, its load before and after, and the installation.
 #   tools/bench/delta_bench.sh [ROUNDS]      (default 9)
 # Goals: a release that changes only the client gives a delta of at most 5 % of the full archive; applying
-# a delta takes at most 1.5 times the full unpack's processor time. Needs the cross build, cmake, zstd.
+# a delta takes at most the full unpack's processor time. Needs the cross build, cmake, zstd.
 # Not part of the test run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -29,7 +30,12 @@ python3 - "$root" "$installation" "$applier" "$work" "$rounds" <<'PY'
 import os, random, shutil, statistics, subprocess, sys
 root, installation, applier, work, rounds = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5])
 sys.path.insert(0, os.path.join(root, "tools", "update-server"))
+sys.path.insert(0, os.path.join(root, "tools", "bench"))
 import update_package
+import bench_env
+for line in bench_env.describe(installation, wine=False):
+    print(line)
+print("release_apply runs natively (x86-64, -O2): the same on either road")
 
 rnd = random.Random(27)
 def path(folder, name):
@@ -77,7 +83,9 @@ def run(command, folder, package):
 total = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(old) for f in fs)
 print("release pairs from %s (%d files, %.2f MB unpacked), %d paired rounds, processor time of the calling thread"
       % (installation, sum(len(fs) for _, _, fs in os.walk(old)), total / 1e6, rounds))
-print("%-26s %12s %10s %8s %12s %12s %7s" % ("pair", "full_bytes", "delta_bytes", "delta_%", "unpack_ms", "delta_ms", "ratio"))
+print("%-26s %12s %10s %8s %12s %12s %7s  %s" % ("pair", "full_bytes", "delta_bytes", "delta_%", "unpack_ms", "delta_ms",
+                                                "ratio", "per-round ratios"))
+table = []
 for n, (what, new) in enumerate(pairs):
     out = os.path.join(work, "out%d" % n)
     subprocess.run([sys.executable, os.path.join(root, "tools", "release", "release.py"), "--release", new, "--earlier", old,
@@ -94,6 +102,19 @@ for n, (what, new) in enumerate(pairs):
             times.append(run(kind, target, full if kind == "unpack" else delta))
     u, d = statistics.median(unpack) * 1000, statistics.median(apply) * 1000
     fs, ds = os.path.getsize(full), os.path.getsize(delta)
-    print("%-26s %12d %10d %7.2f%% %12.2f %12.2f %7.2f" % (what, fs, ds, 100.0 * ds / fs, u, d, d / u))
-print("goals: only the client changed <= 5 % of the full archive; delta_ms <= 1.5 x unpack_ms")
+    ratios = [a / b for a, b in zip(apply, unpack)]
+    print("%-26s %12d %10d %7.2f%% %12.2f %12.2f %7.2f  %s" % (what, fs, ds, 100.0 * ds / fs, u, d, d / u,
+                                                               bench_env.verdict(ratios, 1.0)))
+    m, low, high, rel = bench_env.spread(ratios)
+    table.append("| %s | %s B | %s B | %.2f %% | %.1f ms | %.1f ms | %.2f (%.2f-%.2f)%s |" % (
+        what, format(fs, ","), format(ds, ","), 100.0 * ds / fs, u, d, m, low, high,
+        "" if rel <= bench_env.TRUSTED_SPREAD else ", spread too wide"))
+print("goals: only the client changed <= 5 % of the full archive; delta_ms <= unpack_ms")
+print("load after: %s" % bench_env.load())
+print()
+print("README table (%d paired rounds, processor time):" % rounds)
+print("| pair | full archive | delta | delta / full | unpack full | apply delta | ratio (rounds) |")
+print("|---|---|---|---|---|---|---|")
+for row in table:
+    print(row)
 PY

@@ -3,17 +3,20 @@
 
     update_cost.py BENCH_DIR ROUNDS SIZE_MB SMALL_FILES
 
-Each round, paired in one run:
+Each round, paired in one run, the subject and its references one after the other, their order reversed
+in every other round:
   1. the real launcher (the test build, its form showing progress, launcher_driver.exe playing the user)
      downloads a signed SIZE_MB update from the loopback server, checks it and installs it; the launcher
-     logs its own processor time and peak working set when the download starts, when it completes, when
-     the archive passed its check and when the install is done: each step's share is a difference;
+     logs its own processor time and peak working set at its milestones (started, manifest fetched and
+     checked, download started, answered and complete with the form's share, archive checked, install
+     done): each phase's share is a difference;
   2. the bare extraction: unzip_bench.exe (the launcher's extractor and commit, no check, no form) unpacks
      the same archive over a fresh copy of the same installation;
   3. the minimal download: winhttp_loop.exe fetches the same archive from the same server.
-Then the same for an update of SMALL_FILES small files, per file, with Info-ZIP unzip (native) beside.
-Every Windows figure is what the process counted itself (GetProcessTimes, PeakWorkingSetSize), without its
-start-up."""
+Then the same for an update of SMALL_FILES small files, per file, against the bare extraction under the
+same Wine. Every Windows figure is what the process counted itself (GetProcessTimes, PeakWorkingSetSize),
+without its start-up. Each ratio is taken within a round; the median is printed with the rounds' range,
+and a spread too wide to trust is said so (bench_env.py). The last lines are the README's table."""
 import os
 import random
 import re
@@ -26,13 +29,16 @@ import tempfile
 SOURCE = os.environ["VANTORIX_SOURCE"]
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from mixed_files import mixed_entries  # noqa: E402
+import bench_env  # noqa: E402
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e", "launcher"))
 import launcher_e2e as e2e  # noqa: E402
 import update_package  # noqa: E402  (put on the path by launcher_e2e)
 
 BENCH_DIR, ROUNDS, SIZE_MB, SMALL_FILES = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-COST = re.compile(r"(?:update|install): (?:full archive |delta )?(download started|download complete|archive checked|install outcome)[^,]*, cpu ([0-9.]+) s, "
-                  r"peak working set ([0-9.]+) MB")
+# The launcher's cost lines: "<place>: <milestone>[ ...], cpu 1.234 s, peak working set 35.1 MB[, in the form 0.1 s]".
+COST = re.compile(r"(launcher: started|manifest: fetched|manifest: checked|download started|download answered|"
+                  r"download complete|archive checked|install outcome)[^,\r\n]*, cpu ([0-9.]+) s, peak working set ([0-9.]+) MB"
+                  r"(?:, in the form ([0-9.]+) s)?")
 FIGURES = re.compile(r"(\w+)=([0-9.]+)")
 
 
@@ -56,33 +62,68 @@ def figures(line):
     return {k: float(v) for k, v in FIGURES.findall(line)}
 
 
-def launcher_round(archive, with_loop=True):
-    """The launcher's processor time for the download and for check plus install, its peak working set,
-    and the minimal loop's figures for the same archive from the same server."""
+def costs_of(log):
+    """The first cost line of each milestone: {milestone: (cpu, peak, form cpu or None)}."""
+    found = {}
+    for name, cpu, peak, form in COST.findall(log):
+        key = name.split(": ")[-1] if name.startswith("launcher") else name
+        found.setdefault(key, (float(cpu), float(peak), float(form) if form else None))
+    return found
+
+
+MILESTONES = ("started", "manifest: fetched", "manifest: checked", "download started", "download answered",
+              "download complete", "archive checked", "install outcome")
+
+
+def minimal_loop(s, archive):
+    loop_out = os.path.join(s.dir, "loop.bin")
+    result = e2e.wine([os.path.join(BENCH_DIR, "winhttp_loop.exe"), s.url("/newtemp.zip"), e2e.winpath(loop_out)],
+                      timeout=900)
+    loop = figures(result.stdout.decode(errors="replace"))
+    e2e.check(result.returncode == 0 and int(loop.get("bytes", 0)) == os.path.getsize(archive),
+              "the minimal loop did not fetch the archive (exit code %s)" % result.returncode)
+    os.remove(loop_out)
+    return loop
+
+
+def launcher_round(archive, with_loop=True, loop_first=False):
+    """The launcher's processor time by phase, its peak working set, and the minimal loop's figures for the
+    same archive from the same server (fetched before the launcher's run when loop_first)."""
     s = e2e.Scenario("bench_update_cost")
     try:
         s.serve()
         shutil.copy(archive, os.path.join(s.root, "newtemp.zip"))
         s.write_manifest()
+        loop = minimal_loop(s, archive) if with_loop and loop_first else None
         s.run(["box|ok|发现新版本！" + e2e.NEW + "|60", "box|ok|" + e2e.DOWNLOADED + "|600", "form|立即启动|1|900", "click",
                "gone|60"], timeout=1800)
-        costs = {kind: (float(cpu), float(peak)) for kind, cpu, peak in COST.findall(s.log)}
-        if len(costs) != 4:
-            raise SystemExit("the launcher logged no costs:\n" + s.log)
+        costs = costs_of(s.log)
+        missing = [m for m in MILESTONES if m not in costs]
+        if missing:
+            raise SystemExit("the launcher logged no cost for %s:\n%s" % (", ".join(missing), s.log))
         e2e.check(update_package.file_version(s.client) == e2e.NEW, "the update was not installed")
-        started, download = costs["download started"], costs["download complete"]
-        checked, installed = costs["archive checked"], costs["install outcome"]
-        row = {"download_cpu": download[0] - started[0], "install_cpu": installed[0] - download[0],
-               "check_cpu": checked[0] - download[0], "peak": installed[1]}
-        if not with_loop:
-            return row
-        loop_out = os.path.join(s.dir, "loop.bin")
-        result = e2e.wine([os.path.join(BENCH_DIR, "winhttp_loop.exe"), s.url("/newtemp.zip"), e2e.winpath(loop_out)],
-                          timeout=900)
-        loop = figures(result.stdout.decode(errors="replace"))
-        e2e.check(result.returncode == 0 and int(loop.get("bytes", 0)) == os.path.getsize(archive),
-                  "the minimal loop did not fetch the archive (exit code %s)" % result.returncode)
-        return dict(row, loop_cpu=loop["cpu_s"], loop_peak=loop["peak_mb"])
+        cpu = {m: costs[m][0] for m in MILESTONES}
+        form = costs["download complete"][2] or 0.0
+        row = {"download_cpu": cpu["download complete"] - cpu["download started"],
+               "install_cpu": cpu["install outcome"] - cpu["download complete"],
+               "check_cpu": cpu["archive checked"] - cpu["download complete"],
+               "peak": costs["install outcome"][1],
+               "peak_manifest": costs["manifest: checked"][1], "peak_download": costs["download complete"][1],
+               "peak_check": costs["archive checked"][1],
+               "phase_start": cpu["started"],
+               "phase_manifest_fetch": cpu["manifest: fetched"] - cpu["started"],
+               "phase_manifest_check": cpu["manifest: checked"] - cpu["manifest: fetched"],
+               "phase_until_download": cpu["download started"] - cpu["manifest: checked"],
+               "phase_request": cpu["download answered"] - cpu["download started"],
+               "phase_form": form,
+               "phase_receive": cpu["download complete"] - cpu["download answered"] - form,
+               "phase_check": cpu["archive checked"] - cpu["download complete"],
+               "phase_unpack": cpu["install outcome"] - cpu["archive checked"]}
+        if with_loop and loop is None:
+            loop = minimal_loop(s, archive)
+        if loop:
+            row.update(loop_cpu=loop["cpu_s"], loop_peak=loop["peak_mb"])
+        return row
     finally:
         s.close()
 
@@ -101,22 +142,25 @@ def bare_extraction(archive):
         shutil.rmtree(folder, ignore_errors=True)
 
 
-def info_zip(archive):
-    folder = tempfile.mkdtemp(prefix="bench-unzip-")
-    try:
-        out = os.path.join(folder, "figures")
-        subprocess.run([os.path.join(BENCH_DIR, "measure"), out, "unzip", "-q", "-o", archive, "-d",
-                        os.path.join(folder, "out")], check=True, timeout=900)
-        return figures(open(out).read())
-    finally:
-        shutil.rmtree(folder, ignore_errors=True)
-
-
 def median(rows, key):
     return statistics.median(r[key] for r in rows)
 
 
+PHASES = (("phase_start", "start (until the log is open)"),
+          ("phase_manifest_fetch", "manifest fetch (proxy discovery, TLS, request)"),
+          ("phase_manifest_check", "manifest and signature checks"),
+          ("phase_until_download", "the form and its first message until the download starts"),
+          ("phase_request", "download: proxy discovery, connection, answer"),
+          ("phase_receive", "download: the receive loop (downloader, WinHTTP, file)"),
+          ("phase_form", "download: the form (progress handler, repaints, messages)"),
+          ("phase_check", "install: archive check (SHA-256, signature)"),
+          ("phase_unpack", "install: unpack and commit"))
+
+
 def main():
+    for line in bench_env.describe(e2e.INSTALLATION):
+        print(line)
+    e2e.control_present()  # as after the first start: the launcher asks nothing before its update
     work = tempfile.mkdtemp(prefix="bench-update-cost-")
     try:
         large = archive_of(work, "large.zip", {name: data for name, data, _ in mixed_entries(SIZE_MB)})
@@ -125,32 +169,69 @@ def main():
               (os.path.getsize(large) / 1e6, SIZE_MB, SMALL_FILES, os.path.getsize(small) / 1e6))
         rows = []
         for n in range(ROUNDS):
-            row = launcher_round(large)
-            bare = bare_extraction(large)
+            references_first = n % 2 == 1
+            bare = bare_extraction(large) if references_first else None
+            row = launcher_round(large, loop_first=references_first)
+            bare = bare or bare_extraction(large)
             row.update(bare_cpu=bare["cpu_s"], bare_peak=bare["peak_mb"])
             rows.append(row)
-            print("round %d: install cpu %.2f s (check %.2f s; bare %.2f s), download cpu %.2f s (loop %.2f s), peak %.1f MB "
-                  "(bare %.1f, loop %.1f)" % (n + 1, row["install_cpu"], row["check_cpu"], row["bare_cpu"], row["download_cpu"],
-                                              row["loop_cpu"], row["peak"], row["bare_peak"], row["loop_peak"]))
+            print("round %d (%s first): install cpu %.2f s (check %.2f s; bare %.2f s), download cpu %.2f s (loop %.2f s), "
+                  "peak %.1f MB (bare %.1f, loop %.1f)" % (n + 1, "references" if references_first else "launcher",
+                                                           row["install_cpu"], row["check_cpu"], row["bare_cpu"],
+                                                           row["download_cpu"], row["loop_cpu"], row["peak"],
+                                                           row["bare_peak"], row["loop_peak"]))
             sys.stdout.flush()
-        install, bare = median(rows, "install_cpu"), median(rows, "bare_cpu")
-        download, loop = median(rows, "download_cpu"), median(rows, "loop_cpu")
-        print("median install (check + unpack, form showing progress): cpu %.2f s against the bare extraction's %.2f s:"
-              " %.2f times (goal at most 1.3)" % (install, bare, install / bare))
-        print("median download (form showing progress): cpu %.2f s against the minimal WinHTTP loop's %.2f s:"
-              " %.2f times (goal at most 1.1)" % (download, loop, download / loop))
-        print("peak working set: launcher %.1f MB, bare extraction %.1f MB, minimal loop %.1f MB" %
-              (median(rows, "peak"), median(rows, "bare_peak"), median(rows, "loop_peak")))
+        install = [r["install_cpu"] / r["bare_cpu"] for r in rows]
+        download = [r["download_cpu"] / r["loop_cpu"] for r in rows]
+        memory = [r["peak"] / max(r["bare_peak"], r["loop_peak"]) for r in rows]
+        print("install (check + unpack + commit, form showing progress) against the bare extraction: cpu %.2f s against %.2f s, %s"
+              % (median(rows, "install_cpu"), median(rows, "bare_cpu"), bench_env.verdict(install, 1.3)))
+        print("download (form showing progress) against the minimal WinHTTP loop: cpu %.2f s against %.2f s, %s"
+              % (median(rows, "download_cpu"), median(rows, "loop_cpu"), bench_env.verdict(download, 1.1)))
+        print("peak working set: launcher %.1f MB, bare extraction %.1f MB, minimal loop %.1f MB: against the larger "
+              "reference %s" % (median(rows, "peak"), median(rows, "bare_peak"), median(rows, "loop_peak"),
+                                bench_env.verdict(memory, 1.2)))
+        print("the launcher's processor time by phase (medians, from its own cost lines):")
+        for key, what in PHASES:
+            print("  %-62s %7.3f s  (rounds %.3f-%.3f)" % (what, median(rows, key), min(r[key] for r in rows),
+                                                           max(r[key] for r in rows)))
+        print("  peak working set reached by: the manifest check %.1f MB, the download %.1f MB, the archive check %.1f MB, "
+              "the install %.1f MB" % (median(rows, "peak_manifest"), median(rows, "peak_download"),
+                                       median(rows, "peak_check"), median(rows, "peak")))
+        extra = median(rows, "download_cpu") - median(rows, "loop_cpu")
+        print("  download beyond the minimal loop: %.3f s, of which request %.3f s, the form %.3f s, the receive loop "
+              "%.3f s beyond the loop's %.3f s" % (extra, median(rows, "phase_request"), median(rows, "phase_form"),
+                                                   median(rows, "phase_receive") - median(rows, "loop_cpu"),
+                                                   median(rows, "loop_cpu")))
         per_file = []
         for n in range(ROUNDS):
-            row = launcher_round(small, with_loop=False)
-            per_file.append({"launcher": row["install_cpu"], "bare": bare_extraction(small)["cpu_s"],
-                             "unzip": info_zip(small)["cpu_s"]})
+            references_first = n % 2 == 1
+            bare = bare_extraction(small)["cpu_s"] if references_first else None
+            launcher = launcher_round(small, with_loop=False)["install_cpu"]
+            bare = bare if bare is not None else bare_extraction(small)["cpu_s"]
+            per_file.append({"launcher": launcher, "bare": bare})
         files = SMALL_FILES + 1
-        launcher_ms, bare_ms, unzip_ms = (median(per_file, k) * 1000 / files for k in ("launcher", "bare", "unzip"))
-        print("per file at %d small files: launcher install %.3f ms, bare extraction %.3f ms, Info-ZIP unzip (native) "
-              "%.3f ms: %.1f and %.1f times unzip's" % (files, launcher_ms, bare_ms, unzip_ms, launcher_ms / unzip_ms,
-                                                       bare_ms / unzip_ms))
+        launcher_ms, bare_ms = (median(per_file, k) * 1000 / files for k in ("launcher", "bare"))
+        per_file_ratio = [r["launcher"] / r["bare"] for r in per_file]
+        print("per file at %d small files: launcher install %.3f ms, bare extraction under the same Wine %.3f ms: %s"
+              % (files, launcher_ms, bare_ms, bench_env.verdict(per_file_ratio)))
+        print("load after: %s" % bench_env.load())
+        print()
+        print("README table (%d paired rounds, %d MB of mixed files, processor time):" % (ROUNDS, SIZE_MB))
+        print("| | launcher | reference | ratio (rounds) | goal |")
+        print("|---|---|---|---|---|")
+        def cell(values):
+            m, low, high, rel = bench_env.spread(values)
+            return "%.2fx (%.2f-%.2f)%s" % (m, low, high, "" if rel <= bench_env.TRUSTED_SPREAD else ", spread too wide")
+        print("| download, form showing progress | %.2f s | minimal WinHTTP loop %.2f s | %s | 1.1x |"
+              % (median(rows, "download_cpu"), median(rows, "loop_cpu"), cell(download)))
+        print("| install (check + unpack + commit) | %.2f s | bare extraction %.2f s | %s | 1.3x |"
+              % (median(rows, "install_cpu"), median(rows, "bare_cpu"), cell(install)))
+        print("| of which the archive check | %.2f s | - | - | |" % median(rows, "check_cpu"))
+        print("| peak working set | %.1f MB | larger of %.1f / %.1f MB | %s | 1.2x |"
+              % (median(rows, "peak"), median(rows, "bare_peak"), median(rows, "loop_peak"), cell(memory)))
+        print("| per file at %d small files (install) | %.3f ms | bare extraction %.3f ms | %s | |"
+              % (files, launcher_ms, bare_ms, cell(per_file_ratio)))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -36,7 +36,10 @@ Modes (parameters in brackets):
     short       announce the full Content-Length but send only part of the body [after: bytes, default half],
                 then close the connection cleanly.
     drop        send [after] bytes of the body (default half) and then reset the connection (RST).
-    nolength    no Content-Length; the body ends when the connection closes (Range honoured).
+    nolength    no Content-Length; the body ends when the connection closes (Range honoured) [after: close
+                cleanly after this many bytes of the body, default all of it].
+    portal      a captive portal: every request gets 200 with a small "Network login" HTML page (text/html,
+                with Content-Length), whatever the path and Range.
     status      answer with [code] (e.g. 404, 500) and a small HTML body [retry_after: a Retry-After header with
                 this value, seconds or an HTTP date; "date+N" is the date N seconds after the server's own clock,
                 which its Date header carries].
@@ -79,7 +82,11 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MODES = {"ok", "norange", "badrange", "short", "drop", "nolength", "status", "404", "500", "416", "416bare",
-         "slow", "stall", "redirect", "ignoreifrange", "gzip"}
+         "slow", "stall", "redirect", "ignoreifrange", "gzip", "portal"}
+
+# What a captive portal answers in place of any file (187 bytes).
+PORTAL_PAGE = ("<html><head><title>Network login</title></head><body><form method=\"post\" action=\"/login\">"
+               "Sign in to use this network:  <input name=\"access_code\"><input type=\"submit\"></form></body></html>")
 
 
 def pattern_bytes(offset, length):
@@ -293,6 +300,8 @@ class Handler(BaseHTTPRequestHandler):
         limit = length
         if mode in ("short", "drop", "stall"):
             limit = min(length, int(params.get("after", length // 2)))
+        elif mode == "nolength" and "after" in params:
+            limit = min(length, int(params["after"]))
         sent = 0
         while sent < limit and not self.state.stop.is_set():
             take = min(chunk, limit - sent)
@@ -358,6 +367,8 @@ class Handler(BaseHTTPRequestHandler):
                     after = email.utils.formatdate(time.time() + float(after[5:]), usegmt=True)
                 extra.append(("Retry-After", after))
             return self.plain(code, "<html><body>error %d</body></html>" % code, extra)
+        if mode == "portal":
+            return self.plain(200, PORTAL_PAGE)
         if mode == "redirect":
             return self.plain(302, "moved", [("Location", params.get("location", rel))])
         source = self.open_source(rel)

@@ -334,6 +334,69 @@ TEST_F(Downloader, AnswerWithoutLengthCountsAsOneByteAndCompletes) {
     EXPECT_TRUE(ReadFile(target_) == Pattern(500000));
 }
 
+// With the published size known, a body without length that the server ends early is a cut, not the
+// whole file: what arrived is kept and the next start asks for exactly the rest.
+TEST_F(Downloader, AnAnswerWithoutLengthEndingShortOfThePublishedSizeIsResumed) {
+    Harness h;
+    h.Wire();
+    const std::size_t size = 1000000;
+    const auto path = Path(size);
+    SetFault(path, {{"mode", "nolength"}, {"after", 500000}, {"times", 1}});
+    h.dl.PublishedSize = size;
+    EXPECT_EQ(h.Run(target_, Url(path)), 4);
+    EXPECT_EQ(std::count(h.states.begin(), h.states.end(), 9), 0);
+    EXPECT_FALSE(Exists(target_));
+    EXPECT_TRUE(Exists(Settings()));
+    const std::string kept = ReadFile(Data());
+    EXPECT_EQ(kept.size(), 500000u);
+    EXPECT_TRUE(kept == Pattern(kept.size()));
+
+    EXPECT_EQ(h.Run(target_, Url(path)), 9);
+    EXPECT_EQ(RangesAsked(path), (std::vector<std::string>{"(none)", AskedFrom(kept.size())}));
+    EXPECT_TRUE(ReadFile(target_) == Pattern(size));
+    EXPECT_EQ(FilesInFolder(), std::vector<std::wstring>{L"newtemp.zip"});
+}
+
+// A captive portal answers the archive's address with its login page and 200: refused as not the file,
+// nothing of the page is kept, bytes kept from before stay, and the next start once the network lets the
+// download through goes on as if the page had never come.
+TEST_F(Downloader, ACaptivePortalsLoginPageIsRefusedAndNothingOfItIsKept) {
+    const std::size_t size = 400000;
+    for (const std::size_t kept : {std::size_t{0}, std::size_t{150000}}) {
+        const std::wstring sub = folder_ + L"\\" + std::to_wstring(kept);
+        CreateDirectoryW(sub.c_str(), nullptr);
+        const std::wstring target = sub + L"\\newtemp.zip";
+        const std::string path = Path(size) + std::to_string(kept);
+        if (kept) {
+            WriteFile(target + L".dl", Pattern(kept));
+            WriteFile(target + L".dl.cfg", Narrow(Url(path)));
+        }
+        SetFault(path, {{"mode", "portal"}, {"times", 1}});
+        Harness h;
+        h.Wire();
+        h.dl.PublishedSize = size;
+        EXPECT_EQ(h.Run(target, Url(path)), 7) << kept;
+        EXPECT_EQ(h.states, (States{1, 2, 7})) << kept;
+        EXPECT_EQ(h.dl.LastHttpStatus(), 200) << kept;
+        EXPECT_EQ(h.dl.NotTheFile(), "a web page (text/html)") << kept;
+        EXPECT_TRUE(h.progress.empty()) << kept;
+        EXPECT_FALSE(Exists(target)) << kept;
+        if (kept) {
+            EXPECT_TRUE(ReadFile(target + L".dl") == Pattern(kept)) << kept;
+            EXPECT_EQ(ReadFile(target + L".dl.cfg"), Narrow(Url(path))) << kept;
+        } else {
+            EXPECT_FALSE(Exists(target + L".dl")) << kept;
+            EXPECT_FALSE(Exists(target + L".dl.cfg")) << kept;
+        }
+
+        EXPECT_EQ(h.Run(target, Url(path)), 9) << kept;
+        EXPECT_EQ(h.dl.NotTheFile(), "") << kept;
+        EXPECT_EQ(RangesAsked(path), (std::vector<std::string>{AskedFrom(kept), AskedFrom(kept)})) << kept;
+        EXPECT_TRUE(ReadFile(target) == Pattern(size)) << kept;
+        EXPECT_FALSE(Exists(target + L".dl")) << kept;
+    }
+}
+
 TEST_F(Downloader, CompleteDataFileFinishesOn416WithoutData) {
     Harness h;
     h.Wire();
