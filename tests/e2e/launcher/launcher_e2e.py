@@ -1255,8 +1255,8 @@ def a_standard_user_updates_through_the_elevated_step(s):
     s.as_standard_user()
     os.remove(s.file("Build\\installock.txt"))
     s.publish()
-    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
-           "click", "gone|30"], as_user=True, elevation=step_runs)
+    s.run(["box|ok|发现新版本！|120", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
+           "click", "gone|30"], as_user=True, elevation=step_runs, timeout=300)
     check(s.elevations == [expected_elevation(s)], "elevations asked for: %s, expected %s" %
           (s.elevations, [expected_elevation(s)]))
     check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
@@ -1273,7 +1273,7 @@ def a_standard_user_updates_through_the_elevated_step(s):
     # start nor the next one finds anything it could not settle.
     check(s.work_files() == [], "the step left work files: %s" % s.work_files())
     check(UNSETTLED not in s.log, "the first start found an unsettled update:\n" + s.log)
-    s.run(["neverform|60"], as_user=True)
+    s.run(["neverform|120"], as_user=True, timeout=300)
     check(client_starts(s, NEW) == 2, "the next start did not start the client: %s" % s.started())
     check(UNSETTLED not in s.log and "recovery" not in s.log, "the next start's log:\n" + s.log)
     check(len(s.elevations) == 1, "elevations asked for: %s" % s.elevations)
@@ -1377,8 +1377,8 @@ def a_cut_install_the_user_cannot_settle_asks_for_the_step_once(s):
     update_package.make_zip(archive, s.new_release_entries())
     rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m3"]).returncode
     check(rc == 3 and tree_without_work(s.inst) != before, "the install was not cut part-way (%s)" % rc)
-    s.run(["waitbox|" + RECOVER_NEEDS_ADMIN, "shot|{shots}\\1-recover.bmp", "box|ok|" + RECOVER_NEEDS_ADMIN,
-           "neverform|90", "nobox|2"], as_user=True, elevation=step_runs)
+    s.run(["waitbox|" + RECOVER_NEEDS_ADMIN + "|240", "shot|{shots}\\1-recover.bmp", "box|ok|" + RECOVER_NEEDS_ADMIN,
+           "neverform|120", "nobox|2"], as_user=True, elevation=step_runs, timeout=420)
     check(s.elevations == [(winpath(s.file("VantorixAssist.exe")), "-recover")], "elevations asked for: %s" % s.elevations)
     check(s.step_rcs == [0], "the step ended with %s" % s.step_rcs)
     s.expect_client(OLD)
