@@ -346,8 +346,14 @@ Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths, std::string* f
 Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths, std::string* file) {
     // Nothing to settle needs no lock: a process that may not write the work folder (a standard user's
     // launcher) has nothing to report at an ordinary start.
-    if (!fs.IsFolder(paths.work) || !HasWorkFiles(fs, paths)) return Recovery::Nothing;
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;
     bool busy = false;
+    if (!HasWorkFiles(fs, paths)) {
+        // A lock file its killed holder left is no work file: taken and let go here it goes, where this
+        // process may take it at all.
+        if (fs.FileExists(paths.Lock())) LockInstall(fs, paths.work, busy);
+        return Recovery::Nothing;
+    }
     auto lock = LockInstall(fs, paths.work, busy);
     if (!lock) return busy ? Recovery::Busy : Recovery::NoLock;
     return RecoverLocked(fs, paths, file);

@@ -1550,7 +1550,7 @@ def tree_without_work(root):
 def delta_steps(fell_back=False):
     """The user's steps of a mandatory update: one "downloaded" message whichever package brought it. After
     a fall-back the button went from "升级完毕" back to "升级中" for the full archive."""
-    return (["box|ok|发现新版本！" + NEW, "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
+    return (["box|ok|发现新版本！" + NEW + "|120", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
              "msg|更新完成！"] + ([] if fell_back else ["order|" + FLOW]) + ["click", "gone|30"])
 
 
@@ -1645,7 +1645,7 @@ def standard_user_delta(s, change, package):
         republish_delta(s, change)
     for folder, _, _ in os.walk(s.dir):
         os.chmod(folder, 0o755)
-    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs)
+    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs, timeout=300)
     folder = s.user_folder() + "\\update\\"
     name, flag = ("newtemp.delta.zip", " -delta") if package == DELTA else ("newtemp.zip", "")
     asked = (winpath(s.file("VantorixAssist.exe")), "-install-update %s %s%s" % (
