@@ -1274,7 +1274,7 @@ def a_standard_user_updates_through_the_elevated_step(s):
     check(s.work_files() == [], "the step left work files: %s" % s.work_files())
     check(UNSETTLED not in s.log, "the first start found an unsettled update:\n" + s.log)
     s.run(["neverform|120"], as_user=True, timeout=300)
-    check(client_starts(s, NEW) == 2, "the next start did not start the client: %s" % s.started())
+    s.wait_for(lambda: client_starts(s, NEW) == 2, "the next start did not start the client: %s" % s.started(), 30)
     check(UNSETTLED not in s.log and "recovery" not in s.log, "the next start's log:\n" + s.log)
     check(len(s.elevations) == 1, "elevations asked for: %s" % s.elevations)
 
