@@ -9,6 +9,7 @@
 
 #include "common/update_flow/install_step.h"
 #include "common/update_flow/update_flow.h"
+#include "launcher/app/install_recovery.h"
 #include "launcher/app/install_steps.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_form.h"
@@ -81,12 +82,7 @@ int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
     form.SetInstanceClaim(&claim);
     // An update cut short by a kill is settled (rolled back, or checked and its work files removed)
     // before anything reads the installation; one that another live launcher is committing is left alone.
-    switch (services::RecoverInterruptedInstall(installation.Folder())) {
-    case services::InstallRecovery::RolledBack: win::diag::Record(L"launcher start", L"an interrupted update was rolled back"); break;
-    case services::InstallRecovery::Failed: win::diag::Record(L"launcher start", L"an interrupted update could not be settled yet"); break;
-    case services::InstallRecovery::Busy: win::diag::Record(L"launcher start", L"another launcher is installing: left alone"); break;
-    default: break;
-    }
+    launcher::SettleAtStart(installation);
     form.Load(update_mode);
     MSG message;
     while (form.Window() && GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -105,10 +101,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
         // the place of the one that was running: it waits for that one to end, moves itself over it, ends.
         if (const auto staged_for = services::InstallationOfStagedCopy()) return services::FinishDeferredInstall(*staged_for);
         const std::vector<std::wstring> parts = Arguments();
-        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument)) {
+        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument ||
+                               parts[0] == update_flow::kRecoverArgument)) {
             // The elevated steps log beside the installation's work folder, which only administrators write.
             win::diag::OpenLog(update_flow::UpdateFolderOf(launcher::Installation::OfThisProgram().Folder()) +
                                L"\\install.log");
+            if (parts[0] == update_flow::kRecoverArgument) return launcher::RunRecoverStep(parts);
             return parts[0] == update_flow::kRegisterArgument ? launcher::RunRegisterStep(parts)
                                                               : launcher::RunInstallUpdateStep(parts);
         }

@@ -197,6 +197,16 @@ const char* StatusText(Status status) {
 
 bool FallsBackToFullArchive(Status status) { return status != Status::Ok && status != Status::NoRoom; }
 
+std::optional<std::string> PackageTargetVersion(FileSystem& fs, const std::string& package) {
+    unzip::ArchiveHandle handle(fs.OpenArchive(package));
+    if (!handle) return std::nullopt;
+    std::string problem;
+    const auto text = ReadMember(static_cast<unzFile>(handle.get()), std::string(kIndexMember), kMaxIndexBytes, &problem);
+    const auto index = text ? ParseIndex(*text, &problem) : std::nullopt;
+    if (!index) return std::nullopt;
+    return index->to_version;
+}
+
 Result StageDelta(FileSystem& fs, Sha256Provider& sha256, const InstallPaths& paths, const std::string& package,
                   const ApplyProgress& report) {
     unzip::ArchiveHandle handle(fs.OpenArchive(package));
@@ -257,6 +267,9 @@ Result ApplyDelta(FileSystem& fs, Sha256Provider& sha256, std::string_view folde
     Result result;
     result.status = Status::Ok;
     for (const unzip::CommitFile& file : unzip::PlanCommit(fs, paths, staged.staged).files) result.committed.push_back(file.name);
+    // This process committed: it settles its own install (the package is not named in the journal; its
+    // caller removes it, and a leftover package of the installed version goes at the next start).
+    unzip::SettleCommitted(fs, paths);
     return result;
 }
 

@@ -10,6 +10,7 @@
 // archive instead (FallsBackToFullArchive).
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,8 +55,12 @@ using ApplyProgress = std::function<void(uint64_t done, uint64_t total)>;
 Result StageDelta(unzip::FileSystem& fs, Sha256Provider& sha256, const unzip::InstallPaths& paths,
                   const std::string& package, const ApplyProgress& progress = {});
 
-// Under the install lock: settles an interrupted install, stages the delta, and commits it over the
-// folder. The work folder defaults to the folder's "update\".
+// The client version a delta package makes (its index's "to"); nullopt when the package cannot be read
+// or holds no valid index.
+std::optional<std::string> PackageTargetVersion(unzip::FileSystem& fs, const std::string& package);
+
+// Under the install lock: settles an interrupted install, stages the delta, commits it over the folder
+// and settles the commit (unzip::SettleCommitted). The work folder defaults to the folder's "update\".
 Result ApplyDelta(unzip::FileSystem& fs, Sha256Provider& sha256, std::string_view folder, const std::string& package,
                   std::string_view work_folder = {}, const ApplyProgress& progress = {});
 

@@ -190,6 +190,8 @@ Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string&
         auto lock = LockInstall(fs, paths.work, busy);
         if (!lock) result = Failure(busy ? Status::Busy : Status::CannotWriteFile, paths.Lock(), "cannot take the install lock");
         else result = UnzipOpenedArchive(fs, paths, handle.release(), progress);
+        // The archive is closed now: this process, which committed, settles its own install.
+        if (result.status == Status::Ok) SettleCommitted(fs, paths);
     }
     if (result.status != Status::Ok)
         for (auto it = created.rbegin(); it != created.rend(); ++it) fs.RemoveFolder(*it);

@@ -1,8 +1,11 @@
 #include "common/unzip/install_commit.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <vector>
 
 #include "common/unzip/paths.h"
 
@@ -74,14 +77,60 @@ bool DeferredWaits(FileSystem& fs, const InstallPaths& paths, const CommitPlan& 
 }
 
 // Every committed file holds what was staged. Files of a journal of the first format carry no summary
-// and count as whole.
-bool TreeIsWhole(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
+// and count as whole. *broken names the first one that does not.
+bool TreeIsWhole(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan, std::string* broken = nullptr) {
     for (const CommitFile& file : plan.files) {
         if (!file.summary) continue;
         const auto found = fs.Summarize(paths.folder + file.name);
-        if (!found || !(*found == *file.summary)) return false;
+        if (!found || !(*found == *file.summary)) {
+            if (broken) *broken = file.name;
+            return false;
+        }
     }
     return true;
+}
+
+enum class Ownership { Ours, Foreign, Unreadable };
+
+// Bytes a disk lost after it had acknowledged them read back as zeros (or the file as empty): no setup
+// writes such a file where a program file belongs, so it is the install's own, damaged.
+bool LostData(const FileSummary& found) {
+    if (found.size == 0) return true;
+    static const std::vector<Bytef> zeros(1 << 16, 0);
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (unsigned long long left = found.size; left > 0;) {
+        const uInt n = static_cast<uInt>(std::min<unsigned long long>(left, zeros.size()));
+        crc = crc32(crc, zeros.data(), n);
+        left -= n;
+    }
+    return static_cast<uint32_t>(crc) == found.crc;
+}
+
+// Whether a rollback may act on every file of the journal: each one in place is what the install put
+// there (the staged bytes) or what it replaced (the copy in the rollback folder), or the install never
+// touched it, or the disk lost its bytes (zeros). Anything else came afterwards (a setup repair or
+// upgrade) and must stand. A journal of the first format records no summaries and cannot be judged: it
+// is rolled back as before.
+Ownership JudgeFiles(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan, std::string* foreign) {
+    for (const CommitFile& file : plan.files) {
+        if (file.deferred || !file.summary) continue;
+        const std::string target = paths.folder + file.name, kept = paths.Rollback() + file.name;
+        if (!fs.FileExists(target)) continue;  // moved aside and not yet replaced, or lost with the disk
+        // A replaced file whose old copy never reached the rollback folder was never touched.
+        if (file.replaces && !fs.FileExists(kept)) continue;
+        const auto found = fs.Summarize(target);
+        if (!found) return Ownership::Unreadable;
+        if (*found == *file.summary) continue;
+        if (file.replaces) {
+            const auto old = fs.Summarize(kept);
+            if (!old) return Ownership::Unreadable;
+            if (*found == *old) continue;
+        }
+        if (LostData(*found)) continue;
+        if (foreign) *foreign = file.name;
+        return Ownership::Foreign;
+    }
+    return Ownership::Ours;
 }
 
 std::string Hex8(uint32_t value) {
@@ -249,7 +298,12 @@ Result Commit(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
     return result;
 }
 
-Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths) {
+bool HasWorkFiles(FileSystem& fs, const InstallPaths& paths) {
+    return fs.FileExists(paths.Journal()) || fs.FileExists(paths.DoneMark()) || fs.IsFolder(paths.Stage()) ||
+           fs.IsFolder(paths.Rollback());
+}
+
+Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths, std::string* file) {
     if (!fs.FileExists(paths.Journal())) {
         // Staging cut short, or a clean-up cut after the journal went: only work files are left.
         const bool leftovers = fs.IsFolder(paths.Stage()) || fs.IsFolder(paths.Rollback()) || fs.FileExists(paths.DoneMark());
@@ -268,24 +322,52 @@ Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths) {
     }
     if (committed) {
         if (DeferredWaits(fs, paths, *plan)) return Recovery::Pending;
-        if (TreeIsWhole(fs, paths, *plan)) {
+        if (TreeIsWhole(fs, paths, *plan, file)) {
             CleanUp(fs, paths, plan->archive);
             return Recovery::Finished;
         }
-        // A committed file is not what was staged: the disk lost it. The old tree is still whole in the
-        // rollback folder; the archive stays, so that the update can be offered again.
+        // A committed file is not what was staged: the disk lost it, or something changed it since. The
+        // old tree is still whole in the rollback folder; the archive stays, so that the update can be
+        // offered again.
+    }
+    switch (JudgeFiles(fs, paths, *plan, file)) {
+    case Ownership::Unreadable: return Recovery::Failed;
+    case Ownership::Foreign:
+        // The installation was repaired or upgraded since: its files stand, this journal is history.
+        CleanUp(fs, paths, plan->archive);
+        return Recovery::Discarded;
+    case Ownership::Ours: break;
     }
     if (!RollBack(fs, paths, *plan)) return Recovery::Failed;
     CleanUp(fs, paths);
     return Recovery::RolledBack;
 }
 
-Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths) {
-    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;  // no install ever ran here
+Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths, std::string* file) {
+    // Nothing to settle needs no lock: a process that may not write the work folder (a standard user's
+    // launcher) has nothing to report at an ordinary start.
+    if (!fs.IsFolder(paths.work)) return Recovery::Nothing;
     bool busy = false;
+    if (!HasWorkFiles(fs, paths)) {
+        // A lock file its killed holder left is no work file: taken and let go here it goes, where this
+        // process may take it at all.
+        if (fs.FileExists(paths.Lock())) LockInstall(fs, paths.work, busy);
+        return Recovery::Nothing;
+    }
     auto lock = LockInstall(fs, paths.work, busy);
-    if (!lock) return busy ? Recovery::Busy : Recovery::Failed;
-    return RecoverLocked(fs, paths);
+    if (!lock) return busy ? Recovery::Busy : Recovery::NoLock;
+    return RecoverLocked(fs, paths, file);
+}
+
+Recovery SettleCommitted(FileSystem& fs, const InstallPaths& paths) {
+    if (!fs.FileExists(paths.Journal()) || !fs.FileExists(paths.DoneMark())) return Recovery::Nothing;
+    auto text = fs.ReadWholeFile(paths.Journal());
+    auto plan = text ? ParseJournal(*text) : std::nullopt;
+    if (!plan) return Recovery::Failed;
+    if (DeferredWaits(fs, paths, *plan)) return Recovery::Pending;
+    if (!TreeIsWhole(fs, paths, *plan)) return Recovery::Failed;
+    CleanUp(fs, paths, plan->archive);
+    return Recovery::Finished;
 }
 
 Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths) {
@@ -305,6 +387,9 @@ Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths) {
         if (!found || (file.summary && !(*found == *file.summary))) return Recovery::Failed;
         if (!fs.MoveOver(staged, paths.folder + file.name)) return Recovery::Failed;
     }
+    // The install is complete now: its work files go here, not at some later start. A tree that is not
+    // whole keeps its journal for the next start to judge.
+    SettleCommitted(fs, paths);
     return Recovery::Finished;
 }
 

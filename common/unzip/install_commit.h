@@ -9,12 +9,18 @@
 //      not moved: it cannot be replaced while it runs, and moving it aside first would leave no program
 //      at its name for a moment. It stays staged ("deferred") and FinishDeferred, run by the staged copy
 //      of the program once the running one has ended, puts it in place with one replacing move;
-//   4. the "done" mark is written: from here on the install counts as committed.
-// The journal, the mark and the rollback folder stay until a later start has seen the new tree whole:
-// RecoverInstall, run at every start before anything else, then removes them (and the archive the
-// install came from). It rolls back a journal without its mark (every replaced file returns, every new
-// file and folder goes), and also a committed one whose files are not all whole (a power cut on a disk
-// that lost data it had acknowledged), so an installation is wholly old or wholly new, never broken.
+//   4. the "done" mark is written: from here on the install counts as committed;
+//   5. the committing process itself, once it no longer holds the archive open, reads every committed
+//      file back (size and CRC-32) and, the tree whole, removes the journal, the mark, the rollback
+//      folder and the archive (SettleCommitted), so nothing is left for a later start or step.
+// A journal that outlives its install (the process was killed, or a file was not whole) is settled by
+// RecoverInstall, which every start and every elevated step runs before anything else: a committed tree
+// found whole loses its work files (and the archive the install came from); a journal without its mark
+// is rolled back (every replaced file returns, every new file and folder goes), and so is a committed
+// one whose files are not all whole (a power cut on a disk that lost data it had acknowledged), so an
+// installation is wholly old or wholly new, never broken. A rollback moves nothing over a file that is
+// neither the one the install put there nor the one it replaced: such a file came later (the setup
+// repaired or upgraded the installation), and the journal is discarded instead, the file left standing.
 // One process at a time commits or recovers: both run under the work folder's install lock.
 #include <optional>
 #include <string>
@@ -75,16 +81,35 @@ enum class Recovery {
     Busy,        // another live process holds the install lock: nothing was touched
     Pending,     // committed, and the program's own file still waits in the staging folder for
                  // FinishDeferred (the caller starts that staged copy of the program)
+    Discarded,   // a file of the install is neither what it put there nor what it replaced (a later setup
+                 // repair or upgrade): nothing was moved, the journal and its work files were removed
+    NoLock,      // work files wait, but the install lock could not be taken (not busy: this process may
+                 // not write the work folder): nothing was touched
 };
 
-// Takes the install lock and settles whatever an earlier run left.
-Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths);
+// A journal, a done mark, a staging or a rollback folder lies in the work folder: something to settle.
+bool HasWorkFiles(FileSystem& fs, const InstallPaths& paths);
+
+// Settles whatever an earlier run left. Without work files it returns Nothing at once (it needs no lock,
+// so a process that may not write the installation has nothing to report); otherwise it takes the
+// install lock. file, when given, receives the file that decided the outcome, for the log (Discarded:
+// the file that is neither release; RolledBack of a committed install: the file that was not whole).
+Recovery RecoverInstall(FileSystem& fs, const InstallPaths& paths, std::string* file = nullptr);
 // The same for a caller that holds the lock already.
-Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths);
+Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths, std::string* file = nullptr);
+
+// For the process that has just committed (it holds the lock, and no longer holds the archive open):
+// when every committed file is whole, removes the journal, the mark, the rollback and staging folders
+// and the archive named in the journal (the archive before the journal, so a kill in between leaves the
+// journal that names it). Finished then; Pending while a deferred file waits; Failed when a committed
+// file is not whole (the journal stays: the next start or step rolls it back); Nothing without a
+// committed journal.
+Recovery SettleCommitted(FileSystem& fs, const InstallPaths& paths);
 
 // Puts the deferred files of a committed install in place, each with one move over the old file (which
-// must no longer be running). Finished when they are in place (or none waits), Failed when one cannot
-// be moved yet, Busy when another process holds the lock, Nothing when no committed install is found.
+// must no longer be running), and settles the install as SettleCommitted does. Finished when they are in
+// place (or none waits), Failed when one cannot be moved yet, Busy when another process holds the lock,
+// Nothing when no committed install is found.
 Recovery FinishDeferred(FileSystem& fs, const InstallPaths& paths);
 
 // The journal's text and its reading back (this format and the first one); nullopt for a journal cut

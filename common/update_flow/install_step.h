@@ -17,8 +17,12 @@
 //   VantorixAssist.exe -register
 //       puts the installation's control library and engine into the system folder and registers the
 //       library there.
+//   VantorixAssist.exe -recover
+//       settles an install of its own installation that was cut short (rolled back, or found whole and its
+//       work files removed, or its journal discarded when a later setup repair stands) and nothing else:
+//       the user's launcher asks for it once when it finds such an install and may not settle it itself.
 //
-// Neither shows a window; each ends with one of the exit codes below, and the user's launcher maps it to
+// None shows a window; each ends with one of the exit codes below, and the user's launcher maps it to
 // what its form shows. The table is part of the interface (README, "The elevated steps").
 #include <string>
 
@@ -28,10 +32,11 @@ namespace vantorix::update_flow {
 
 inline constexpr wchar_t kInstallUpdateArgument[] = L"-install-update";
 inline constexpr wchar_t kRegisterArgument[] = L"-register";
+inline constexpr wchar_t kRecoverArgument[] = L"-recover";
 inline constexpr wchar_t kDeltaFlag[] = L"-delta";
 
 enum class StepExit : int {
-    Done = 0,                // installed (or registered)
+    Done = 0,                // installed (or registered; -recover: nothing is left to settle)
     BadCommandLine = 1,      // not exactly the arguments above, or a path that is not a local file path
     ManifestRefused = 2,     // the manifest file is unreadable, too large, or refused by the manifest check
     ArchiveUnreadable = 3,   // the archive cannot be read, is no plain file, or cannot be copied in
@@ -41,6 +46,7 @@ enum class StepExit : int {
     BadSignature = 7,        // the archive signature is not the maker's
     ArchiveRejected = 8,     // not a usable archive (damaged, encrypted, unsafe names, empty): nothing written
     WriteFailed = 9,         // a file could not be written (in use): the installation was restored
+                             // (-recover: the cut install could not be settled yet, it stays for later)
     NoRoom = 10,             // the unpacked files would not fit on the volume: nothing written
     InstallBusy = 11,        // another install of this installation is under way: nothing written
     ComponentsFailed = 12,   // the files are installed, but the engine or the control library could not be

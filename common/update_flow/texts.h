@@ -60,6 +60,10 @@ inline constexpr wchar_t kNoRoom[] = L"磁盘空间不足，本次没有更新�
 // The elevated install step: the user refused it, or it refused or failed (shown in brackets, as above).
 inline constexpr wchar_t kUpdateElevationDeclined[] =
     L"安装更新需要管理员权限，您已拒绝授权，本次没有更新任何文件。点确定后启动当前版本，下次启动时将再次提供更新。";
+// An earlier update was cut short and the user may not put the installation right: the elevated step
+// settles it, asked for once.
+inline constexpr wchar_t kRecoverNeedsAdmin[] =
+    L"上次更新没有完成，部分程序文件需要恢复。恢复需要管理员权限，点确定后请在系统询问时授权。";
 inline constexpr wchar_t kStepManifestRefused[] = L"安装步骤未能确认更新信息";
 inline constexpr wchar_t kStepArchiveRejected[] = L"更新文件已损坏或无法使用";
 inline constexpr wchar_t kStepFailedCode[] = L"安装步骤失败，代码 ";

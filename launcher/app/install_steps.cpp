@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include "common/update_flow/install_step.h"
+#include "common/update_flow/update_flow.h"
 #include "launcher/app/control_library.h"
 #include "launcher/app/delta_install.h"
+#include "launcher/app/install_recovery.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
@@ -46,6 +48,11 @@ std::optional<std::string> ReadManifestFile(const std::wstring& path) {
     return bytes;
 }
 
+// What an earlier install left in the installation is settled (and logged) before the step acts.
+services::InstallRecovery SettleBeforeStep(const std::wstring& folder) {
+    return SettleEarlierInstall(folder, {update_flow::UpdateFolderOf(folder)});
+}
+
 }  // namespace
 
 bool IsPlainLocalPath(const std::wstring& path) {
@@ -67,7 +74,7 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     const std::wstring& archive = arguments[1];
     const std::wstring folder = Installation::OfThisProgram().Folder();
     // An install cut short before is settled first; then this one runs under the journal.
-    services::RecoverInterruptedInstall(folder);
+    SettleBeforeStep(folder);
 
     const auto bytes = ReadManifestFile(arguments[2]);
     if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
@@ -97,6 +104,17 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
         if (library.exit != StepExit::Done) return Exit(library.exit, L"installed, but " + library.what);
     }
     return Exit(StepExit::Done, L"installed");
+}
+
+int RunRecoverStep(const std::vector<std::wstring>& arguments) {
+    if (arguments.size() != 1 || arguments[0] != update_flow::kRecoverArgument)
+        return Exit(StepExit::BadCommandLine, L"the command line is not -recover");
+    switch (SettleBeforeStep(Installation::OfThisProgram().Folder())) {
+    case services::InstallRecovery::Failed:
+    case services::InstallRecovery::NotPermitted: return Exit(StepExit::WriteFailed, L"the interrupted update is not settled");
+    case services::InstallRecovery::Busy: return Exit(StepExit::InstallBusy, L"another install is under way");
+    default: return Exit(StepExit::Done, L"settled");
+    }
 }
 
 int RunRegisterStep(const std::vector<std::wstring>& arguments) {

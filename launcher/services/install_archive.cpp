@@ -7,6 +7,7 @@
 #include "common/unzip/install_commit.h"
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
+#include "win/diagnostic_log.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::services {
@@ -98,8 +99,17 @@ InstallResult InstallArchive(const std::wstring& installation, const std::wstrin
     copy.reset();
     result.unpacked = ToUnzipResult(unpacked);
     for (const std::string& file : unpacked.files) result.files.push_back(Wide(file));
-    // Installed, the archive has done its work; refused, a copy of ours goes as well.
-    if (unpacked.status == unzip::Status::Ok || copied_in) files.RemoveFile(held_path);
+    // Installed, this process settles its own install now that it no longer holds the archive: every
+    // committed file read back whole, the work files and the archive go (the archive before the journal
+    // that names it). Refused, a copy of ours goes as well.
+    if (unpacked.status == unzip::Status::Ok) {
+        const unzip::Recovery settled = unzip::SettleCommitted(files, paths);
+        if (settled == unzip::Recovery::Failed)
+            win::diag::Record(L"install", L"a committed file is not whole: the journal stays for the next start");
+        if (settled != unzip::Recovery::Finished) files.RemoveFile(held_path);
+    } else if (copied_in) {
+        files.RemoveFile(held_path);
+    }
     lock.reset();
     if (unpacked.status == unzip::Status::Ok && !unpacked.deferred.empty()) StartDeferredProgram(installation);
     return result;

@@ -81,13 +81,16 @@ enum class InstallRecovery {
     Nothing,
     RolledBack,
     Finished,
-    Failed,   // the journal stays for the next start (a file in use)
-    Busy,     // another live process commits or recovers the installation: nothing was touched
-    Pending,  // committed; the launcher's staged copy was started to put itself in place
+    Failed,        // the journal stays for the next start (a file in use)
+    Busy,          // another live process commits or recovers the installation: nothing was touched
+    Pending,       // committed; the launcher's staged copy was started to put itself in place
+    Discarded,     // a file is neither release (a later setup repair or upgrade): it stands, the journal went
+    NotPermitted,  // work files wait, and this process may not write the installation: nothing was touched
 };
 // Settles what an earlier run left (rolls an interrupted install back, or checks a committed one and
-// removes its work files); the launcher runs it at start before anything else.
-InstallRecovery RecoverInterruptedInstall(const std::wstring& folder);
+// removes its work files); the launcher and its elevated steps run it before anything else. file, when
+// given, receives the installation-relative file that decided a Discarded or RolledBack outcome.
+InstallRecovery RecoverInterruptedInstall(const std::wstring& folder, std::wstring* file = nullptr);
 
 // The running launcher's own file is never replaced while it runs: an install that brings a new one
 // leaves it in "update\stage\" and starts it there; that copy waits until the old program has ended,

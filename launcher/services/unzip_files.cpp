@@ -71,13 +71,21 @@ bool StartDeferredProgram(const std::wstring& folder) {
     return false;
 }
 
-InstallRecovery RecoverInterruptedInstall(const std::wstring& folder) {
+InstallRecovery RecoverInterruptedInstall(const std::wstring& folder, std::wstring* file) {
     Win32FileSystem files;
-    switch (unzip::RecoverInstall(files, InstallPathsOf(folder))) {
+    std::string decided;
+    const unzip::Recovery recovery = unzip::RecoverInstall(files, InstallPathsOf(folder), &decided);
+    if (file) *file = Wide(decided);
+    switch (recovery) {
         case unzip::Recovery::Nothing: return InstallRecovery::Nothing;
         case unzip::Recovery::RolledBack: return InstallRecovery::RolledBack;
         case unzip::Recovery::Finished: return InstallRecovery::Finished;
         case unzip::Recovery::Busy: return InstallRecovery::Busy;
+        case unzip::Recovery::Discarded: return InstallRecovery::Discarded;
+        case unzip::Recovery::NoLock:
+            // The lock file cannot be opened for writing: the installation is not this user's to settle.
+            if (files.LastLockError() == ERROR_ACCESS_DENIED) return InstallRecovery::NotPermitted;
+            break;
         case unzip::Recovery::Pending:
             // The copy that should have put itself in place is not running (killed, or given up waiting).
             StartDeferredProgram(folder);

@@ -370,7 +370,8 @@ std::unique_ptr<unzip::FolderLock> Win32FileSystem::LockFolder(const std::string
     const std::wstring name = Wide(path);
     unique_hfile file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    busy = !file && GetLastError() == ERROR_SHARING_VIOLATION;
+    last_lock_error_ = file ? 0 : GetLastError();
+    busy = !file && last_lock_error_ == ERROR_SHARING_VIOLATION;
     if (!file) return nullptr;
     // Removed as the lock is let go: only when it is the file at its name, never one a link leads to.
     FILE_ATTRIBUTE_TAG_INFO tag{};

@@ -34,6 +34,8 @@ public:
     // The file opened for reading and writing without sharing: another process's open fails with a
     // sharing violation until the holder lets go or ends; the holder removes the file as it lets go.
     std::unique_ptr<unzip::FolderLock> LockFolder(const std::string& path, bool& busy) override;
+    // The system's error of the last lock this object could not take (0: none failed).
+    unsigned long LastLockError() const { return last_lock_error_; }
     bool IsRunningProgram(const std::string& path) override;
     std::optional<unzip::FileSummary> Summarize(const std::string& path) override;
 
@@ -43,6 +45,9 @@ public:
     // True when the open file (a HANDLE) is the one at path: it resolves to the resolved folder of path
     // followed by path's own name, so no link led to it.
     static bool IsFileAt(void* file, const std::string& path);
+
+private:
+    unsigned long last_lock_error_ = 0;
 };
 
 }  // namespace vantorix::services

@@ -126,15 +126,28 @@ TEST(DeltaApply, BringsTheInstallationToTheNewReleaseWithTheClientCommittedLast)
     EXPECT_EQ(ReadBytes(i.app / "Skin/img/logo.png"), testing::PatternBytes(5000, 3));
     EXPECT_EQ(ReadBytes(i.app / "bin/node.dll"), kEngine);
     EXPECT_EQ(ReadBytes(i.app / "only-old.txt"), "stays, as with the full archive");
-    // The journal and the rollback copies wait for the next start, which finds the new tree whole.
-    EXPECT_EQ(unzip::RecoverInstall(files, unzip::InstallPaths{Win(i.app) + "\\", Win(i.app / "update") + "\\"}),
-              unzip::Recovery::Finished);
+    // The applier settled its own install: no journal or rollback copy waits for a later start.
     EXPECT_EQ(testing::Listing(i.app / "update"), std::set<std::string>{}) << "work files left behind";
+    EXPECT_EQ(unzip::RecoverInstall(files, unzip::InstallPaths{Win(i.app) + "\\", Win(i.app / "update") + "\\"}),
+              unzip::Recovery::Nothing);
     // Progress grows to its total: the sources checked and the files made.
     ASSERT_FALSE(progress.empty());
     const uint64_t total = kOldClient.size() + kEngine.size() + NewClient().size() + 10 + 5000;
     EXPECT_EQ(progress.back(), std::make_pair(total, total));
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
+// A package left after its install is recognised by the version it makes; anything else reads as none.
+TEST(DeltaApply, APackageTellsTheVersionItMakes) {
+    Installation i;
+    unzip::PosixFileSystem files;
+    WriteBytes(i.package, ReleasePackage().Zip());
+    EXPECT_EQ(PackageTargetVersion(files, Win(i.package)), std::optional<std::string>("1.0.0.2"));
+    WriteBytes(i.package, ZipBuilder().File("delta.txt", "not an index").Build());
+    EXPECT_EQ(PackageTargetVersion(files, Win(i.package)), std::nullopt);
+    WriteBytes(i.package, "not a zip");
+    EXPECT_EQ(PackageTargetVersion(files, Win(i.package)), std::nullopt);
+    EXPECT_EQ(PackageTargetVersion(files, Win(i.scratch.root() / "missing.zip")), std::nullopt);
 }
 
 struct Refusal {

@@ -101,7 +101,8 @@ TEST(InstallCommit, AKillAfterAnyStepLeavesTheInstallationWhollyOldOrWhollyNewAf
         DyingFileSystem files;
         ASSERT_EQ(UnzipToFolder(files, Win(i.app), Win(i.archive)).status, Status::Ok);
         steps = files.changes;
-        ASSERT_EQ(i.NextStart(), Recovery::Finished);
+        // The install settled itself: the next start finds nothing to do.
+        ASSERT_EQ(i.NextStart(), Recovery::Nothing);
         new_tree = Tree(i.app);
         EXPECT_EQ(new_tree.at("bin/client.exe"), "new client");
         EXPECT_EQ(new_tree.at("keep.txt"), "not in the update");
@@ -202,7 +203,7 @@ TEST(InstallCommit, RecoveryByASecondProcessNeverTouchesAnInstallThatIsBeingComm
         first.second_start = [&] { seen = i.NextStart(); };
         ASSERT_EQ(UnzipToFolder(first, Win(i.app), Win(i.archive)).status, Status::Ok);
         EXPECT_EQ(seen, Recovery::Busy);
-        EXPECT_EQ(i.NextStart(), Recovery::Finished);
+        EXPECT_EQ(i.NextStart(), Recovery::Nothing);
         const auto tree = Tree(i.app);
         EXPECT_EQ(tree.at("bin/client.exe"), "new client");
         EXPECT_EQ(tree.at("readme.txt"), "new file");
@@ -298,7 +299,7 @@ TEST(InstallCommit, LinksInTheWorkFoldersAreRemovedAsLinksAndNothingOutsideIsTou
     PosixFileSystem files;
     ASSERT_EQ(UnzipToFolder(files, Win(i.app), Win(i.archive)).status, Status::Ok);
     EXPECT_EQ(Tree(outside), outside_tree);
-    EXPECT_EQ(i.NextStart(), Recovery::Finished);
+    EXPECT_EQ(i.NextStart(), Recovery::Nothing);
     EXPECT_EQ(ReadBytes(i.app / "bin/client.exe"), "new client");
     EXPECT_EQ(Tree(outside), outside_tree);
 
@@ -309,6 +310,64 @@ TEST(InstallCommit, LinksInTheWorkFoldersAreRemovedAsLinksAndNothingOutsideIsTou
     EXPECT_EQ(UnzipToFolder(files, Win(linked.app), Win(linked.archive)).status, Status::CannotWriteFile);
     EXPECT_EQ(Tree(linked.app), old_tree);
     EXPECT_EQ(Tree(outside), outside_tree);
+}
+
+// The process that commits settles its own install once it has read the tree back whole: no journal,
+// mark, rollback or staging folder is left for a later start (or a later elevated step) to act on.
+TEST(InstallCommit, TheCommittingProcessSettlesItsOwnInstall) {
+    Installation i;
+    PosixFileSystem files;
+    ASSERT_EQ(UnzipToFolder(files, Win(i.app), Win(i.archive)).status, Status::Ok);
+    EXPECT_EQ(ReadBytes(i.app / "bin/client.exe"), "new client");
+    EXPECT_TRUE(fs::is_empty(i.app / "update"));
+}
+
+// A committed install whose journal outlived it (its process was killed before it settled), then a file
+// changed as a setup repair or upgrade changes it: neither the release the install put there nor the one
+// it replaced. The next recovery moves nothing over it; it discards the journal and names the file. The
+// same for a cut install (no done mark) over which the setup ran.
+TEST(InstallCommit, AFileChangedAfterTheInstallIsNeverRolledBackAndTheJournalIsDiscarded) {
+    for (bool committed : {true, false}) {
+        SCOPED_TRACE(committed ? "committed, then repaired" : "cut, then repaired");
+        Installation i;
+        PosixFileSystem files;
+        InstallPaths paths = i.Paths();
+        bool busy = false;
+        auto lock = LockInstall(files, paths.work, busy);
+        ASSERT_TRUE(lock);
+        // UnzipOpenedArchive commits without settling: the state a kill right after the commit leaves.
+        ASSERT_EQ(UnzipOpenedArchive(files, paths, files.OpenArchive(Win(i.archive))).status, Status::Ok);
+        lock.reset();
+        if (!committed) fs::remove(i.app / "update/install.done");
+        ASSERT_TRUE(fs::exists(i.app / "update/rollback/Skin/UI.html"));
+        WriteBytes(i.app / "Skin/UI.html", "repaired skin");
+        const auto repaired = Tree(i.app / "bin");
+        std::string file;
+        EXPECT_EQ(RecoverInstall(files, paths, &file), Recovery::Discarded);
+        EXPECT_EQ(file, "Skin\\UI.html");
+        EXPECT_EQ(ReadBytes(i.app / "Skin/UI.html"), "repaired skin");
+        EXPECT_EQ(Tree(i.app / "bin"), repaired);  // nothing else moved either
+        EXPECT_FALSE(fs::exists(i.app / "update/install.journal"));
+        EXPECT_FALSE(fs::exists(i.app / "update/rollback"));
+        EXPECT_EQ(i.NextStart(), Recovery::Nothing);
+    }
+}
+
+// A process that may not write the work folder: nothing to settle is no failure (it never needs the lock),
+// and work files it cannot settle say so, untouched.
+TEST(InstallCommit, RecoveryWithoutTheLockReportsNothingOrNoLock) {
+    struct NoLockFileSystem : PosixFileSystem {
+        std::unique_ptr<FolderLock> LockFolder(const std::string&, bool& busy) override {
+            busy = false;
+            return nullptr;
+        }
+    };
+    Installation i;
+    NoLockFileSystem denied;
+    EXPECT_EQ(RecoverInstall(denied, i.Paths()), Recovery::Nothing);
+    WriteBytes(i.app / "update/install.journal", "vantorix-install 2\nend\n");
+    EXPECT_EQ(RecoverInstall(denied, i.Paths()), Recovery::NoLock);
+    EXPECT_TRUE(fs::exists(i.app / "update/install.journal"));
 }
 
 TEST(InstallCommit, TheClientExecutableIsCommittedLast) {

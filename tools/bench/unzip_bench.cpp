@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
     const double cpu_at_start = ProcessCpuSeconds();
     using namespace vantorix::services;
     UnzipResult r = UnzipToFolder(Wide(argv[2]), Wide(argv[1]));
-    bool ok = static_cast<bool>(r) && RecoverInterruptedInstall(Wide(argv[2])) == InstallRecovery::Finished;
+    // The install settles itself: nothing is left for a next start.
+    bool ok = static_cast<bool>(r) && RecoverInterruptedInstall(Wide(argv[2])) == InstallRecovery::Nothing;
     std::string status = Utf8(UnzipStatusText(r.status));
     size_t files = r.files_written;
 #else
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
         if (c == '/') c = '\\';
     Result r = UnzipToFolder(fs, folder, argv[1]);
     bool ok = r.status == Status::Ok && RecoverInstall(fs, {NormaliseFolder(folder), NormaliseFolder(folder) + "update\\", ""}) ==
-                                            Recovery::Finished;
+                                            Recovery::Nothing;
     std::string status = StatusText(r.status);
     size_t files = r.files_written;
 #endif

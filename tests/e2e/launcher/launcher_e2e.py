@@ -77,6 +77,9 @@ DOWNLOADED = "Vantorix已经成功下载了当前最新的：%s版本，点确�
 REJECTED = "下载的更新文件不完整或已损坏"
 WRITE_FAILED = "部分更新文件未能写入"
 ELEVATION_DECLINED = "安装更新需要管理员权限，您已拒绝授权"
+RECOVER_NEEDS_ADMIN = "上次更新没有完成，部分程序文件需要恢复。恢复需要管理员权限，点确定后请在系统询问时授权。"
+UNSETTLED = "could not be settled"
+DISCARDED = "journal was discarded, nothing rolled back: Skin\\UI.html is neither"
 # The states a mandatory update passes, in order, as the launcher's log records its flow (the driver's
 # "order" step): the first is the state before the manifest check.
 FLOW = "starting,offered,downloading,downloaded,installing,installed"
@@ -782,10 +785,8 @@ def stale_archive_does_not_divert_the_download(s):
     open(os.path.join(update, "newtemp.zip.dl.cfg"), "wb").write(b"http://127.0.0.1:9/other.zip")
     s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"])
     s.expect_client(NEW)
-    # The committed install's journal and rollback copies wait for the next start to see the new tree.
-    left = s.work_files()
-    check(left == ["install.done", "install.journal", "rollback"], "files left in the update folder: %s" % left)
-    s.next_start_settles()
+    # The launcher that committed settled its own install: no journal or rollback copy waits for a start.
+    check(s.work_files() == [], "files left in the update folder: %s" % s.work_files())
 
 
 def unreadable_manifests_start_the_client(s):
@@ -1262,8 +1263,8 @@ def a_standard_user_updates_through_the_elevated_step(s):
     s.as_standard_user()
     os.remove(s.file("Build\\installock.txt"))
     s.publish()
-    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
-           "click", "gone|30"], as_user=True, elevation=step_runs)
+    s.run(["box|ok|发现新版本！|120", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
+           "click", "gone|30"], as_user=True, elevation=step_runs, timeout=300)
     check(s.elevations == [expected_elevation(s)], "elevations asked for: %s, expected %s" %
           (s.elevations, [expected_elevation(s)]))
     check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
@@ -1276,6 +1277,14 @@ def a_standard_user_updates_through_the_elevated_step(s):
     check("installed" in open(s.file("update\\install.log"), encoding="utf-8").read(), "the step's log says nothing")
     check(os.listdir(s.on_disk(s.user_folder() + "\\update")) == [], "the user's download was left behind")
     check("install through the elevated step" in s.log, "the launcher's log does not say why:\n" + s.log)
+    # The step settled its own install: nothing is left for a later step to act on, and neither this first
+    # start nor the next one finds anything it could not settle.
+    check(s.work_files() == [], "the step left work files: %s" % s.work_files())
+    check(UNSETTLED not in s.log, "the first start found an unsettled update:\n" + s.log)
+    s.run(["neverform|120"], as_user=True, timeout=300)
+    s.wait_for(lambda: client_starts(s, NEW) == 2, "the next start did not start the client: %s" % s.started(), 30)
+    check(UNSETTLED not in s.log and "recovery" not in s.log, "the next start's log:\n" + s.log)
+    check(len(s.elevations) == 1, "elevations asked for: %s" % s.elevations)
 
 
 def a_declined_elevation_starts_the_current_client_and_the_update_comes_again(s):
@@ -1329,6 +1338,62 @@ def the_elevated_step_takes_only_its_narrow_input(s):
     after = tree(s.inst)
     after.pop(os.path.join("update", "install.log"), None)
     check(after == before, "the refused steps changed the installation")
+
+
+def commit_and_keep_the_journal(s, repair):
+    """A new release committed over the installation by a process killed before it settled (the journal,
+    the mark and the rollback copies stay), then Skin\\UI.html changed as a setup repair changes it."""
+    archive = os.path.join(s.dir, "committed.zip")
+    update_package.make_zip(archive, s.new_release_entries())
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "committed"]).returncode
+    check(rc == 3 and os.path.exists(s.file("update\\install.done")), "the install was not cut after its commit (%s)" % rc)
+    check(update_package.file_version(s.client) == NEW, "the commit did not reach the client")
+    with open(s.file("Skin\\UI.html"), "wb") as f:
+        f.write(repair)
+    return tree_without_work(s.inst)
+
+
+def a_file_repaired_after_an_install_is_never_rolled_back(s):
+    # A later step (given a junk manifest, as anybody may hand it) and a later start each find a journal
+    # whose file is neither the release it installed nor the one it replaced: nothing goes back to the
+    # previous release, the journal is discarded, and the log that is open says so.
+    s.publish(version=NEW)
+    repaired = commit_and_keep_the_journal(s, b"<html>repaired by the setup</html>")
+    junk = os.path.join(s.dir, "junk.json")
+    open(junk, "w").write("not a manifest")
+    rc = wine([winpath(s.file("VantorixAssist.exe")), "-install-update", winpath(junk), winpath(junk)], timeout=120).returncode
+    check(rc == 2, "the step ended with %s, not 2" % rc)
+    check(tree_without_work(s.inst) == repaired, "the step changed the repaired installation")
+    check(s.work_files() == [], "the discarded journal's files stayed: %s" % s.work_files())
+    check(DISCARDED in open(s.file("update\\install.log"), encoding="utf-8").read(), "install.log does not say so")
+    repaired = commit_and_keep_the_journal(s, b"<html>upgraded by the setup</html>")
+    s.run(["neverform|60"])
+    s.expect_client(NEW)
+    check(tree_without_work(s.inst) == repaired, "the start changed the repaired installation")
+    check(s.work_files() == [], "the discarded journal's files stayed: %s" % s.work_files())
+    check(DISCARDED in s.log, "launcher.log does not say so:\n" + s.log)
+
+
+def a_cut_install_the_user_cannot_settle_asks_for_the_step_once(s):
+    # An install cut part-way (the new skin in, the old client still there) in an installation the user may
+    # not write: the user's launcher tells the user, asks once for the step that settles it, and the client
+    # it starts is the old one in a whole old tree.
+    s.as_standard_user()
+    s.publish(version=OLD)
+    before = tree_without_work(s.inst)
+    archive = os.path.join(s.dir, "cut.zip")
+    update_package.make_zip(archive, s.new_release_entries())
+    rc = wine([KILL_TOOL, winpath(s.inst), winpath(archive), "m3"]).returncode
+    check(rc == 3 and tree_without_work(s.inst) != before, "the install was not cut part-way (%s)" % rc)
+    s.run(["waitbox|" + RECOVER_NEEDS_ADMIN + "|240", "shot|{shots}\\1-recover.bmp", "box|ok|" + RECOVER_NEEDS_ADMIN,
+           "neverform|120", "nobox|2"], as_user=True, elevation=step_runs, timeout=420)
+    check(s.elevations == [(winpath(s.file("VantorixAssist.exe")), "-recover")], "elevations asked for: %s" % s.elevations)
+    check(s.step_rcs == [0], "the step ended with %s" % s.step_rcs)
+    s.expect_client(OLD)
+    check(tree_without_work(s.inst) == before, "the installation is not the old one again")
+    check(s.work_files() == [], "work files stayed: %s" % s.work_files())
+    check("rolled back" in open(s.file("update\\install.log"), encoding="utf-8").read(), "install.log does not say so")
+    check("this user may not settle it" in s.log, "launcher.log:\n" + s.log)
 
 
 # ---- updates that carry the engine and the control library ---------------------------------------------
@@ -1493,7 +1558,7 @@ def tree_without_work(root):
 def delta_steps(fell_back=False):
     """The user's steps of a mandatory update: one "downloaded" message whichever package brought it. After
     a fall-back the button went from "升级完毕" back to "升级中" for the full archive."""
-    return (["box|ok|发现新版本！" + NEW, "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
+    return (["box|ok|发现新版本！" + NEW + "|120", "waitbox|" + DOWNLOADED + "|120", "box|ok|" + DOWNLOADED, "form|立即启动|1",
              "msg|更新完成！", "order|" + (FLOW_AFTER_FALL_BACK if fell_back else FLOW), "click", "gone|30"])
 
 
@@ -1557,6 +1622,29 @@ def a_delta_killed_mid_commit_is_rolled_back_at_the_next_start(s):
     check(tree_without_work(s.inst) == before, "the installation differs from before the delta")
 
 
+def a_leftover_delta_package_of_the_installed_version_goes_at_the_next_start(s):
+    # A run that ended between its install and its clean-up left the delta package that made the installed
+    # client, in the installation's update folder and in the user's: the next start removes both, with
+    # the package's side files.
+    release_with_delta(s)
+    update_package.set_file_version(s.client, NEW)
+    own = s.file("update\\newtemp.delta.zip")
+    per_user = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "AppData", "Local",
+                            "VantorixAssist", s.installation_id(), "update", "newtemp.delta.zip")
+    os.makedirs(os.path.dirname(per_user), exist_ok=True)
+    for path in (own, per_user):
+        shutil.copy(os.path.join(s.root, DELTA[1:]), path)
+        open(path + ".dl.cfg", "w").write(s.url(DELTA))
+    try:
+        s.run(["neverform|60"])
+        s.expect_client(NEW)
+        left = [p for p in (own, own + ".dl.cfg", per_user, per_user + ".dl.cfg") if os.path.exists(p)]
+        check(left == [], "left: %s" % left)
+        check("a delta package of the installed version was left: removed" in s.log, "launcher.log:\n" + s.log)
+    finally:
+        shutil.rmtree(os.path.dirname(os.path.dirname(per_user)), ignore_errors=True)
+
+
 def standard_user_delta(s, change, package):
     """The standard user's launcher with a delta published (changed by change): one elevation, for package."""
     s.as_standard_user()
@@ -1565,7 +1653,7 @@ def standard_user_delta(s, change, package):
         republish_delta(s, change)
     for folder, _, _ in os.walk(s.dir):
         os.chmod(folder, 0o755)
-    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs)
+    s.run(delta_steps(fell_back=bool(change)), as_user=True, elevation=step_runs, timeout=300)
     folder = s.user_folder() + "\\update\\"
     name, flag = ("newtemp.delta.zip", " -delta") if package == DELTA else ("newtemp.zip", "")
     asked = (winpath(s.file("VantorixAssist.exe")), "-install-update %s %s%s" % (
@@ -1614,9 +1702,12 @@ GROUPS = {
     "standard_user": [a_standard_user_updates_through_the_elevated_step,
                       a_declined_elevation_starts_the_current_client_and_the_update_comes_again,
                       the_elevated_step_refuses_an_archive_changed_after_the_launchers_check,
-                      the_elevated_step_takes_only_its_narrow_input],
+                      the_elevated_step_takes_only_its_narrow_input,
+                      a_file_repaired_after_an_install_is_never_rolled_back,
+                      a_cut_install_the_user_cannot_settle_asks_for_the_step_once],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
     "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
+                                                              a_leftover_delta_package_of_the_installed_version_goes_at_the_next_start,
                                                               a_standard_user_takes_the_delta_through_the_elevated_step,
                                                               a_standard_users_delta_that_cannot_apply_costs_no_second_prompt],
     "load": [a_phased_release_reaches_only_the_draws_within_its_share, retry_after_honoured("4", 4.0),

@@ -6,6 +6,9 @@
 //   install_kill_tool FOLDER ARCHIVE pN             pauses there instead, holding the install lock: it sets
 //                                                   the event "Local\vx-install-paused-<its pid>" and goes
 //                                                   on once "Local\vx-install-go-<its pid>" is set
+//   install_kill_tool FOLDER ARCHIVE committed      ends itself right after the commit is marked done,
+//                                                   before it settles: the journal, the mark and the
+//                                                   rollback copies stay, the tree is new
 //   ... launcher                                    a fourth argument: FOLDER\VantorixAssist.exe counts as
 //                                                   the running program, as for the launcher itself
 // An ARCHIVE whose name ends in ".delta.zip" is a delta package, applied with the launcher's delta applier.
@@ -46,7 +49,15 @@ public:
     void RemoveFile(const std::string& p) override { Step(), Win32FileSystem::RemoveFile(p); }
     bool RemoveFolder(const std::string& p) override { return Step(), Win32FileSystem::RemoveFolder(p); }
     bool RemoveTree(const std::string& p) override { return Step(), Win32FileSystem::RemoveTree(p); }
-    bool WriteDurably(const std::string& p, std::string_view d) override { return Step(), Win32FileSystem::WriteDurably(p, d); }
+    bool WriteDurably(const std::string& p, std::string_view d) override {
+        Step();
+        const bool written = Win32FileSystem::WriteDurably(p, d);
+        constexpr std::string_view kDone = "install.done";
+        if (after_done && p.size() >= kDone.size() && p.compare(p.size() - kDone.size(), kDone.size(), kDone) == 0)
+            TerminateProcess(GetCurrentProcess(), 3);
+        return written;
+    }
+    bool after_done = false;  // "committed": ended once the commit is marked done
 
 private:
     static void Pause() {
@@ -71,8 +82,10 @@ private:
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4 && !(argc == 5 && std::wstring(argv[4]) == L"launcher")) return 2;
+    const bool after_done = std::wstring(argv[3]) == L"committed";
     const bool pause = argv[3][0] == L'p', moves_only = pause || argv[3][0] == L'm';
-    KilledAfter files(_wtol(argv[3] + (moves_only ? 1 : 0)), moves_only, pause);
+    KilledAfter files(after_done ? -1 : _wtol(argv[3] + (moves_only ? 1 : 0)), moves_only, pause);
+    files.after_done = after_done;
     if (argc == 5) files.running = vantorix::unzip::NormaliseFolder(vantorix::services::Utf8(argv[1])) + "VantorixAssist.exe";
     const std::string folder = vantorix::services::Utf8(argv[1]), archive = vantorix::services::Utf8(argv[2]);
     constexpr std::string_view kDeltaSuffix = ".delta.zip";
