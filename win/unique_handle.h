@@ -98,6 +98,12 @@ struct mapped_view_traits {
     static void close(pointer p) noexcept { ::UnmapViewOfFile(p); }
 };
 
+struct local_memory_traits {  // what the system allocated for the caller with LocalAlloc (security
+    using pointer = HLOCAL;     // descriptors, SID texts)
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer p) noexcept { ::LocalFree(p); }
+};
+
 using unique_kernel_handle = unique_handle<kernel_handle_traits>;
 using unique_hfile = unique_handle<file_handle_traits>;
 using unique_find = unique_handle<find_handle_traits>;
@@ -110,6 +116,7 @@ using unique_memory_dc = unique_handle<memory_dc_traits>;
 using unique_hwnd = unique_handle<hwnd_traits>;
 using unique_virtual_block = unique_handle<virtual_block_traits>;
 using unique_mapped_view = unique_handle<mapped_view_traits>;
+using unique_local_memory = unique_handle<local_memory_traits>;
 
 // A window DC belongs to its window: released with ReleaseDC, so the owner keeps both.
 class unique_window_dc {

@@ -60,6 +60,7 @@ inline constexpr wchar_t kUpdateElevationDeclined[] =
     L"安装更新需要管理员权限，您已拒绝授权，本次没有更新任何文件。点确定后启动当前版本，下次启动时将再次提供更新。";
 inline constexpr wchar_t kStepManifestRefused[] = L"安装步骤未能确认更新信息";
 inline constexpr wchar_t kStepArchiveRejected[] = L"更新文件已损坏或无法使用";
+inline constexpr wchar_t kStepNotSignedByPublisher[] = L"更新中的程序文件缺少发布者的数字签名";
 inline constexpr wchar_t kStepFailedCode[] = L"安装步骤失败，代码 ";
 inline constexpr wchar_t kAskForceClose[] =
     L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
