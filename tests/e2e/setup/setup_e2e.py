@@ -459,7 +459,7 @@ def folder_rights(m):
     os.chmod(open_folder, 0o777)
     refused = m.wine([FOLDER_RIGHTS, "check", "C:\\Open"], timeout=60)
     check(refused.returncode == 3, "the open folder passes the check: %s" % refused.stdout.decode("utf-8", "replace"))
-    run = subprocess.run(["bash", INSTALL, "C:\\Open"], timeout=360, env=dict(m.env, SETUP=setup_program()),
+    run = subprocess.run(["bash", INSTALL, "C:\\Open"], timeout=wine_env.limit(360), env=dict(m.env, SETUP=setup_program()),
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     check(run.returncode == 4, "the setup into a folder others may change ended with %d, not 4" % run.returncode)
     check(os.listdir(open_folder) == [], "the refused setup wrote into the folder: %s" % os.listdir(open_folder))
