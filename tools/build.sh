@@ -61,11 +61,42 @@ elif [ -n "$next" ]; then
 else
   echo "build.sh: no update key: the launcher checks sizes and hashes only"
 fi
+# Code signing: everything the build ships is Authenticode-signed with osslsigncode (cmake/codesign.cmake).
+#   VANTORIX_CODESIGN_CERT=<PEM> VANTORIX_CODESIGN_KEY=<PEM>   the maker's certificate (chain, leaf first) and
+#                                      its unencrypted private key; VANTORIX_CODESIGN_CERT=none: an unsigned
+#                                      build, whose install step checks no signatures
+#   VANTORIX_CODESIGN_TIMESTAMP_URL=<URL>  an RFC 3161 time-stamping service (optional)
+# With VANTORIX_TEST_UPDATE_KEYS=1 and no certificate named: a throw-away self-signed one made once under
+# <build>/codesign/; the build says so. A release build refuses it (CMake checks its subject).
+cert=${VANTORIX_CODESIGN_CERT:-} cert_key=${VANTORIX_CODESIGN_KEY:-} cert_throwaway=OFF
+if [ -z "$cert" ] && [ "$throwaway" = ON ]; then
+  signing_folder=$build/codesign
+  mkdir -p "$signing_folder"
+  if [ ! -s "$signing_folder/cert.pem" ] || [ ! -s "$signing_folder/key.pem" ]; then
+    ( umask 077 && openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -keyout "$signing_folder/key.pem.new" \
+        -out "$signing_folder/cert.pem.new" -subj "/O=Vantorix/CN=Vantorix THROW-AWAY TEST CODE SIGNING" \
+        -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" 2>/dev/null ) &&
+      mv "$signing_folder/key.pem.new" "$signing_folder/key.pem" && mv "$signing_folder/cert.pem.new" "$signing_folder/cert.pem"
+  fi
+  cert=$signing_folder/cert.pem cert_key=$signing_folder/key.pem cert_throwaway=ON
+  echo "build.sh: TEST BUILD signed with a THROW-AWAY code-signing certificate from $signing_folder: not for release"
+elif [ -z "$cert" ]; then
+  echo "build.sh: VANTORIX_CODESIGN_CERT is not set. A release build is signed with the maker's code-signing certificate:" >&2
+  echo "  VANTORIX_CODESIGN_CERT=<PEM certificate> VANTORIX_CODESIGN_KEY=<PEM private key> (or VANTORIX_CODESIGN_CERT=none: unsigned)." >&2
+  exit 1
+elif [ "$cert" != none ]; then
+  [ -n "$cert_key" ] || { echo "build.sh: VANTORIX_CODESIGN_KEY is not set: name the private key of $cert" >&2; exit 1; }
+  cert=$(realpath "$cert") cert_key=$(realpath "$cert_key")
+  echo "build.sh: code signing with $cert ($(openssl x509 -in "$cert" -noout -subject 2>/dev/null))"
+else
+  echo "build.sh: VANTORIX_CODESIGN_CERT=none: nothing is Authenticode-signed"
+fi
 cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
   -DVANTORIX_UPDATE_NEXT_PUBLIC_KEY="$next" -DVANTORIX_UPDATE_PUBLIC_KEY_SHA256="${VANTORIX_UPDATE_PUBLIC_KEY_SHA256:-}" \
   -DVANTORIX_UPDATE_KEYS_THROWAWAY=$throwaway -DVANTORIX_UPDATE_SIGNING_KEY="$signing" \
-  -DVANTORIX_UPDATE_NEXT_SIGNING_KEY="$next_signing" >/dev/null
+  -DVANTORIX_UPDATE_NEXT_SIGNING_KEY="$next_signing" -DVANTORIX_CODESIGN_CERT="$cert" -DVANTORIX_CODESIGN_KEY="$cert_key" \
+  -DVANTORIX_CODESIGN_THROWAWAY=$cert_throwaway -DVANTORIX_CODESIGN_TIMESTAMP_URL="${VANTORIX_CODESIGN_TIMESTAMP_URL:-}" >/dev/null
 cmake --build "$build/win" -j "$jobs"
 # The fuzz targets: the portable core once more, built with clang for libFuzzer (its runs are registered in
 # the native tree's CTest, so it is configured first).

@@ -104,9 +104,11 @@ http {
 EOF
 # Signed as the maker signs: with the private key matching the one built into the launcher, if any.
 signing_key=$(python3 "$root/tools/update-server/update_package.py" --print-signing-key "$win")
+# The raised client is signed again with the build's code-signing certificate, as the maker's is.
+codesign=$(python3 "$root/tools/update-server/update_package.py" --print-codesign "$win")
 python3 "$root/tools/release/release.py" --release "$win/installation" --set-client-version "$next" \
   --earlier "$inst" --out "$work/server" --base-url "https://127.0.0.1:$port/" --force-mod 1 --title "Vantorix $next" \
-  --notes $'界面更新\r\n修复若干问题' --applier "$build/native/tools/release/native/release_apply" \
+  --notes $'界面更新\r\n修复若干问题' --applier "$build/native/tools/release/native/release_apply" $codesign \
   $([ -n "$signing_key" ] && echo --signing-key "$signing_key" || echo --unsigned)
 log "nginx on https://127.0.0.1:$port with version $next (installation has $current)"
 # Bounded like every server of the tests: it ends by itself after ten minutes at the latest.

@@ -4,6 +4,7 @@
 # qemu-user 10 (bookworm-backports) through binfmt_misc where it does not; only there is qemu-user installed.
 # The binfmt_misc entry is changed only under the machine lock (tools/machine.sh), so a set-up never
 # switches it under a test run on the same machine.
+# osslsigncode 2.9 (bookworm-backports) signs what the build ships.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 APT=(apt-get -o DPkg::Lock::Timeout=600 -y)
@@ -90,6 +91,13 @@ else
   machine_unlock
   source "$here/wine-binaries.sh"
   "$WINE32_LOADER" --version >/dev/null
+fi
+
+# osslsigncode signs everything the build ships (Authenticode); 2.9 from bookworm-backports is the version
+# the signatures were checked with under Wine (bookworm's own is 2.5).
+if ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || echo 0)" ge 2.9; then
+  apt_refresh_lists osslsigncode/bookworm-backports
+  apt_install -t bookworm-backports osslsigncode
 fi
 
 # minizip's unzip sources come from Debian's zlib source package; the build compiles them.

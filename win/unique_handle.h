@@ -85,6 +85,7 @@ template <class T = void>
 using unique_hlocal = unique_any<T*, close::local_memory<T>>;
 template <class T = void>
 using unique_cotaskmem = unique_any<T*, close::cotaskmem<T>>;
+using unique_local_memory = unique_hlocal<>;  // HLOCAL as LocalAlloc hands it out
 
 // A window DC belongs to its window: released with ReleaseDC, so the owner keeps both.
 class unique_window_dc {

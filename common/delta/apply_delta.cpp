@@ -191,11 +191,14 @@ const char* StatusText(Status status) {
         case Status::ResultMismatch: return "patched file differs from the release's";
         case Status::NoRoom: return "not enough free disk space";
         case Status::CannotWrite: return "cannot write file";
+        case Status::Untrusted: return "a built file was refused";
     }
     return "?";
 }
 
-bool FallsBackToFullArchive(Status status) { return status != Status::Ok && status != Status::NoRoom; }
+bool FallsBackToFullArchive(Status status) {
+    return status != Status::Ok && status != Status::NoRoom && status != Status::Untrusted;
+}
 
 std::optional<std::string> PackageTargetVersion(FileSystem& fs, const std::string& package) {
     unzip::ArchiveHandle handle(fs.OpenArchive(package));
@@ -246,7 +249,7 @@ Result StageDelta(FileSystem& fs, Sha256Provider& sha256, const InstallPaths& pa
 }
 
 Result ApplyDelta(FileSystem& fs, Sha256Provider& sha256, std::string_view folder, const std::string& package,
-                  std::string_view work_folder, const ApplyProgress& progress) {
+                  std::string_view work_folder, const ApplyProgress& progress, const unzip::StagedCheck& check) {
     InstallPaths paths;
     paths.folder = unzip::NormaliseFolder(folder);
     paths.work = unzip::NormaliseFolder(work_folder.empty() ? paths.folder + std::string(unzip::kWorkFolder) : std::string(work_folder));
@@ -261,7 +264,8 @@ Result ApplyDelta(FileSystem& fs, Sha256Provider& sha256, std::string_view folde
         fs.RemoveTree(paths.Stage());
         return staged;
     }
-    const unzip::Result committed = unzip::CommitStaged(fs, paths, staged.staged);
+    const unzip::Result committed = unzip::CommitStaged(fs, paths, staged.staged, {}, check);
+    if (committed.status == unzip::Status::Untrusted) return Failure(Status::Untrusted, committed.entry, committed.detail);
     if (committed.status != unzip::Status::Ok) return Failure(Status::CannotWrite, committed.entry, committed.detail);
     // The commit's order: the client last.
     Result result;

@@ -32,6 +32,7 @@ enum class Status {
     ResultMismatch,  // a built file is not the one the index announces
     NoRoom,          // the new files would not fit on the installation's volume
     CannotWrite,     // staging or the commit failed (the commit restored the old files)
+    Untrusted,       // the caller's check refused a staged file (unzip::StagedCheck): nothing written
 };
 
 struct Result {
@@ -44,7 +45,7 @@ struct Result {
 
 const char* StatusText(Status status);
 // True for every failure after which the full archive is the way on: everything but NoRoom (the full
-// archive needs more room still).
+// archive needs more room still) and Untrusted (the full archive carries the same files).
 bool FallsBackToFullArchive(Status status);
 
 // Called with the bytes checked and made so far against their total, between blocks.
@@ -61,7 +62,9 @@ std::optional<std::string> PackageTargetVersion(unzip::FileSystem& fs, const std
 
 // Under the install lock: settles an interrupted install, stages the delta, commits it over the folder
 // and settles the commit (unzip::SettleCommitted). The work folder defaults to the folder's "update\".
+// A check, when given, judges the staged files before the commit (Untrusted when it refuses one).
 Result ApplyDelta(unzip::FileSystem& fs, Sha256Provider& sha256, std::string_view folder, const std::string& package,
-                  std::string_view work_folder = {}, const ApplyProgress& progress = {});
+                  std::string_view work_folder = {}, const ApplyProgress& progress = {},
+                  const unzip::StagedCheck& check = {});
 
 }  // namespace vantorix::delta

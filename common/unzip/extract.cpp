@@ -141,6 +141,7 @@ const char* StatusText(Status status) {
         case Status::EncryptedEntry: return "encrypted entry";
         case Status::NoRoom: return "not enough free disk space";
         case Status::Busy: return "another install is under way";
+        case Status::Untrusted: return "a staged file was refused";
     }
     return "?";
 }
@@ -229,8 +230,11 @@ std::optional<Result> PrepareStaging(FileSystem& fs, const InstallPaths& paths) 
 }
 
 Result CommitStaged(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
-                    const std::vector<std::string>& folders) {
+                    const std::vector<std::string>& folders, const StagedCheck& check) {
     auto drop_work = [&] { fs.RemoveTree(paths.Stage()); };
+    if (check)
+        if (const auto refused = check(paths.Stage(), staged))
+            return drop_work(), Failure(Status::Untrusted, refused->file, refused->why);
     const CommitPlan plan = PlanCommit(fs, paths, staged, folders);
     for (const CommitFile& file : plan.files)
         if (file.replaces && !fs.CanReplace(paths.folder + file.name))
@@ -240,7 +244,8 @@ Result CommitStaged(FileSystem& fs, const InstallPaths& paths, const std::vector
     return result;
 }
 
-Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress) {
+Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress,
+                          const StagedCheck& check) {
     ArchiveHandle handle(archive);
     if (!handle) return Failure(Status::NotAnArchive, "", "cannot open");
     auto zf = static_cast<unzFile>(handle.get());
@@ -295,7 +300,7 @@ Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archi
     std::vector<std::string> folders;
     for (const Entry& entry : entries)
         if (entry.folder) folders.push_back(entry.name);
-    return CommitStaged(fs, paths, staged, folders);
+    return CommitStaged(fs, paths, staged, folders, check);
 }
 
 }  // namespace vantorix::unzip

@@ -98,6 +98,7 @@ enum class Status {
     EncryptedEntry,
     NoRoom,  // the unpacked files would not fit on the volume
     Busy,    // another process is installing into or recovering the same installation
+    Untrusted,  // the caller's check of the staged files refused one (see StagedCheck): nothing written
 };
 
 struct Result {
@@ -117,6 +118,20 @@ Result Failure(Status status, std::string entry, std::string detail);
 // "\", or nullopt when a level cannot be created.
 std::optional<std::string> MakePath(FileSystem& fs, std::string_view path);
 
+struct InstallPaths;
+struct CommitFile;
+
+// A staged file the caller's check refused, and why.
+struct StagedRefusal {
+    std::string file;  // relative to the installation ("bin\\client.exe")
+    std::string why;
+};
+// Judges the staged files (they lie below stage_folder under their relative names) after staging and
+// before anything is committed: a refusal ends the install with Status::Untrusted, nothing written. An
+// empty check accepts everything.
+using StagedCheck =
+    std::function<std::optional<StagedRefusal>(const std::string& stage_folder, const std::vector<CommitFile>& staged)>;
+
 // Unpacks every entry of the archive into the folder, all or nothing. The central directory is checked
 // first (names safe and distinct as the file system compares them, no encrypted entry, sizes bounded);
 // then every entry is decompressed once into a fresh staging folder below the work folder, its CRC and
@@ -133,24 +148,24 @@ using UnpackProgress = std::function<void(unsigned long long done, unsigned long
 Result UnzipToFolder(FileSystem& fs, std::string_view folder, const std::string& archive,
                      std::string_view work_folder = {}, const UnpackProgress& progress = {});
 
-struct InstallPaths;
 // The same over an archive the caller has opened (an unzFile, closed here) while it holds the install
 // lock of paths.work (LockInstall): the caller keeps the archive's file from being changed meanwhile.
-Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress = {});
+Result UnzipOpenedArchive(FileSystem& fs, const InstallPaths& paths, void* archive, const UnpackProgress& progress = {},
+                          const StagedCheck& check = {});
 
 // The install lock of a work folder ("install.lock" in it): one process at a time commits or recovers an
 // installation. nullptr when another process holds it (busy) or it cannot be taken.
 std::unique_ptr<FolderLock> LockInstall(FileSystem& fs, const std::string& work_folder, bool& busy);
 
-struct CommitFile;
 // The two ends every install shares, for a caller that holds the install lock and stages files itself
 // (a delta package): PrepareStaging checks that the work folder is the installation's own, settles what
 // an earlier run left and makes the staging folder fresh (a failure when any of it cannot be done);
 // CommitStaged plans and commits the staged files (each with its summary) and removes the staging
-// folder again when the commit failed and restored the old tree.
+// folder again when the commit failed and restored the old tree. A check, when given, judges the staged
+// files first (Status::Untrusted and nothing written when it refuses one).
 std::optional<Result> PrepareStaging(FileSystem& fs, const InstallPaths& paths);
 Result CommitStaged(FileSystem& fs, const InstallPaths& paths, const std::vector<CommitFile>& staged,
-                    const std::vector<std::string>& folders = {});
+                    const std::vector<std::string>& folders = {}, const StagedCheck& check = {});
 
 // The read size of the unpacking loop.
 inline constexpr size_t kReadBlock = 2048;

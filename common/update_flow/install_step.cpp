@@ -16,6 +16,7 @@ UnpackResult OutcomeOfInstallStep(unsigned long exit_code) {
     case StepExit::MissingSignature: return {UnpackOutcome::ArchiveRejected, text::kArchiveNotSigned};
     case StepExit::BadSignature: return {UnpackOutcome::ArchiveRejected, text::kArchiveBadSignature};
     case StepExit::ArchiveRejected: return {UnpackOutcome::ArchiveRejected, text::kStepArchiveRejected};
+    case StepExit::NotSignedByPublisher: return {UnpackOutcome::ArchiveRejected, text::kStepNotSignedByPublisher};
     case StepExit::NoRoom: return {UnpackOutcome::NoRoom, L""};
     case StepExit::DeltaRefused: return {UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"};
     case StepExit::BadCommandLine:

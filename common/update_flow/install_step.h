@@ -54,6 +54,10 @@ enum class StepExit : int {
     Failed = 13,             // anything else (an unexpected failure of the step itself)
     DeltaRefused = 14,       // -delta: no delta for the installed version, or it does not apply to the installed
                              // files or is damaged: nothing written, the full archive is the way on
+    // 15 is the installation check's.
+    NotSignedByPublisher = 16,  // an executable the archive or delta brings (VantorixAssist.exe, bin\client.exe,
+                                // Build\Velview_G_201.ocx) has no valid Authenticode signature by the signer
+                                // of the running launcher (or the launcher itself has none): nothing written
 };
 
 // What the user's launcher makes of a step's exit code: the outcome its flow knows, with a reason for the

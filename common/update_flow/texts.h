@@ -66,6 +66,7 @@ inline constexpr wchar_t kRecoverNeedsAdmin[] =
     L"上次更新没有完成，部分程序文件需要恢复。恢复需要管理员权限，点确定后请在系统询问时授权。";
 inline constexpr wchar_t kStepManifestRefused[] = L"安装步骤未能确认更新信息";
 inline constexpr wchar_t kStepArchiveRejected[] = L"更新文件已损坏或无法使用";
+inline constexpr wchar_t kStepNotSignedByPublisher[] = L"更新中的程序文件缺少发布者的数字签名";
 inline constexpr wchar_t kStepFailedCode[] = L"安装步骤失败，代码 ";
 inline constexpr wchar_t kAskForceClose[] =
     L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";

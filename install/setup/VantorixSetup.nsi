@@ -1,6 +1,7 @@
 ; The setup program of TAVI助手Plus and its uninstaller. Built by install/setup/CMakeLists.txt with
 ;   -DVERSION=a.b.c.d  -DSOURCE=<assembled installation folder>  -DHELPER=<EndPrograms.exe>
-;   -DSTARTER=<StartAsUser.exe>  -DOUTFILE=<exe>
+;   -DSTARTER=<StartAsUser.exe>  -DRIGHTS=<FolderRights.exe>  -DOUTFILE=<exe>
+;   [-DSIGN=<command that Authenticode-signs the file %1 in place>]
 ;
 ; It installs the installation's layout, puts the control library where the launcher looks for it and
 ; registers it there (what "\Build\注册控件.bat" does, so the launcher's first start does not ask), and
@@ -10,10 +11,21 @@
 ; Several installations may live side by side: each has its own uninstall key (found by its
 ; InstallLocation), and the control library in the system folder is shared between them through the
 ; system's SharedDLLs reference count, so it goes only with the last installation that uses it.
+;
+; The installation folder has the rights of "Program Files" (what lies there runs elevated later): a folder
+; the setup makes gets them (FolderRights.exe protect), an existing one that others than SYSTEM, the
+; Administrators and TrustedInstaller may change is refused (silent mode: exit code 4; rights that cannot
+; be set: 5).
 Unicode true
 ManifestSupportedOS all
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+
+; Authenticode: the uninstaller is signed before it is packed, the setup once it is written.
+!ifdef SIGN
+  !uninstfinalize '${SIGN}'
+  !finalize '${SIGN}'
+!endif
 
 !include LogicLib.nsh
 !include x64.nsh
@@ -211,6 +223,34 @@ Function StartLauncherAsUser
   ${EndIf}
 FunctionEnd
 
+; An existing installation folder must let only SYSTEM, the Administrators and TrustedInstaller change it;
+; a new one is made with the rights of Program Files (read back by the helper).
+Function GuardFolder
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\FolderRights.exe" "${RIGHTS}"
+  ${If} ${FileExists} "$INSTDIR\*.*"
+    nsExec::ExecToLog '"$PLUGINSDIR\FolderRights.exe" check "$INSTDIR"'
+    Pop $0
+    ${If} $0 != 0
+      DetailPrint "The folder may be changed by others than the administrators ($0): $INSTDIR"
+      MessageBox MB_OK|MB_ICONSTOP "其他用户可以修改该文件夹，安装到这里不安全，请选择其他文件夹：$INSTDIR" /SD IDOK
+      SetErrorLevel 4
+      Abort
+    ${EndIf}
+  ${Else}
+    CreateDirectory "$INSTDIR"
+    nsExec::ExecToLog '"$PLUGINSDIR\FolderRights.exe" protect "$INSTDIR"'
+    Pop $0
+    ${If} $0 != 0
+      RMDir "$INSTDIR"
+      DetailPrint "The folder's rights could not be set ($0): $INSTDIR"
+      MessageBox MB_OK|MB_ICONSTOP "无法设置安装文件夹的访问权限：$INSTDIR" /SD IDOK
+      SetErrorLevel 5
+      Abort
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
 Section "!${PRODUCT}" SecMain
   SectionIn RO
   SetShellVarContext all
@@ -227,6 +267,7 @@ Section "!${PRODUCT}" SecMain
     SetErrorLevel 3
     Abort
   ${EndIf}
+  Call GuardFolder
   !insertmacro EndInstallationPrograms
   !insertmacro InstallationFiles PutFile
   CreateDirectory "$INSTDIR\update"

@@ -26,6 +26,7 @@ StepExit ExitOf(delta::Status status) {
     case delta::Status::NoRoom: return StepExit::NoRoom;
     // The commit restored what it had replaced: the full archive gets its own chance.
     case delta::Status::CannotWrite: return StepExit::WriteFailed;
+    case delta::Status::Untrusted: return StepExit::NotSignedByPublisher;
     default: return StepExit::DeltaRefused;
     }
 }
@@ -34,7 +35,8 @@ StepExit ExitOf(delta::Status status) {
 
 InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wstring& package,
                                       const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                                      const std::function<void()>& between_blocks, const delta::ApplyProgress& progress) {
+                                      const std::function<void()>& between_blocks, const delta::ApplyProgress& progress,
+                                      const unzip::StagedCheck& check) {
     InstallOutcome outcome;
     const std::wstring work_copy = folder + update_flow::kDeltaPath;
     if (!TakeIntoWorkFolder(folder, package, work_copy, expected, between_blocks, outcome)) return outcome;
@@ -55,7 +57,7 @@ InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wst
     services::Win32FileSystem files;
     services::BcryptSha256Provider sha256;
     const delta::Result applied =
-        delta::ApplyDelta(files, sha256, services::Utf8(folder), services::Utf8(work_copy), {}, progress);
+        delta::ApplyDelta(files, sha256, services::Utf8(folder), services::Utf8(work_copy), {}, progress, check);
     outcome.exit = ExitOf(applied.status);
     if (outcome.exit == StepExit::Done) {
         for (const std::string& name : applied.committed) outcome.committed.push_back(services::Wide(name));

@@ -21,7 +21,8 @@ namespace vantorix::launcher {
 
 InstallOutcome InstallDownloadedDelta(const std::wstring& folder, const std::wstring& package,
                                       const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                                      const std::function<void()>& between_blocks, const delta::ApplyProgress& progress);
+                                      const std::function<void()>& between_blocks, const delta::ApplyProgress& progress,
+                                      const unzip::StagedCheck& check = {});
 
 // For a launcher that cannot write its installation, before it asks for the elevated step: builds every
 // file the delta makes from the installed files into `scratch` (a folder of the user's), checks them, and

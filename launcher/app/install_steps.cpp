@@ -8,6 +8,7 @@
 #include "launcher/app/delta_install.h"
 #include "launcher/app/install_recovery.h"
 #include "launcher/app/installation.h"
+#include "launcher/app/publisher_check.h"
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/install_state_store.h"
@@ -90,9 +91,11 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     if (!expected && delta) return Exit(StepExit::DeltaRefused, L"no delta for the installed client version");
     if (!expected) return Exit(StepExit::ManifestRefused, L"the manifest's archive values are malformed");
 
+    // Nothing is committed that the running launcher's signer did not sign.
+    const unzip::StagedCheck signed_by_publisher = PublisherSignatureCheck();
     const InstallOutcome installed =
-        delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {})
-              : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {});
+        delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
+              : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
     if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
     if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
         services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)

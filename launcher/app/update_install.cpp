@@ -117,6 +117,7 @@ StepExit ExitOf(services::UnzipStatus status) {
     case services::UnzipStatus::CannotCreateFolder:
     case services::UnzipStatus::CannotWriteFile: return StepExit::WriteFailed;
     case services::UnzipStatus::Busy: return StepExit::InstallBusy;
+    case services::UnzipStatus::Untrusted: return StepExit::NotSignedByPublisher;
     default: return StepExit::ArchiveRejected;
     }
 }
@@ -125,7 +126,8 @@ StepExit ExitOf(services::UnzipStatus status) {
 
 InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::wstring& archive,
                                         const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                                        const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress) {
+                                        const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress,
+                                        const unzip::StagedCheck& check) {
     InstallOutcome outcome;
     const std::wstring work_copy = folder + update_flow::kArchivePath;
     if (!TakeIntoWorkFolder(folder, archive, work_copy, expected, between_blocks, outcome)) return outcome;
@@ -134,7 +136,7 @@ InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::w
     steps.between_blocks = between_blocks;
     steps.unpacked = progress;
     steps.checked = [] { win::diag::Record(L"install", L"archive checked, " + services::ProcessCostText()); };
-    const services::InstallResult installed = services::InstallArchive(folder, work_copy, expected, keys, steps);
+    const services::InstallResult installed = services::InstallArchive(folder, work_copy, expected, keys, steps, check);
     if (installed.refused) {
         outcome.exit = StepExitOf(*installed.refused);
         win::diag::Record(L"install", L"archive refused", static_cast<unsigned long>(outcome.exit));

@@ -23,10 +23,12 @@ struct InstallOutcome {
 };
 
 // between_blocks runs after every block copied or hashed, progress after every block unpacked: the
-// caller's window may answer meanwhile.
+// caller's window may answer meanwhile. check (the elevated step's publisher check) judges the staged
+// files before the commit.
 InstallOutcome InstallDownloadedArchive(const std::wstring& folder, const std::wstring& archive,
                                         const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                                        const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress);
+                                        const std::function<void()>& between_blocks, const unzip::UnpackProgress& progress,
+                                        const unzip::StagedCheck& check = {});
 
 // The user's file as `work_copy` in the installation's work folder: when it lies elsewhere, copied into a
 // new file only SYSTEM and the administrators may open, refusing anything but one plain file (no link, no

@@ -35,7 +35,7 @@ Copied CopyInto(HANDLE source, HANDLE copy, const std::function<void()>& between
 
 InstallResult InstallArchive(const std::wstring& installation, const std::wstring& archive,
                              const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                             const InstallProgress& progress) {
+                             const InstallProgress& progress, const unzip::StagedCheck& check) {
     InstallResult result;
     auto not_installed = [&](UnzipStatus status, const std::string& entry) {
         result.unpacked.status = status;
@@ -94,7 +94,7 @@ InstallResult InstallArchive(const std::wstring& installation, const std::wstrin
         return result;
     }
     if (progress.checked) progress.checked();
-    const unzip::Result unpacked = unzip::UnzipOpenedArchive(files, paths, Win32FileSystem::OpenArchiveOver(held), progress.unpacked);
+    const unzip::Result unpacked = unzip::UnzipOpenedArchive(files, paths, Win32FileSystem::OpenArchiveOver(held), progress.unpacked, check);
     source.reset();
     copy.reset();
     result.unpacked = ToUnzipResult(unpacked);

@@ -32,11 +32,12 @@ struct InstallResult {
 // Installs the archive over the installation folder under the install lock. An archive that lies outside
 // the installation's work folder ("update\\") is copied first into a fresh file there ("newtemp.zip",
 // never through a link) and that copy is checked and unpacked. The size, SHA-256 and, with a key, the
-// signature are checked against expected. After a commit the archive is removed, and when the archive
-// brought a new launcher while this one runs, its staged copy is started to take its place.
+// signature are checked against expected; check, when given, judges the staged files before the commit.
+// After a commit the archive is removed, and when the archive brought a new launcher while this one runs,
+// its staged copy is started to take its place.
 InstallResult InstallArchive(const std::wstring& installation, const std::wstring& archive,
                              const integrity::ExpectedArchive& expected, const integrity::UpdateKeys& keys,
-                             const InstallProgress& progress = {});
+                             const InstallProgress& progress = {}, const unzip::StagedCheck& check = {});
 
 // The archive's file name in the work folder.
 inline constexpr char kInstalledArchiveName[] = "newtemp.zip";

@@ -55,6 +55,7 @@ enum class UnzipStatus {
     EncryptedEntry,      // an entry needs a password: nothing written
     NoRoom,              // the unpacked files would not fit in the volume's free space: nothing written
     Busy,                // another process installs into or recovers the installation now: nothing written
+    Untrusted,           // the installer's check refused a staged file (entry: the file and why): nothing written
 };
 
 struct UnzipResult {

@@ -27,6 +27,7 @@ UnzipStatus ToStatus(unzip::Status status) {
         case unzip::Status::EncryptedEntry: return UnzipStatus::EncryptedEntry;
         case unzip::Status::NoRoom: return UnzipStatus::NoRoom;
         case unzip::Status::Busy: return UnzipStatus::Busy;
+        case unzip::Status::Untrusted: return UnzipStatus::Untrusted;
     }
     return UnzipStatus::NotAnArchive;
 }
@@ -53,7 +54,9 @@ unzip::InstallPaths InstallPathsOf(const std::wstring& folder) {
 UnzipResult ToUnzipResult(const unzip::Result& r) {
     UnzipResult result;
     result.status = ToStatus(r.status);
-    result.entry = Wide(r.status == unzip::Status::NoRoom ? r.detail : r.entry);
+    result.entry = Wide(r.status == unzip::Status::NoRoom      ? r.detail
+                        : r.status == unzip::Status::Untrusted ? r.entry + ": " + r.detail
+                                                               : r.entry);
     result.files_written = r.files_written;
     return result;
 }
@@ -150,6 +153,7 @@ const wchar_t* UnzipStatusText(UnzipStatus status) {
         case UnzipStatus::EncryptedEntry: return L"encrypted entry";
         case UnzipStatus::NoRoom: return L"not enough free disk space";
         case UnzipStatus::Busy: return L"another install is under way";
+        case UnzipStatus::Untrusted: return L"refused before the commit";
     }
     return L"?";
 }

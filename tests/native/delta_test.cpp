@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "common/delta/apply_delta.h"
@@ -194,6 +195,42 @@ TEST(DeltaApply, AnythingThatDiffersFromWhatTheDeltaWasMadeForLeavesTheInstallat
         EXPECT_EQ(r.status, c.status) << r.file << ": " << r.detail;
         EXPECT_TRUE(FallsBackToFullArchive(r.status));
         EXPECT_EQ(i.Contents(), before);
+    }
+}
+
+TEST(DeltaApply, TheCallersCheckSeesEveryStagedFileBeforeTheCommitAndItsRefusalWritesNothing) {
+    // The elevated step's publisher check runs here: on the staged bytes, before anything is committed.
+    for (const bool refuse : {true, false}) {
+        SCOPED_TRACE(refuse ? "refused" : "accepted");
+        Installation i;
+        const auto before = i.Contents();
+        WriteBytes(i.package, ReleasePackage().Zip());
+        std::map<std::string, std::string> seen;  // staged name -> its bytes as the check read them
+        const unzip::StagedCheck check = [&](const std::string& stage, const std::vector<unzip::CommitFile>& staged)
+            -> std::optional<unzip::StagedRefusal> {
+            for (const unzip::CommitFile& file : staged) {
+                std::string path = stage + file.name;
+                std::replace(path.begin(), path.end(), '\\', '/');
+                seen[file.name] = ReadBytes(path);
+            }
+            if (refuse) return unzip::StagedRefusal{"bin\\client.exe", "not signed"};
+            return std::nullopt;
+        };
+        unzip::PosixFileSystem files;
+        Result r = ApplyDelta(files, g_sha256, Win(i.app), Win(i.package), {}, {}, check);
+        EXPECT_EQ(seen.at("bin\\client.exe"), NewClient());
+        EXPECT_EQ(seen.at("Skin\\UI.html"), "<p>new</p>");
+        if (refuse) {
+            EXPECT_EQ(r.status, Status::Untrusted);
+            EXPECT_EQ(r.file, "bin\\client.exe");
+            EXPECT_EQ(r.detail, "not signed");
+            EXPECT_FALSE(FallsBackToFullArchive(r.status));  // the full archive carries the same programs
+            EXPECT_EQ(i.Contents(), before);
+            EXPECT_EQ(testing::Listing(i.app / "update"), std::set<std::string>{}) << "staged files left behind";
+        } else {
+            EXPECT_EQ(r.status, Status::Ok) << r.file << ": " << r.detail;
+            EXPECT_EQ(ReadBytes(i.app / "bin/client.exe"), NewClient());
+        }
     }
 }
 

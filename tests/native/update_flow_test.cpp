@@ -674,6 +674,8 @@ TEST(InstallStep, EveryExitCodeMapsToTheOutcomeTheFormShows) {
         {static_cast<unsigned long>(StepExit::ArchiveRejected), UnpackOutcome::ArchiveRejected, L"更新文件已损坏或无法使用"},
         {static_cast<unsigned long>(StepExit::NoRoom), UnpackOutcome::NoRoom, L""},
         {static_cast<unsigned long>(StepExit::DeltaRefused), UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"},
+        {static_cast<unsigned long>(StepExit::NotSignedByPublisher), UnpackOutcome::ArchiveRejected,
+         L"更新中的程序文件缺少发布者的数字签名"},
         {static_cast<unsigned long>(StepExit::WriteFailed), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 9"},
         {static_cast<unsigned long>(StepExit::InstallBusy), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 11"},
         {static_cast<unsigned long>(StepExit::BadCommandLine), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 1"},

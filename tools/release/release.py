@@ -3,7 +3,8 @@
 the launcher's own code, and signs it.
 
     release.py --release DIR --out OUT --base-url URL (--signing-key PEM | --unsigned)
-               [--earlier DIR_OR_FULL_ARCHIVE ...] [--set-client-version A.B.C.D]
+               [--earlier DIR_OR_FULL_ARCHIVE ...]
+               [--set-client-version A.B.C.D [--codesign-cert PEM --codesign-key PEM]]
                [--force-mod 0|1] [--title TEXT] [--notes TEXT]
                [--rollout-share PERCENT [--rollout-start YYYY-MM-DDTHH:MM:SSZ] [--rollout-hours H]]
                [--applier PATH]
@@ -12,7 +13,10 @@ DIR is the release as it is installed (VantorixAssist.exe, bin\\client.exe, bin\
 Build\\...); its "update" folder and the first-start marker Build\\installock.txt are never published. The
 release's version is the file version of its bin\\client.exe: the launcher compares exactly that with the
 manifest. --set-client-version writes another version into the published copy of the client (never into
-DIR); without it the client is published as it is.
+DIR); without it the client is published as it is. A changed client no longer matches its Authenticode
+signature, and the elevated install step installs only programs signed by the launcher's own signer: a
+client that was signed is signed again with the code-signing certificate and key given (--codesign-cert,
+--codesign-key), and without them the tool refuses to publish it.
 
 OUT receives
     <version>.zip                 the full archive: every file of the release; any installation can take it
@@ -258,6 +262,11 @@ def publish(a):
             staged = os.path.join(tempfile.mkdtemp(prefix="client-", dir=scratch), "client.exe")
             shutil.copyfile(new[CLIENT], staged)
             update_package.set_file_version(staged, a.set_client_version)
+            if a.codesign_cert:
+                update_package.sign_file(staged, (a.codesign_cert, a.codesign_key))
+            elif update_package.has_signature(new[CLIENT]):
+                raise ReleaseError("the client is Authenticode-signed and --set-client-version changes it: name the "
+                                   "code-signing certificate and key (--codesign-cert, --codesign-key) to sign it again")
             new[CLIENT] = staged
         version = client_version(new, a.release)
         if a.set_client_version and version != a.set_client_version:
@@ -312,6 +321,9 @@ def main(argv=None):
                     help="days until launchers refuse this manifest as expired")
     ap.add_argument("--unsigned", action="store_true", help="publish without signatures (launchers built without a key)")
     ap.add_argument("--set-client-version", help="write this four-part version into the published client")
+    ap.add_argument("--codesign-cert", help="the maker's code-signing certificate (PEM): signs the client again "
+                    "after --set-client-version")
+    ap.add_argument("--codesign-key", help="the code-signing certificate's private key (PEM)")
     ap.add_argument("--force-mod", default="0", choices=["0", "1"],
                     help="1: a mandatory release, installed before the client starts (default 0: optional)")
     ap.add_argument("--title", default="")
@@ -321,6 +333,8 @@ def main(argv=None):
     ap.add_argument("--rollout-hours", type=int, help="hours over which the share grows from 0 to --rollout-share")
     ap.add_argument("--applier", default=os.environ.get("VANTORIX_RELEASE_APPLY", DEFAULT_APPLIER))
     a = ap.parse_args(argv)
+    if bool(a.codesign_cert) != bool(a.codesign_key):
+        ap.error("--codesign-cert and --codesign-key go together")
     try:
         publish(a)
     except (ReleaseError, ValueError, subprocess.CalledProcessError) as e:

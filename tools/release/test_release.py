@@ -15,6 +15,9 @@ import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import release  # noqa: E402
+import update_package  # noqa: E402
+
+ROOT = release.ROOT
 
 APPLIER = os.environ.get("VANTORIX_RELEASE_APPLY", release.DEFAULT_APPLIER)
 
@@ -207,6 +210,30 @@ class ReleaseTool(unittest.TestCase):
                     published = z.read("bin/client.exe")
                 self.assertEqual(published == original, asked is None)
                 self.assertEqual(read(os.path.join(new, "bin", "client.exe")), original)
+
+    def test_a_signed_client_whose_version_is_raised_is_signed_again_or_not_published(self):
+        # A real signed client of the cross build: the tool must not publish it with a broken signature.
+        built = os.path.join(ROOT, "build", "win", "installation", "bin", "client.exe")
+        self.assertTrue(update_package.has_signature(built), "the cross build's client is not signed: %s" % built)
+        new = self.folder("signed", dict(self.v2, **{"bin/client.exe": read(built)}))
+        out = os.path.join(self.work, "out-unsigned")
+        self.assertEqual(self.publish(new, out, "--unsigned", "--set-client-version", "1.0.0.9"), 1)
+        self.assertEqual(os.listdir(out) if os.path.isdir(out) else [], [])
+        cert, key = os.path.join(self.work, "maker.pem"), os.path.join(self.work, "maker.key")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", key,
+                        "-out", cert, "-subj", "/O=Vantorix/CN=Vantorix", "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        out = os.path.join(self.work, "out-signed")
+        self.assertEqual(self.publish(new, out, "--unsigned", "--set-client-version", "1.0.0.9",
+                                      "--codesign-cert", cert, "--codesign-key", key), 0)
+        published = os.path.join(self.work, "published-client.exe")
+        with zipfile.ZipFile(os.path.join(out, "1.0.0.9.zip")) as z, open(published, "wb") as f:
+            f.write(z.read("bin/client.exe"))
+        self.assertEqual(update_package.file_version(published), "1.0.0.9")
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", published],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.assertEqual(verified.returncode, 0, verified.stdout.decode("utf-8", "replace"))
+        self.assertEqual(read(os.path.join(new, "bin", "client.exe")), read(built))
 
 
 if __name__ == "__main__":

@@ -10,14 +10,22 @@ As a module (the launcher's end-to-end tests use it):
     build_signing_key(win_build)           the private key a build's launcher checks signatures against
     build_next_signing_key(win_build)      the private half of the build's next key (None without one)
     make_zip(path, {"bin/client.exe": source_path_or_bytes, ...})
+    build_codesign(win_build)              (certificate, key) a build signs what it ships with (None: unsigned)
+    sign_file(exe, (certificate, key))     Authenticode-signs a PE file in place (osslsigncode), replacing
+                                           any signature it had: after set_file_version, whose change
+                                           breaks the old one
+    has_signature(exe)                     whether a PE file carries an Authenticode signature at all
 
 As a program (the main job uses it):
     update_package.py --print-version EXE      prints the file version of EXE
     update_package.py --print-signing-key WIN_BUILD   prints build_signing_key's answer ("" for none)
+    update_package.py --print-codesign WIN_BUILD      prints "--codesign-cert PEM --codesign-key PEM" of the
+                                                      build's code-signing certificate ("" for an unsigned build)
     update_package.py --installation DIR --version 1.0.0.2 --base-url http://127.0.0.1:PORT --out ROOT
         [--force-mod 1] [--title T] [--notes TEXT] [--signing-key PEM --serial N [--expires-days D]]
-    writes ROOT/updata.json and ROOT/newtemp.zip holding DIR's bin/client.exe (version raised to --version)
-    and Skin/UI.html.
+        [--codesign-cert PEM --codesign-key PEM]
+    writes ROOT/updata.json and ROOT/newtemp.zip holding DIR's bin/client.exe (version raised to --version,
+    signed again with the code-signing certificate when given) and Skin/UI.html.
 
 The signed manifest (see the README, "What an update has to pass"): "Version_date" keeps the six members,
 "size", "sha256" and the archive's "signature" as launchers of every release read them, and adds
@@ -185,6 +193,48 @@ def build_next_signing_key(win_build):
     return _matching_private_key(win_build, "VANTORIX_UPDATE_NEXT_PUBLIC_KEY", "VANTORIX_UPDATE_NEXT_SIGNING_KEY")
 
 
+def build_codesign(win_build):
+    """(certificate, private key) the build Authenticode-signs what it ships with (tools/build.sh records
+    both in the cache; a test build's are throw-away); None for a build made explicitly unsigned."""
+    cert = _cached(win_build, "VANTORIX_CODESIGN_CERT")
+    if not cert or cert == "none":
+        return None
+    key = _cached(win_build, "VANTORIX_CODESIGN_KEY")
+    if not os.path.exists(cert) or not os.path.exists(key):
+        raise ValueError("the code-signing certificate %s or its key %s of %s is missing" % (cert, key, win_build))
+    return cert, key
+
+
+def sign_file(path, codesign):
+    """Authenticode-signs the PE file in place with codesign = (certificate PEM, private key PEM); a
+    signature it had is replaced."""
+    cert, key = codesign
+    signed = path + ".signed"
+    run = subprocess.run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256", "-n", "TAVI助手Plus",
+                          "-in", path, "-out", signed], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if run.returncode != 0:
+        if os.path.exists(signed):
+            os.remove(signed)
+        raise ValueError("%s could not be signed: %s" % (path, run.stdout.decode("utf-8", "replace").strip()))
+    os.replace(signed, path)
+
+
+def has_signature(path):
+    """True when the PE file's certificate table (its security directory) is not empty."""
+    with open(path, "rb") as f:
+        data = f.read(4096)
+    if data[:2] != b"MZ":
+        return False
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    if data[pe:pe + 4] != b"PE\0\0":
+        return False
+    optional = pe + 24
+    magic = struct.unpack_from("<H", data, optional)[0]
+    directories = optional + (96 if magic == 0x10B else 112)
+    offset, size = struct.unpack_from("<II", data, directories + 4 * 8)
+    return offset != 0 and size != 0
+
+
 SAME_KEY = "same"
 
 
@@ -231,6 +281,10 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--print-signing-key":
         print(build_signing_key(sys.argv[2]) or "")
         return 0
+    if len(sys.argv) == 3 and sys.argv[1] == "--print-codesign":
+        codesign = build_codesign(sys.argv[2])
+        print(" ".join(["--codesign-cert", codesign[0], "--codesign-key", codesign[1]]) if codesign else "")
+        return 0
     if len(sys.argv) == 3 and sys.argv[1] == "--print-version":
         version = file_version(sys.argv[2])
         print(version or "")
@@ -249,7 +303,12 @@ def main():
                     "(required with --signing-key)")
     ap.add_argument("--expires-days", type=float, default=DEFAULT_EXPIRY_DAYS,
                     help="days from now until launchers refuse the manifest (default %(default)s)")
+    ap.add_argument("--codesign-cert", help="the code-signing certificate (PEM) the client is signed with again "
+                    "after its version is raised")
+    ap.add_argument("--codesign-key", help="its private key (PEM)")
     a = ap.parse_args()
+    if bool(a.codesign_cert) != bool(a.codesign_key):
+        ap.error("--codesign-cert and --codesign-key go together")
     if a.signing_key and (a.serial is None or a.serial < 0):
         ap.error("--signing-key needs --serial (a whole number of 0 or more, raised with every manifest)")
     os.makedirs(a.out, exist_ok=True)
@@ -257,6 +316,10 @@ def main():
     with open(os.path.join(a.installation, "bin", "client.exe"), "rb") as src, open(staged, "wb") as dst:
         dst.write(src.read())
     set_file_version(staged, a.version)
+    if a.codesign_cert:
+        sign_file(staged, (a.codesign_cert, a.codesign_key))
+    elif has_signature(staged):
+        print("warning: the client's signature no longer matches its raised version (no --codesign-cert)", file=sys.stderr)
     entries = {"bin/client.exe": staged}
     for skin in ("Skin/UI.html", "bin/Skin/UI.html"):  # the installation's skin page and the client's copy
         path = os.path.join(a.installation, *skin.split("/"))

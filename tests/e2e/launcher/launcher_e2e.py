@@ -40,6 +40,9 @@ import wine_env  # noqa: E402
 # one), with a serial that grows with every manifest a scenario publishes.
 SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)
 NEXT_KEY = update_package.build_next_signing_key(WIN_BUILD)
+# The certificate the build signs what it ships with: a program whose version a scenario raises is signed
+# again with it, as the maker's release tool does, or the elevated step would refuse it.
+CODESIGN = update_package.build_codesign(WIN_BUILD)
 
 WINE = wine_env.WINE
 HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
@@ -87,6 +90,13 @@ FLOW = "starting,offered,downloading,downloaded,installing,installed"
 FLOW_AFTER_FALL_BACK = "starting,offered,downloading,downloaded,installing,downloading,downloaded,installing,installed"
 
 
+def set_signed_version(path, version):
+    """The program's version set, and the program signed again with the build's certificate."""
+    update_package.set_file_version(path, version)
+    if CODESIGN:
+        update_package.sign_file(path, CODESIGN)
+
+
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -120,7 +130,7 @@ class Scenario:
         shutil.copytree(INSTALLATION, self.inst)
         self.client = os.path.join(self.inst, "bin", "client.exe")
         shutil.copy(PROBE, self.client)
-        update_package.set_file_version(self.client, OLD)
+        set_signed_version(self.client, OLD)
         os.makedirs(os.path.join(self.inst, "Build"), exist_ok=True)
         with open(os.path.join(self.inst, "Build", "installock.txt"), "wb") as f:
             f.write(b"marker\r\n")
@@ -213,7 +223,7 @@ class Scenario:
     def new_release_entries(self):
         new_client = os.path.join(self.dir, "client-new.exe")
         shutil.copy(PROBE, new_client)
-        update_package.set_file_version(new_client, NEW)
+        set_signed_version(new_client, NEW)
         return {"bin/client.exe": new_client, "Skin/UI.html": b"<html><body>new skin</body></html>",
                 # incompressible filler: the archive spans many blocks of the download
                 "bin/data/filler.bin": os.urandom(400 * 1024)}
@@ -866,7 +876,7 @@ def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s)
     launcher = s.file("VantorixAssist.exe")
     new_launcher = os.path.join(s.dir, "launcher-new.exe")
     shutil.copy(launcher, new_launcher)
-    update_package.set_file_version(new_launcher, "9.0.0.7")
+    set_signed_version(new_launcher, "9.0.0.7")
     entries = s.new_release_entries()
     entries["VantorixAssist.exe"] = new_launcher
     s.publish(zip_entries=entries)
@@ -876,7 +886,7 @@ def update_replaces_the_running_launcher_and_the_new_one_runs_the_next_update(s)
 
     third = os.path.join(s.dir, "client-third.exe")
     shutil.copy(PROBE, third)
-    update_package.set_file_version(third, "1.0.0.3")
+    set_signed_version(third, "1.0.0.3")
     s.publish(version="1.0.0.3", zip_entries={"bin/client.exe": third})
     s.run(["box|ok|发现新版本！", "box|ok|Vantorix已经成功下载了当前最新的：1.0.0.3版本|90", "form|立即启动|1", "click",
            "gone|30"])
@@ -888,7 +898,7 @@ def self_replacing_release(s, version="9.0.0.7"):
     """The archive of a release that brings a new launcher first, then the rest."""
     new_launcher = os.path.join(s.dir, "launcher-new.exe")
     shutil.copy(s.file("VantorixAssist.exe"), new_launcher)
-    update_package.set_file_version(new_launcher, version)
+    set_signed_version(new_launcher, version)
     entries = {"VantorixAssist.exe": new_launcher}
     entries.update(s.new_release_entries())
     archive = os.path.join(s.dir, "self.zip")
@@ -1170,7 +1180,7 @@ def a_roll_back_is_the_older_version_republished_with_a_higher_serial(s):
     check(s.accepted_serial() == 1, "serial 1 was not recorded: %s" % s.accepted_serial())
     older = os.path.join(s.dir, "client-older.exe")
     shutil.copy(PROBE, older)
-    update_package.set_file_version(older, OLD)
+    set_signed_version(older, OLD)
     s.publish(version=OLD, zip_entries={"bin/client.exe": older})
     s.run(install_steps(OLD))
     s.expect_client(OLD)
@@ -1201,7 +1211,7 @@ def the_next_key_takes_over_and_a_release_without_the_old_key_refuses_it(s):
                "the release's launcher was not installed")
     third = os.path.join(s.dir, "client-third.exe")
     shutil.copy(PROBE, third)
-    update_package.set_file_version(third, "1.0.0.3")
+    set_signed_version(third, "1.0.0.3")
     s.publish(version="1.0.0.3", zip_entries={"bin/client.exe": third}, signing_key=SIGNING_KEY)
     s.run(["neverform|60"])
     check(s.wait_started(lambda l: client_starts(s, NEW) == 2), "the client did not start after the refusal")
@@ -1396,6 +1406,109 @@ def a_cut_install_the_user_cannot_settle_asks_for_the_step_once(s):
     check("this user may not settle it" in s.log, "launcher.log:\n" + s.log)
 
 
+NOT_SIGNED_BY_PUBLISHER = "更新中的程序文件缺少发布者的数字签名"
+
+
+def other_signer(s):
+    """A code-signing certificate that is not the build's, under the same name as the build's."""
+    cert, key = os.path.join(s.dir, "other-cert.pem"), os.path.join(s.dir, "other-key.pem")
+    if not os.path.exists(cert):
+        subject = subprocess.run(["openssl", "x509", "-in", CODESIGN[0], "-noout", "-subject", "-nameopt", "compat"],
+                                 stdout=subprocess.PIPE, check=True, timeout=30).stdout.decode().strip()
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", key,
+                        "-out", cert, "-subj", subject.split("=", 1)[1], "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
+def unsigned_program(s, name, version=NEW):
+    """The probe client with a raised version and no signature."""
+    path = os.path.join(s.dir, name)
+    shutil.copy(PROBE, path)
+    update_package.set_file_version(path, version)
+    check(not update_package.has_signature(path), "the probe carries a signature")
+    return path
+
+
+def tampered_after_signing(s, name):
+    path = os.path.join(s.dir, name)
+    shutil.copy(PROBE, path)
+    set_signed_version(path, NEW)
+    data = bytearray(open(path, "rb").read())
+    data[len(data) // 3] ^= 0x5A  # in the code, far from the headers and the signature
+    open(path, "wb").write(bytes(data))
+    return path
+
+
+def signed_by_another_certificate(s, name):
+    path = os.path.join(s.dir, name)
+    shutil.copy(PROBE, path)
+    update_package.set_file_version(path, NEW)
+    update_package.sign_file(path, other_signer(s))
+    return path
+
+
+def a_standard_user_is_told_when_the_step_refuses_an_unsigned_client(s):
+    # A release whose archive is rightly signed but whose client carries no Authenticode signature: the step
+    # refuses it with 16 before anything is committed, the user sees the refused-archive message with its
+    # reason, and the current client starts.
+    s.as_standard_user()
+    s.publish(zip_entries=dict(s.new_release_entries(), **{"bin/client.exe": unsigned_program(s, "unsigned.exe")}))
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + NOT_SIGNED_BY_PUBLISHER + "|120",
+           "shot|{shots}\\1-refused.bmp", "box|ok|" + REJECTED, "gone|30"], as_user=True, elevation=step_runs)
+    check(s.step_rcs == [16], "the elevated step ended with %s, not 16 (not signed by the publisher)" % s.step_rcs)
+    s.expect_client(OLD)
+    s.expect_nothing_installed("an unsigned client")
+    log = open(s.file("update\\install.log"), encoding="utf-8").read()
+    check("bin\\client.exe" in log and "no valid Authenticode signature" in log, "install.log does not say why:\n" + log)
+
+
+def the_elevated_step_installs_only_programs_of_the_launchers_signer(s):
+    # Run as the administrator would, with archives whose size, hash and archive signature are all right:
+    # a program in them that is unsigned, changed after signing, or signed by another certificate under the
+    # same name is refused with 16, nothing written; the same archive with the build's signature installs.
+    check(CODESIGN is not None, "the build signs nothing: this scenario needs a signed build")
+    manifest = os.path.join(s.dir, "manifest.json")
+    program = winpath(s.file("VantorixAssist.exe"))
+    cases = [
+        ("an unsigned client", "bin/client.exe", unsigned_program, "no valid Authenticode signature"),
+        ("a client changed after signing", "bin/client.exe", tampered_after_signing, "invalid Authenticode signature"),
+        ("a client signed by another certificate", "bin/client.exe", signed_by_another_certificate, "not by the running"),
+        ("an unsigned control library", "Build/Velview_G_201.ocx", unsigned_program, "no valid Authenticode signature"),
+    ]
+    before = tree(s.inst)
+    for n, (what, member, make, why) in enumerate(cases):
+        s.publish(zip_entries=dict(s.new_release_entries(), **{member: make(s, "case%d.exe" % n)}))
+        shutil.copy(os.path.join(s.root, "updata.json"), manifest)
+        archive = os.path.join(s.dir, "case%d.zip" % n)
+        shutil.copy(os.path.join(s.root, "newtemp.zip"), archive)
+        rc = wine([program, "-install-update", winpath(archive), winpath(manifest)], timeout=180).returncode
+        check(rc == 16, "%s: the step ended with %s, not 16" % (what, rc))
+        log = open(s.file("update\\install.log"), encoding="utf-8").read()
+        named = member.replace("/", "\\")
+        check(any(("refused %s: " % named) in line and why in line for line in log.splitlines()),
+              "%s: install.log does not name the file and why:\n%s" % (what, log))
+        after = tree(s.inst)
+        after.pop(os.path.join("update", "install.log"), None)
+        check(after == before, "%s: the refused step changed the installation" % what)
+    # A delta that builds an unsigned client: refused the same way before its commit.
+    release_with_delta(s, entries=dict(s.new_release_entries(), **{"bin/client.exe": unsigned_program(s, "delta.exe")}))
+    shutil.copy(os.path.join(s.root, "updata.json"), manifest)
+    rc = wine([program, "-install-update", winpath(os.path.join(s.root, DELTA[1:])), winpath(manifest), "-delta"],
+              timeout=180).returncode
+    check(rc == 16, "a delta with an unsigned client: the step ended with %s, not 16" % rc)
+    after = tree(s.inst)
+    after.pop(os.path.join("update", "install.log"), None)
+    check(after == before, "the refused delta changed the installation")
+    # The genuine release: signed by the build's certificate, it installs.
+    s.publish()
+    shutil.copy(os.path.join(s.root, "updata.json"), manifest)
+    rc = wine([program, "-install-update", winpath(os.path.join(s.root, "newtemp.zip")), winpath(manifest)],
+              timeout=180).returncode
+    check(rc == 0, "the signed release: the step ended with %s" % rc)
+    check(update_package.file_version(s.client) == NEW, "the signed release was not installed")
+
+
 # ---- updates that carry the engine and the control library ---------------------------------------------
 ENGINE_VERSION, LIBRARY_VERSION = "9.9.0.1", "9.9.0.2"
 
@@ -1406,13 +1519,13 @@ def an_update_with_a_new_engine_runs_the_client_on_it(s):
     # and the client the launcher starts runs on the new engine.
     client = os.path.join(s.dir, "client.exe")
     shutil.copy(os.path.join(INSTALLATION, "bin", "client.exe"), client)
-    update_package.set_file_version(client, NEW)
+    set_signed_version(client, NEW)
     engine = os.path.join(s.dir, "node.dll")
     shutil.copy(os.path.join(INSTALLATION, "bin", "node.dll"), engine)
-    update_package.set_file_version(engine, ENGINE_VERSION)
+    set_signed_version(engine, ENGINE_VERSION)
     library = os.path.join(s.dir, "Velview_G_201.ocx")
     shutil.copy(os.path.join(INSTALLATION, "Build", "Velview_G_201.ocx"), library)
-    update_package.set_file_version(library, LIBRARY_VERSION)
+    set_signed_version(library, LIBRARY_VERSION)
     s.publish(zip_entries={"bin/client.exe": client, "bin/node.dll": engine, "Build/Velview_G_201.ocx": library})
     notes = os.path.join(s.dir, "engine-notes.txt")  # the engine the client starts notes its own version
     try:
@@ -1484,14 +1597,14 @@ FULL, DELTA = "/%s.zip" % NEW, "/%s-%s.delta.zip" % (OLD, NEW)
 FELL_BACK = "falling back to the full archive"
 
 
-def release_with_delta(s, earlier_version=OLD):
-    """The next release made by the maker's tool from a folder: the new client, skin and a new file, with a
-    delta from the installation as it is (its client carrying earlier_version). Returns the folder the full
-    archive's result is compared with: the installation with the full archive unpacked over it."""
+def release_with_delta(s, earlier_version=OLD, entries=None):
+    """The next release made by the maker's tool from a folder: the new client, skin and a new file (or
+    entries), with a delta from the installation as it is (its client carrying earlier_version). Returns the
+    folder the full archive's result is compared with: the installation with the full archive unpacked over it."""
     if s.server is None:
         s.serve()
     folder = os.path.join(s.dir, "release")
-    for name, source in s.new_release_entries().items():
+    for name, source in (entries or s.new_release_entries()).items():
         target = os.path.join(folder, *name.split("/"))
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if isinstance(source, bytes):
@@ -1501,7 +1614,7 @@ def release_with_delta(s, earlier_version=OLD):
     earlier = os.path.join(s.dir, "earlier")
     shutil.copytree(s.inst, earlier)
     if earlier_version != OLD:
-        update_package.set_file_version(os.path.join(earlier, "bin", "client.exe"), earlier_version)
+        set_signed_version(os.path.join(earlier, "bin", "client.exe"), earlier_version)
     s.serial += 1
     check(release.main(["--release", folder, "--out", s.root, "--base-url", s.url("/"), "--earlier", earlier,
                         "--serial", str(s.serial), "--applier", RELEASE_APPLY, "--force-mod", "1"] +
@@ -1704,7 +1817,9 @@ GROUPS = {
                       the_elevated_step_refuses_an_archive_changed_after_the_launchers_check,
                       the_elevated_step_takes_only_its_narrow_input,
                       a_file_repaired_after_an_install_is_never_rolled_back,
-                      a_cut_install_the_user_cannot_settle_asks_for_the_step_once],
+                      a_cut_install_the_user_cannot_settle_asks_for_the_step_once,
+                      a_standard_user_is_told_when_the_step_refuses_an_unsigned_client,
+                      the_elevated_step_installs_only_programs_of_the_launchers_signer],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
     "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
                                                               a_leftover_delta_package_of_the_installed_version_goes_at_the_next_start,

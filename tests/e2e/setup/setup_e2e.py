@@ -4,7 +4,7 @@ Wine machine of its own: the cached clean prefix untarred into a temporary folde
 (the shared prefix of the other tests is never touched, so registry keys and system files seen here come
 from this scenario alone).
 
-    setup_e2e.py SCENARIO [SETUP.exe]   install | upgrade | uninstall; exit 1 when it fails
+    setup_e2e.py SCENARIO [SETUP.exe]   install | upgrade | uninstall | folder_rights; exit 1 when it fails
                                         (default: the one VantorixSetup-*.exe of the Windows build)
 
 Runs with the environment exported by tools/wine-test.sh (VANTORIX_WIN_BUILD, VANTORIX_SOURCE,
@@ -41,6 +41,10 @@ HELPERS = os.path.join(WIN_BUILD, "tests", "windows", "launcher_e2e")
 DRIVER = os.path.join(HELPERS, "launcher_driver.exe")
 PROBE = os.path.join(HELPERS, "probe_client.exe")
 END_PROGRAMS = os.path.join(WIN_BUILD, "install", "setup", "EndPrograms.exe")
+FOLDER_RIGHTS = os.path.join(WIN_BUILD, "install", "setup", "FolderRights.exe")
+# What the setup gives a folder it makes, as the system writes it: owner Administrators, inheritance cut,
+# SYSTEM and Administrators full control, Users read and execute, for the folder, subfolders and files.
+PROGRAM_FILES_RIGHTS = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 INSTALL = os.path.join(SOURCE, "tools", "install-from-setup.sh")
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VantorixAssist"
@@ -426,7 +430,47 @@ def uninstall(m):
     check(not os.path.exists(menu) and os.listdir(desktop) == [], "shortcuts remain")
 
 
-SCENARIOS = {"install": install, "upgrade": upgrade, "uninstall": uninstall}
+def folder_rights(m):
+    """A custom folder the setup makes passes the rights check when read back; a repair into it installs; an
+    existing folder that others may write is refused (exit 4) and nothing is installed there. Windows reads
+    the folder back as PROGRAM_FILES_RIGHTS. Wine 8 keeps no descriptor that is set (not in the extended
+    attribute user.wine.sd either): it reports one made from the Unix owner and mode, the Wine user as owner,
+    which the helper says and counts as the administrator there."""
+    folder = "C:\\Apps\\Vantorix Custom"
+    inst = m.install(folder)
+    read_back = m.wine([FOLDER_RIGHTS, "check", folder], timeout=60)
+    text = read_back.stdout.decode("utf-8", "replace")
+    with open(os.path.join(m.artifacts, "rights.txt"), "w", encoding="utf-8") as f:
+        f.write(text)
+    check(read_back.returncode == 0, "the installed folder fails the check (%d): %s" % (read_back.returncode, text))
+    found = re.search(r"descriptor: (\S+)", text)
+    check(found, "the check printed no descriptor: %s" % text)
+    if found.group(1) != PROGRAM_FILES_RIGHTS:
+        kept = "user.wine.sd" in os.listxattr(inst)
+        check(not kept and "under Wine" in text,
+              "the folder's rights read back as %s, not %s (xattr kept: %s)" % (found.group(1), PROGRAM_FILES_RIGHTS, kept))
+    check(m.install(folder) == inst, "a repair into the checked folder did not install")
+    # The uninstaller was signed before the setup packed it, as every program the build ships.
+    codesign = update_package.build_codesign(WIN_BUILD)
+    if codesign:
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", codesign[0], "-in", os.path.join(inst, "uninstall.exe")],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+        check(verified.returncode == 0, "the uninstaller is not signed: %s" % verified.stdout.decode("utf-8", "replace"))
+
+    # A folder anyone may write (made beforehand, as a folder under C:\ can be): refused, nothing written.
+    open_folder = m.c("C:\\Open")
+    os.makedirs(open_folder)
+    os.chmod(open_folder, 0o777)
+    refused = m.wine([FOLDER_RIGHTS, "check", "C:\\Open"], timeout=60)
+    check(refused.returncode == 3, "the open folder passes the check: %s" % refused.stdout.decode("utf-8", "replace"))
+    run = subprocess.run(["bash", INSTALL, "C:\\Open"], timeout=wine_env.limit(360), env=dict(m.env, SETUP=setup_program()),
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    check(run.returncode == 4, "the setup into a folder others may change ended with %d, not 4" % run.returncode)
+    check(os.listdir(open_folder) == [], "the refused setup wrote into the folder: %s" % os.listdir(open_folder))
+    check(len(m.entry_keys()) == 1, "the refused setup wrote an uninstall entry: %s" % m.entry_keys())
+
+
+SCENARIOS = {"install": install, "upgrade": upgrade, "uninstall": uninstall, "folder_rights": folder_rights}
 
 
 def main():

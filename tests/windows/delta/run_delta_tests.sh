@@ -25,8 +25,9 @@ os.makedirs(os.path.join(work, "new", "Skin", "图片"))
 with open(os.path.join(work, "new", "Skin", "图片", "新.png"), "wb") as f:
     f.write(os.urandom(3000))
 PY
+codesign=$(python3 "$src/tools/update-server/update_package.py" --print-codesign "$win")
 python3 "$src/tools/release/release.py" --release "$work/new" --earlier "$work/old" --out "$work/out" \
-  --base-url http://127.0.0.1/ --unsigned --set-client-version 1.0.0.2 \
+  --base-url http://127.0.0.1/ --unsigned --set-client-version 1.0.0.2 $codesign \
   --applier "$native/tools/release/native/release_apply" || exit 1
 package=$(ls "$work"/out/*.delta.zip)
 cp "$package" "$work/package.zip"
