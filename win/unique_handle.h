@@ -87,6 +87,16 @@ struct hwnd_traits {  // a window this thread made: DestroyWindow (its child win
     static pointer invalid() noexcept { return nullptr; }
     static void close(pointer h) noexcept { ::DestroyWindow(h); }
 };
+struct sc_handle_traits {  // the service manager and its services: OpenSCManager, OpenService, CreateService
+    using pointer = SC_HANDLE;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::CloseServiceHandle(h); }
+};
+struct local_memory_traits {  // memory the system allocated for the caller with LocalAlloc (security descriptors)
+    using pointer = HLOCAL;
+    static pointer invalid() noexcept { return nullptr; }
+    static void close(pointer h) noexcept { ::LocalFree(h); }
+};
 struct virtual_block_traits {
     using pointer = void*;
     static pointer invalid() noexcept { return nullptr; }
@@ -108,6 +118,8 @@ using unique_hmenu = unique_handle<hmenu_traits>;
 using unique_gdi_object = unique_handle<gdi_object_traits>;
 using unique_memory_dc = unique_handle<memory_dc_traits>;
 using unique_hwnd = unique_handle<hwnd_traits>;
+using unique_sc_handle = unique_handle<sc_handle_traits>;
+using unique_local_memory = unique_handle<local_memory_traits>;
 using unique_virtual_block = unique_handle<virtual_block_traits>;
 using unique_mapped_view = unique_handle<mapped_view_traits>;
 

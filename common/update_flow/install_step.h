@@ -48,6 +48,8 @@ enum class StepExit : int {
     Failed = 13,             // anything else (an unexpected failure of the step itself)
     DeltaRefused = 14,       // -delta: no delta for the installed version, or it does not apply to the installed
                              // files or is damaged: nothing written, the full archive is the way on
+    ServiceRefused = 17,     // the maintenance service refused the request itself (its policy disables it, it
+                             // runs from a folder that is not the one it serves, no nonce): nothing written
 };
 
 // What the user's launcher makes of a step's exit code: the outcome its flow knows, with a reason for the
