@@ -21,6 +21,7 @@ namespace {
 using vantorix::win::unique_local_memory;
 using vantorix::win::unique_sc_handle;
 
+// Display names are unique too: installations side by side name their services apart.
 constexpr wchar_t kDisplayName[] = L"TAVI助手Plus 更新服务";
 constexpr wchar_t kDescription[] =
     L"Installs the maker's signed updates of TAVI助手Plus for users who may not write its folder.";
@@ -39,7 +40,8 @@ int Install(const std::wstring& name, const std::wstring& launcher) {
     unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return Fail("OpenSCManager");
     const std::wstring command = L"\"" + launcher + L"\" -service";
-    unique_sc_handle service(CreateServiceW(manager.get(), name.c_str(), kDisplayName, SERVICE_ALL_ACCESS,
+    const std::wstring display = std::wstring(kDisplayName) + L" (" + name + L")";
+    unique_sc_handle service(CreateServiceW(manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
                                             SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                             command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service && GetLastError() == ERROR_SERVICE_EXISTS) {
@@ -47,7 +49,7 @@ int Install(const std::wstring& name, const std::wstring& launcher) {
         service.reset(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
         if (!service) return Fail("OpenService");
         if (!ChangeServiceConfigW(service.get(), SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                  command.c_str(), nullptr, nullptr, nullptr, L"LocalSystem", L"", kDisplayName))
+                                  command.c_str(), nullptr, nullptr, nullptr, L"LocalSystem", L"", display.c_str()))
             return Fail("ChangeServiceConfig");
     }
     if (!service) return Fail("CreateService");
