@@ -23,8 +23,9 @@ using update_flow::StepExit;
 constexpr wchar_t kLogPlace[] = L"service";
 // Results are read by the launcher within moments of being written; a day later nobody waits for them.
 constexpr ULONGLONG kResultLifetime100ns = 24ull * 60 * 60 * 10'000'000;
-// SYSTEM and the administrators write the results; users read them. Nothing inherited from above.
-constexpr wchar_t kResultsFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;BU)";
+// SYSTEM and the administrators write the results; everyone reads them (a result is an exit code, no secret,
+// and every user's launcher must read its own). Nothing inherited from above.
+constexpr wchar_t kResultsFolderSecurity[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;GRGX;;;WD)";
 
 // The service manager's handle for this run: it belongs to the service manager and is never closed.
 SERVICE_STATUS_HANDLE g_status = nullptr;

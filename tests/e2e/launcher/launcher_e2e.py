@@ -1417,8 +1417,8 @@ def a_standard_user_updates_through_the_service_without_a_prompt(s):
     s.as_standard_user()
     s.install_service()
     s.publish()
-    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "shot|{shots}\\1-installed.bmp",
-           "click", "gone|30"], as_user=True, elevation=no_prompt, service=service_starts)
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1|300", "shot|{shots}\\1-installed.bmp",
+           "click", "gone|30"], as_user=True, elevation=no_prompt, service=service_starts, timeout=480)
     check(s.elevations == [], "elevations asked for: %s" % s.elevations)
     check(len(s.service_requests) == 1, "service requests: %s" % s.service_requests)
     nonce = s.service_requests[0][1][0]
@@ -1437,9 +1437,9 @@ def a_refusal_of_the_service_is_final_no_prompt_follows(s):
     s.as_standard_user()
     s.install_service()
     s.publish()
-    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符|120",
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符|300",
            "shot|{shots}\\1-refused.bmp", "box|ok|" + REJECTED, "gone|30"], as_user=True, elevation=no_prompt,
-          service=service_changed_archive)
+          service=service_changed_archive, timeout=480)
     check(len(s.service_requests) == 1 and s.elevations == [],
           "service requests %s, elevations %s" % (s.service_requests, s.elevations))
     nonce = s.service_requests[0][1][0]
@@ -1452,8 +1452,8 @@ def a_service_the_user_may_not_start_leaves_the_prompt_as_before(s):
     s.as_standard_user()
     s.install_service()
     s.publish()
-    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"], as_user=True,
-          elevation=step_runs, service=service_not_allowed)
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1|300", "click", "gone|30"], as_user=True,
+          elevation=step_runs, service=service_not_allowed, timeout=480)
     check(len(s.service_requests) == 1, "service requests: %s" % s.service_requests)
     check(s.elevations == [expected_elevation(s)] and s.step_rcs == [0], "elevations: %s" % s.elevations)
     s.expect_client(NEW)
