@@ -201,8 +201,9 @@ class Scenario:
         return text
 
     def work_files(self):
-        """What the installation's update folder holds besides its state file."""
-        return sorted(f for f in os.listdir(self.file("update")) if f not in ("install.state", "install.log"))
+        """What the installation's update folder holds besides its state file, the step's log and the
+        maintenance service's results."""
+        return sorted(f for f in os.listdir(self.file("update")) if f not in ("install.state", "install.log", "results"))
 
     def accepted_serial(self):
         path = self.file("update\\install.state")
