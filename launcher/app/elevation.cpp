@@ -1,6 +1,5 @@
 #include "launcher/app/elevation.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "launcher/services/wide_text.h"
@@ -14,20 +13,6 @@ namespace {
 constexpr wchar_t kLogPlace[] = L"elevation";
 // The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
 constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
-
-// Waits for the handle while the thread's messages run; true when it was signalled within `ms`.
-bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD left = now >= end ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(end - now, INFINITE - 1));
-        const DWORD woke = handle ? MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT)
-                                  : MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT);
-        if (handle && woke == WAIT_OBJECT_0) return true;
-        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
-        win::PumpPendingMessages();
-    }
-}
 
 std::wstring SeamFolder() {
     wchar_t buffer[MAX_PATH] = {};
@@ -61,9 +46,9 @@ ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& progr
     const ULONGLONG end = GetTickCount64() + kSeamPatienceMs;
     while (GetFileAttributesW(answer.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount64() >= end) return {ElevationStatus::Failed, 0, ERROR_TIMEOUT};
-        WaitAnswering(nullptr, 100);
+        win::WaitAnswering(nullptr, 100);
     }
-    WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
+    win::WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
     const std::string said = ReadSmallFile(answer);
     // The request goes first: a harness that sees an answer without its request waits for the next one.
     DeleteFileW(request.c_str());
@@ -109,7 +94,7 @@ ElevatedRun RunElevated(const std::wstring& program, const std::wstring& paramet
     ElevatedStart start = StartElevated(program, parameters, cut == std::wstring::npos ? L"" : program.substr(0, cut), owner);
     if (start.status != ElevationStatus::Started) return {start.status, 0, start.error};
     if (!start.process) return {ElevationStatus::Failed, 0, ERROR_INVALID_HANDLE};
-    WaitAnswering(start.process.get(), INFINITE);
+    win::WaitAnswering(start.process.get(), INFINITE);
     DWORD code = 0;
     if (!GetExitCodeProcess(start.process.get(), &code)) return {ElevationStatus::Failed, 0, GetLastError()};
     win::diag::Record(kLogPlace, L"the elevated step ended", code);

@@ -33,6 +33,8 @@ int Exit(StepExit exit, const std::wstring& why) {
     return static_cast<int>(exit);
 }
 
+}  // namespace
+
 // The manifest file's bytes: one plain file (no link), at most kMaxManifestBytes.
 std::optional<std::string> ReadManifestFile(const std::wstring& path) {
     win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -48,6 +50,8 @@ std::optional<std::string> ReadManifestFile(const std::wstring& path) {
         return std::nullopt;
     return bytes;
 }
+
+namespace {
 
 // What an earlier install left in the installation is settled (and logged) before the step acts.
 services::InstallRecovery SettleBeforeStep(const std::wstring& folder) {
@@ -67,21 +71,31 @@ bool IsPlainLocalPath(const std::wstring& path) {
     return n == path.size() && CompareStringOrdinal(full, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
+std::optional<InstallUpdateArguments> ParseInstallUpdateArguments(const std::vector<std::wstring>& arguments) {
     const bool delta = arguments.size() == 4 && arguments[3] == update_flow::kDeltaFlag;
     if ((arguments.size() != 3 && !delta) || arguments[0] != update_flow::kInstallUpdateArgument ||
         !IsPlainLocalPath(arguments[1]) || !IsPlainLocalPath(arguments[2]))
+        return std::nullopt;
+    return InstallUpdateArguments{arguments[1], arguments[2], delta};
+}
+
+int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
+    const auto request = ParseInstallUpdateArguments(arguments);
+    if (!request)
         return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest> [-delta]");
-    const std::wstring& archive = arguments[1];
+    const auto bytes = ReadManifestFile(request->manifest);
+    if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
+    return RunInstallRequest(request->package, *bytes, request->delta);
+}
+
+int RunInstallRequest(const std::wstring& package, const std::string& manifest_bytes, bool delta) {
     const std::wstring folder = Installation::OfThisProgram().Folder();
     // An install cut short before is settled first; then this one runs under the journal.
     SettleBeforeStep(folder);
 
-    const auto bytes = ReadManifestFile(arguments[2]);
-    if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
     // Judged here again, by the same reader the user's launcher used, against this installation's state.
     const services::StoredState stored = services::ReadInstallState(folder);
-    const auto verdict = services::VerifyManifest(*bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
+    const auto verdict = services::VerifyManifest(manifest_bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
     if (!verdict.manifest) return Exit(StepExit::ManifestRefused, L"the manifest was refused");
     const manifest::Manifest& m = *verdict.manifest;
@@ -94,8 +108,8 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     // Nothing is committed that the running launcher's signer did not sign.
     const unzip::StagedCheck signed_by_publisher = PublisherSignatureCheck();
     const InstallOutcome installed =
-        delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
-              : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
+        delta ? InstallDownloadedDelta(folder, package, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
+              : InstallDownloadedArchive(folder, package, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
     if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
     if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
         services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)
