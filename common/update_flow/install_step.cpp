@@ -18,6 +18,7 @@ UnpackResult OutcomeOfInstallStep(unsigned long exit_code) {
     case StepExit::ArchiveRejected: return {UnpackOutcome::ArchiveRejected, text::kStepArchiveRejected};
     case StepExit::NoRoom: return {UnpackOutcome::NoRoom, L""};
     case StepExit::DeltaRefused: return {UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"};
+    case StepExit::InstallationRefused: return {UnpackOutcome::InstallationRefused, L""};
     case StepExit::BadCommandLine:
     case StepExit::WriteFailed:
     case StepExit::InstallBusy:

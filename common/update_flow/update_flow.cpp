@@ -236,7 +236,8 @@ void UpdateFlow::Complete() {
         return InstallDownloaded();
     }();
     if (package_ == Package::Delta && unpacked.outcome != UnpackOutcome::Done && unpacked.outcome != UnpackOutcome::NoRoom &&
-        unpacked.outcome != UnpackOutcome::ElevationDeclined && !ended_)
+        unpacked.outcome != UnpackOutcome::ElevationDeclined && unpacked.outcome != UnpackOutcome::InstallationRefused &&
+        !ended_)
         return FallBackToFullArchive(unpacked.reason.empty() ? L"the delta was not applied" : unpacked.reason);
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
@@ -255,16 +256,20 @@ void UpdateFlow::Complete() {
         return;
     }
     case UnpackOutcome::ElevationDeclined:
+    case UnpackOutcome::InstallationRefused: {
         // Never a dead end and never a loop: one message, the current client, and the update is offered
         // again at the next start.
+        const wchar_t* message = unpacked.outcome == UnpackOutcome::ElevationDeclined ? text::kUpdateElevationDeclined
+                                                                                     : text::kStepInstallationRefused;
         host_.DeleteArchive();
         SetButton(text::kOfferUpdate, false);
-        ShowStatus(text::kUpdateElevationDeclined);
-        host_.ShowMessage(text::kUpdateElevationDeclined);
+        ShowStatus(message);
+        host_.ShowMessage(message);
         if (ended_) return;
         StartClientAfterFailure();
         End();
         return;
+    }
     case UnpackOutcome::ArchiveRejected:
     case UnpackOutcome::DeltaRefused:
         break;

@@ -35,6 +35,8 @@ public:
     // sharing violation until the holder lets go or ends; the holder removes the file as it lets go.
     std::unique_ptr<unzip::FolderLock> LockFolder(const std::string& path, bool& busy) override;
     bool IsRunningProgram(const std::string& path) override;
+    // False in an elevated step (services::IsElevatedStep): it starts no program to finish the commit.
+    bool DefersRunningProgram() override;
     std::optional<unzip::FileSummary> Summarize(const std::string& path) override;
 
     // minizip over a file the caller holds open (a HANDLE): reads go through that handle, which the
