@@ -97,19 +97,16 @@ int RunLauncher(HINSTANCE instance, const std::wstring& argument_text) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     win::LoadSystemLibrariesFromSystemFolderOnly();
     try {
+        services::RememberRunningProgram();
+        // The elevated steps come first: whatever folder a copy of this program runs from, a step's command
+        // line is judged by the step's own checks (launcher/app/install_steps.h).
+        const std::vector<std::wstring> parts = Arguments();
+        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument ||
+                               parts[0] == update_flow::kRecoverArgument))
+            return launcher::RunStep(parts, launcher::Installation::OfThisProgram().Folder());
         // A new launcher that an update left in the installation's staging folder, started there to take
         // the place of the one that was running: it waits for that one to end, moves itself over it, ends.
         if (const auto staged_for = services::InstallationOfStagedCopy()) return services::FinishDeferredInstall(*staged_for);
-        const std::vector<std::wstring> parts = Arguments();
-        if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument ||
-                               parts[0] == update_flow::kRecoverArgument)) {
-            // The elevated steps log beside the installation's work folder, which only administrators write.
-            win::diag::OpenLog(update_flow::UpdateFolderOf(launcher::Installation::OfThisProgram().Folder()) +
-                               L"\\install.log");
-            if (parts[0] == update_flow::kRecoverArgument) return launcher::RunRecoverStep(parts);
-            return parts[0] == update_flow::kRegisterArgument ? launcher::RunRegisterStep(parts)
-                                                              : launcher::RunInstallUpdateStep(parts);
-        }
         return RunLauncher(instance, arguments ? arguments : L"");
     } catch (...) {
         win::diag::Record(L"launcher", L"ended by an unexpected failure");

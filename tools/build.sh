@@ -22,7 +22,9 @@ fi
 #   VANTORIX_UPDATE_PUBLIC_KEY_SHA256=<hex> the fingerprint the current key must have (optional pin)
 #   VANTORIX_TEST_UPDATE_KEYS=1        tests and the main job: a throw-away current and next pair, made once
 #                                      under <build>/update-key/ with the openssl CLI; the build says so in its
-#                                      output and in the launcher's version information
+#                                      output and in the launcher's version information. Such a test build
+#                                      also carries the elevation seam (VANTORIX_TEST_ELEVATION, see
+#                                      launcher/app/elevation.h), which no other build can have
 # Without either the build fails: no release goes out with a key nobody chose.
 keys=$build/update-key
 public=${VANTORIX_UPDATE_PUBLIC_KEY:-}
@@ -43,7 +45,7 @@ if [ "${VANTORIX_TEST_UPDATE_KEYS:-0}" = 1 ]; then
   done
   public=$keys/public.pem next=$keys/next-public.pem
   signing=$keys/signing.pem next_signing=$keys/next-signing.pem throwaway=ON
-  echo "build.sh: TEST BUILD with THROW-AWAY update keys from $keys: for the tests and the main job, not for release"
+  echo "build.sh: TEST BUILD with THROW-AWAY update keys from $keys and the elevation seam: for the tests and the main job, not for release"
 elif [ -z "$public" ]; then
   echo "build.sh: VANTORIX_UPDATE_PUBLIC_KEY is not set. A release build needs the maker's public update key:" >&2
   echo "  VANTORIX_UPDATE_PUBLIC_KEY=<PEM file of the public half> (or none: a launcher without signature checks);" >&2
@@ -94,7 +96,7 @@ fi
 cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
   -DVANTORIX_UPDATE_NEXT_PUBLIC_KEY="$next" -DVANTORIX_UPDATE_PUBLIC_KEY_SHA256="${VANTORIX_UPDATE_PUBLIC_KEY_SHA256:-}" \
-  -DVANTORIX_UPDATE_KEYS_THROWAWAY=$throwaway -DVANTORIX_UPDATE_SIGNING_KEY="$signing" \
+  -DVANTORIX_UPDATE_KEYS_THROWAWAY=$throwaway -DVANTORIX_TEST_ELEVATION_SEAM=$throwaway -DVANTORIX_UPDATE_SIGNING_KEY="$signing" \
   -DVANTORIX_UPDATE_NEXT_SIGNING_KEY="$next_signing" -DVANTORIX_CODESIGN_CERT="$cert" -DVANTORIX_CODESIGN_KEY="$cert_key" \
   -DVANTORIX_CODESIGN_THROWAWAY=$cert_throwaway -DVANTORIX_CODESIGN_TIMESTAMP_URL="${VANTORIX_CODESIGN_TIMESTAMP_URL:-}" >/dev/null
 cmake --build "$build/win" -j "$jobs"

@@ -83,6 +83,11 @@ public:
     // True when the file is the image of the running program: it can be renamed but not replaced or
     // removed until the program ends.
     virtual bool IsRunningProgram(const std::string& path) = 0;
+    // True when a commit leaves the running program's new file in the staging folder for the program's
+    // staged copy to put in place (see install_commit.h); false when the commit moves the running file
+    // aside into the rollback folder and the new one into its place like any other file (the launcher's
+    // elevated steps, which start no program).
+    virtual bool DefersRunningProgram() { return true; }
     // Size and CRC-32 of the file; nullopt when it cannot be read.
     virtual std::optional<FileSummary> Summarize(const std::string& path) = 0;
 };

@@ -192,7 +192,7 @@ CommitPlan PlanCommit(FileSystem& fs, const InstallPaths& paths, const std::vect
         add_levels(file.name);
         const std::string target = paths.folder + file.name;
         file.replaces = fs.FileExists(target);
-        file.deferred = file.replaces && fs.IsRunningProgram(target);
+        file.deferred = file.replaces && fs.DefersRunningProgram() && fs.IsRunningProgram(target);
         plan.files.push_back(std::move(file));
     }
     return plan;

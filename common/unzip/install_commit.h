@@ -8,7 +8,10 @@
 //      file moves into its place; the client executable comes last. The running program's own file is
 //      not moved: it cannot be replaced while it runs, and moving it aside first would leave no program
 //      at its name for a moment. It stays staged ("deferred") and FinishDeferred, run by the staged copy
-//      of the program once the running one has ended, puts it in place with one replacing move;
+//      of the program once the running one has ended, puts it in place with one replacing move. A file
+//      system whose DefersRunningProgram() is false (the launcher's elevated steps, which start no
+//      program) moves the running file aside into the rollback folder like any replaced file instead
+//      (a running image can be renamed) and the new one into its place;
 //   4. the "done" mark is written: from here on the install counts as committed;
 //   5. the committing process itself, once it no longer holds the archive open, reads every committed
 //      file back (size and CRC-32) and, the tree whole, removes the journal, the mark, the rollback

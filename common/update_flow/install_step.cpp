@@ -19,6 +19,7 @@ UnpackResult OutcomeOfInstallStep(unsigned long exit_code) {
     case StepExit::NotSignedByPublisher: return {UnpackOutcome::ArchiveRejected, text::kStepNotSignedByPublisher};
     case StepExit::NoRoom: return {UnpackOutcome::NoRoom, L""};
     case StepExit::DeltaRefused: return {UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"};
+    case StepExit::InstallationRefused: return {UnpackOutcome::InstallationRefused, L""};
     case StepExit::BadCommandLine:
     case StepExit::WriteFailed:
     case StepExit::InstallBusy:

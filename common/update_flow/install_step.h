@@ -1,6 +1,8 @@
 #pragma once
 // The elevated steps of the launcher: its own program started with the shell's "runas" verb when the user
-// cannot write where the step writes. Each is its own entry point with a narrow input:
+// cannot write where the step writes. Each acts only on the installation the setup registered, and only
+// while nobody but the system and the administrators can change it (launcher/app/protected_installation.h);
+// none ever starts a program. Each is its own entry point with a narrow input:
 //
 //   VantorixAssist.exe -install-update "<archive>" "<manifest>"
 //       <archive>: the downloaded update archive; <manifest>: a file holding the exact bytes of the
@@ -54,7 +56,9 @@ enum class StepExit : int {
     Failed = 13,             // anything else (an unexpected failure of the step itself)
     DeltaRefused = 14,       // -delta: no delta for the installed version, or it does not apply to the installed
                              // files or is damaged: nothing written, the full archive is the way on
-    // 15 is the installation check's.
+    InstallationRefused = 15,  // the step's own folder is not an installation the setup registered, or it or a
+                               // folder above it lets others than SYSTEM, the administrators and TrustedInstaller
+                               // change it (launcher/app/protected_installation.h): nothing done, nothing started
     NotSignedByPublisher = 16,  // an executable the archive or delta brings (VantorixAssist.exe, bin\client.exe,
                                 // Build\Velview_G_201.ocx) has no valid Authenticode signature by the signer
                                 // of the running launcher (or the launcher itself has none): nothing written

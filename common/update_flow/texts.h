@@ -68,6 +68,11 @@ inline constexpr wchar_t kStepManifestRefused[] = L"安装步骤未能确认更�
 inline constexpr wchar_t kStepArchiveRejected[] = L"更新文件已损坏或无法使用";
 inline constexpr wchar_t kStepNotSignedByPublisher[] = L"更新中的程序文件缺少发布者的数字签名";
 inline constexpr wchar_t kStepFailedCode[] = L"安装步骤失败，代码 ";
+// The elevated step refused the folder (step exit 15): not the installation the setup registered, or others
+// than the administrators may change it.
+inline constexpr wchar_t kStepInstallationRefused[] =
+    L"安装步骤只更新由安装程序登记、且仅管理员可以修改的安装目录，当前程序所在的目录不符合要求，本次没有更新任何文件。"
+    L"点确定后启动当前版本，请用安装程序重新安装后再更新。";
 inline constexpr wchar_t kAskForceClose[] =
     L"您当前正在更新程序，无法退出。您可在更新完毕之后退出或者强制结束！是否强制结束？";
 

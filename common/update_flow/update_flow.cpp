@@ -79,6 +79,7 @@ const wchar_t* NameOf(FlowEvent event) {
     case FlowEvent::WriteFailed: return L"write-failed";
     case FlowEvent::NoRoom: return L"no-room";
     case FlowEvent::ElevationDeclined: return L"elevation-declined";
+    case FlowEvent::InstallationRefused: return L"installation-refused";
     case FlowEvent::ArchiveRejected: return L"archive-rejected";
     case FlowEvent::DeltaFallBack: return L"delta-fallback";
     case FlowEvent::CloseRefused: return L"close-refused";
@@ -294,7 +295,8 @@ void UpdateFlow::Complete() {
     Enter(FlowState::Installing, FlowEvent::InstallStarted);
     const UnpackResult unpacked = InstallDownloaded();
     if (package_ == Package::Delta && unpacked.outcome != UnpackOutcome::Done && unpacked.outcome != UnpackOutcome::NoRoom &&
-        unpacked.outcome != UnpackOutcome::ElevationDeclined)
+        unpacked.outcome != UnpackOutcome::ElevationDeclined && unpacked.outcome != UnpackOutcome::InstallationRefused &&
+        state_ != FlowState::Ended)
         return FallBackToFullArchive(unpacked.reason.empty() ? L"the delta was not applied" : unpacked.reason);
     const std::wstring reason = unpacked.reason.empty() ? L"" : L"\r\n(" + unpacked.reason + L")";
     switch (unpacked.outcome) {
@@ -314,16 +316,21 @@ void UpdateFlow::Complete() {
         return;
     }
     case UnpackOutcome::ElevationDeclined:
+    case UnpackOutcome::InstallationRefused: {
         // Never a dead end and never a loop: one message, the current client, and the update is offered
         // again at the next start.
+        const wchar_t* message = unpacked.outcome == UnpackOutcome::ElevationDeclined ? text::kUpdateElevationDeclined
+                                                                                     : text::kStepInstallationRefused;
         host_.DeleteArchive();
-        Enter(FlowState::Withdrawn, FlowEvent::ElevationDeclined);
-        ShowStatus(text::kUpdateElevationDeclined);
-        host_.ShowMessage(text::kUpdateElevationDeclined);
+        Enter(FlowState::Withdrawn, unpacked.outcome == UnpackOutcome::ElevationDeclined ? FlowEvent::ElevationDeclined
+                                                                                         : FlowEvent::InstallationRefused);
+        ShowStatus(message);
+        host_.ShowMessage(message);
         if (state_ == FlowState::Ended) return;
         StartClientAfterFailure();
         End();
         return;
+    }
     case UnpackOutcome::ArchiveRejected:
     case UnpackOutcome::DeltaRefused:
         break;

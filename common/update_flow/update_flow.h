@@ -58,6 +58,8 @@ enum class UnpackOutcome {
     ElevationDeclined,  // the user refused the elevation the install needs: nothing was written
     DeltaRefused,     // the delta does not fit the installation or is damaged: nothing was written, the full
                       // archive follows
+    InstallationRefused,  // the elevated step acts only on the protected installation the setup registered and
+                          // refused this one: nothing was written, and no other package would fare better
 };
 
 struct UnpackResult {
@@ -86,7 +88,7 @@ enum class FlowState {
 enum class FlowEvent {
     ManifestCurrent, ManifestMissing, ManifestNewer, UpdateStarted, DownloadFailed, RetryDue, DownloadGivenUp,
     DownloadComplete, Oversized, InstallStarted, InstallDone, WriteFailed, NoRoom, ElevationDeclined,
-    ArchiveRejected, DeltaFallBack, CloseRefused, Closed,
+    InstallationRefused, ArchiveRejected, DeltaFallBack, CloseRefused, Closed,
 };
 
 struct Caption {

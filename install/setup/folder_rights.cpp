@@ -22,8 +22,10 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/folder_rights/folder_rights.h"
+#include "win/folder_security.h"
 #include "win/system_libraries.h"
 #include "win/unique_handle.h"
 
@@ -32,85 +34,35 @@ namespace {
 namespace fr = vantorix::folder_rights;
 using vantorix::win::unique_local_memory;
 
-std::string SidText(PSID sid) {
-    if (!sid) return "";
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text)) return "?";
-    unique_local_memory owner(text);
-    char narrow[256] = {};
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
-    return narrow;
-}
-
 struct ReadBack {
-    fr::Descriptor descriptor;
-    bool dacl_protected = false;
+    fr::FolderSecurity security;
     std::wstring sddl;
 };
 
-// The folder's owner and access list as the system reports them; nullopt when they cannot be read.
+// The folder's owner and access list as the system reports them; nullopt (the error set) when they cannot be read.
 std::optional<ReadBack> Read(const wchar_t* folder) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    const DWORD rc = GetNamedSecurityInfoW(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                           &owner, nullptr, &dacl, nullptr, &raw);
-    if (rc != ERROR_SUCCESS) {
-        SetLastError(rc);
+    vantorix::win::unique_hfile handle(CreateFileW(folder, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return std::nullopt;
+    ReadBack result;
+    DWORD error = 0;
+    auto security = vantorix::win::ReadFolderSecurity(handle.get(), error, &result.sddl);
+    if (!security) {
+        SetLastError(error);
         return std::nullopt;
     }
-    unique_local_memory descriptor(raw);
-    ReadBack result;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    if (GetSecurityDescriptorControl(raw, &control, &revision)) result.dacl_protected = (control & SE_DACL_PROTECTED) != 0;
-    result.descriptor.owner = SidText(owner);
-    result.descriptor.has_dacl = dacl != nullptr;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        void* entry = nullptr;
-        if (!GetAce(dacl, i, &entry)) return std::nullopt;
-        const auto* header = static_cast<const ACE_HEADER*>(entry);
-        fr::Ace ace;
-        ace.flags = header->AceFlags;
-        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
-            // Both kinds share the layout: header, mask, SID.
-            const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
-            ace.allows = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
-            ace.mask = allowed->Mask;
-            ace.sid = SidText(const_cast<DWORD*>(&allowed->SidStart));
-        } else {
-            // A kind this check does not read (object or callback entries): counted as a writer.
-            ace.sid = "an entry of type " + std::to_string(header->AceType);
-            ace.mask = fr::kChangingRights;
-        }
-        result.descriptor.aces.push_back(ace);
-    }
-    LPWSTR sddl = nullptr;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorW(raw, SDDL_REVISION_1,
-                                                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
-        unique_local_memory text(sddl);
-        result.sddl = sddl;
-    }
+    result.security = std::move(*security);
     return result;
 }
 
 void PrintDescriptor(const ReadBack& read) { std::printf("descriptor: %ls\n", read.sddl.c_str()); }
 
-bool UnderWine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-// Under Wine, the user it runs as: the owner it reports for every file. "" elsewhere.
-std::string WineUser() {
-    if (!UnderWine()) return "";
-    HANDLE raw = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return "";
-    vantorix::win::unique_kernel_handle token(raw);
-    BYTE buffer[256] = {};
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return "";
-    return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+// Why someone besides SYSTEM, the Administrators, TrustedInstaller (and under Wine its user) may change the
+// folder; nullopt when nobody else may.
+std::optional<std::string> OtherWriters(const ReadBack& read, const std::vector<std::string>& trusted) {
+    const fr::Verdict verdict = fr::JudgeFolder(read.security, fr::FolderRole::Installation, trusted);
+    if (verdict.passes) return std::nullopt;
+    return verdict.why;
 }
 
 int Check(const wchar_t* folder) {
@@ -120,9 +72,9 @@ int Check(const wchar_t* folder) {
         return 1;
     }
     PrintDescriptor(*read);
-    const std::string wine_user = WineUser();
-    if (!wine_user.empty()) std::printf("under Wine: its user %s counts as the administrator\n", wine_user.c_str());
-    if (const auto others = fr::OtherWriters(read->descriptor, wine_user)) {
+    const std::vector<std::string> trusted = vantorix::win::TrustedBesidesTheAdministrators();
+    for (const std::string& user : trusted) std::printf("under Wine: its user %s counts as the administrator\n", user.c_str());
+    if (const auto others = OtherWriters(*read, trusted)) {
         std::printf("others may change the folder: %s\n", others->c_str());
         return 3;
     }
@@ -155,11 +107,11 @@ int Protect(const wchar_t* folder) {
         return 1;
     }
     PrintDescriptor(*read);
-    if (!fr::IsProgramFilesLike(read->descriptor, read->dacl_protected)) {
-        const std::string wine_user = WineUser();
-        if (!wine_user.empty() && !fr::OtherWriters(read->descriptor, wine_user)) {
+    if (!fr::IsProgramFilesLike(read->security)) {
+        const std::vector<std::string> trusted = vantorix::win::TrustedBesidesTheAdministrators();
+        if (!trusted.empty() && !OtherWriters(*read, trusted)) {
             std::printf("under Wine: the descriptor was not kept; the folder reads back from its Unix owner and mode, "
-                        "and only the Wine user %s may change it\n", wine_user.c_str());
+                        "and only the Wine user %s may change it\n", trusted[0].c_str());
             return 0;
         }
         std::printf("the folder's rights did not read back as set\n");

@@ -1,5 +1,10 @@
 #include "launcher/app/elevation.h"
 
+// 1 in a test build that carries the elevation seam (CMake: VANTORIX_TEST_ELEVATION_SEAM); 0 otherwise.
+#ifndef VANTORIX_ELEVATION_SEAM
+#define VANTORIX_ELEVATION_SEAM 0
+#endif
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -12,8 +17,6 @@ namespace vantorix::launcher {
 namespace {
 
 constexpr wchar_t kLogPlace[] = L"elevation";
-// The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
-constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
 
 // Waits for the handle while the thread's messages run; true when it was signalled within `ms`.
 bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
@@ -28,6 +31,10 @@ bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
         win::PumpPendingMessages();
     }
 }
+
+#if VANTORIX_ELEVATION_SEAM
+// The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
+constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
 
 std::wstring SeamFolder() {
     wchar_t buffer[MAX_PATH] = {};
@@ -72,6 +79,8 @@ ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& progr
     return {ElevationStatus::Started, std::strtoul(said.c_str(), nullptr, 10), 0};
 }
 
+#endif  // VANTORIX_ELEVATION_SEAM
+
 }  // namespace
 
 ElevatedStart StartElevated(const std::wstring& program, const std::wstring& parameters, const std::wstring& folder,
@@ -100,11 +109,13 @@ ElevatedStart StartElevated(const std::wstring& program, const std::wstring& par
 }
 
 ElevatedRun RunElevated(const std::wstring& program, const std::wstring& parameters, HWND owner) {
+#if VANTORIX_ELEVATION_SEAM
     const std::wstring seam = SeamFolder();
     if (!seam.empty()) {
         win::diag::Record(kLogPlace, L"handed to the test seam: " + parameters.substr(0, parameters.find(L' ')));
         return RunThroughSeam(seam, program, parameters);
     }
+#endif
     const size_t cut = program.find_last_of(L'\\');
     ElevatedStart start = StartElevated(program, parameters, cut == std::wstring::npos ? L"" : program.substr(0, cut), owner);
     if (start.status != ElevationStatus::Started) return {start.status, 0, start.error};

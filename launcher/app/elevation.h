@@ -3,12 +3,15 @@
 // verb: one UAC prompt, which names this program. Nothing else is ever started elevated: the client, the
 // home page and the registration question all run as the user.
 //
-// A seam for tests replaces the elevation mechanism, and only that: with the environment variable
-// VANTORIX_TEST_ELEVATION naming a folder, RunElevated starts nothing. It writes the program and its
-// parameters to "<folder>\elevation-request.txt" (UTF-8, one line each) and waits, while the form answers,
-// for "<folder>\elevation-answer.txt": "declined", or the decimal exit code of the step, which the test
-// harness has run with administrator rights itself. The process gets no right from it that it did not
-// have: it learns an exit code, as it would from the real step.
+// A seam for tests replaces the elevation mechanism, and only that, in test builds only (CMake option
+// VANTORIX_TEST_ELEVATION_SEAM, which the configuration refuses without the throw-away update keys: a
+// release cannot carry it; elevation.cpp is compiled into each launcher with VANTORIX_ELEVATION_SEAM 1 or 0).
+// With the seam built in and the environment variable VANTORIX_TEST_ELEVATION naming a folder, RunElevated
+// starts nothing. It writes the program and its parameters to "<folder>\elevation-request.txt" (UTF-8, one
+// line each) and waits, while the form answers, for "<folder>\elevation-answer.txt": "declined", or the
+// decimal exit code of the step, which the test harness has run with administrator rights itself. The
+// process gets no right from it that it did not have: it learns an exit code, as it would from the real
+// step. A launcher built without the seam ignores the variable.
 #include <windows.h>
 #include <shellapi.h>
 

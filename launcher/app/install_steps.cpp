@@ -8,6 +8,7 @@
 #include "launcher/app/delta_install.h"
 #include "launcher/app/install_recovery.h"
 #include "launcher/app/installation.h"
+#include "launcher/app/protected_installation.h"
 #include "launcher/app/publisher_check.h"
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
@@ -67,24 +68,36 @@ bool IsPlainLocalPath(const std::wstring& path) {
     return n == path.size() && CompareStringOrdinal(full, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
+int RunInstallUpdateStep(const std::vector<std::wstring>& arguments, const std::wstring& folder) {
     const bool delta = arguments.size() == 4 && arguments[3] == update_flow::kDeltaFlag;
     if ((arguments.size() != 3 && !delta) || arguments[0] != update_flow::kInstallUpdateArgument ||
         !IsPlainLocalPath(arguments[1]) || !IsPlainLocalPath(arguments[2]))
         return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest> [-delta]");
     const std::wstring& archive = arguments[1];
-    const std::wstring folder = Installation::OfThisProgram().Folder();
-    // An install cut short before is settled first; then this one runs under the journal.
+    // An install cut short before is settled first (the installation was accepted: its journal is its own);
+    // then this one runs under the journal.
     SettleBeforeStep(folder);
 
     const auto bytes = ReadManifestFile(arguments[2]);
     if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
+    // The serial floor is the installation's own state: the per-user copy is the user's hint, never the
+    // step's input. A state that is there but cannot be read whole (held open without sharing, broken lines)
+    // would read as no floor at all: the update is refused instead.
+    const services::StoredState stored = services::ReadStateFile(folder + services::kInstallStatePath);
+    if (stored.unreadable || !stored.problems.empty()) {
+        for (const std::wstring& problem : stored.problems) win::diag::Record(kLogPlace, problem);
+        return Exit(StepExit::ManifestRefused, L"the installation's state cannot be read: no manifest is judged without its floor");
+    }
     // Judged here again, by the same reader the user's launcher used, against this installation's state.
-    const services::StoredState stored = services::ReadInstallState(folder);
     const auto verdict = services::VerifyManifest(*bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
     if (!verdict.manifest) return Exit(StepExit::ManifestRefused, L"the manifest was refused");
     const manifest::Manifest& m = *verdict.manifest;
+    // Accepted: the installation's floor becomes the higher of what it held and this serial, whatever the
+    // install then does.
+    if (m.signed_members &&
+        services::RecordAcceptedSerial(folder, m.signed_members->serial, true) == services::StateWritten::Nowhere)
+        win::diag::RecordLastError(kLogPlace, L"the accepted serial could not be recorded");
     // A delta is taken only as the accepted manifest lists it for the client installed here.
     const auto expected = delta ? DeltaForInstalledClient(folder, m)
                                 : integrity::ParseExpectedArchive(m.size, m.sha256, m.signature);
@@ -97,9 +110,6 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
         delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
               : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
     if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
-    if (m.signed_members && m.signed_members->serial > stored.state.manifest_serial &&
-        services::RecordAcceptedSerial(folder, m.signed_members->serial) == services::StateWritten::Nowhere)
-        win::diag::RecordLastError(kLogPlace, L"the accepted serial could not be recorded");
     // The user's launcher could keep its rollout draw only in its own copy: the installation keeps it now.
     services::RolloutDraw(folder, services::DrawPlace::Installation);
     if (CarriesEngineOrControlLibrary(installed.committed)) {
@@ -109,10 +119,10 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments) {
     return Exit(StepExit::Done, L"installed");
 }
 
-int RunRecoverStep(const std::vector<std::wstring>& arguments) {
+int RunRecoverStep(const std::vector<std::wstring>& arguments, const std::wstring& folder) {
     if (arguments.size() != 1 || arguments[0] != update_flow::kRecoverArgument)
         return Exit(StepExit::BadCommandLine, L"the command line is not -recover");
-    switch (SettleBeforeStep(Installation::OfThisProgram().Folder())) {
+    switch (SettleBeforeStep(folder)) {
     case services::InstallRecovery::Failed:
     case services::InstallRecovery::NotPermitted: return Exit(StepExit::WriteFailed, L"the interrupted update is not settled");
     case services::InstallRecovery::Busy: return Exit(StepExit::InstallBusy, L"another install is under way");
@@ -120,11 +130,29 @@ int RunRecoverStep(const std::vector<std::wstring>& arguments) {
     }
 }
 
-int RunRegisterStep(const std::vector<std::wstring>& arguments) {
+int RunRegisterStep(const std::vector<std::wstring>& arguments, const std::wstring& folder) {
     if (arguments.size() != 1 || arguments[0] != update_flow::kRegisterArgument)
         return Exit(StepExit::BadCommandLine, L"the command line is not -register");
-    const LibraryInstall library = InstallControlLibrary(Installation::OfThisProgram().Folder());
+    const LibraryInstall library = InstallControlLibrary(folder);
     return Exit(library.exit, library.exit == StepExit::Done ? L"registered" : library.what);
+}
+
+int RunStep(const std::vector<std::wstring>& arguments, const std::wstring& image_folder) {
+    // No program is ever started from here, and a commit moves this program's own file aside instead of
+    // leaving a new one to be started.
+    services::BecomeElevatedStep();
+    const StepInstallation where = CheckStepInstallation(image_folder);
+    // The log of an installation the step may write (its own once accepted), else none: a folder others
+    // can change gets nothing written by the step.
+    if (!where.log_folder.empty()) win::diag::OpenLog(update_flow::UpdateFolderOf(where.log_folder) + L"\\install.log");
+    for (const std::wstring& finding : where.findings) win::diag::Record(kLogPlace, finding);
+    if (!where.accepted)
+        return Exit(StepExit::InstallationRefused,
+                    L"refused: a step acts only on the installation the setup registered, in folders only the "
+                    L"administrators can change");
+    if (arguments[0] == update_flow::kRecoverArgument) return RunRecoverStep(arguments, where.folder);
+    return arguments[0] == update_flow::kRegisterArgument ? RunRegisterStep(arguments, where.folder)
+                                                          : RunInstallUpdateStep(arguments, where.folder);
 }
 
 }  // namespace vantorix::launcher

@@ -134,12 +134,15 @@ std::optional<uint32_t> ValidDraw(const std::optional<uint64_t>& kept) {
 
 }  // namespace
 
-StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial) {
-    return ChangeState(folder, [serial](install_state::InstallState& state) {
-        if (state.manifest_serial >= serial) return false;
-        state.manifest_serial = serial;
-        return true;
-    });
+StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial, bool installation_only) {
+    return ChangeState(
+        folder,
+        [serial](install_state::InstallState& state) {
+            if (state.manifest_serial >= serial) return false;
+            state.manifest_serial = serial;
+            return true;
+        },
+        !installation_only);
 }
 
 std::optional<uint32_t> RolloutDraw(const std::wstring& folder, DrawPlace place) {

@@ -42,9 +42,10 @@ bool WriteStateFile(const std::wstring& path, const install_state::InstallState&
 enum class StateWritten { Installation, PerUser, Nowhere };
 
 // Records a manifest serial the launcher accepted, keeping every other key of the file it writes: in the
-// installation's state when this process can write it, else in the per-user copy. A file that already
-// holds this serial or a higher one is left as it is.
-StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial);
+// installation's state when this process can write it, else (unless installation_only, as for the elevated
+// step, which never writes a user's files) in the per-user copy. A file that already holds this serial or a
+// higher one is left as it is: what stays is the higher of the two.
+StateWritten RecordAcceptedSerial(const std::wstring& folder, uint64_t serial, bool installation_only = false);
 
 enum class DrawPlace {
     Any,           // the launcher: the installation's state when it can write it, else the per-user copy

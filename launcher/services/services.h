@@ -100,6 +100,16 @@ InstallRecovery RecoverInterruptedInstall(const std::wstring& folder, std::wstri
 //   InstallationOfStagedCopy: the installation folder when this program runs from its staging folder.
 //   FinishDeferredInstall: the staged copy's work, retried every kDeferredRetryMs for up to wait_ms;
 //   its exit code (0 done or nothing to do, 1 gave up: the next start of the program starts it again).
+//
+// An elevated step (BecomeElevatedStep, called first by its entry) starts no program: StartDeferredProgram
+// refuses there, and its commits never defer (Win32FileSystem::DefersRunningProgram): an update that brings
+// a new VantorixAssist.exe moves the running one aside into "update\rollback\" (a running image can be
+// renamed, not replaced) and the new one into its place, under the journal like every other file.
+void BecomeElevatedStep();
+bool IsElevatedStep();
+// Takes note of the file this program runs from (Win32FileSystem::IsRunningProgram knows it by its identity,
+// so it stays the running one when an update moves it aside); called first thing at start.
+void RememberRunningProgram();
 inline constexpr unsigned long kDeferredRetryMs = 250;
 inline constexpr unsigned long kDeferredWaitMs = 10 * 60 * 1000;
 bool StartDeferredProgram(const std::wstring& folder);

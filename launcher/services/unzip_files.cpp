@@ -66,7 +66,19 @@ UnzipResult UnzipToFolder(const std::wstring& folder, const std::wstring& archiv
     return ToUnzipResult(unzip::UnzipToFolder(files, Utf8(folder), Utf8(archive), {}, progress));
 }
 
+namespace {
+bool g_elevated_step = false;
+}  // namespace
+
+void BecomeElevatedStep() { g_elevated_step = true; }
+bool IsElevatedStep() { return g_elevated_step; }
+
 bool StartDeferredProgram(const std::wstring& folder) {
+    // The elevated steps start nothing: a program in the staging folder is never run with their rights.
+    if (IsElevatedStep()) {
+        win::diag::Record(L"install", L"an elevated step starts no program: the staged launcher is left as it is");
+        return false;
+    }
     const std::wstring copy = StagedCopyOfThisProgram(InstallPathsOf(folder));
     if (copy.empty() || GetFileAttributesW(copy.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
     if (win::StartProgram(copy, {}, SW_HIDE, folder)) return true;

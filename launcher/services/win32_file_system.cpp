@@ -10,10 +10,12 @@
 
 #include "common/manifest/utf8_text.h"
 #include "common/unzip/paths.h"
+#include "launcher/services/services.h"
 #include "launcher/services/wide_text.h"
 #include "win/code_page.h"
 #include "win/diagnostic_log.h"
 #include "win/file_exists.h"
+#include "win/final_path.h"
 #include "win/module_path.h"
 #include "win/unique_handle.h"
 
@@ -46,28 +48,12 @@ std::wstring NtPath(const std::wstring& full) {
     return L"\\??\\" + full;
 }
 
-std::wstring ResolvedPathOf(HANDLE file) {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (n == 0) return L"";
-        if (n < buffer.size()) {
-            std::wstring path(buffer.data(), n);
-            if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
-            if (path.compare(0, 4, L"\\\\?\\") == 0) return path.substr(4);
-            return path;
-        }
-        buffer.resize(n + 1);
-    }
-}
-
 // The resolved path of a folder, following whatever links lead to it: the place its children must lie in.
 std::wstring ResolvedFolder(const std::wstring& folder) {
     unique_hfile handle(CreateFileW(WithoutTrailingSeparator(folder).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return handle ? ResolvedPathOf(handle.get()) : L"";
+    return handle ? win::FinalPathOf(handle.get()) : L"";
 }
 
 std::wstring Fold(const std::wstring& text) {
@@ -83,7 +69,7 @@ std::wstring Fold(const std::wstring& text) {
 // followed by path's own name.
 bool LiesAt(HANDLE file, const std::wstring& path, std::wstring parent_resolved = {}) {
     if (parent_resolved.empty()) parent_resolved = ResolvedFolder(unzip::FolderPart(path));
-    const std::wstring resolved = ResolvedPathOf(file);
+    const std::wstring resolved = win::FinalPathOf(file);
     if (parent_resolved.empty() || resolved.empty()) return false;
     if (parent_resolved.back() != L'\\') parent_resolved += L'\\';
     return Fold(resolved) == Fold(parent_resolved + unzip::FileNamePart(path));
@@ -158,7 +144,7 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& parent_resolved, 
     if (!entry.folder) return DeleteThrough(entry);
     if (!recurse) return false;
     bool all = true;
-    const std::wstring folder = WithoutTrailingSeparator(path), resolved = ResolvedPathOf(entry.handle.get());
+    const std::wstring folder = WithoutTrailingSeparator(path), resolved = win::FinalPathOf(entry.handle.get());
     // The children are listed through the handle held, not by a second open of the path.
     std::vector<std::wstring> children;
     std::vector<char> buffer(64 * 1024);
@@ -179,6 +165,27 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& parent_resolved, 
 }
 
 std::wstring RunningProgram() { return win::ModulePath(); }
+
+// A file as the file system knows it: its volume and its index there, whatever name leads to it.
+struct FileIdentity {
+    bool known = false;
+    DWORD volume = 0, high = 0, low = 0;
+    bool operator==(const FileIdentity& o) const { return known && o.known && volume == o.volume && high == o.high && low == o.low; }
+};
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    unique_hfile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return {};
+    return {true, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+// The file this program was started from, taken before an update can move it (RememberRunningProgram).
+const FileIdentity& RunningImage() {
+    static const FileIdentity image = IdentityOf(RunningProgram());
+    return image;
+}
 
 // Collects the extractor's small blocks into larger writes; the bytes and their order are unchanged.
 class Win32OutputFile : public unzip::OutputFile {
@@ -384,9 +391,16 @@ std::unique_ptr<unzip::FolderLock> Win32FileSystem::LockFolder(const std::string
 }
 
 bool Win32FileSystem::IsRunningProgram(const std::string& path) {
+    // By the file, not by its name: the step names its installation by the folder's final path, which may
+    // differ from the text the program was started with, and a moved-aside image is still the one running.
+    if (RunningImage().known) return IdentityOf(Wide(path)) == RunningImage();
     const std::wstring self = RunningProgram();
     return !self.empty() && Fold(FullPath(self)) == Fold(FullPath(Wide(path)));
 }
+
+void RememberRunningProgram() { RunningImage(); }
+
+bool Win32FileSystem::DefersRunningProgram() { return !IsElevatedStep(); }
 
 std::optional<unzip::FileSummary> Win32FileSystem::Summarize(const std::string& path) {
     unique_hfile file(CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

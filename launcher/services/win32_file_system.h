@@ -37,6 +37,8 @@ public:
     // The system's error of the last lock this object could not take (0: none failed).
     unsigned long LastLockError() const { return last_lock_error_; }
     bool IsRunningProgram(const std::string& path) override;
+    // False in an elevated step (services::IsElevatedStep): it starts no program to finish the commit.
+    bool DefersRunningProgram() override;
     std::optional<unzip::FileSummary> Summarize(const std::string& path) override;
 
     // minizip over a file the caller holds open (a HANDLE): reads go through that handle, which the

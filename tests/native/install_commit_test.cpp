@@ -43,6 +43,8 @@ public:
         if (p != running && Alive()) PosixFileSystem::RemoveFile(p);
     }
     bool IsRunningProgram(const std::string& p) override { return p == running; }
+    bool defers = true;  // false: an elevated step, which starts no program
+    bool DefersRunningProgram() override { return defers; }
     bool RemoveFolder(const std::string& p) override { return Alive() && PosixFileSystem::RemoveFolder(p); }
     bool RemoveTree(const std::string& p) override { return Alive() && PosixFileSystem::RemoveTree(p); }
     bool WriteDurably(const std::string& p, std::string_view d) override { return Alive() && PosixFileSystem::WriteDurably(p, d); }
@@ -259,6 +261,63 @@ TEST(InstallCommit, TheRunningProgramsOwnFileIsReplacedInOneMoveAfterItEndsWhere
         EXPECT_EQ(tree.at("bin/client.exe"), updated ? "new client" : "old client");
         EXPECT_TRUE(fs::is_empty(i.app / "update"));
     }
+}
+
+// The launcher's elevated step starts no program, so nothing may wait in the staging folder for a staged
+// copy to be started: it moves its own running file aside into the rollback folder (Windows lets a running
+// image be renamed) and the new one into its place, under the journal like every other file. A kill at any
+// step leaves the installation wholly old or wholly new once the next step has recovered it; only a kill
+// between those two moves leaves no launcher at its name for that step to run from (the setup repairs it).
+TEST(InstallCommit, AStepThatStartsNoProgramMovesItsRunningFileAsideAndTheNewOneInUnderTheJournal) {
+    const std::string launcher_name = "VantorixAssist.exe";
+    auto prepare = [&](Installation& i) {
+        WriteBytes(i.app / launcher_name, "old launcher");
+        WriteBytes(i.archive, ZipBuilder().File(launcher_name, "new launcher").File("bin/client.exe", "new client").Build());
+    };
+    std::map<std::string, std::string> old_tree, new_tree;
+    long steps = 0;
+    {
+        Installation i;
+        prepare(i);
+        old_tree = Tree(i.app);
+        DyingFileSystem step;
+        step.defers = false;
+        step.running = Win(i.app / launcher_name);
+        const Result r = UnzipToFolder(step, Win(i.app), Win(i.archive));
+        ASSERT_EQ(r.status, Status::Ok);
+        EXPECT_TRUE(r.deferred.empty());
+        EXPECT_EQ(ReadBytes(i.app / launcher_name), "new launcher");
+        EXPECT_EQ(ReadBytes(i.app / "update/rollback" / launcher_name), "old launcher");
+        EXPECT_EQ(step.running, Win(i.app / "update/rollback" / launcher_name));  // it runs on from there
+        EXPECT_FALSE(fs::exists(i.app / "update/stage"));
+        steps = step.changes;
+        ASSERT_EQ(i.NextStart(), Recovery::Finished);
+        new_tree = Tree(i.app);
+    }
+    int without_launcher = 0;
+    for (long kill_after = 0; kill_after <= steps; ++kill_after) {
+        SCOPED_TRACE("killed after " + std::to_string(kill_after) + " of " + std::to_string(steps) + " steps");
+        Installation i;
+        prepare(i);
+        DyingFileSystem dying;
+        dying.defers = false;
+        dying.budget = kill_after;
+        dying.running = Win(i.app / launcher_name);
+        UnzipToFolder(dying, Win(i.app), Win(i.archive));
+        if (fs::exists(i.app / "update/install.journal"))
+            ASSERT_EQ(ReadBytes(i.app / "update/install.journal").find("deferred"), std::string::npos)
+                << "a launcher waits to be started";
+        // The next step runs from whatever launcher is at its name (the setup's repair, when none is).
+        DyingFileSystem next;
+        next.defers = false;
+        if (fs::exists(i.app / launcher_name)) next.running = Win(i.app / launcher_name);
+        else ++without_launcher;
+        ASSERT_NE(RecoverInstall(next, i.Paths()), Recovery::Failed);
+        ASSERT_NE(i.NextStart(), Recovery::Failed);
+        const auto tree = Tree(i.app);
+        EXPECT_TRUE(tree == old_tree || tree == new_tree) << tree.at("bin/client.exe");
+    }
+    EXPECT_EQ(without_launcher, 1);
 }
 
 // A journal of the first format, written by the launcher before this one when it was killed right after

@@ -674,6 +674,7 @@ TEST(InstallStep, EveryExitCodeMapsToTheOutcomeTheFormShows) {
         {static_cast<unsigned long>(StepExit::ArchiveRejected), UnpackOutcome::ArchiveRejected, L"更新文件已损坏或无法使用"},
         {static_cast<unsigned long>(StepExit::NoRoom), UnpackOutcome::NoRoom, L""},
         {static_cast<unsigned long>(StepExit::DeltaRefused), UnpackOutcome::DeltaRefused, L"the delta does not apply (step exit 14)"},
+        {static_cast<unsigned long>(StepExit::InstallationRefused), UnpackOutcome::InstallationRefused, L""},
         {static_cast<unsigned long>(StepExit::NotSignedByPublisher), UnpackOutcome::ArchiveRejected,
          L"更新中的程序文件缺少发布者的数字签名"},
         {static_cast<unsigned long>(StepExit::WriteFailed), UnpackOutcome::WriteFailed, L"安装步骤失败，代码 9"},
@@ -778,6 +779,27 @@ TEST(Delta, WithoutADeltaForTheInstalledVersionTheFullArchiveComesAndAFailedFull
     g.flow.ButtonClicked();  // the user tries again: the full archive, not the delta that failed
     EXPECT_EQ(g.Count(L"download http://127.0.0.1/d.delta.zip"), 1u);
     EXPECT_EQ(g.Count(L"download http://127.0.0.1/newtemp.zip"), 2u);
+}
+
+TEST(Delta, AnInstallationTheStepRefusesIsToldOnceAndStartsTheCurrentClientWithoutAnotherPackage) {
+    // Step exit 15: not the protected installation the setup registered. The full archive after a delta would
+    // meet the same refusal (and a second prompt): one message, the current client, the end.
+    for (const bool delta : {false, true}) {
+        SCOPED_TRACE(delta ? "delta" : "full archive");
+        RecordingHost h;
+        h.manifest = delta ? ReleaseWithDeltas() : Release(L"1.0.0.2", false);
+        h.unpack = h.delta = {uf::UnpackOutcome::InstallationRefused, L""};
+        h.flow.Load(true);
+        h.flow.ButtonClicked();
+        h.files.insert(delta ? uf::kDeltaPath : uf::kArchivePath);
+        h.flow.DownloadStateChanged(9);
+        EXPECT_EQ(h.Count(L"download "), 1u);
+        EXPECT_FALSE(h.Logged(L"abandon-delta"));
+        EXPECT_EQ(h.Count(L"message 安装步骤只更新由安装程序登记、且仅管理员可以修改的安装目录"), 1u);
+        EXPECT_TRUE(h.Logged(L"delete-archive"));
+        EXPECT_TRUE(h.Logged(L"start-client 1.0.0.1"));
+        EXPECT_TRUE(h.closed);
+    }
 }
 
 // A release whose rollout has not reached this installation yet is no update for it, a mandatory one

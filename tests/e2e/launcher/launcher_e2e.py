@@ -26,6 +26,7 @@ import tempfile
 import threading
 import time
 import zipfile
+import zlib
 
 SOURCE = os.environ.get("VANTORIX_SOURCE") or os.path.abspath(os.path.join(os.path.dirname(__file__), "../../.."))
 WIN_BUILD = os.environ["VANTORIX_WIN_BUILD"]
@@ -70,6 +71,17 @@ INTERNET_CONNECTIONS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Inte
 TEST_USER = os.environ.get("VANTORIX_TEST_USER", "vantorix-user")
 USER_PREFIX = os.environ.get("VANTORIX_USER_WINEPREFIX", "")
 PLANTED = os.path.join(HELPERS, "planted_library.dll")
+WITHOUT_SEAM = os.path.join(HELPERS, "launcher_without_seam.exe")
+HOLD_FILE = os.path.join(HELPERS, "hold_file.exe")
+
+# Every scenario's installation lies below a folder that root owns (mode 755) and that root's Wine sees as a
+# drive of its own, as "C:\Program Files" lies on the prefix's drive_c, and is registered in root's prefix as
+# the setup registers an installation (Scenario.register): the elevated steps act only on such a one (README,
+# "The elevated steps"). Wine shows nothing above a drive's root; below Z:, /tmp would be seen, and anyone may
+# write there.
+INSTALLATIONS = os.path.join(os.environ["VANTORIX_WINE_DIR"], "installations")
+INSTALLATIONS_DRIVE = "V:"
+UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VantorixAssist"
 
 OLD, NEW = "1.0.0.1", "1.0.0.2"
 SW_SHOWMINIMIZED = "2"
@@ -82,6 +94,8 @@ WRITE_FAILED = "部分更新文件未能写入"
 ELEVATION_DECLINED = "安装更新需要管理员权限，您已拒绝授权"
 RECOVER_NEEDS_ADMIN = "上次更新没有完成，部分程序文件需要恢复。恢复需要管理员权限，点确定后请在系统询问时授权。"
 UNSETTLED = "could not be settled"
+INSTALLATION_REFUSED = "安装步骤只更新由安装程序登记、且仅管理员可以修改的安装目录"
+STEP_REFUSED = 15  # the step's exit code for a folder that is not the protected, registered installation
 DISCARDED = "journal was discarded, nothing rolled back: Skin\\UI.html is neither"
 # The states a mandatory update passes, in order, as the launcher's log records its flow (the driver's
 # "order" step): the first is the state before the manifest check.
@@ -99,6 +113,22 @@ def set_signed_version(path, version):
 
 def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def root_drive_path(path):
+    """The path of a file below INSTALLATIONS as root's Wine names it (the elevated step's own view)."""
+    return INSTALLATIONS_DRIVE + "\\" + os.path.relpath(path, INSTALLATIONS).replace("/", "\\")
+
+
+def protected_drive():
+    """INSTALLATIONS, root's and closed to others, as a drive of root's prefix."""
+    os.makedirs(INSTALLATIONS, exist_ok=True)
+    os.chmod(INSTALLATIONS, 0o755)
+    link = os.path.join(os.environ["WINEPREFIX"], "dosdevices", INSTALLATIONS_DRIVE.lower())
+    if os.path.realpath(link) != os.path.realpath(INSTALLATIONS):
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(INSTALLATIONS, link)
 
 
 def typelib_id():
@@ -125,9 +155,11 @@ class Scenario:
 
     def __init__(self, name):
         self.name = name
-        self.dir = tempfile.mkdtemp(prefix="launcher-e2e-")
+        self.dir = tempfile.mkdtemp(prefix="launcher-e2e-", dir=INSTALLATIONS)
         self.inst = os.path.join(self.dir, "installation")
         shutil.copytree(INSTALLATION, self.inst)
+        self.entries = set()
+        self.register(self.inst)
         self.client = os.path.join(self.inst, "bin", "client.exe")
         shutil.copy(PROBE, self.client)
         set_signed_version(self.client, OLD)
@@ -210,6 +242,16 @@ class Scenario:
         with open(os.path.join(self.root, name), "w", encoding="utf-8") as f:
             f.write(text)
         return text
+
+    def register(self, folder, entry=1):
+        """The folder as the setup registers an installation in root's prefix: InstallLocation of its uninstall
+        entry (HKLM; entry n > 1 as the setup names a further installation's). The scenario's own installation
+        is entry 1; close() removes every entry."""
+        path = root_drive_path(folder) if folder.startswith(INSTALLATIONS + os.sep) else winpath(folder)
+        key = UNINSTALL_KEY + ("" if entry == 1 else "-%d" % entry)
+        check(wine(["reg", "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
+              "the installation could not be registered")
+        self.entries.add(key)
 
     def work_files(self):
         """What the installation's update folder holds besides its state file."""
@@ -500,6 +542,8 @@ class Scenario:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         if USER_PREFIX:
             shutil.rmtree(self.user_local("VantorixAssist", self.installation_id()), ignore_errors=True)
+        for key in self.entries:
+            wine(["reg", "delete", key, "/f"])
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
@@ -1347,6 +1391,9 @@ def the_elevated_step_takes_only_its_narrow_input(s):
         check(rc == code, "%s ended with %s, not %s" % (arguments, rc, code))
     after = tree(s.inst)
     after.pop(os.path.join("update", "install.log"), None)
+    # The manifest the missing archive came with was accepted: the installation's floor is its serial now.
+    check(after.pop(os.path.join("update", "install.state"), None) == b"manifest_serial=%d\n" % s.serial or
+          SIGNING_KEY is None, "the accepted serial was not recorded")
     check(after == before, "the refused steps changed the installation")
 
 
@@ -1507,6 +1554,209 @@ def the_elevated_step_installs_only_programs_of_the_launchers_signer(s):
               timeout=180).returncode
     check(rc == 0, "the signed release: the step ended with %s" % rc)
     check(update_package.file_version(s.client) == NEW, "the signed release was not installed")
+
+
+# ---- the elevated steps act only on the protected installation the setup registered --------------------
+def users_folder(s, name):
+    """A folder of the standard user's (a Unix account other than root's), as a folder under C:\\Users is."""
+    folder = os.path.join(s.dir, name)
+    os.makedirs(folder)
+    for path in (s.dir, folder):
+        os.chmod(path, 0o755)
+    shutil.chown(folder, TEST_USER)
+    return folder
+
+
+def appears(path, seconds):
+    """True as soon as the file exists; False when it has not appeared within the time."""
+    end = time.time() + seconds
+    while time.time() < end:
+        if os.path.exists(path):
+            return True
+        time.sleep(0.2)
+    return os.path.exists(path)
+
+
+def give_to_user(folder):
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files + [""]:
+            shutil.chown(os.path.join(root, name), TEST_USER)
+
+
+def system_folder_snapshot():
+    return {name: open(os.path.join(SYSTEM32, name), "rb").read() for name in ("Velview_G_201.ocx", "node.dll")
+            if os.path.exists(os.path.join(SYSTEM32, name))}
+
+
+def planted_traces():
+    return [f for f in os.listdir(SYSTEM32) if f.startswith("planted-")]
+
+
+def a_copied_launcher_in_a_users_folder_registers_nothing(s):
+    # The shipped launcher copied into a folder the user owns, with the user's own DLL as its control library
+    # and engine, run as the administrator's "-register": not an installation the setup registered, and once
+    # registered there by a careless setup, not one only the administrators may change. Both times the step
+    # ends with 15: nothing reaches the system folder, the planted DLL is never loaded, and the refusal is
+    # written only into the log of the installation the setup did register.
+    copy = users_folder(s, "copy")
+    shutil.copy(s.file("VantorixAssist.exe"), copy)
+    for name in ("Build\\Velview_G_201.ocx", "bin\\node.dll"):
+        target = os.path.join(copy, *name.split("\\"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copy(PLANTED, target)
+    give_to_user(copy)
+    for trace in planted_traces():  # left by an earlier run that failed here
+        os.remove(os.path.join(SYSTEM32, trace))
+    before = system_folder_snapshot()
+    for registered in (False, True):
+        if registered:
+            s.register(copy, entry=2)
+        rc = wine([winpath(os.path.join(copy, "VantorixAssist.exe")), "-register"], timeout=120).returncode
+        check(rc == STEP_REFUSED, "-register from the user's folder (registered: %s) ended with %s" % (registered, rc))
+        check(system_folder_snapshot() == before, "the system folder was changed")
+        check(planted_traces() == [], "the planted library was loaded: %s" % planted_traces())
+        check(not os.path.exists(os.path.join(copy, "update")), "the step wrote into the user's folder")
+    log = open(s.file("update\\install.log"), encoding="utf-8").read() if os.path.exists(s.file("update\\install.log")) else ""
+    check("is not an installation the setup registered" in log and "is not protected" in log and "owner S-1-5-7" in log,
+          "the installation's log does not say why:\n" + log)
+
+
+def a_planted_journal_in_a_users_folder_starts_nothing(s):
+    # A committed journal whose launcher waits in update\stage\ (a program of the user's: it records its
+    # start beside itself), in a copy of the installation the user owns; the administrator's step with two
+    # junk paths. Refused before the journal is read: nothing is started, moved or written there.
+    copy = users_folder(s, "copy")
+    shutil.copy(s.file("VantorixAssist.exe"), copy)
+    stage = os.path.join(copy, "update", "stage")
+    os.makedirs(stage)
+    shutil.copy(PROBE, os.path.join(stage, "VantorixAssist.exe"))
+    data = open(os.path.join(stage, "VantorixAssist.exe"), "rb").read()
+    journal = "vantorix-install 2\nfile\t1\t%d\t%08x\tVantorixAssist.exe\ndeferred\tVantorixAssist.exe\nend\n" % (
+        len(data), zlib.crc32(data))
+    open(os.path.join(copy, "update", "install.journal"), "w").write(journal)
+    open(os.path.join(copy, "update", "install.done"), "w").write("done\n")
+    give_to_user(copy)
+    planted = tree(copy)
+    junk = [winpath(os.path.join(copy, "a.zip")), winpath(os.path.join(copy, "b.json"))]
+    for registered in (False, True):
+        if registered:
+            s.register(copy, entry=2)
+        rc = wine([winpath(os.path.join(copy, "VantorixAssist.exe")), "-install-update"] + junk, timeout=120).returncode
+        check(rc == STEP_REFUSED, "the step over a planted journal (registered: %s) ended with %s" % (registered, rc))
+        # A program the step had started would record its start within a second or two (the probe client's
+        # start costs about 0.5 s under qemu): a record within 5 s fails at once.
+        check(not appears(os.path.join(stage, "started.txt"), 5), "the planted program was started")
+        check(tree(copy) == planted, "the user's folder changed: %s" % sorted(
+            k for k in set(tree(copy)) | set(planted) if tree(copy).get(k) != planted.get(k)))
+
+
+def publish_to_files(s, version, serial, client_version=None):
+    """A release of that version signed with that serial, as the step's files: (archive, manifest) paths."""
+    client = os.path.join(s.dir, "client-%s.exe" % version)
+    shutil.copy(PROBE, client)
+    set_signed_version(client, client_version or version)
+    s.publish(version=version, zip_entries={"bin/client.exe": client}, serial=serial)
+    archive, manifest = (os.path.join(s.dir, "%s-%d%s" % (version, serial, ext)) for ext in (".zip", ".json"))
+    shutil.copy(os.path.join(s.root, "newtemp.zip"), archive)
+    shutil.copy(os.path.join(s.root, "updata.json"), manifest)
+    return archive, manifest
+
+
+def step(s, archive, manifest):
+    return wine([winpath(s.file("VantorixAssist.exe")), "-install-update", winpath(archive), winpath(manifest)],
+                timeout=300).returncode
+
+
+def the_steps_floor_is_the_installations_own_and_rises_to_what_it_accepts(s):
+    # The step as an administrator with UAC on runs it: the same account as the user, whose per-user copy
+    # says 42 (root's prefix stands for that account here). That copy is the user's hint, never the step's
+    # input: a manifest of serial 10 is judged against the installation's 5, accepted, and the installation's
+    # floor becomes 10. Then a signed older manifest (serial 6, version 0.9.0.6) is refused.
+    if SIGNING_KEY is None:
+        return
+    open(s.file("update\\install.state"), "w").write("manifest_serial=5\n")
+    local = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", getpass.getuser(), "AppData", "Local", "VantorixAssist")
+    ids = [hashlib.sha256(p.upper().encode("utf-8")).hexdigest()[:16] for p in (winpath(s.inst), root_drive_path(s.inst))]
+    for folder in ids:
+        os.makedirs(os.path.join(local, folder), exist_ok=True)
+        open(os.path.join(local, folder, "install.state"), "w").write("manifest_serial=42\n")
+    try:
+        archive, manifest = publish_to_files(s, NEW, 10)
+        check(step(s, archive, manifest) == 0, "the serial-10 manifest was not installed over the installation's 5")
+        check(update_package.file_version(s.client) == NEW, "the client was not installed")
+        check(s.accepted_serial() == 10, "the installation's floor is %s, not 10" % s.accepted_serial())
+        archive, manifest = publish_to_files(s, "0.9.0.6", 6)
+        check(step(s, archive, manifest) == 2, "the older manifest was not refused")
+        check(update_package.file_version(s.client) == NEW and s.accepted_serial() == 10, "the older release was installed")
+        log = open(s.file("update\\install.log"), encoding="utf-8").read()
+        check("serial 6 is lower than 10" in log, "the step's log does not say why:\n" + log)
+    finally:
+        for folder in ids:
+            shutil.rmtree(os.path.join(local, folder), ignore_errors=True)
+
+
+def an_installation_state_that_cannot_be_read_refuses_the_update(s):
+    # Held open without sharing by another program, or not a state file: either would read as "no floor".
+    archive, manifest = publish_to_files(s, NEW, 1)
+    state = s.file("update\\install.state")
+    for case, content in (("held", b"manifest_serial=1\n"), ("garbage", b"\x00\xff\x12 not a state\nmanifest_serial=x\n")):
+        open(state, "wb").write(content)
+        holder = None
+        if case == "held":
+            mark = os.path.join(s.dir, "held")
+            holder = subprocess.Popen([WINE, HOLD_FILE, winpath(state), winpath(mark), "120"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            s.wait_for(lambda: os.path.exists(mark), "the state file is not held", 60)
+        try:
+            rc = step(s, archive, manifest)
+        finally:
+            if holder:
+                holder.kill()
+                holder.wait(30)
+        check(rc == 2, "%s state: the step ended with %s, not 2" % (case, rc))
+        s.expect_nothing_installed("a step without its floor")
+        check(open(state, "rb").read() == content, "%s state: the state file was changed" % case)
+    log = open(s.file("update\\install.log"), encoding="utf-8").read()
+    check(log.count("the installation's state cannot be read") == 2, "the step's log does not say why:\n" + log)
+    os.remove(state)
+    check(step(s, archive, manifest) == 0, "the same update was not installed once the state could be read")
+
+
+def a_launcher_built_without_the_seam_asks_for_the_real_elevation(s):
+    # As a release is built: VANTORIX_TEST_ELEVATION is set for the user's launcher, which asks for the step
+    # with the shell's "runas" all the same (under Wine it runs as the user, in the user's own prefix, where
+    # no installation is registered: the step refuses with 15, and the user sees that message once).
+    shutil.copy(WITHOUT_SEAM, s.file("VantorixAssist.exe"))
+    s.as_standard_user()
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|" + INSTALLATION_REFUSED + "|180",
+           "shot|{shots}\\1-refused.bmp", "box|ok|" + INSTALLATION_REFUSED, "nobox|2", "gone|30"],
+          as_user=True, elevation=step_runs)
+    check(s.elevations == [] and not os.listdir(s.seam), "the seam was used: %s, %s" % (s.elevations, os.listdir(s.seam)))
+    check("elevation: started -install-update" in s.log, "the real elevation was not asked for:\n" + s.log)
+    check("the elevated step ended (code 0x0000000F)" in s.log, "the step did not end with 15:\n" + s.log)
+    s.expect_client(OLD)
+    s.expect_nothing_installed("a refused step")
+
+
+def a_standard_users_update_replaces_the_running_launcher_without_starting_it(s):
+    # The release brings a new VantorixAssist.exe. The step starts no program: it moves the running launcher
+    # (its own image and the user's launcher's) aside into update\rollback\ and the new one into its place;
+    # nothing waits in update\stage\ for a program to be started.
+    s.as_standard_user()
+    new_launcher = os.path.join(s.dir, "launcher-new.exe")
+    shutil.copy(s.file("VantorixAssist.exe"), new_launcher)
+    set_signed_version(new_launcher, "9.0.0.7")
+    entries = s.new_release_entries()
+    entries["VantorixAssist.exe"] = new_launcher
+    s.publish(zip_entries=entries)
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1", "click", "gone|30"],
+          as_user=True, elevation=step_runs)
+    check(s.step_rcs == [0], "the elevated step ended with %s" % s.step_rcs)
+    check(update_package.file_version(s.file("VantorixAssist.exe")) == "9.0.0.7", "the launcher was not replaced")
+    check(not os.path.exists(s.file("update\\stage\\VantorixAssist.exe")), "a launcher waits to be started")
+    s.expect_client(NEW)
+    check(set(s.started_by()) == {TEST_USER}, "a program was started as %s" % s.started_by())
 
 
 # ---- updates that carry the engine and the control library ---------------------------------------------
@@ -1821,6 +2071,11 @@ GROUPS = {
                       a_standard_user_is_told_when_the_step_refuses_an_unsigned_client,
                       the_elevated_step_installs_only_programs_of_the_launchers_signer],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
+    "boundary": [a_copied_launcher_in_a_users_folder_registers_nothing, a_planted_journal_in_a_users_folder_starts_nothing,
+                 the_steps_floor_is_the_installations_own_and_rises_to_what_it_accepts,
+                 an_installation_state_that_cannot_be_read_refuses_the_update,
+                 a_launcher_built_without_the_seam_asks_for_the_real_elevation,
+                 a_standard_users_update_replaces_the_running_launcher_without_starting_it],
     "delta": [delta_scenario(case) for case in DELTA_CASES] + [a_delta_killed_mid_commit_is_rolled_back_at_the_next_start,
                                                               a_leftover_delta_package_of_the_installed_version_goes_at_the_next_start,
                                                               a_standard_user_takes_the_delta_through_the_elevated_step,
@@ -1831,7 +2086,7 @@ GROUPS = {
                      a_library_planted_beside_the_launcher_is_not_loaded],
 }
 # Groups whose scenarios need the standard user's Wine.
-USER_GROUPS = {"standard_user", "delta"}
+USER_GROUPS = {"standard_user", "delta", "boundary"}
 
 
 def main():
@@ -1844,6 +2099,7 @@ def main():
         check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--user-up"], timeout=wine_env.limit(600)).returncode == 0,
               "the standard user's Wine did not come up")
         user_control_present()
+    protected_drive()
     failed = 0
     only = sys.argv[2:]  # optional scenario names, to run a few by hand
     for scenario in GROUPS[group]:

@@ -4,7 +4,10 @@
 # public half only, pinned by its fingerprint when one is given, and is not marked; the test build's
 # launcher says in its version information that it carries a throw-away key. Code signing likewise: a
 # release needs the maker's certificate and key (named when missing) and refuses the throw-away test
-# certificate; the test build signs every program and library it ships, and not the outside engine.
+# certificate; the test build signs every program and library it ships, and not the outside engine. The
+# elevation seam (VANTORIX_TEST_ELEVATION) is a test build's only: asked for without the throw-away keys the
+# configuration stops, a release's launcher is compiled without it, and the test build's seam-less launcher
+# does not even hold the variable's name.
 #     release_update_key.sh SOURCE WIN_BUILD
 set -uo pipefail
 src=$1 win=$2
@@ -76,9 +79,31 @@ keys=$(tr -d '\n' < "$work/release/launcher/VantorixAssist-keys/launcher/update_
 ! grep -q "keys.next" "$work/release/launcher/VantorixAssist-keys/launcher/update_keys.inc" || fail "a next key appeared"
 ! grep -q "SpecialBuild" "$work/release/launcher/VantorixAssist_version.rc" || fail "a release is marked as a test build"
 
+out=$(configure seam -DVANTORIX_UPDATE_PUBLIC_KEY="$work/maker-public.pem" -DVANTORIX_TEST_ELEVATION_SEAM=ON) \
+  && fail "a release was configured with the elevation seam"
+grep -q "VANTORIX_TEST_ELEVATION_SEAM is for test builds only" <<<"$out" || fail "the seam's refusal was not named: $out"
+# How each launcher's elevation source is compiled: without the seam in the release, with it in the test build.
+seam_flag() {  # seam_flag TREE: the VANTORIX_ELEVATION_SEAM definition VantorixAssist's elevation.cpp gets
+  python3 - "$1/compile_commands.json" <<'PY'
+import json, re, sys
+for entry in json.load(open(sys.argv[1])):
+    if entry["file"].endswith("launcher/app/elevation.cpp") and "VantorixAssist.dir" in entry.get("output", entry["command"]):
+        print(re.search(r"-DVANTORIX_ELEVATION_SEAM=(\d)", entry["command"]).group(1))
+PY
+}
+[ "$(seam_flag "$work/release")" = 0 ] || fail "the release's launcher is compiled with the elevation seam"
+[ "$(seam_flag "$win")" = 1 ] || fail "the test build's launcher is compiled without the elevation seam"
+
 python3 - "$win/installation/VantorixAssist.exe" <<'PY' || fail "the test build's launcher is not marked"
 import sys
 data = open(sys.argv[1], "rb").read()
 sys.exit(0 if "SpecialBuild".encode("utf-16-le") in data and "throw-away update key".encode("utf-16-le") in data else 1)
+PY
+python3 - "$win/installation/VantorixAssist.exe" "$win/tests/windows/launcher_e2e/launcher_without_seam.exe" <<'PY' \
+  || fail "the seam is not where it belongs: in the test build's launcher, and not in the one built without it"
+import sys
+name = "VANTORIX_TEST_ELEVATION".encode("utf-16-le")
+with_seam, without = (open(path, "rb").read() for path in sys.argv[1:])
+sys.exit(0 if name in with_seam and name not in without else 1)
 PY
 echo "PASS"

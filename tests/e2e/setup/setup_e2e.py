@@ -316,6 +316,16 @@ def install(m):
     # The launcher has ended; the client it started keeps running until it is ended here.
     check(m.end_programs(INSTALLED + "\\bin\\client.exe") == 1, "the client is not running")
 
+    # The launcher's elevated steps act on the installation the setup registered (its InstallLocation) in
+    # folders only the administrators change; a copy of it elsewhere is refused (15) with nothing done.
+    step = m.wine(["C:\\Program Files\\VantorixAssist\\VantorixAssist.exe", "-register"])
+    check(step.returncode == 0, "the installation's own -register step ended with %d" % step.returncode)
+    shutil.copytree(inst, m.c("C:\\Copy"))
+    step = m.wine(["C:\\Copy\\VantorixAssist.exe", "-register"])
+    check(step.returncode == 15, "a copy of the installation was not refused (%d)" % step.returncode)
+    log = read(os.path.join(inst, "update", "install.log")).decode("utf-8", "replace")
+    check("registered" in log and "is not an installation the setup registered" in log, "install.log:\n" + log)
+
 
 def upgrade(m):
     """Setup over an installation with an unfinished download keeps the marker and the side files; the next
