@@ -61,7 +61,20 @@ bool RollBack(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan)
 }
 
 // Removes the work files; the journal goes after the folders and the archive it describes, the mark last.
-void CleanUp(FileSystem& fs, const InstallPaths& paths, const std::string& archive = {}) {
+// The rollback copy of a file that is still running (the old launcher of a step that moved its own image
+// aside) cannot be removed: it moves into the retired folder, over whatever an earlier install left there.
+void RetireRunningCopies(FileSystem& fs, const InstallPaths& paths, const CommitPlan& plan) {
+    for (const CommitFile& file : plan.files) {
+        const std::string kept = paths.Rollback() + file.name;
+        if (!file.replaces || !fs.IsRunningProgram(kept)) continue;
+        const std::string retired = paths.Retired() + file.name;
+        if (MakePath(fs, FolderPart(retired))) fs.MoveOver(kept, retired);
+    }
+}
+
+void CleanUp(FileSystem& fs, const InstallPaths& paths, const std::string& archive = {}, const CommitPlan* plan = nullptr) {
+    fs.RemoveTree(paths.Retired());
+    if (plan) RetireRunningCopies(fs, paths, *plan);
     fs.RemoveTree(paths.Rollback());
     fs.RemoveTree(paths.Stage());
     if (!archive.empty()) fs.RemoveFile(paths.work + archive);
@@ -323,7 +336,7 @@ Recovery RecoverLocked(FileSystem& fs, const InstallPaths& paths, std::string* f
     if (committed) {
         if (DeferredWaits(fs, paths, *plan)) return Recovery::Pending;
         if (TreeIsWhole(fs, paths, *plan, file)) {
-            CleanUp(fs, paths, plan->archive);
+            CleanUp(fs, paths, plan->archive, &*plan);
             return Recovery::Finished;
         }
         // A committed file is not what was staged: the disk lost it, or something changed it since. The
@@ -366,7 +379,7 @@ Recovery SettleCommitted(FileSystem& fs, const InstallPaths& paths) {
     if (!plan) return Recovery::Failed;
     if (DeferredWaits(fs, paths, *plan)) return Recovery::Pending;
     if (!TreeIsWhole(fs, paths, *plan)) return Recovery::Failed;
-    CleanUp(fs, paths, plan->archive);
+    CleanUp(fs, paths, plan->archive, &*plan);
     return Recovery::Finished;
 }
 

@@ -11,7 +11,8 @@
 //      of the program once the running one has ended, puts it in place with one replacing move. A file
 //      system whose DefersRunningProgram() is false (the launcher's elevated steps, which start no
 //      program) moves the running file aside into the rollback folder like any replaced file instead
-//      (a running image can be renamed) and the new one into its place;
+//      (a running image can be renamed) and the new one into its place; once the install is settled that
+//      old file, still running, moves on into the retired folder;
 //   4. the "done" mark is written: from here on the install counts as committed;
 //   5. the committing process itself, once it no longer holds the archive open, reads every committed
 //      file back (size and CRC-32) and, the tree whole, removes the journal, the mark, the rollback
@@ -41,6 +42,9 @@ struct InstallPaths {
     std::string archive;  // file name of the archive in the work folder this install comes from ("" none)
     std::string Stage() const { return work + "stage\\"; }
     std::string Rollback() const { return work + "rollback\\"; }
+    // Where a settled install leaves the running program's old file that it could not remove (Windows
+    // lets a running image be renamed, not deleted); not a work file: the next clean-up removes it.
+    std::string Retired() const { return work + "retired\\"; }
     std::string Journal() const { return work + "install.journal"; }
     std::string DoneMark() const { return work + "install.done"; }
     std::string Lock() const { return work + std::string(kLockFile); }
