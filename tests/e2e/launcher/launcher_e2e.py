@@ -347,8 +347,7 @@ class Scenario:
         # The user is there before the launcher starts, so even a window that lives a second is seen.
         driver = self.popen([DRIVER] + steps, env if as_user else None, as_user, stdout=log, stderr=subprocess.STDOUT)
         driver_log = os.path.join(self.shots, "driver.log")
-        self.wait_for(lambda: "driver ready" in open(driver_log, encoding="utf-8", errors="replace").read() or
-                      driver.poll() is not None, "the user's driver did not start", wine_env.limit(60))
+        check(wine_env.driver_ready(driver_log, driver), "the user's driver did not start")
         # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
         command = ([RUN_LIMITED] if limited else []) + [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args)
         started = [self.popen(command, env, as_user, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

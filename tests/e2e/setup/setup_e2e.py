@@ -231,10 +231,9 @@ class Machine:
         with open(log_path, "wb") as log:
             driver = subprocess.Popen([WINE, DRIVER] + steps, env=self.env, stdout=log, stderr=subprocess.STDOUT)
             # The user is there before the launcher starts: the driver says so once it noted the log.
-            end = time.time() + 60
-            while time.time() < end and driver.poll() is None and \
-                    "driver ready" not in open(log_path, encoding="utf-8", errors="replace").read():
-                time.sleep(0.1)
+            if not wine_env.driver_ready(log_path, driver):
+                driver.kill()
+                raise Failure("the user's driver did not start:\n" + open(log_path, encoding="utf-8", errors="replace").read())
             launcher = subprocess.Popen([WINE, os.path.join(inst, "VantorixAssist.exe")], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.children += [driver, launcher]
