@@ -135,7 +135,7 @@ timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &
 driver_pid=$!
 # The launcher starts once the user is there (the driver has noted where the launcher's log stands).
 ready=0
-for _ in $(seq 600); do
+for _ in $(seq 1800); do  # up to 3 minutes: a slow machine under qemu
   grep -q 'driver ready' "$shots/driver.log" 2>/dev/null && { ready=1; break; }
   kill -0 "$driver_pid" 2>/dev/null || break
   sleep 0.1
