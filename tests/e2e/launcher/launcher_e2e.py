@@ -2230,18 +2230,16 @@ USER_GROUPS = {"standard_user", "delta", "boundary", "service"}
 
 
 def slow_service_starts():
-    """Wine's service manager waits 10 s for a service's process to connect; through qemu on a loaded machine
-    a process can take longer. The prefix's services start again with 3 minutes (once: the value stays)."""
+    """The prefix's services start again with 3 minutes for a service's process to connect (once: the value
+    stays; wine_env.SLOW_SERVICE_STARTS)."""
     key = "HKLM\\System\\CurrentControlSet\\Control"
     if "0x2bf20" in wine(["reg", "query", key, "/v", "ServicesPipeTimeout"]).stdout.decode("utf-8", "replace"):
         return
-    check(wine(["reg", "add", key, "/v", "ServicesPipeTimeout", "/t", "REG_DWORD", "/d", "180000", "/f"]).returncode == 0,
-          "ServicesPipeTimeout was not set")
+    check(wine(wine_env.SLOW_SERVICE_STARTS).returncode == 0, "ServicesPipeTimeout was not set")
     # This prefix's server alone ends (the X server stays), and comes up again with its services.
-    server = "/usr/lib/wine/wineserver32" if os.path.exists("/usr/lib/wine/wineserver32") else "wineserver"
-    subprocess.run([server, "-k"], timeout=60)
-    subprocess.run([server, "-w"], timeout=120)
-    check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--up"], timeout=600).returncode == 0,
+    subprocess.run([wine_env.WINESERVER, "-k"], timeout=60)
+    subprocess.run([wine_env.WINESERVER, "-w"], timeout=120)
+    check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--up"], timeout=wine_env.limit(600)).returncode == 0,
           "the prefix did not come up again")
 
 

@@ -112,33 +112,26 @@ class Machine:
         cache = os.path.join(os.environ["VANTORIX_WINE_DIR"], "prefix.tar")
         check(os.path.isfile(cache), "no cached clean prefix at %s" % cache)
         subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=wine_env.limit(300))
+        self.start_server()
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        os.makedirs(self.artifacts)
+
+    def start_server(self):
         self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-        # The server is ready when it has made its socket, in the folder it works in.
-        socket = "/proc/%d/cwd/socket" % self.server.pid
-        end = time.time() + wine_env.limit(60)
-        while not os.path.exists(socket) and self.server.poll() is None and time.time() < end:
-            time.sleep(0.1)
-        check(os.path.exists(socket), "the machine's wineserver did not come up (%s)" % self.server.poll())
+        check(wine_env.server_up(self.server), "the machine's wineserver did not come up (%s)" % self.server.poll())
         # The first process starts Wine's services, which live as long as the server: they get no pipe of
         # ours to hold open.
         subprocess.run([WINE, "wineboot"], env=self.env, timeout=wine_env.limit(300), stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.artifacts, ignore_errors=True)
-        os.makedirs(self.artifacts)
 
     def allow_slow_service_starts(self):
         """Wine's service manager waits 10 s for a service's process to connect; a process started through
         qemu on a loaded machine can take longer. The machine's services start again with 3 minutes."""
-        check(self.wine(["reg", "add", "HKLM\\System\\CurrentControlSet\\Control", "/v", "ServicesPipeTimeout",
-                         "/t", "REG_DWORD", "/d", "180000", "/f"]).returncode == 0, "ServicesPipeTimeout was not set")
+        check(self.wine(wine_env.SLOW_SERVICE_STARTS).returncode == 0, "ServicesPipeTimeout was not set")
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
         self.server.wait(60)
-        self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-        time.sleep(0.5)
-        subprocess.run([WINE, "wineboot"], env=self.env, timeout=300, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.start_server()
 
     def c(self, windows_path):
         """The Linux path of a C: path of this machine."""
