@@ -1,6 +1,7 @@
 // VantorixAssist.exe: the launcher and updater. Its one form drives everything; closing the form ends it.
 // Started with "-install-update" or "-register" it is one of its own elevated steps instead (see
-// common/update_flow/install_step.h): no form, one exit code.
+// common/update_flow/install_step.h): no form, one exit code. Started by the service manager with "-service"
+// it is the installation's maintenance service (launcher/app/maintenance_service.h).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -8,10 +9,12 @@
 #include <vector>
 
 #include "common/update_flow/install_step.h"
+#include "common/update_flow/service_request.h"
 #include "common/update_flow/update_flow.h"
 #include "launcher/app/install_recovery.h"
 #include "launcher/app/install_steps.h"
 #include "launcher/app/installation.h"
+#include "launcher/app/maintenance_service.h"
 #include "launcher/app/update_form.h"
 #include "launcher/services/process_cost.h"
 #include "launcher/services/services.h"
@@ -104,6 +107,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
         if (!parts.empty() && (parts[0] == update_flow::kInstallUpdateArgument || parts[0] == update_flow::kRegisterArgument ||
                                parts[0] == update_flow::kRecoverArgument))
             return launcher::RunStep(parts, launcher::Installation::OfThisProgram().Folder());
+        // The maintenance service, started by the service manager: its requests arrive as start arguments.
+        if (parts.size() == 1 && parts[0] == update_flow::kServiceArgument) return launcher::RunMaintenanceService();
         // A new launcher that an update left in the installation's staging folder, started there to take
         // the place of the one that was running: it waits for that one to end, moves itself over it, ends.
         if (const auto staged_for = services::InstallationOfStagedCopy()) return services::FinishDeferredInstall(*staged_for);

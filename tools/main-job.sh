@@ -134,11 +134,13 @@ log "starting the launcher; the user answers its questions"
 timeout -k 5 300 "$WINE" "$driver" "${steps[@]}" >"$shots/driver.log" 2>&1 &
 driver_pid=$!
 # The launcher starts once the user is there (the driver has noted where the launcher's log stands).
-for _ in $(seq 600); do
-  grep -q 'driver ready' "$shots/driver.log" 2>/dev/null && break
+ready=0
+for _ in $(seq 1800); do  # up to 3 minutes: a slow machine under qemu
+  grep -q 'driver ready' "$shots/driver.log" 2>/dev/null && { ready=1; break; }
   kill -0 "$driver_pid" 2>/dev/null || break
   sleep 0.1
 done
+[ "$ready" = 1 ] || { log "the scripted user did not start:"; cat "$shots/driver.log"; exit 1; }
 VANTORIX_MANIFEST_URL="https://127.0.0.1:$port/updata.json" \
   timeout -k 5 300 "$WINE" "$(winpath "$inst/VantorixAssist.exe")" >/dev/null 2>&1 &
 launcher_pid=$!

@@ -2,7 +2,22 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace vantorix::win {
+
+bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD left = now >= end ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(end - now, INFINITE - 1));
+        const DWORD woke = handle ? MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT)
+                                  : MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT);
+        if (handle && woke == WAIT_OBJECT_0) return true;
+        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
+        PumpPendingMessages();
+    }
+}
 
 void PumpPendingMessages() {
     MSG message;

@@ -1,6 +1,12 @@
 #pragma once
 // Lets the calling thread's pending window messages run while it works through a long job in blocks.
+#include <windows.h>
+
 namespace vantorix::win {
+
+// Waits for `handle` (none: only for the time) while the thread's window messages run; true when it was
+// signalled within `ms`.
+bool WaitAnswering(HANDLE handle, ULONGLONG ms);
 
 // One pass over the thread's queue, as a form's "do events" would; a quit request is left (posted again)
 // for the thread's own message loop.

@@ -86,6 +86,10 @@ using unique_hlocal = unique_any<T*, close::local_memory<T>>;
 template <class T = void>
 using unique_cotaskmem = unique_any<T*, close::cotaskmem<T>>;
 using unique_local_memory = unique_hlocal<>;  // HLOCAL as LocalAlloc hands it out
+namespace close {
+inline void sc_handle(SC_HANDLE h) noexcept { ::CloseServiceHandle(h); }
+}  // namespace close
+using unique_sc_handle = unique_any<SC_HANDLE, close::sc_handle>;  // the service manager and its services
 
 // A window DC belongs to its window: released with ReleaseDC, so the owner keeps both.
 class unique_window_dc {

@@ -24,6 +24,7 @@ UnpackResult OutcomeOfInstallStep(unsigned long exit_code) {
     case StepExit::WriteFailed:
     case StepExit::InstallBusy:
     case StepExit::Failed:
+    case StepExit::ServiceRefused:
         break;
     }
     return {UnpackOutcome::WriteFailed, text::kStepFailedCode + std::to_wstring(exit_code)};

@@ -62,6 +62,8 @@ enum class StepExit : int {
     NotSignedByPublisher = 16,  // an executable the archive or delta brings (VantorixAssist.exe, bin\client.exe,
                                 // Build\Velview_G_201.ocx) has no valid Authenticode signature by the signer
                                 // of the running launcher (or the launcher itself has none): nothing written
+    ServiceRefused = 17,     // the maintenance service refused the request itself (its policy disables it, it
+                             // runs from a folder that is not the one it serves, no nonce): nothing written
 };
 
 // What the user's launcher makes of a step's exit code: the outcome its flow knows, with a reason for the

@@ -1,11 +1,12 @@
 ; The setup program of TAVI助手Plus and its uninstaller. Built by install/setup/CMakeLists.txt with
 ;   -DVERSION=a.b.c.d  -DSOURCE=<assembled installation folder>  -DHELPER=<EndPrograms.exe>
-;   -DSTARTER=<StartAsUser.exe>  -DRIGHTS=<FolderRights.exe>  -DOUTFILE=<exe>
+;   -DSTARTER=<StartAsUser.exe>  -DRIGHTS=<FolderRights.exe>  -DSERVICE_HELPER=<ServiceSetup.exe>  -DOUTFILE=<exe>
 ;   [-DSIGN=<command that Authenticode-signs the file %1 in place>]
 ;
 ; It installs the installation's layout, puts the control library where the launcher looks for it and
 ; registers it there (what "\Build\注册控件.bat" does, so the launcher's first start does not ask), and
-; writes shortcuts and an uninstall entry. It never writes the first-start marker "\Build\installock.txt"
+; writes shortcuts and an uninstall entry, and installs the installation's maintenance service (see
+; MaintenanceService below). It never writes the first-start marker "\Build\installock.txt"
 ; nor touches "\update\": a repair or upgrade keeps both, and a pending download resumes afterwards.
 ;
 ; Several installations may live side by side: each has its own uninstall key (found by its
@@ -40,6 +41,9 @@ SetCompressor /SOLID lzma
 !define ENTRY_NAME "VantorixAssist"
 !define UNINSTALL_ROOT "Software\Microsoft\Windows\CurrentVersion\Uninstall"
 !define SHARED_DLLS "Software\Microsoft\Windows\CurrentVersion\SharedDLLs"
+; The maintenance service of each installation and what it serves (the 32-bit view, as every key here).
+!define SERVICE_PREFIX "VantorixAssistUpdate"
+!define SERVICE_CONFIG "Software\Vantorix\VantorixAssist\MaintenanceService"
 ; How many installations side by side get an uninstall entry of their own.
 !define MAX_ENTRIES 20
 
@@ -75,6 +79,7 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "LegalCopyright" "© ${PUBLISHER}"
 
 Var EntryKey    ; this installation's key below UNINSTALL_ROOT
 Var EntryFound  ; 1 when that key exists already (a repair or upgrade; for the uninstaller, its own)
+Var ServiceName ; this installation's maintenance service: "${SERVICE_PREFIX}" with the entry key's suffix
 Var Title       ; the installation's name in the list of programs and on its shortcuts: "${PRODUCT}" for
                 ; the first, "${PRODUCT} (2)" ... for further ones, whose shortcuts then do not collide
 
@@ -212,6 +217,46 @@ Function un.ReleaseControl
   Delete "$3\${ENGINE}"
 FunctionEnd
 
+; The maintenance service: the installation's own launcher run by the service manager as LocalSystem with
+; "-service", started on demand by the user's launcher to install a signed update without a UAC prompt.
+; ServiceSetup.exe creates it with its access rights (users may start it, only administrators change, stop
+; or delete it); the configuration names the installation it serves. Named after the uninstall key, so
+; installations side by side each have their own.
+!macro ServiceNameFunction UN
+Function ${UN}ServiceNameOfEntry
+  StrCpy $0 $EntryKey "" 14  ; what follows "VantorixAssist": "" or "-2" ...
+  StrCpy $ServiceName "${SERVICE_PREFIX}$0"
+FunctionEnd
+!macroend
+!insertmacro ServiceNameFunction ""
+!insertmacro ServiceNameFunction "un."
+
+Function InstallMaintenanceService
+  Call ServiceNameOfEntry
+  WriteRegStr HKLM "${SERVICE_CONFIG}\$ServiceName" "Installation" "$INSTDIR"
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\ServiceSetup.exe" "${SERVICE_HELPER}"
+  nsExec::ExecToLog '"$PLUGINSDIR\ServiceSetup.exe" install "$ServiceName" "$INSTDIR\${LAUNCHER}"'
+  Pop $0
+  ${If} $0 != 0
+    ; Without it users are asked for an administrator's consent at each update, as before.
+    DetailPrint "The maintenance service was not installed ($0)"
+    DeleteRegKey HKLM "${SERVICE_CONFIG}\$ServiceName"
+  ${EndIf}
+FunctionEnd
+
+Function un.RemoveMaintenanceService
+  Call un.ServiceNameOfEntry
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\ServiceSetup.exe" "${SERVICE_HELPER}"
+  nsExec::ExecToLog '"$PLUGINSDIR\ServiceSetup.exe" remove "$ServiceName"'
+  Pop $0
+  DeleteRegKey HKLM "${SERVICE_CONFIG}\$ServiceName"
+  DeleteRegKey /ifempty HKLM "${SERVICE_CONFIG}"
+  DeleteRegKey /ifempty HKLM "Software\Vantorix\VantorixAssist"
+  DeleteRegKey /ifempty HKLM "Software\Vantorix"
+FunctionEnd
+
 ; The launcher through StartAsUser.exe (the shell's token): as the user who is logged on, also when an
 ; administrator's credentials elevated this setup. Where that is not possible, nothing is started.
 Function StartLauncherAsUser
@@ -283,6 +328,7 @@ Section "!${PRODUCT}" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_ROOT}\$EntryKey" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_ROOT}\$EntryKey" "NoRepair" 1
   Call RegisterControl
+  Call InstallMaintenanceService
 
   SetOutPath "$INSTDIR"
   CreateDirectory "$SMPROGRAMS\${PRODUCT}"
@@ -301,6 +347,7 @@ Section "Uninstall"
   !insertmacro EndInstallationPrograms
   ${If} $EntryFound == 1
     Call un.ReleaseControl
+    Call un.RemoveMaintenanceService
   ${EndIf}
   !insertmacro InstallationFiles RemoveFile
   ; The launcher's own files: the first-start marker and the update archive with the downloader's side
@@ -315,6 +362,10 @@ Section "Uninstall"
   ; The installation's state (the highest manifest serial accepted) goes with the installation.
   Delete "$INSTDIR\update\install.state"
   Delete "$INSTDIR\update\install.state.new"
+  ; The maintenance service's results and the step's log.
+  Delete "$INSTDIR\update\results\*.result"
+  Delete "$INSTDIR\update\results\*.result.new"
+  RMDir "$INSTDIR\update\results"
   ${If} $EntryFound == 1
     Delete "$SMPROGRAMS\${PRODUCT}\$Title.lnk"
     RMDir "$SMPROGRAMS\${PRODUCT}"

@@ -5,7 +5,6 @@
 #define VANTORIX_ELEVATION_SEAM 0
 #endif
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "launcher/services/wide_text.h"
@@ -18,33 +17,12 @@ namespace {
 
 constexpr wchar_t kLogPlace[] = L"elevation";
 
-// Waits for the handle while the thread's messages run; true when it was signalled within `ms`.
-bool WaitAnswering(HANDLE handle, ULONGLONG ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD left = now >= end ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(end - now, INFINITE - 1));
-        const DWORD woke = handle ? MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT)
-                                  : MsgWaitForMultipleObjects(0, nullptr, FALSE, left, QS_ALLINPUT);
-        if (handle && woke == WAIT_OBJECT_0) return true;
-        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
-        win::PumpPendingMessages();
-    }
-}
-
-#if VANTORIX_ELEVATION_SEAM
 // The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
 constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
 
-std::wstring SeamFolder() {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD n = GetEnvironmentVariableW(kElevationSeamVariable, buffer, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : L"";
-}
-
 std::string ReadSmallFile(const std::wstring& path) {
     win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) return {};
     char bytes[64] = {};
     DWORD got = 0;
@@ -52,36 +30,62 @@ std::string ReadSmallFile(const std::wstring& path) {
     return std::string(bytes, got);
 }
 
-// The test seam: the request written whole (a temporary name, then renamed), the answer awaited.
+// The elevation seam: the step's exit code, or "declined", as the harness answers.
 ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& program, const std::wstring& parameters) {
-    const std::wstring request = folder + L"\\elevation-request.txt", answer = folder + L"\\elevation-answer.txt";
+    unsigned long error = 0;
+    const auto said = AskTestSeam(folder, L"elevation", services::Utf8(program) + "\n" + services::Utf8(parameters) + "\n", error);
+    if (!said) return {ElevationStatus::Failed, 0, error};
+    if (said->rfind("declined", 0) == 0) return {ElevationStatus::Declined, 0, ERROR_CANCELLED};
+    return {ElevationStatus::Started, std::strtoul(said->c_str(), nullptr, 10), 0};
+}
+
+
+}  // namespace
+
+std::wstring TestSeamFolder(TestSeam seam) {
+#if VANTORIX_ELEVATION_SEAM
+    // The variables' names are in test builds only.
+    const wchar_t* variable = seam == TestSeam::Elevation ? L"VANTORIX_TEST_ELEVATION" : L"VANTORIX_TEST_SERVICE";
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(variable, buffer, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : L"";
+#else
+    (void)seam;
+    return L"";
+#endif
+}
+
+std::optional<std::string> AskTestSeam(const std::wstring& folder, const std::wstring& name, const std::string& request_text,
+                                       unsigned long& error) {
+    const std::wstring request = folder + L"\\" + name + L"-request.txt", answer = folder + L"\\" + name + L"-answer.txt";
     DeleteFileW(answer.c_str());
-    const std::string text = services::Utf8(program) + "\n" + services::Utf8(parameters) + "\n";
     {
         win::unique_hfile file(CreateFileW((request + L".new").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
-        if (!file || !WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
-            return {ElevationStatus::Failed, 0, GetLastError()};
+        if (!file || !WriteFile(file.get(), request_text.data(), static_cast<DWORD>(request_text.size()), &written, nullptr)) {
+            error = GetLastError();
+            return std::nullopt;
+        }
     }
-    if (!MoveFileExW((request + L".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return {ElevationStatus::Failed, 0, GetLastError()};
+    if (!MoveFileExW((request + L".new").c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        error = GetLastError();
+        return std::nullopt;
+    }
     const ULONGLONG end = GetTickCount64() + kSeamPatienceMs;
     while (GetFileAttributesW(answer.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount64() >= end) return {ElevationStatus::Failed, 0, ERROR_TIMEOUT};
-        WaitAnswering(nullptr, 100);
+        if (GetTickCount64() >= end) {
+            error = ERROR_TIMEOUT;
+            return std::nullopt;
+        }
+        win::WaitAnswering(nullptr, 100);
     }
-    WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
+    win::WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
     const std::string said = ReadSmallFile(answer);
     // The request goes first: a harness that sees an answer without its request waits for the next one.
     DeleteFileW(request.c_str());
     DeleteFileW(answer.c_str());
-    if (said.rfind("declined", 0) == 0) return {ElevationStatus::Declined, 0, ERROR_CANCELLED};
-    return {ElevationStatus::Started, std::strtoul(said.c_str(), nullptr, 10), 0};
+    return said;
 }
-
-#endif  // VANTORIX_ELEVATION_SEAM
-
-}  // namespace
 
 ElevatedStart StartElevated(const std::wstring& program, const std::wstring& parameters, const std::wstring& folder,
                             HWND owner, ShellExecuteFunction shell_execute) {
@@ -109,18 +113,16 @@ ElevatedStart StartElevated(const std::wstring& program, const std::wstring& par
 }
 
 ElevatedRun RunElevated(const std::wstring& program, const std::wstring& parameters, HWND owner) {
-#if VANTORIX_ELEVATION_SEAM
-    const std::wstring seam = SeamFolder();
+    const std::wstring seam = TestSeamFolder(TestSeam::Elevation);
     if (!seam.empty()) {
         win::diag::Record(kLogPlace, L"handed to the test seam: " + parameters.substr(0, parameters.find(L' ')));
         return RunThroughSeam(seam, program, parameters);
     }
-#endif
     const size_t cut = program.find_last_of(L'\\');
     ElevatedStart start = StartElevated(program, parameters, cut == std::wstring::npos ? L"" : program.substr(0, cut), owner);
     if (start.status != ElevationStatus::Started) return {start.status, 0, start.error};
     if (!start.process) return {ElevationStatus::Failed, 0, ERROR_INVALID_HANDLE};
-    WaitAnswering(start.process.get(), INFINITE);
+    win::WaitAnswering(start.process.get(), INFINITE);
     DWORD code = 0;
     if (!GetExitCodeProcess(start.process.get(), &code)) return {ElevationStatus::Failed, 0, GetLastError()};
     win::diag::Record(kLogPlace, L"the elevated step ended", code);

@@ -15,13 +15,23 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
 
-inline constexpr wchar_t kElevationSeamVariable[] = L"VANTORIX_TEST_ELEVATION";
+// The test seams (test builds only): the elevation's, VANTORIX_TEST_ELEVATION, and the maintenance service's
+// start, VANTORIX_TEST_SERVICE (launcher/app/service_install.h). The folder the variable names; "" without
+// the variable, and always in a build without the seams (which does not even hold the variables' names).
+enum class TestSeam { Elevation, Service };
+std::wstring TestSeamFolder(TestSeam seam);
+// Writes "<folder>\<name>-request.txt" whole (a temporary name, then renamed) and waits, while the thread's
+// window messages run, for "<folder>\<name>-answer.txt"; the answer's text (both files then removed), or
+// nullopt with the system's error when the request cannot be written or no answer comes within 10 minutes.
+std::optional<std::string> AskTestSeam(const std::wstring& folder, const std::wstring& name, const std::string& request,
+                                       unsigned long& error);
 
 enum class ElevationStatus { Started, Declined, Failed };
 

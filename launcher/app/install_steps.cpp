@@ -34,6 +34,8 @@ int Exit(StepExit exit, const std::wstring& why) {
     return static_cast<int>(exit);
 }
 
+}  // namespace
+
 // The manifest file's bytes: one plain file (no link), at most kMaxManifestBytes.
 std::optional<std::string> ReadManifestFile(const std::wstring& path) {
     win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -49,6 +51,8 @@ std::optional<std::string> ReadManifestFile(const std::wstring& path) {
         return std::nullopt;
     return bytes;
 }
+
+namespace {
 
 // What an earlier install left in the installation is settled (and logged) before the step acts.
 services::InstallRecovery SettleBeforeStep(const std::wstring& folder) {
@@ -68,18 +72,28 @@ bool IsPlainLocalPath(const std::wstring& path) {
     return n == path.size() && CompareStringOrdinal(full, -1, path.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-int RunInstallUpdateStep(const std::vector<std::wstring>& arguments, const std::wstring& folder) {
+std::optional<InstallUpdateArguments> ParseInstallUpdateArguments(const std::vector<std::wstring>& arguments) {
     const bool delta = arguments.size() == 4 && arguments[3] == update_flow::kDeltaFlag;
     if ((arguments.size() != 3 && !delta) || arguments[0] != update_flow::kInstallUpdateArgument ||
         !IsPlainLocalPath(arguments[1]) || !IsPlainLocalPath(arguments[2]))
+        return std::nullopt;
+    return InstallUpdateArguments{arguments[1], arguments[2], delta};
+}
+
+int RunInstallUpdateStep(const std::vector<std::wstring>& arguments, const std::wstring& folder) {
+    const auto request = ParseInstallUpdateArguments(arguments);
+    if (!request)
         return Exit(StepExit::BadCommandLine, L"the command line is not -install-update <archive> <manifest> [-delta]");
-    const std::wstring& archive = arguments[1];
+    const auto bytes = ReadManifestFile(request->manifest);
+    if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
+    return RunInstallRequest(request->package, *bytes, request->delta, folder);
+}
+
+int RunInstallRequest(const std::wstring& package, const std::string& manifest_bytes, bool delta, const std::wstring& folder) {
     // An install cut short before is settled first (the installation was accepted: its journal is its own);
     // then this one runs under the journal.
     SettleBeforeStep(folder);
 
-    const auto bytes = ReadManifestFile(arguments[2]);
-    if (!bytes) return Exit(StepExit::ManifestRefused, L"the manifest file cannot be read");
     // The serial floor is the installation's own state: the per-user copy is the user's hint, never the
     // step's input. A state that is there but cannot be read whole (held open without sharing, broken lines)
     // would read as no floor at all: the update is refused instead.
@@ -89,7 +103,7 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments, const std::
         return Exit(StepExit::ManifestRefused, L"the installation's state cannot be read: no manifest is judged without its floor");
     }
     // Judged here again, by the same reader the user's launcher used, against this installation's state.
-    const auto verdict = services::VerifyManifest(*bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
+    const auto verdict = services::VerifyManifest(manifest_bytes, BuiltInUpdateKeys(), stored.state, services::UnixTimeNow());
     win::diag::Record(kLogPlace, services::Wide(manifest::DescribeVerdict(verdict)));
     if (!verdict.manifest) return Exit(StepExit::ManifestRefused, L"the manifest was refused");
     const manifest::Manifest& m = *verdict.manifest;
@@ -107,8 +121,8 @@ int RunInstallUpdateStep(const std::vector<std::wstring>& arguments, const std::
     // Nothing is committed that the running launcher's signer did not sign.
     const unzip::StagedCheck signed_by_publisher = PublisherSignatureCheck();
     const InstallOutcome installed =
-        delta ? InstallDownloadedDelta(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
-              : InstallDownloadedArchive(folder, archive, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
+        delta ? InstallDownloadedDelta(folder, package, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher)
+              : InstallDownloadedArchive(folder, package, *expected, BuiltInUpdateKeys(), {}, {}, signed_by_publisher);
     if (installed.exit != StepExit::Done) return Exit(installed.exit, L"not installed: " + installed.reason);
     // The user's launcher could keep its rollout draw only in its own copy: the installation keeps it now.
     services::RolloutDraw(folder, services::DrawPlace::Installation);
@@ -137,22 +151,28 @@ int RunRegisterStep(const std::vector<std::wstring>& arguments, const std::wstri
     return Exit(library.exit, library.exit == StepExit::Done ? L"registered" : library.what);
 }
 
-int RunStep(const std::vector<std::wstring>& arguments, const std::wstring& image_folder) {
-    // No program is ever started from here, and a commit moves this program's own file aside instead of
-    // leaving a new one to be started.
-    services::BecomeElevatedStep();
+std::wstring AcceptedInstallation(const std::wstring& image_folder) {
     const StepInstallation where = CheckStepInstallation(image_folder);
     // The log of an installation the step may write (its own once accepted), else none: a folder others
     // can change gets nothing written by the step.
     if (!where.log_folder.empty()) win::diag::OpenLog(update_flow::UpdateFolderOf(where.log_folder) + L"\\install.log");
     for (const std::wstring& finding : where.findings) win::diag::Record(kLogPlace, finding);
     if (!where.accepted)
-        return Exit(StepExit::InstallationRefused,
-                    L"refused: a step acts only on the installation the setup registered, in folders only the "
-                    L"administrators can change");
-    if (arguments[0] == update_flow::kRecoverArgument) return RunRecoverStep(arguments, where.folder);
-    return arguments[0] == update_flow::kRegisterArgument ? RunRegisterStep(arguments, where.folder)
-                                                          : RunInstallUpdateStep(arguments, where.folder);
+        win::diag::Record(kLogPlace, L"refused: a step acts only on the installation the setup registered, in folders only "
+                                     L"the administrators can change",
+                          static_cast<unsigned long>(StepExit::InstallationRefused));
+    return where.accepted ? where.folder : L"";
+}
+
+int RunStep(const std::vector<std::wstring>& arguments, const std::wstring& image_folder) {
+    // No program is ever started from here, and a commit moves this program's own file aside instead of
+    // leaving a new one to be started.
+    services::BecomeElevatedStep();
+    const std::wstring folder = AcceptedInstallation(image_folder);
+    if (folder.empty()) return static_cast<int>(StepExit::InstallationRefused);
+    if (arguments[0] == update_flow::kRecoverArgument) return RunRecoverStep(arguments, folder);
+    return arguments[0] == update_flow::kRegisterArgument ? RunRegisterStep(arguments, folder)
+                                                          : RunInstallUpdateStep(arguments, folder);
 }
 
 }  // namespace vantorix::launcher

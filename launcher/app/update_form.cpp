@@ -10,6 +10,7 @@
 #include "launcher/app/delta_install.h"
 #include "launcher/app/elevation.h"
 #include "launcher/app/manifest_source.h"
+#include "launcher/app/service_install.h"
 #include "launcher/app/update_install.h"
 #include "launcher/app/update_key.h"
 #include "launcher/services/archive_check.h"
@@ -392,6 +393,19 @@ update_flow::UnpackResult UpdateForm::InstallElevated(const std::wstring& packag
             win::diag::RecordLastError(kLogPlace, L"the manifest copy for the elevated step could not be written");
             return {update_flow::UnpackOutcome::WriteFailed, text::kStepFailedCode + std::to_wstring(GetLastError())};
         }
+    }
+    std::vector<std::wstring> step = {update_flow::kInstallUpdateArgument, package, place.ManifestCopy()};
+    if (delta) step.push_back(update_flow::kDeltaFlag);
+    // The installation's maintenance service installs without a prompt where the setup put one and this user
+    // may start it; its refusal is final for this update.
+    if (const auto code = InstallThroughService(installation_.Folder(), step)) {
+        service_answered_ = true;
+        return update_flow::OutcomeOfInstallStep(*code);
+    }
+    if (service_answered_) {
+        win::diag::Record(kLogPlace, L"the maintenance service is gone since it answered: no prompt in this run");
+        return {update_flow::UnpackOutcome::WriteFailed,
+                text::kStepFailedCode + std::to_wstring(static_cast<int>(update_flow::StepExit::ServiceRefused))};
     }
     const std::wstring parameters = std::wstring(update_flow::kInstallUpdateArgument) + L" " +
                                     win::QuoteArgument(package) + L" " + win::QuoteArgument(place.ManifestCopy()) +

@@ -98,6 +98,9 @@ private:
     Registration registration_;
     std::optional<UpdatePlace> place_;
     std::string manifest_bytes_;  // the manifest as fetched last, for the elevated step
+    // The maintenance service answered a request of this run: later ones go to it alone, never to a UAC
+    // prompt (its answer for the same update would be the same).
+    bool service_answered_ = false;
     win::PacedPump apply_pump_;   // the form's messages while an install or a delta reports its blocks
     win::InstanceClaim* claim_ = nullptr;
     update_flow::UpdateFlow flow_{*this};

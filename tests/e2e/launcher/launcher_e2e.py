@@ -82,6 +82,9 @@ HOLD_FILE = os.path.join(HELPERS, "hold_file.exe")
 INSTALLATIONS = os.path.join(os.environ["VANTORIX_WINE_DIR"], "installations")
 INSTALLATIONS_DRIVE = "V:"
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VantorixAssist"
+SERVICE_SETUP = os.path.join(WIN_BUILD, "install", "setup", "ServiceSetup.exe")
+SERVICE_START = os.path.join(WIN_BUILD, "tests", "windows", "setup", "service_start.exe")
+SERVICE_CONFIG = "HKLM\\Software\\Vantorix\\VantorixAssist\\MaintenanceService"
 
 OLD, NEW = "1.0.0.1", "1.0.0.2"
 SW_SHOWMINIMIZED = "2"
@@ -185,6 +188,8 @@ class Scenario:
         self.seam = os.path.join(self.dir, "seam")
         self.elevations = []  # (program, parameters) of every elevation the launcher asked for
         self.step_rcs = []    # exit codes of the elevated steps the harness ran
+        self.service = None   # the maintenance service of this installation, in root's prefix and the user's
+        self.service_requests = []  # start arguments of every request the launcher handed to the service
         self.alongside_failure = None
 
     # ---- the update server -------------------------------------------------------------------------
@@ -254,8 +259,9 @@ class Scenario:
         self.entries.add(key)
 
     def work_files(self):
-        """What the installation's update folder holds besides its state file."""
-        return sorted(f for f in os.listdir(self.file("update")) if f not in ("install.state", "install.log"))
+        """What the installation's update folder holds besides its state file, the step's log and the
+        maintenance service's results."""
+        return sorted(f for f in os.listdir(self.file("update")) if f not in ("install.state", "install.log", "results"))
 
     def accepted_serial(self):
         path = self.file("update\\install.state")
@@ -318,10 +324,12 @@ class Scenario:
         return self.foreign
 
     def run(self, steps, args=(), manifest_url=None, timeout=120, limited=False, as_user=False, elevation=None,
-            launchers=1, alongside=None, extra_env=None):
+            launchers=1, alongside=None, extra_env=None, service=None):
         """One launcher start with the user's steps; self.log is what it wrote to its log meanwhile.
         as_user: the launcher and the user's steps run as the standard user; elevation(s, program, parameters)
         answers each elevation the launcher asks for ("declined", or None to run the step as root).
+        service(s, arguments): answers each start of the maintenance service the launcher asks for (an error
+        code, or None to start it with those arguments in root's prefix).
         launchers: how many start at once. alongside(s): runs in a thread of its own once they started.
         extra_env: more variables for the launcher and what it starts."""
         log_path = self.user_log() if as_user else LAUNCHER_LOG
@@ -332,13 +340,14 @@ class Scenario:
         if as_user:
             env = self.user_environment(env["VANTORIX_MANIFEST_URL"])
         env.update(extra_env or {})
+        if service:
+            env["VANTORIX_TEST_SERVICE"] = winpath(self.seam)
         steps = [s.replace("{shots}", winpath(self.shots)) for s in steps]
         log = open(os.path.join(self.shots, "driver.log"), "wb")
         # The user is there before the launcher starts, so even a window that lives a second is seen.
         driver = self.popen([DRIVER] + steps, env if as_user else None, as_user, stdout=log, stderr=subprocess.STDOUT)
         driver_log = os.path.join(self.shots, "driver.log")
-        self.wait_for(lambda: "driver ready" in open(driver_log, encoding="utf-8", errors="replace").read() or
-                      driver.poll() is not None, "the user's driver did not start", wine_env.limit(60))
+        check(wine_env.driver_ready(driver_log, driver), "the user's driver did not start")
         # limited: with the user's limited token, as under UAC (this prefix starts everything elevated).
         command = ([RUN_LIMITED] if limited else []) + [winpath(os.path.join(self.inst, "VantorixAssist.exe"))] + list(args)
         started = [self.popen(command, env, as_user, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -347,6 +356,8 @@ class Scenario:
         threads = []
         if elevation:
             threads.append(threading.Thread(target=self.answer_elevations, args=(elevation, done)))
+        if service:
+            threads.append(threading.Thread(target=self.answer_service_starts, args=(service, done)))
         if alongside:
             threads.append(threading.Thread(target=self.run_alongside, args=(alongside,)))
         for thread in threads:
@@ -452,6 +463,53 @@ class Scenario:
                 f.write(verdict)
             os.rename(answer + ".new", answer)
 
+    # ---- the maintenance service -------------------------------------------------------------------------
+    def install_service(self):
+        """The installation's maintenance service as the setup installs it, in root's prefix (where it runs)
+        and its configuration in the user's too (where the user's launcher looks it up). Under Wine the user's
+        wineserver cannot reach root's service manager: the launcher's start goes through its seam, and
+        answer_service_starts starts the service in root's prefix with the same arguments."""
+        self.service = "VantorixAssistUpdate-e2e%d" % os.getpid()
+        key = SERVICE_CONFIG + "\\" + self.service
+        created = wine([SERVICE_SETUP, "install", self.service, winpath(self.file("VantorixAssist.exe"))])
+        check(created.returncode == 0, "the service was not installed: %s" % created.stdout)
+        add = ["reg", "add", key, "/v", "Installation", "/d", winpath(self.inst), "/f"]
+        check(wine(add).returncode == 0, "no service configuration in root's prefix")
+        check(self.user_wine(add).returncode == 0, "no service configuration in the user's prefix")
+
+    def user_wine(self, args):
+        return subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=win32",
+                               "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE] + args,
+                              timeout=120, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+
+    def remove_service(self):
+        key = SERVICE_CONFIG + "\\" + self.service
+        wine([SERVICE_SETUP, "remove", self.service])
+        wine(["reg", "delete", key, "/f"])
+        self.user_wine(["reg", "delete", key, "/f"])
+
+    def answer_service_starts(self, policy, done):
+        """The harness as the service manager: each start the launcher records through the seam is made in
+        root's prefix with the same arguments, the user's paths carried over to where they lie on disk."""
+        request = os.path.join(self.seam, "service-request.txt")
+        answer = os.path.join(self.seam, "service-answer.txt")
+        while not done.is_set():
+            if not os.path.exists(request) or os.path.exists(answer):
+                time.sleep(0.1)
+                continue
+            lines = open(request, encoding="utf-8").read().split("\n")
+            name, arguments = lines[0], [l for l in lines[1:] if l]
+            self.service_requests.append((name, arguments))
+            verdict = policy(self, arguments)
+            if verdict is None:
+                carried = [winpath(self.on_disk(a)) if re.match(r"[A-Za-z]:\\", a) else a for a in arguments]
+                out = wine([SERVICE_START, name] + carried, timeout=300).stdout.decode("utf-8", "replace")
+                m = re.search(r"(?:start|open) (\d+)", out)
+                verdict = m.group(1) if m else "1053"
+            with open(answer + ".new", "w") as f:
+                f.write(verdict)
+            os.rename(answer + ".new", answer)
+
     def run_alongside(self, work):
         try:
             work(self)
@@ -540,6 +598,8 @@ class Scenario:
                 process.kill()
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
+        if self.service:
+            self.remove_service()
         if USER_PREFIX:
             shutil.rmtree(self.user_local("VantorixAssist", self.installation_id()), ignore_errors=True)
         for key in self.entries:
@@ -1763,6 +1823,83 @@ def a_standard_users_update_replaces_the_running_launcher_without_starting_it(s)
     check(set(s.started_by()) == {TEST_USER}, "a program was started as %s" % s.started_by())
 
 
+# ---- a standard user: the maintenance service ------------------------------------------------------------
+def service_starts(s, arguments):
+    return None
+
+
+def service_not_allowed(s, arguments):
+    return "5"  # ERROR_ACCESS_DENIED: the service's rights do not let this user start it
+
+
+def service_changed_archive(s, arguments):
+    """The archive changed between the launcher's check and the service's copy (a byte, its size kept)."""
+    archive = s.on_disk(arguments[2])
+    data = bytearray(open(archive, "rb").read())
+    data[len(data) // 2] ^= 0xFF
+    open(archive, "wb").write(bytes(data))
+    return None
+
+
+def no_prompt(s, program, parameters):
+    return "declined"
+
+
+def expected_service_request(s, nonce):
+    folder = s.user_folder() + "\\update\\"
+    return (s.service, [nonce, "-install-update", folder + "newtemp.zip", folder + "newtemp.json"])
+
+
+def a_standard_user_updates_through_the_service_without_a_prompt(s):
+    # The setup's service serves the installation: the launcher hands it the same narrow request as the
+    # elevated step's, with a nonce of its own, never asks for elevation, reads the result the service wrote
+    # and starts the new client as the user.
+    s.as_standard_user()
+    s.install_service()
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1|300", "shot|{shots}\\1-installed.bmp",
+           "click", "gone|30"], as_user=True, elevation=no_prompt, service=service_starts, timeout=480)
+    check(s.elevations == [], "elevations asked for: %s" % s.elevations)
+    check(len(s.service_requests) == 1, "service requests: %s" % s.service_requests)
+    nonce = s.service_requests[0][1][0]
+    check(re.fullmatch(r"[0-9a-f]{32}", nonce) and s.service_requests[0] == expected_service_request(s, nonce),
+          "the service request: %s" % (s.service_requests,))
+    check(open(s.file("update\\results\\%s.result" % nonce), "rb").read() == b"exit=0\n", "no result for the request")
+    s.expect_client(NEW)
+    check(set(s.started_by()) == {TEST_USER}, "the client was started as %s" % s.started_by())
+    check(update_package.file_version(s.client) == NEW and os.stat(s.client).st_uid == 0,
+          "bin\\client.exe was not installed by the service")
+    check("request accepted" in open(s.file("update\\install.log"), encoding="utf-8").read(), "the service logged nothing")
+    check("the maintenance service answered" in s.log, "the launcher's log does not say so:\n" + s.log)
+
+
+def a_refusal_of_the_service_is_final_no_prompt_follows(s):
+    s.as_standard_user()
+    s.install_service()
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "waitbox|SHA-256 校验值与更新信息不符|300",
+           "shot|{shots}\\1-refused.bmp", "box|ok|" + REJECTED, "gone|30"], as_user=True, elevation=no_prompt,
+          service=service_changed_archive, timeout=480)
+    check(len(s.service_requests) == 1 and s.elevations == [],
+          "service requests %s, elevations %s" % (s.service_requests, s.elevations))
+    nonce = s.service_requests[0][1][0]
+    check(open(s.file("update\\results\\%s.result" % nonce), "rb").read() == b"exit=5\n", "the service's result")
+    s.expect_client(OLD)
+    s.expect_nothing_installed("a changed archive")
+
+
+def a_service_the_user_may_not_start_leaves_the_prompt_as_before(s):
+    s.as_standard_user()
+    s.install_service()
+    s.publish()
+    s.run(["box|ok|发现新版本！", "box|ok|" + DOWNLOADED + "|90", "form|立即启动|1|300", "click", "gone|30"], as_user=True,
+          elevation=step_runs, service=service_not_allowed, timeout=480)
+    check(len(s.service_requests) == 1, "service requests: %s" % s.service_requests)
+    check(s.elevations == [expected_elevation(s)] and s.step_rcs == [0], "elevations: %s" % s.elevations)
+    s.expect_client(NEW)
+    check(not os.path.exists(s.file("update\\results")), "the service ran")
+
+
 # ---- updates that carry the engine and the control library ---------------------------------------------
 ENGINE_VERSION, LIBRARY_VERSION = "9.9.0.1", "9.9.0.2"
 
@@ -2074,6 +2211,9 @@ GROUPS = {
                       a_cut_install_the_user_cannot_settle_asks_for_the_step_once,
                       a_standard_user_is_told_when_the_step_refuses_an_unsigned_client,
                       the_elevated_step_installs_only_programs_of_the_launchers_signer],
+    "service": [a_standard_user_updates_through_the_service_without_a_prompt,
+                a_refusal_of_the_service_is_final_no_prompt_follows,
+                a_service_the_user_may_not_start_leaves_the_prompt_as_before],
     "components": [an_update_with_a_new_engine_runs_the_client_on_it],
     "boundary": [a_copied_launcher_in_a_users_folder_registers_nothing, a_planted_journal_in_a_users_folder_starts_nothing,
                  the_steps_floor_is_the_installations_own_and_rises_to_what_it_accepts,
@@ -2090,7 +2230,21 @@ GROUPS = {
                      a_library_planted_beside_the_launcher_is_not_loaded],
 }
 # Groups whose scenarios need the standard user's Wine.
-USER_GROUPS = {"standard_user", "delta", "boundary"}
+USER_GROUPS = {"standard_user", "delta", "boundary", "service"}
+
+
+def slow_service_starts():
+    """The prefix's services start again with 3 minutes for a service's process to connect (once: the value
+    stays; wine_env.SLOW_SERVICE_STARTS)."""
+    key = "HKLM\\System\\CurrentControlSet\\Control"
+    if "0x2bf20" in wine(["reg", "query", key, "/v", "ServicesPipeTimeout"]).stdout.decode("utf-8", "replace"):
+        return
+    check(wine(wine_env.SLOW_SERVICE_STARTS).returncode == 0, "ServicesPipeTimeout was not set")
+    # This prefix's server alone ends (the X server stays), and comes up again with its services.
+    subprocess.run([wine_env.WINESERVER, "-k"], timeout=60)
+    subprocess.run([wine_env.WINESERVER, "-w"], timeout=120)
+    check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--up"], timeout=wine_env.limit(600)).returncode == 0,
+          "the prefix did not come up again")
 
 
 def main():
@@ -2099,6 +2253,8 @@ def main():
         print("usage: launcher_e2e.py {%s}" % ",".join(GROUPS))
         return 2
     control_present()
+    if group == "service":
+        slow_service_starts()
     if group in USER_GROUPS:
         check(subprocess.run(["bash", os.path.join(SOURCE, "tools", "wine-test.sh"), "--user-up"], timeout=wine_env.limit(600)).returncode == 0,
               "the standard user's Wine did not come up")

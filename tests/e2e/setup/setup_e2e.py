@@ -45,10 +45,16 @@ FOLDER_RIGHTS = os.path.join(WIN_BUILD, "install", "setup", "FolderRights.exe")
 # What the setup gives a folder it makes, as the system writes it: owner Administrators, inheritance cut,
 # SYSTEM and Administrators full control, Users read and execute, for the folder, subfolders and files.
 PROGRAM_FILES_RIGHTS = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+SERVICE_SETUP = os.path.join(WIN_BUILD, "install", "setup", "ServiceSetup.exe")
+SERVICE_START = os.path.join(WIN_BUILD, "tests", "windows", "setup", "service_start.exe")
 SERVER = os.path.join(SOURCE, "tests", "e2e", "servers", "httpserver.py")
 INSTALL = os.path.join(SOURCE, "tools", "install-from-setup.sh")
 UNINSTALL_KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VantorixAssist"
 SHARED_DLLS = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs"
+SERVICE = "VantorixAssistUpdate"
+SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\" + SERVICE
+SERVICE_CONFIG = "HKLM\\Software\\Vantorix\\VantorixAssist\\MaintenanceService"
+SERVICE_POLICY = "HKLM\\Software\\Policies\\Vantorix\\VantorixAssist"
 PRODUCT = "TAVI助手Plus"
 ASK_REGISTER = "程序首次启动需要注册DLL控件"
 MINIBLINK_API = "78A87BCF-47DB-4C87-825D-64C638194D4C"  # one class of the control library
@@ -106,20 +112,26 @@ class Machine:
         cache = os.path.join(os.environ["VANTORIX_WINE_DIR"], "prefix.tar")
         check(os.path.isfile(cache), "no cached clean prefix at %s" % cache)
         subprocess.run(["tar", "-C", self.dir, "-xf", cache], check=True, timeout=wine_env.limit(300))
+        self.start_server()
+        shutil.rmtree(self.artifacts, ignore_errors=True)
+        os.makedirs(self.artifacts)
+
+    def start_server(self):
         self.server = subprocess.Popen([WINESERVER, "-p", "-f"], env=self.env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
-        # The server is ready when it has made its socket, in the folder it works in.
-        socket = "/proc/%d/cwd/socket" % self.server.pid
-        end = time.time() + wine_env.limit(60)
-        while not os.path.exists(socket) and self.server.poll() is None and time.time() < end:
-            time.sleep(0.1)
-        check(os.path.exists(socket), "the machine's wineserver did not come up (%s)" % self.server.poll())
+        check(wine_env.server_up(self.server), "the machine's wineserver did not come up (%s)" % self.server.poll())
         # The first process starts Wine's services, which live as long as the server: they get no pipe of
         # ours to hold open.
         subprocess.run([WINE, "wineboot"], env=self.env, timeout=wine_env.limit(300), stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(self.artifacts, ignore_errors=True)
-        os.makedirs(self.artifacts)
+
+    def allow_slow_service_starts(self):
+        """Wine's service manager waits 10 s for a service's process to connect; a process started through
+        qemu on a loaded machine can take longer. The machine's services start again with 3 minutes."""
+        check(self.wine(wine_env.SLOW_SERVICE_STARTS).returncode == 0, "ServicesPipeTimeout was not set")
+        subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60)
+        self.server.wait(60)
+        self.start_server()
 
     def c(self, windows_path):
         """The Linux path of a C: path of this machine."""
@@ -154,14 +166,17 @@ class Machine:
         if self.wine([wine_env.tool("reg"), "export", key, winpath(out), "/y"]).returncode != 0 or not os.path.exists(out):
             return None
         values, own = {}, False
-        for line in read(out).decode("utf-16").splitlines():
+        text = re.sub(r"\\\r?\n\s*", "", read(out).decode("utf-16"))  # a long value goes on over lines ending in "\"
+        for line in text.splitlines():
             if line.startswith("["):
                 own = line.strip("[]").lower() == key.lower().replace("hklm\\", "hkey_local_machine\\")
                 continue
-            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8}))$', line)
+            m = re.match(r'^"((?:[^"\\]|\\.)*)"=(?:"((?:[^"\\]|\\.)*)"|dword:([0-9a-f]{8})|hex\(2\):([0-9a-f,]*))$', line)
             if own and m:
                 name = m.group(1).replace("\\\\", "\\").replace('\\"', '"')
-                if m.group(3) is not None:
+                if m.group(4) is not None:  # REG_EXPAND_SZ: UTF-16 bytes with the closing NUL
+                    values[name] = bytes(int(b, 16) for b in m.group(4).split(",") if b).decode("utf-16-le").rstrip("\0")
+                elif m.group(3) is not None:
                     values[name] = int(m.group(3), 16)
                 else:
                     values[name] = m.group(2).replace("\\\\", "\\").replace('\\"', '"')
@@ -209,10 +224,9 @@ class Machine:
         with open(log_path, "wb") as log:
             driver = subprocess.Popen([WINE, DRIVER] + steps, env=self.env, stdout=log, stderr=subprocess.STDOUT)
             # The user is there before the launcher starts: the driver says so once it noted the log.
-            end = time.time() + 60
-            while time.time() < end and driver.poll() is None and \
-                    "driver ready" not in open(log_path, encoding="utf-8", errors="replace").read():
-                time.sleep(0.1)
+            if not wine_env.driver_ready(log_path, driver):
+                driver.kill()
+                raise Failure("the user's driver did not start:\n" + open(log_path, encoding="utf-8", errors="replace").read())
             launcher = subprocess.Popen([WINE, os.path.join(inst, "VantorixAssist.exe")], env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.children += [driver, launcher]
@@ -480,7 +494,136 @@ def folder_rights(m):
     check(len(m.entry_keys()) == 1, "the refused setup wrote an uninstall entry: %s" % m.entry_keys())
 
 
-SCENARIOS = {"install": install, "upgrade": upgrade, "uninstall": uninstall, "folder_rights": folder_rights}
+def service(m):
+    """The maintenance service through the service manager of one prefix (Wine's services cannot be reached
+    from another user's wineserver; the launcher's side is tested through its seam in launcher_e2e.py):
+    the setup installs it, it installs a valid request and refuses every other one without touching the
+    installation, and the uninstaller removes it with its configuration."""
+    m.allow_slow_service_starts()
+    inst = m.install()
+    win_inst = "C:\\Program Files\\VantorixAssist"
+    registered = m.reg_values(SERVICE_KEY) or {}
+    check(registered.get("ImagePath") == '"%s\\VantorixAssist.exe" -service' % win_inst,
+          "the service's program: %r" % registered.get("ImagePath"))
+    check(registered.get("Start") == 3 and registered.get("Type") == 0x10 and registered.get("ObjectName") == "LocalSystem",
+          "the service is not an own process started on demand as LocalSystem: %s" % registered)
+    check(m.reg_values(SERVICE_CONFIG + "\\" + SERVICE) == {"Installation": win_inst},
+          "the service's configuration: %s" % m.reg_values(SERVICE_CONFIG + "\\" + SERVICE))
+
+    client = os.path.join(inst, "bin", "client.exe")
+    old = update_package.file_version(client)
+    old_bytes = read(client)
+    new = old.rsplit(".", 1)[0] + "." + str(int(old.rsplit(".", 1)[1]) + 1)
+    # The user's files, where the user's launcher keeps them.
+    user = m.c("C:\\users\\Public\\request")
+    os.makedirs(user)
+    new_client = os.path.join(m.dir, "client-new.exe")
+    shutil.copy(PROBE, new_client)
+    update_package.set_file_version(new_client, new)
+    archive = os.path.join(user, "newtemp.zip")
+    # Large enough that the install takes far longer than the two starts of the busy case below take.
+    update_package.make_zip(archive, {"bin/client.exe": new_client, "bin/data/filler.bin": os.urandom(24 << 20)})
+    url = "http://127.0.0.1:1/newtemp.zip"
+    now = __import__("datetime").datetime.now(__import__("datetime").timezone.utc)
+    manifests = {
+        "valid.json": update_package.manifest_text(new, url, archive=archive, signing_key=SIGNING_KEY, serial=20),
+        "lower.json": update_package.manifest_text(new, url, archive=archive, signing_key=SIGNING_KEY, serial=3),
+        "expired.json": update_package.manifest_text(new, url, archive=archive, signing_key=SIGNING_KEY, serial=21,
+                                                     expires=now - __import__("datetime").timedelta(hours=1)),
+    }
+    for name, text in manifests.items():
+        with open(os.path.join(user, name), "w", encoding="utf-8") as f:
+            f.write(text)
+    # The installation accepted serial 10 before.
+    with open(os.path.join(inst, "update", "install.state"), "w") as f:
+        f.write("manifest_serial=10\n")
+    changed = os.path.join(user, "changed.zip")  # the archive with one byte changed after the user's check
+    data = bytearray(read(archive))
+    data[len(data) // 2] ^= 0xFF
+    with open(changed, "wb") as f:
+        f.write(bytes(data))
+    win_user = "C:\\users\\Public\\request\\"
+    results = os.path.join(inst, "update", "results")
+    nonces = iter("%032x" % n for n in range(1, 100))
+
+    def ask(args, service_name=SERVICE):
+        """Starts the service with a fresh nonce; (its output, the nonce, the result file's text or None)."""
+        nonce = next(nonces)
+        out = m.wine([SERVICE_START, service_name, nonce] + args, timeout=300).stdout.decode("utf-8", "replace")
+        path = os.path.join(results, nonce + ".result")
+        return out, nonce, (read(path).decode("ascii") if os.path.exists(path) else None)
+
+    def unchanged(what):
+        check(read(client) == old_bytes, "%s: the installation changed" % what)
+        check(not os.path.exists(os.path.join(inst, "update", "newtemp.zip")), "%s: the copy stayed" % what)
+
+    step = lambda package, manifest: ["-install-update", win_user + package, win_user + manifest]
+    refused = [
+        ("an archive changed after the user's check", step("changed.zip", "valid.json"), "exit=5\n"),
+        ("a manifest with a lower serial", step("newtemp.zip", "lower.json"), "exit=2\n"),
+        ("an expired manifest", step("newtemp.zip", "expired.json"), "exit=2\n"),
+        ("a path with a '..' part", ["-install-update", win_user + "..\\request\\newtemp.zip", win_user + "valid.json"], "exit=1\n"),
+        ("a folder as the archive", ["-install-update", win_user[:-1], win_user + "valid.json"], "exit=3\n"),
+        ("a device as the manifest", step("newtemp.zip", "NUL"), "exit=1\n"),
+    ]
+    for what, args, expected in refused:
+        out, _, result = ask(args)
+        check("start 0" in out and result == expected, "%s: %s, result %r" % (what, out.strip(), result))
+        unchanged(what)
+    # A nonce that is not 32 hex digits (here a path): refused before anything is read, no result anywhere.
+    out = m.wine([SERVICE_START, SERVICE, "..\\..\\evil"] + step("newtemp.zip", "valid.json"), timeout=300).stdout.decode()
+    check("stopped 1066 17" in out, "a request with a path for a nonce: %s" % out.strip())
+    check(sorted(os.listdir(results)) == sorted(n + ".result" for n in ["%032x" % i for i in range(1, len(refused) + 1)]),
+          "results: %s" % os.listdir(results))
+    unchanged("a path for a nonce")
+
+    # The administrator's policy disables the service: refused, nothing written.
+    policy = ["reg", "add", SERVICE_POLICY, "/v", "DisableMaintenanceService", "/t", "REG_DWORD", "/d", "1", "/f"]
+    check(m.wine(policy).returncode == 0, "the policy could not be set")
+    out, _, result = ask(step("newtemp.zip", "valid.json"))
+    check("stopped 1066 17" in out and result is None, "disabled by policy: %s, result %r" % (out.strip(), result))
+    unchanged("disabled by policy")
+    check(m.wine(["reg", "delete", SERVICE_POLICY, "/f"]).returncode == 0, "the policy could not be removed")
+
+    # The service's program copied to another folder, registered as a service of this installation: refused.
+    other = m.c("C:\\Other\\VantorixAssist.exe")
+    os.makedirs(os.path.dirname(other))
+    shutil.copy(os.path.join(inst, "VantorixAssist.exe"), other)
+    created = m.wine([SERVICE_SETUP, "install", SERVICE + "-9", "C:\\Other\\VantorixAssist.exe"])
+    check(created.returncode == 0, "the second service: %s" % created.stdout)
+    check(m.wine(["reg", "add", SERVICE_CONFIG + "\\" + SERVICE + "-9", "/v", "Installation", "/d", win_inst, "/f"])
+          .returncode == 0, "the second service's configuration")
+    out, _, result = ask(step("newtemp.zip", "valid.json"), SERVICE + "-9")
+    check("stopped 1066 17" in out and result is None, "a program from another folder: %s, result %r" % (out.strip(), result))
+    unchanged("a program from another folder")
+    check(m.wine([SERVICE_SETUP, "remove", SERVICE + "-9"]).returncode == 0 and
+          m.wine(["reg", "delete", SERVICE_CONFIG + "\\" + SERVICE + "-9", "/f"]).returncode == 0,
+          "the second service was not removed")
+
+    # The valid request, and a second one while it runs: the second is refused by the service manager,
+    # the first installs.
+    first, second = next(nonces), next(nonces)
+    out = m.wine([SERVICE_START, "--twice", SERVICE, first] + step("newtemp.zip", "valid.json") + ["--", second] +
+                 step("newtemp.zip", "valid.json"), timeout=300).stdout.decode()
+    check(out.split() [:4] == ["start", "0", "start", "1056"], "two requests at once: %s" % out.strip())
+    check("stopped 0 0" in out, "the valid request: %s" % out.strip())
+    check(read(os.path.join(results, first + ".result")) == b"exit=0\n", "no result for the valid request")
+    check(not os.path.exists(os.path.join(results, second + ".result")), "the refused request has a result")
+    check(update_package.file_version(client) == new, "the update was not installed")
+    check("manifest_serial=20" in read(os.path.join(inst, "update", "install.state")).decode(), "the serial was not kept")
+    log = read(os.path.join(inst, "update", "install.log")).decode("utf-8", "replace")
+    check(log.count("request accepted") == len(refused) + 1, "install.log: %s" % log[-2000:])
+
+    # The uninstaller removes the service and its configuration (and the results).
+    check(m.wine(["C:\\Program Files\\VantorixAssist\\uninstall.exe", "/S", "_?=" + win_inst], timeout=180).returncode == 0,
+          "the uninstall failed")
+    check(m.reg_values(SERVICE_KEY) is None, "the service remains")
+    check(m.reg_values(SERVICE_CONFIG + "\\" + SERVICE) is None and m.reg_values(SERVICE_CONFIG) is None,
+          "the service's configuration remains")
+    check(not os.path.exists(results), "the results remain")
+
+
+SCENARIOS = {"install": install, "upgrade": upgrade, "uninstall": uninstall, "folder_rights": folder_rights, "service": service}
 
 
 def main():

@@ -1,0 +1,67 @@
+#include "launcher/app/service_config.h"
+
+#include <windows.h>
+
+#include "common/update_flow/service_request.h"
+#include "launcher/app/protected_installation.h"
+#include "win/unique_handle.h"
+
+namespace vantorix::launcher {
+
+namespace {
+
+// The 32-bit view, where the 32-bit setup writes, also on 64-bit Windows.
+constexpr REGSAM kView = KEY_WOW64_32KEY;
+
+win::unique_hkey OpenMachineKey(const std::wstring& path, REGSAM view = kView) {
+    win::unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) key.reset();
+    return key;
+}
+
+std::wstring ReadText(HKEY key, const wchar_t* value) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);
+    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return L"";
+    std::wstring text(buffer, size / sizeof(wchar_t));
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+bool ServicePolicyDisables() {
+    // An administrator's tool may write either view on 64-bit Windows; either one disables the service.
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        const win::unique_hkey key = OpenMachineKey(update_flow::kServicePolicyKey, view);
+        DWORD type = 0, value = 0, size = sizeof value;
+        if (key &&
+            RegQueryValueExW(key.get(), update_flow::kServicePolicyValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD && value != 0)
+            return true;
+    }
+    return false;
+}
+
+std::wstring ServedInstallation(const std::wstring& service_name) {
+    if (service_name.empty() || service_name.find(L'\\') != std::wstring::npos) return L"";
+    const win::unique_hkey key = OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
+    return key ? ReadText(key.get(), update_flow::kServiceInstallationValue) : L"";
+}
+
+std::wstring ServiceServing(const std::wstring& installation) {
+    const win::unique_hkey services = OpenMachineKey(update_flow::kServiceConfigKey);
+    for (DWORD i = 0; services; ++i) {
+        wchar_t name[256] = {};
+        DWORD length = 256;
+        if (RegEnumKeyExW(services.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        const std::wstring served = ServedInstallation(name);
+        if (!served.empty() && SameFolder(served, installation)) return name;
+    }
+    return L"";
+}
+
+}  // namespace vantorix::launcher
