@@ -5,9 +5,9 @@
 # launcher says in its version information that it carries a throw-away key. Code signing likewise: a
 # release needs the maker's certificate and key (named when missing) and refuses the throw-away test
 # certificate; the test build signs every program and library it ships, and not the outside engine. The
-# elevation seam (VANTORIX_TEST_ELEVATION) is a test build's only: asked for without the throw-away keys the
-# configuration stops, a release's launcher is compiled without it, and the test build's seam-less launcher
-# does not even hold the variable's name.
+# test seams (VANTORIX_TEST_ELEVATION, and the service's start, VANTORIX_TEST_SERVICE) are a test build's
+# only: asked for without the throw-away keys the configuration stops, a release's launcher is compiled
+# without them, and the test build's seam-less launcher does not even hold the variables' names.
 #     release_update_key.sh SOURCE WIN_BUILD
 set -uo pipefail
 src=$1 win=$2
@@ -102,8 +102,8 @@ PY
 python3 - "$win/installation/VantorixAssist.exe" "$win/tests/windows/launcher_e2e/launcher_without_seam.exe" <<'PY' \
   || fail "the seam is not where it belongs: in the test build's launcher, and not in the one built without it"
 import sys
-name = "VANTORIX_TEST_ELEVATION".encode("utf-16-le")
+names = [n.encode("utf-16-le") for n in ("VANTORIX_TEST_ELEVATION", "VANTORIX_TEST_SERVICE")]
 with_seam, without = (open(path, "rb").read() for path in sys.argv[1:])
-sys.exit(0 if name in with_seam and name not in without else 1)
+sys.exit(0 if all(n in with_seam and n not in without for n in names) else 1)
 PY
 echo "PASS"
