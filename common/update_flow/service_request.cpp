@@ -48,4 +48,26 @@ std::optional<unsigned long> ParseServiceResult(const std::string& text) {
     return static_cast<unsigned long>(value);
 }
 
+std::wstring SignerText(const std::string& key) {
+    static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (const unsigned char byte : key) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0xF];
+    }
+    return text;
+}
+
+std::string SignerKey(const std::wstring& text) {
+    auto digit = [](wchar_t c) { return c >= L'0' && c <= L'9' ? c - L'0' : c >= L'a' && c <= L'f' ? c - L'a' + 10 : -1; };
+    if (text.size() % 2) return "";
+    std::string key;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = digit(text[i]), low = digit(text[i + 1]);
+        if (high < 0 || low < 0) return "";
+        key += static_cast<char>(high << 4 | low);
+    }
+    return key;
+}
+
 }  // namespace vantorix::update_flow

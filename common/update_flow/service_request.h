@@ -27,9 +27,17 @@ inline constexpr wchar_t kServiceArgument[] = L"-service";
 inline constexpr wchar_t kServiceName[] = L"VantorixAssistUpdate";
 inline constexpr wchar_t kServiceConfigKey[] = L"Software\\Vantorix\\VantorixAssist\\MaintenanceService";
 inline constexpr wchar_t kServiceInstallationValue[] = L"Installation";
+// The signer the service accepts: the public key of the certificate that signed the launcher the setup
+// installed (its Authenticode signature), as lower-case hexadecimal text. The service runs only while its
+// own program carries that signer's valid signature, and installs only programs of the same signer.
+inline constexpr wchar_t kServiceSignerValue[] = L"Signer";
 inline constexpr wchar_t kServicePolicyKey[] = L"Software\\Policies\\Vantorix\\VantorixAssist";
 inline constexpr wchar_t kServicePolicyValue[] = L"DisableMaintenanceService";
 inline constexpr size_t kNonceDigits = 32;
+
+// The signer's key bytes as kServiceSignerValue keeps them, and back ("" for text that is not such hex).
+std::wstring SignerText(const std::string& key);
+std::string SignerKey(const std::wstring& text);
 
 // Exactly kNonceDigits digits 0-9, a-f: nothing else ever becomes part of a result file's name.
 bool IsNonce(const std::wstring& text);

@@ -4,7 +4,9 @@
 //            read its state, and nobody but SYSTEM and the administrators change, stop or delete it.
 //   remove:  deletes the service NAME; one that still runs a request goes when that request ends. A service
 //            that does not exist counts as removed.
-// The service's configuration (the installation it serves) is written by the setup itself. It runs
+// install also writes the signer the service accepts into its configuration (update_flow::kServiceSignerValue):
+// the signer of LAUNCHER's valid Authenticode signature; a launcher without one gets no signer, and such a
+// service refuses every request. The installation it serves is written by the setup itself. It runs
 // elevated from the setup's temporary folder. Exit code 0; 2 for a wrong command line; otherwise the
 // system's error code, which it also prints.
 #include <windows.h>
@@ -13,6 +15,9 @@
 #include <cstdio>
 #include <string>
 
+#include "common/integrity/publisher_signature.h"
+#include "common/update_flow/service_request.h"
+#include "launcher/services/authenticode.h"
 #include "win/system_libraries.h"
 #include "win/unique_handle.h"
 
@@ -34,6 +39,28 @@ int Fail(const char* what) {
     const DWORD error = GetLastError();
     std::printf("%s failed: error %lu\n", what, error);
     return error ? static_cast<int>(error) : 1;
+}
+
+int WriteSigner(const std::wstring& name, const std::wstring& launcher) {
+    const vantorix::integrity::SignatureFacts facts = vantorix::services::ReadAuthenticode(launcher);
+    if (!facts.valid || facts.signer_key.empty()) {
+        std::printf("the launcher carries no valid signature (0x%08lX): no signer is configured\n", facts.code);
+        return 0;
+    }
+    const std::wstring key = std::wstring(vantorix::update_flow::kServiceConfigKey) + L"\\" + name;
+    const std::wstring text = vantorix::update_flow::SignerText(facts.signer_key);
+    vantorix::win::unique_hkey config;
+    LSTATUS rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr,
+                                 config.put(), nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExW(config.get(), vantorix::update_flow::kServiceSignerValue, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    if (rc != ERROR_SUCCESS) {
+        SetLastError(rc);
+        return Fail("writing the signer");
+    }
+    std::printf("signer %s\n", facts.signer_name.c_str());
+    return 0;
 }
 
 int Install(const std::wstring& name, const std::wstring& launcher) {
@@ -63,7 +90,7 @@ int Install(const std::wstring& name, const std::wstring& launcher) {
     if (!SetServiceObjectSecurity(service.get(), DACL_SECURITY_INFORMATION, descriptor.get()))
         return Fail("SetServiceObjectSecurity");
     std::printf("service %ls installed\n", name.c_str());
-    return 0;
+    return WriteSigner(name, launcher);
 }
 
 int Remove(const std::wstring& name) {

@@ -12,6 +12,7 @@
 #include "launcher/app/installation.h"
 #include "launcher/app/protected_installation.h"
 #include "launcher/app/service_config.h"
+#include "launcher/services/authenticode.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
 #include "win/unique_handle.h"
@@ -126,6 +127,15 @@ int Serve(const std::vector<std::wstring>& arguments) {
     const std::wstring served = ServedInstallation(arguments.empty() ? L"" : arguments[0]);
     if (served.empty()) return Refuse(L"no installation is configured for this service");
     if (!SameFolder(served, own)) return Refuse(L"this program is not in the installation the service serves");
+#ifndef VANTORIX_UNSIGNED_BUILD
+    // The signer the setup configured: this program must carry its valid signature, and the install then
+    // takes only programs of the same signer (launcher/app/publisher_check.h).
+    const std::string signer = AcceptedSigner(arguments[0]);
+    if (signer.empty()) return Refuse(L"no signer is configured for this service");
+    const integrity::SignatureFacts own_signature = services::ReadOwnAuthenticode();
+    if (!own_signature.valid || own_signature.signer_key != signer)
+        return Refuse(L"this program is not signed by the signer the service accepts");
+#endif
     const auto request = update_flow::ParseServiceRequest(arguments);
     if (!request) return Refuse(L"the request is not <nonce> -install-update <package> <manifest> [-delta]");
     const std::wstring result = update_flow::ServiceResultPathOf(own, request->nonce);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "common/update_flow/service_request.h"
 #include "launcher/app/protected_installation.h"
 #include "win/unique_handle.h"
@@ -19,13 +21,14 @@ win::unique_hkey OpenMachineKey(const std::wstring& path, REGSAM view = kView) {
     return key;
 }
 
+// A text value of up to 4096 characters (a path, or a signer's key in hexadecimal); "" otherwise.
 std::wstring ReadText(HKEY key, const wchar_t* value) {
-    wchar_t buffer[MAX_PATH + 1] = {};
-    DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);
-    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
+    std::vector<wchar_t> buffer(4097);
+    DWORD type = 0, size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
+    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
         return L"";
-    std::wstring text(buffer, size / sizeof(wchar_t));
+    std::wstring text(buffer.data(), size / sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }
@@ -50,6 +53,12 @@ std::wstring ServedInstallation(const std::wstring& service_name) {
     if (service_name.empty() || service_name.find(L'\\') != std::wstring::npos) return L"";
     const win::unique_hkey key = OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
     return key ? ReadText(key.get(), update_flow::kServiceInstallationValue) : L"";
+}
+
+std::string AcceptedSigner(const std::wstring& service_name) {
+    if (service_name.empty() || service_name.find(L'\\') != std::wstring::npos) return "";
+    const win::unique_hkey key = OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
+    return key ? update_flow::SignerKey(ReadText(key.get(), update_flow::kServiceSignerValue)) : "";
 }
 
 std::wstring ServiceServing(const std::wstring& installation) {

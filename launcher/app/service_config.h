@@ -12,6 +12,10 @@ bool ServicePolicyDisables();
 // The folder the named service serves; "" when the setup registered no such service.
 std::wstring ServedInstallation(const std::wstring& service_name);
 
+// The signer the named service accepts (update_flow::kServiceSignerValue): its key bytes; "" when none is
+// configured or the value is malformed.
+std::string AcceptedSigner(const std::wstring& service_name);
+
 // The name of the service that serves `installation` (compared as one folder, not as text:
 // protected_installation.h's SameFolder); "" when none.
 std::wstring ServiceServing(const std::wstring& installation);

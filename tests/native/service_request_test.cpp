@@ -72,3 +72,10 @@ TEST(ServiceRequest, AServiceRefusalIsShownAsAFailedStepWithItsCode) {
     EXPECT_EQ(result.outcome, uf::UnpackOutcome::WriteFailed);
     EXPECT_EQ(result.reason, L"安装步骤失败，代码 17");
 }
+
+TEST(ServiceRequest, TheSignerGoesIntoTheRegistryAsHexAndComesBackOnlyFromIt) {
+    const std::string key("\x30\x82\x01\x0a\x02\x82\x01\x01\x00\xff", 10);
+    EXPECT_EQ(uf::SignerText(key), L"3082010a0282010100ff");
+    EXPECT_EQ(uf::SignerKey(uf::SignerText(key)), key);
+    for (const wchar_t* text : {L"3082010a028", L"3082010A", L"30 82", L"zz"}) EXPECT_EQ(uf::SignerKey(text), "") << text;
+}

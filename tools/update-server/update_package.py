@@ -205,6 +205,19 @@ def build_codesign(win_build):
     return cert, key
 
 
+def other_signer(folder, codesign):
+    """A code-signing certificate that is not the build's (codesign), under the same name as the build's,
+    made once in folder: (certificate PEM, private key PEM)."""
+    cert, key = os.path.join(folder, "other-cert.pem"), os.path.join(folder, "other-key.pem")
+    if not os.path.exists(cert):
+        subject = subprocess.run(["openssl", "x509", "-in", codesign[0], "-noout", "-subject", "-nameopt", "compat"],
+                                 stdout=subprocess.PIPE, check=True, timeout=30).stdout.decode().strip()
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", key,
+                        "-out", cert, "-subj", subject.split("=", 1)[1], "-addext", "extendedKeyUsage=codeSigning"],
+                       check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return cert, key
+
+
 def sign_file(path, codesign):
     """Authenticode-signs the PE file in place with codesign = (certificate PEM, private key PEM); a
     signature it had is replaced."""

@@ -1516,18 +1516,6 @@ def a_cut_install_the_user_cannot_settle_asks_for_the_step_once(s):
 NOT_SIGNED_BY_PUBLISHER = "更新中的程序文件缺少发布者的数字签名"
 
 
-def other_signer(s):
-    """A code-signing certificate that is not the build's, under the same name as the build's."""
-    cert, key = os.path.join(s.dir, "other-cert.pem"), os.path.join(s.dir, "other-key.pem")
-    if not os.path.exists(cert):
-        subject = subprocess.run(["openssl", "x509", "-in", CODESIGN[0], "-noout", "-subject", "-nameopt", "compat"],
-                                 stdout=subprocess.PIPE, check=True, timeout=30).stdout.decode().strip()
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-keyout", key,
-                        "-out", cert, "-subj", subject.split("=", 1)[1], "-addext", "extendedKeyUsage=codeSigning"],
-                       check=True, timeout=60, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return cert, key
-
-
 def unsigned_program(s, name, version=NEW):
     """The probe client with a raised version and no signature."""
     path = os.path.join(s.dir, name)
@@ -1551,7 +1539,7 @@ def signed_by_another_certificate(s, name):
     path = os.path.join(s.dir, name)
     shutil.copy(PROBE, path)
     update_package.set_file_version(path, NEW)
-    update_package.sign_file(path, other_signer(s))
+    update_package.sign_file(path, update_package.other_signer(s.dir, CODESIGN))
     return path
 
 

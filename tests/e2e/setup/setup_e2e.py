@@ -31,6 +31,7 @@ sys.path.insert(0, os.path.join(SOURCE, "tools"))
 import wine_env  # noqa: E402
 
 SIGNING_KEY = update_package.build_signing_key(WIN_BUILD)  # None: the launcher was built without a key
+CODESIGN = update_package.build_codesign(WIN_BUILD)  # (certificate, key) the build signs with; None: unsigned
 
 WINE = wine_env.WINE
 WINESERVER = wine_env.WINESERVER
@@ -499,6 +500,7 @@ def service(m):
     from another user's wineserver; the launcher's side is tested through its seam in launcher_e2e.py):
     the setup installs it, it installs a valid request and refuses every other one without touching the
     installation, and the uninstaller removes it with its configuration."""
+    check(CODESIGN is not None, "the build signs nothing: the service needs a signed build")
     m.allow_slow_service_starts()
     inst = m.install()
     win_inst = "C:\\Program Files\\VantorixAssist"
@@ -507,8 +509,9 @@ def service(m):
           "the service's program: %r" % registered.get("ImagePath"))
     check(registered.get("Start") == 3 and registered.get("Type") == 0x10 and registered.get("ObjectName") == "LocalSystem",
           "the service is not an own process started on demand as LocalSystem: %s" % registered)
-    check(m.reg_values(SERVICE_CONFIG + "\\" + SERVICE) == {"Installation": win_inst},
-          "the service's configuration: %s" % m.reg_values(SERVICE_CONFIG + "\\" + SERVICE))
+    config = m.reg_values(SERVICE_CONFIG + "\\" + SERVICE) or {}
+    check(config.get("Installation") == win_inst and set(config) == {"Installation", "Signer"} and
+          re.fullmatch(r"(?:[0-9a-f]{2})+", config.get("Signer", "")), "the service's configuration: %s" % config)
 
     client = os.path.join(inst, "bin", "client.exe")
     old = update_package.file_version(client)
@@ -517,12 +520,23 @@ def service(m):
     # The user's files, where the user's launcher keeps them.
     user = m.c("C:\\users\\Public\\request")
     os.makedirs(user)
-    new_client = os.path.join(m.dir, "client-new.exe")
-    shutil.copy(PROBE, new_client)
-    update_package.set_file_version(new_client, new)
+    def client_of(name, signer):
+        path = os.path.join(m.dir, name)
+        shutil.copy(PROBE, path)
+        update_package.set_file_version(path, new)
+        if signer:
+            update_package.sign_file(path, signer)
+        return path
+
+    new_client = client_of("client-new.exe", CODESIGN)
     archive = os.path.join(user, "newtemp.zip")
     # Large enough that the install takes far longer than the two starts of the busy case below take.
     update_package.make_zip(archive, {"bin/client.exe": new_client, "bin/data/filler.bin": os.urandom(24 << 20)})
+    # The same release with a client that carries no signature, or another signer's under the build's name.
+    others = {"unsigned.zip": client_of("client-unsigned.exe", None),
+              "foreign.zip": client_of("client-foreign.exe", update_package.other_signer(m.dir, CODESIGN))}
+    for name, other in others.items():
+        update_package.make_zip(os.path.join(user, name), {"bin/client.exe": other})
     url = "http://127.0.0.1:1/newtemp.zip"
     now = __import__("datetime").datetime.now(__import__("datetime").timezone.utc)
     manifests = {
@@ -531,6 +545,9 @@ def service(m):
         "expired.json": update_package.manifest_text(new, url, archive=archive, signing_key=SIGNING_KEY, serial=21,
                                                      expires=now - __import__("datetime").timedelta(hours=1)),
     }
+    for name in others:
+        manifests[name.replace(".zip", ".json")] = update_package.manifest_text(
+            new, url, archive=os.path.join(user, name), signing_key=SIGNING_KEY, serial=11)
     for name, text in manifests.items():
         with open(os.path.join(user, name), "w", encoding="utf-8") as f:
             f.write(text)
@@ -562,6 +579,8 @@ def service(m):
         ("an archive changed after the user's check", step("changed.zip", "valid.json"), "exit=5\n"),
         ("a manifest with a lower serial", step("newtemp.zip", "lower.json"), "exit=2\n"),
         ("an expired manifest", step("newtemp.zip", "expired.json"), "exit=2\n"),
+        ("an unsigned client", step("unsigned.zip", "unsigned.json"), "exit=16\n"),
+        ("a client signed by another certificate", step("foreign.zip", "foreign.json"), "exit=16\n"),
         ("a path with a '..' part", ["-install-update", win_user + "..\\request\\newtemp.zip", win_user + "valid.json"], "exit=1\n"),
         ("a folder as the archive", ["-install-update", win_user[:-1], win_user + "valid.json"], "exit=3\n"),
         ("a device as the manifest", step("newtemp.zip", "NUL"), "exit=1\n"),
@@ -585,6 +604,14 @@ def service(m):
     unchanged("disabled by policy")
     check(m.wine(["reg", "delete", SERVICE_POLICY, "/f"]).returncode == 0, "the policy could not be removed")
 
+    # A signer in the configuration that is not the one of the service's own program: refused, nothing written.
+    signer_value = ["reg", "add", SERVICE_CONFIG + "\\" + SERVICE, "/v", "Signer", "/d"]
+    check(m.wine(signer_value + ["00" + config["Signer"], "/f"]).returncode == 0, "the signer could not be changed")
+    out, _, result = ask(step("newtemp.zip", "valid.json"))
+    check("stopped 1066 17" in out and result is None, "another signer configured: %s, result %r" % (out.strip(), result))
+    unchanged("another signer configured")
+    check(m.wine(signer_value + [config["Signer"], "/f"]).returncode == 0, "the signer could not be put back")
+
     # The service's program copied to another folder, registered as a service of this installation: refused.
     other = m.c("C:\\Other\\VantorixAssist.exe")
     os.makedirs(os.path.dirname(other))
@@ -594,7 +621,8 @@ def service(m):
     check(m.wine(["reg", "add", SERVICE_CONFIG + "\\" + SERVICE + "-9", "/v", "Installation", "/d", win_inst, "/f"])
           .returncode == 0, "the second service's configuration")
     out, _, result = ask(step("newtemp.zip", "valid.json"), SERVICE + "-9")
-    check("stopped 1066 17" in out and result is None, "a program from another folder: %s, result %r" % (out.strip(), result))
+    # Not the installation the setup registered: refused as the elevated step refuses it (15).
+    check("stopped 1066 15" in out and result is None, "a program from another folder: %s, result %r" % (out.strip(), result))
     unchanged("a program from another folder")
     check(m.wine([SERVICE_SETUP, "remove", SERVICE + "-9"]).returncode == 0 and
           m.wine(["reg", "delete", SERVICE_CONFIG + "\\" + SERVICE + "-9", "/f"]).returncode == 0,
