@@ -1,10 +1,14 @@
 #pragma once
-// Whether a path names a file: the one test the programs make before they read, start or replace one.
+// Whether a path names a file: the one test the programs make before they read, start or replace one; and
+// the reading of a short answer file (a test seam's answer, a service's result).
 #include <string>
 
 namespace vantorix::win {
 
 // True when `path` exists and is not a folder (a link counts as what it is, not as what it points at).
 bool FileExists(const std::wstring& path);
+
+// The first 63 bytes of the file (not followed through a link); "" when it cannot be read.
+std::string ReadSmallFile(const std::wstring& path);
 
 }  // namespace vantorix::win

@@ -9,6 +9,7 @@
 
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/message_pump.h"
 
 namespace vantorix::launcher {
@@ -19,16 +20,6 @@ constexpr wchar_t kLogPlace[] = L"elevation";
 
 // The harness answers within seconds; a seam left without an answer must not hold the launcher for ever.
 constexpr ULONGLONG kSeamPatienceMs = 10 * 60 * 1000;
-
-std::string ReadSmallFile(const std::wstring& path) {
-    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return {};
-    char bytes[64] = {};
-    DWORD got = 0;
-    ReadFile(file.get(), bytes, sizeof bytes - 1, &got, nullptr);
-    return std::string(bytes, got);
-}
 
 // The elevation seam: the step's exit code, or "declined", as the harness answers.
 ElevatedRun RunThroughSeam(const std::wstring& folder, const std::wstring& program, const std::wstring& parameters) {
@@ -80,7 +71,7 @@ std::optional<std::string> AskTestSeam(const std::wstring& folder, const std::ws
         win::WaitAnswering(nullptr, 100);
     }
     win::WaitAnswering(nullptr, 100);  // the harness writes the answer in one go; let it finish
-    const std::string said = ReadSmallFile(answer);
+    const std::string said = win::ReadSmallFile(answer);
     // The request goes first: a harness that sees an answer without its request waits for the next one.
     DeleteFileW(request.c_str());
     DeleteFileW(answer.c_str());

@@ -9,6 +9,7 @@
 #include "launcher/services/system_random.h"
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/message_pump.h"
 #include "win/unique_handle.h"
 
@@ -37,16 +38,6 @@ Started Outcome(Start start, unsigned long error) {
     started.start = start;
     started.error = error;
     return started;
-}
-
-std::string ReadSmallFile(const std::wstring& path) {
-    win::unique_hfile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return {};
-    char bytes[64] = {};
-    DWORD got = 0;
-    if (!ReadFile(file.get(), bytes, sizeof bytes - 1, &got, nullptr)) return {};
-    return std::string(bytes, got);
 }
 
 // What a failed start means for the caller: the service is not there or not ours to start (ask for the
@@ -94,7 +85,7 @@ Started StartThroughManager(const std::wstring& name, const std::vector<std::wst
 
 std::optional<unsigned long> ReadResult(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
-    return update_flow::ParseServiceResult(ReadSmallFile(path));
+    return update_flow::ParseServiceResult(win::ReadSmallFile(path));
 }
 
 // Waits for the request's result. Through the service manager: until the service has stopped (a result

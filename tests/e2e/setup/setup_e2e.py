@@ -545,9 +545,11 @@ def service(m):
         "expired.json": update_package.manifest_text(new, url, archive=archive, signing_key=SIGNING_KEY, serial=21,
                                                      expires=now - __import__("datetime").timedelta(hours=1)),
     }
+    # The same serial as the valid one: each request's manifest that the service accepts becomes the
+    # installation's floor, whatever becomes of its archive.
     for name in others:
         manifests[name.replace(".zip", ".json")] = update_package.manifest_text(
-            new, url, archive=os.path.join(user, name), signing_key=SIGNING_KEY, serial=11)
+            new, url, archive=os.path.join(user, name), signing_key=SIGNING_KEY, serial=20)
     for name, text in manifests.items():
         with open(os.path.join(user, name), "w", encoding="utf-8") as f:
             f.write(text)
