@@ -137,7 +137,7 @@ void UpdateFlow::Tick() {
     // The registration script started by an earlier answer is still at work: wait for it rather than
     // ask again, start a second one or start a client that needs the library it is registering.
     if (host_.RegistrationRunning()) return;
-    if (!marker_failed_ && !host_.FileExists(kMarkerPath)) {
+    if (!marker_failed_ && !host_.MarkerExists()) {
         if (!host_.ControlFileExists()) {
             if (!host_.AskYesNo(text::kAskRegister)) return End();
             StartRegistration();
@@ -147,7 +147,7 @@ void UpdateFlow::Tick() {
         if (!host_.CreateMarker()) marker_failed_ = true;
         return;
     }
-    if (host_.FileExists(kClientPath)) {
+    if (host_.ClientExists()) {
         if (UpdateCommon() || (update_requested_ && state_ != FlowState::Ended)) {
             // Shown at another start's request, the form stands in for the client this start owes: closing
             // it without an update starts the client as the hidden launcher would have.
@@ -283,8 +283,8 @@ void UpdateFlow::Complete() {
         host_.ShowMessage(text::kDownloadedPrefix + version + text::kDownloadedSuffix);
         if (state_ == FlowState::Ended) return;
     }
-    if (package_ == Package::Delta && !host_.FileExists(kDeltaPath)) return FallBackToFullArchive(L"the delta is missing");
-    if (package_ == Package::Full && !host_.FileExists(kArchivePath)) {
+    if (package_ == Package::Delta && !host_.DownloadedPackageExists(Package::Delta)) return FallBackToFullArchive(L"the delta is missing");
+    if (package_ == Package::Full && !host_.DownloadedPackageExists(Package::Full)) {
         if (host_.AskYesNo(text::kAskArchiveMissing)) {
             host_.OpenHomePage();
             End();
@@ -360,7 +360,7 @@ void UpdateFlow::RejectArchive(const std::wstring& reason) {
     ShowStatus(text::kArchiveRejected);
     host_.ShowMessage(text::kArchiveRejected + (reason.empty() ? L"" : L"\r\n(" + reason + L")"));
     if (state_ == FlowState::Ended) return;
-    if (host_.FileExists(kClientPath)) StartClient();
+    if (host_.ClientExists()) StartClient();
     End();
 }
 
@@ -438,7 +438,7 @@ bool UpdateFlow::StartRegistration() {
 
 // The user gives up on an update that failed: the installation is as it was, so its client goes on.
 void UpdateFlow::StartClientAfterFailure() {
-    if (host_.FileExists(kClientPath)) StartClient();
+    if (host_.ClientExists()) StartClient();
 }
 
 }  // namespace vantorix::update_flow

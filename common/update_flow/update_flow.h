@@ -114,9 +114,13 @@ enum class RegistrationStart {
 class FlowHost {
 public:
     virtual ~FlowHost() = default;
-    // Files under the launcher's folder (paths as the constants above).
-    virtual bool FileExists(const std::wstring& relative) = 0;
-    virtual bool ControlFileExists() = 0;  // the control library is in place and its classes point at it
+    // What is in place: the client (kClientPath), the first-start marker (kMarkerPath, in the installation or
+    // the user's folder), the downloaded package of that kind (the archive or the delta, where the host
+    // downloads), the control library (in place, its classes pointing at it).
+    virtual bool ClientExists() = 0;
+    virtual bool MarkerExists() = 0;
+    virtual bool DownloadedPackageExists(Package package) = 0;
+    virtual bool ControlFileExists() = 0;
     virtual bool CreateMarker() = 0;  // the marker file, creating its folder when missing
     virtual void EnsureUpdateFolder() = 0;
     virtual std::wstring LocalVersion() = 0;  // file version of the client, "" when it is missing

@@ -215,13 +215,13 @@ LRESULT UpdateForm::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     return DefWindowProcW(window_, message, wparam, lparam);
 }
 
-bool UpdateForm::FileExists(const std::wstring& relative) {
-    // The marker and the archive may live in the user's folder (update_place.h, installation.h).
-    if (relative == update_flow::kMarkerPath) return installation_.MarkerExists();
-    if (relative == update_flow::kArchivePath || relative == update_flow::kDeltaPath) {
-        return win::FileExists(relative == update_flow::kDeltaPath ? Place().Delta() : Place().Archive());
-    }
-    return installation_.Exists(relative);
+bool UpdateForm::ClientExists() { return installation_.Exists(update_flow::kClientPath); }
+
+// The marker and the package may live in the user's folder (update_place.h, installation.h).
+bool UpdateForm::MarkerExists() { return installation_.MarkerExists(); }
+
+bool UpdateForm::DownloadedPackageExists(update_flow::Package package) {
+    return win::FileExists(package == update_flow::Package::Delta ? Place().Delta() : Place().Archive());
 }
 
 bool UpdateForm::ControlFileExists() { return registration_.ControlInstalled(); }

@@ -38,7 +38,9 @@ public:
     void SetInstanceClaim(win::InstanceClaim* claim);
 
     // FlowHost
-    bool FileExists(const std::wstring& relative) override;
+    bool ClientExists() override;
+    bool MarkerExists() override;
+    bool DownloadedPackageExists(update_flow::Package package) override;
     bool ControlFileExists() override;
     bool CreateMarker() override;
     void EnsureUpdateFolder() override;

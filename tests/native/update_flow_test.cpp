@@ -57,7 +57,11 @@ public:
     int status_repaints = 0;     // texts set on the status line
     std::vector<std::wstring> transitions;  // the flow's record of its transitions, in order
 
-    bool FileExists(const std::wstring& relative) override { return files.count(relative) > 0; }
+    bool ClientExists() override { return files.count(uf::kClientPath) > 0; }
+    bool MarkerExists() override { return files.count(uf::kMarkerPath) > 0; }
+    bool DownloadedPackageExists(uf::Package package) override {
+        return files.count(package == uf::Package::Delta ? uf::kDeltaPath : uf::kArchivePath) > 0;
+    }
     bool ControlFileExists() override { return control_file; }
     bool CreateMarker() override {
         log.push_back(L"create-marker");
