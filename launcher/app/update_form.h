@@ -1,7 +1,8 @@
 #pragma once
 // UpdateFrm, the launcher's one window (caption "检查更新"): six text lines, the one button whose text is
 // the form's state, the downloader WinHttpDown1 and the 500 ms Timer1. It carries out what the update
-// flow decides: files, processes, message boxes and its own controls.
+// flow decides: files, processes, message boxes and its own controls; the install itself is its
+// UpdateInstaller's (update_installer.h).
 #include <windows.h>
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include "common/update_flow/update_flow.h"
 #include "launcher/app/installation.h"
 #include "launcher/app/registration.h"
+#include "launcher/app/update_installer.h"
 #include "launcher/app/update_place.h"
 #include "launcher/download/WinHttpDown.h"
 #include "win/instance_claim.h"
@@ -19,7 +21,7 @@
 
 namespace vantorix::launcher {
 
-class UpdateForm final : public update_flow::FlowHost {
+class UpdateForm final : public update_flow::FlowHost, private InstallWindow {
 public:
     static constexpr wchar_t kWindowClass[] = L"VantorixUpdateFrm";
     // What a later start of the launcher asks with win::InstanceClaim::kBringBackMessage: it came with
@@ -77,18 +79,13 @@ private:
     LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
     void CreateControls();
     HWND ControlWindow(update_flow::Control control) const;
-    void ShowProgress(double fraction);  // 0..1 on the progress bar
+    void ShowProgress(double fraction) override;  // 0..1 on the progress bar
     // What the downloader's last answer asked with Retry-After, when it asked readably.
     std::optional<std::uint64_t> RetryAfterSeconds() const;
     HWND MessageOwner() const;
     void BringForward(WPARAM request);
-    // Where this run downloads, decided the first time it is needed (update_place.h).
-    const UpdatePlace& Place();
-    update_flow::UnpackResult InstallHere(const integrity::ExpectedArchive& expected);
-    update_flow::UnpackResult InstallElevated(const std::wstring& package, bool delta);
-    std::wstring PackageMismatch(const std::wstring& package, const integrity::ExpectedArchive& expected);
-    void ShowApplyProgress(unsigned long long done, unsigned long long total);
-    void PutEngineAndLibraryInPlace();
+    // InstallWindow
+    HWND PromptOwner() override;
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
@@ -98,12 +95,7 @@ private:
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;
-    std::optional<UpdatePlace> place_;
-    std::string manifest_bytes_;  // the manifest as fetched last, for the elevated step
-    // The maintenance service answered a request of this run: later ones go to it alone, never to a UAC
-    // prompt (its answer for the same update would be the same).
-    bool service_answered_ = false;
-    win::PacedPump apply_pump_;   // the form's messages while an install or a delta reports its blocks
+    UpdateInstaller installer_{installation_, *this};
     win::InstanceClaim* claim_ = nullptr;
     update_flow::UpdateFlow flow_{*this};
     WinHttpDown WinHttpDown1;  // after flow_: it goes first, so no late event reaches a finished flow
