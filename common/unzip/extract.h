@@ -92,18 +92,19 @@ public:
     virtual std::optional<FileSummary> Summarize(const std::string& path) = 0;
 };
 
+// The outcome of an unpack, from the extractor up to the launcher's install (one type all the way).
 enum class Status {
-    Ok,
-    NotAnArchive,
-    EmptyArchive,
-    UnsafeName,
-    DamagedEntry,
-    CannotCreateFolder,
-    CannotWriteFile,
-    EncryptedEntry,
-    NoRoom,  // the unpacked files would not fit on the volume
-    Busy,    // another process is installing into or recovering the same installation
-    Untrusted,  // the caller's check of the staged files refused one (see StagedCheck): nothing written
+    Ok,                  // every entry written; the folder holds exactly the archive's files over the old ones
+    NotAnArchive,        // missing, unreadable or not a ZIP file: nothing written
+    EmptyArchive,        // a ZIP file without entries: nothing written
+    UnsafeName,          // an entry would land outside the folder or on a device: nothing written
+    DamagedEntry,        // bad CRC, read error or truncated data: nothing written
+    CannotCreateFolder,  // a folder level could not be made: no file replaced
+    CannotWriteFile,     // a file could not be written, or a target is in use: the folder is as it was
+    EncryptedEntry,      // an entry needs a password: nothing written
+    NoRoom,              // the unpacked files would not fit on the volume: nothing written
+    Busy,                // another process is installing into or recovering the same installation: nothing written
+    Untrusted,           // the caller's check of the staged files refused one (see StagedCheck): nothing written
 };
 
 struct Result {

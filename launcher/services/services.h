@@ -44,19 +44,8 @@ std::wstring GetFileVersionText(const std::wstring& path);
 
 // ---- Unzip ------------------------------------------------------------------------------------------
 
-enum class UnzipStatus {
-    Ok,                  // every entry written; the folder holds exactly the archive's files over the old ones
-    NotAnArchive,        // missing, unreadable or not a ZIP file: nothing written
-    EmptyArchive,        // a ZIP file without entries: nothing written
-    UnsafeName,          // an entry would land outside the folder or on a device: nothing written
-    DamagedEntry,        // bad CRC, read error or truncated data: nothing written
-    CannotCreateFolder,  // a folder level could not be made: no file replaced
-    CannotWriteFile,     // a file could not be written, or a target is in use: the folder is as it was
-    EncryptedEntry,      // an entry needs a password: nothing written
-    NoRoom,              // the unpacked files would not fit in the volume's free space: nothing written
-    Busy,                // another process installs into or recovers the installation now: nothing written
-    Untrusted,           // the installer's check refused a staged file (entry: the file and why): nothing written
-};
+// The extractor's own outcome (common/unzip/extract.h), carried as it is.
+using UnzipStatus = unzip::Status;
 
 struct UnzipResult {
     UnzipStatus status = UnzipStatus::NotAnArchive;

@@ -15,23 +15,6 @@
 namespace vantorix::services {
 namespace {
 
-UnzipStatus ToStatus(unzip::Status status) {
-    switch (status) {
-        case unzip::Status::Ok: return UnzipStatus::Ok;
-        case unzip::Status::NotAnArchive: return UnzipStatus::NotAnArchive;
-        case unzip::Status::EmptyArchive: return UnzipStatus::EmptyArchive;
-        case unzip::Status::UnsafeName: return UnzipStatus::UnsafeName;
-        case unzip::Status::DamagedEntry: return UnzipStatus::DamagedEntry;
-        case unzip::Status::CannotCreateFolder: return UnzipStatus::CannotCreateFolder;
-        case unzip::Status::CannotWriteFile: return UnzipStatus::CannotWriteFile;
-        case unzip::Status::EncryptedEntry: return UnzipStatus::EncryptedEntry;
-        case unzip::Status::NoRoom: return UnzipStatus::NoRoom;
-        case unzip::Status::Busy: return UnzipStatus::Busy;
-        case unzip::Status::Untrusted: return UnzipStatus::Untrusted;
-    }
-    return UnzipStatus::NotAnArchive;
-}
-
 // The program's own file in its installation's staging folder: the copy that puts itself in place.
 std::wstring StagedCopyOfThisProgram(const unzip::InstallPaths& paths) {
     const std::wstring self = win::ModulePath();
@@ -53,7 +36,7 @@ unzip::InstallPaths InstallPathsOf(const std::wstring& folder) {
 
 UnzipResult ToUnzipResult(const unzip::Result& r) {
     UnzipResult result;
-    result.status = ToStatus(r.status);
+    result.status = r.status;
     result.entry = Wide(r.status == unzip::Status::NoRoom      ? r.detail
                         : r.status == unzip::Status::Untrusted ? r.entry + ": " + r.detail
                                                                : r.entry);
