@@ -70,5 +70,7 @@ enum class StepExit : int {
 // message. An exit code outside the table (a crash, a kill) counts as WriteFailed: the journal settles the
 // installation at the next install or start.
 UnpackResult OutcomeOfInstallStep(unsigned long exit_code);
+// The same for an install in the user's own process: no exit code crosses a process boundary there.
+inline UnpackResult OutcomeOfInstallStep(StepExit exit) { return OutcomeOfInstallStep(static_cast<unsigned long>(exit)); }
 
 }  // namespace vantorix::update_flow

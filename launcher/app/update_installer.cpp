@@ -69,7 +69,11 @@ update_flow::UnpackResult UpdateInstaller::InstallHere(const integrity::Expected
     const InstallOutcome installed = InstallDownloadedArchive(
         installation_.Folder(), Place().Archive(), expected, BuiltInUpdateKeys(), win::PacedPump(),
         [this](unsigned long long done, unsigned long long total) { ShowApplyProgress(done, total); });
-    update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(installed.exit));
+    return Settle(installed);
+}
+
+update_flow::UnpackResult UpdateInstaller::Settle(const InstallOutcome& installed) {
+    update_flow::UnpackResult result = update_flow::OutcomeOfInstallStep(installed.exit);
     if (!installed.reason.empty()) result.reason = installed.reason;
     if (installed.exit == update_flow::StepExit::Done && CarriesEngineOrControlLibrary(installed.committed))
         PutEngineAndLibraryInPlace();
@@ -99,10 +103,7 @@ update_flow::UnpackResult UpdateInstaller::ApplyDelta(const integrity::ExpectedA
         const InstallOutcome applied = InstallDownloadedDelta(
             installation_.Folder(), Place().Delta(), expected, BuiltInUpdateKeys(), win::PacedPump(),
             [this](uint64_t done, uint64_t total) { ShowApplyProgress(done, total); });
-        result = update_flow::OutcomeOfInstallStep(static_cast<unsigned long>(applied.exit));
-        if (!applied.reason.empty()) result.reason = applied.reason;
-        if (applied.exit == update_flow::StepExit::Done && CarriesEngineOrControlLibrary(applied.committed))
-            PutEngineAndLibraryInPlace();
+        result = Settle(applied);
     }
     win::diag::Record(kLogPlace, L"delta install outcome", static_cast<unsigned long>(result.outcome));
     return result;

@@ -11,6 +11,7 @@
 #include "common/integrity/expected_archive.h"
 #include "common/update_flow/update_flow.h"
 #include "launcher/app/installation.h"
+#include "launcher/app/update_install.h"
 #include "launcher/app/update_place.h"
 #include "win/message_pump.h"
 
@@ -44,6 +45,8 @@ public:
 
 private:
     update_flow::UnpackResult InstallHere(const integrity::ExpectedArchive& expected);
+    // What an install in this process comes to for the flow; the engine and library put in place after it.
+    update_flow::UnpackResult Settle(const InstallOutcome& installed);
     update_flow::UnpackResult InstallElevated(const std::wstring& package, bool delta);
     std::wstring PackageMismatch(const std::wstring& package, const integrity::ExpectedArchive& expected);
     void ShowApplyProgress(unsigned long long done, unsigned long long total);
