@@ -254,7 +254,9 @@ class Scenario:
         is entry 1; close() removes every entry."""
         path = root_drive_path(folder) if folder.startswith(INSTALLATIONS + os.sep) else winpath(folder)
         key = UNINSTALL_KEY + ("" if entry == 1 else "-%d" % entry)
-        check(wine(["reg", "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
+        # The setup is a 32-bit program: its entries are in the 32-bit view, which a 64-bit Windows' own
+        # reg.exe would not write.
+        check(wine([wine_env.tool("reg"), "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
               "the installation could not be registered")
         self.entries.add(key)
 
@@ -603,7 +605,7 @@ class Scenario:
         if USER_PREFIX:
             shutil.rmtree(self.user_local("VantorixAssist", self.installation_id()), ignore_errors=True)
         for key in self.entries:
-            wine(["reg", "delete", key, "/f"])
+            wine([wine_env.tool("reg"), "delete", key, "/f"])
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
