@@ -251,10 +251,11 @@ class Scenario:
     def register(self, folder, entry=1):
         """The folder as the setup registers an installation in root's prefix: InstallLocation of its uninstall
         entry (HKLM; entry n > 1 as the setup names a further installation's). The scenario's own installation
-        is entry 1; close() removes every entry."""
+        is entry 1; close() removes every entry. The setup is a 32-bit program and writes the 32-bit registry
+        view (on 64-bit Windows, below Wow6432Node), where the steps look: so does the 32-bit reg here."""
         path = root_drive_path(folder) if folder.startswith(INSTALLATIONS + os.sep) else winpath(folder)
         key = UNINSTALL_KEY + ("" if entry == 1 else "-%d" % entry)
-        check(wine(["reg", "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
+        check(wine([wine_env.tool("reg"), "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
               "the installation could not be registered")
         self.entries.add(key)
 
@@ -603,7 +604,7 @@ class Scenario:
         if USER_PREFIX:
             shutil.rmtree(self.user_local("VantorixAssist", self.installation_id()), ignore_errors=True)
         for key in self.entries:
-            wine(["reg", "delete", key, "/f"])
+            wine([wine_env.tool("reg"), "delete", key, "/f"])
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
