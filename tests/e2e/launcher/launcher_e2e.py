@@ -18,6 +18,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -144,6 +145,41 @@ def wine(args, timeout=60, **kw):
     return subprocess.run([WINE] + args, timeout=wine_env.limit(timeout), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
 
 
+# Every process of wine_popen: outside the run's process group, so a time-out that ends the run ends them too
+# (end_started_groups).
+STARTED = []
+
+
+def wine_popen(command, **kw):
+    """A Wine process started in a process group of its own, which end_wine_process ends whole."""
+    process = subprocess.Popen(command, start_new_session=True, **kw)
+    STARTED.append(process)
+    return process
+
+
+def end_wine_process(process):
+    """Ends a process of wine_popen and every process it started in its group. Killing the process alone is
+    not enough for the standard user's: killing runuser leaves its Wine process running (on 64-bit Windows
+    the loader's start.exe and, below it, the 32-bit program), with its windows, into the next scenario, whose
+    user's steps would find them."""
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    process.wait(30)
+
+
+def end_started_groups(signum, frame):
+    """The run is being ended (its time limit): the groups of the processes it started still running go too."""
+    for process in STARTED:
+        if process.poll() is None:
+            try:
+                os.killpg(process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+    sys.exit(128 + signum)
+
+
 class Failure(Exception):
     pass
 
@@ -251,11 +287,10 @@ class Scenario:
     def register(self, folder, entry=1):
         """The folder as the setup registers an installation in root's prefix: InstallLocation of its uninstall
         entry (HKLM; entry n > 1 as the setup names a further installation's). The scenario's own installation
-        is entry 1; close() removes every entry."""
+        is entry 1; close() removes every entry. The setup is a 32-bit program and writes the 32-bit registry
+        view (on 64-bit Windows, below Wow6432Node), where the steps look: so does the 32-bit reg here."""
         path = root_drive_path(folder) if folder.startswith(INSTALLATIONS + os.sep) else winpath(folder)
         key = UNINSTALL_KEY + ("" if entry == 1 else "-%d" % entry)
-        # The setup is a 32-bit program: its entries are in the 32-bit view, which a 64-bit Windows' own
-        # reg.exe would not write.
         check(wine([wine_env.tool("reg"), "add", key, "/v", "InstallLocation", "/d", path, "/f"]).returncode == 0,
               "the installation could not be registered")
         self.entries.add(key)
@@ -307,8 +342,8 @@ class Scenario:
 
     # ---- running the launcher and the user ---------------------------------------------------------
     def start_staying_client(self):
-        self.stay = subprocess.Popen([WINE, winpath(self.client), "-stay"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
+        self.stay = wine_popen([WINE, winpath(self.client), "-stay"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
         self.wait_started(lambda line: line.endswith("|-stay|-1") or "|-stay|" in line, 20)
 
     def start_foreign_client(self):
@@ -316,8 +351,8 @@ class Scenario:
         folder = os.path.join(self.dir, "other vendor")
         os.makedirs(folder)
         shutil.copy(PROBE, os.path.join(folder, "client.exe"))
-        self.foreign = subprocess.Popen([WINE, winpath(os.path.join(folder, "client.exe")), "-stay"],
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.foreign = wine_popen([WINE, winpath(os.path.join(folder, "client.exe")), "-stay"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         record = os.path.join(folder, "started.txt")
         end = time.time() + 20
         while time.time() < end and not os.path.exists(record):
@@ -367,14 +402,14 @@ class Scenario:
         try:
             driver_rc = driver.wait(wine_env.limit(timeout))
         except subprocess.TimeoutExpired:
-            driver.kill()
+            end_wine_process(driver)
             driver_rc = "timeout"
         self.launcher_rcs = []
         for launcher in started:
             try:
                 self.launcher_rcs.append(launcher.wait(30))
             except subprocess.TimeoutExpired:
-                launcher.kill()
+                end_wine_process(launcher)
                 self.launcher_rcs.append("still running")
         self.launcher_rc = self.launcher_rcs[0]
         done.set()
@@ -394,10 +429,9 @@ class Scenario:
     def popen(self, command, env, as_user, **streams):
         """A Wine process of root on the shared prefix, or of the standard user on its own."""
         if not as_user:
-            return subprocess.Popen([WINE] + command, env=env, **streams)
+            return wine_popen([WINE] + command, env=env, **streams)
         assignments = ["%s=%s" % item for item in env.items()]
-        return subprocess.Popen(["runuser", "-u", TEST_USER, "--", "env", "-i"] + assignments + [WINE] + command,
-                                **streams)
+        return wine_popen(["runuser", "-u", TEST_USER, "--", "env", "-i"] + assignments + [WINE] + command, **streams)
 
     # ---- the standard user ---------------------------------------------------------------------------
     def as_standard_user(self):
@@ -475,20 +509,20 @@ class Scenario:
         key = SERVICE_CONFIG + "\\" + self.service
         created = wine([SERVICE_SETUP, "install", self.service, winpath(self.file("VantorixAssist.exe"))])
         check(created.returncode == 0, "the service was not installed: %s" % created.stdout)
-        add = ["reg", "add", key, "/v", "Installation", "/d", winpath(self.inst), "/f"]
+        add = [wine_env.tool("reg"), "add", key, "/v", "Installation", "/d", winpath(self.inst), "/f"]
         check(wine(add).returncode == 0, "no service configuration in root's prefix")
         check(self.user_wine(add).returncode == 0, "no service configuration in the user's prefix")
 
     def user_wine(self, args):
-        return subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=win32",
+        return subprocess.run(["runuser", "-u", TEST_USER, "--", "env", "WINEPREFIX=" + USER_PREFIX, "WINEARCH=" + wine_env.ARCH,
                                "WINEDEBUG=-all", "LANG=C.UTF-8", "DISPLAY=" + os.environ["DISPLAY"], WINE] + args,
                               timeout=120, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
     def remove_service(self):
         key = SERVICE_CONFIG + "\\" + self.service
         wine([SERVICE_SETUP, "remove", self.service])
-        wine(["reg", "delete", key, "/f"])
-        self.user_wine(["reg", "delete", key, "/f"])
+        wine([wine_env.tool("reg"), "delete", key, "/f"])
+        self.user_wine([wine_env.tool("reg"), "delete", key, "/f"])
 
     def answer_service_starts(self, policy, done):
         """The harness as the service manager: each start the launcher records through the seam is made in
@@ -597,7 +631,7 @@ class Scenario:
             wine(["reg", "delete", INTERNET_CONNECTIONS, "/v", "DefaultConnectionSettings", "/f"])
         for process in (self.stay, self.foreign):
             if process and process.poll() is None:
-                process.kill()
+                end_wine_process(process)
         if self.trusted:
             wine([TRUST_ROOT, "remove", winpath(self.trusted)])
         if self.service:
@@ -1758,15 +1792,14 @@ def an_installation_state_that_cannot_be_read_refuses_the_update(s):
         holder = None
         if case == "held":
             mark = os.path.join(s.dir, "held")
-            holder = subprocess.Popen([WINE, HOLD_FILE, winpath(state), winpath(mark), "120"],
-                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            holder = wine_popen([WINE, HOLD_FILE, winpath(state), winpath(mark), "120"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             s.wait_for(lambda: os.path.exists(mark), "the state file is not held", 60)
         try:
             rc = step(s, archive, manifest)
         finally:
             if holder:
-                holder.kill()
-                holder.wait(30)
+                end_wine_process(holder)
         check(rc == 2, "%s state: the step ended with %s, not 2" % (case, rc))
         s.expect_nothing_installed("a step without its floor")
         check(open(state, "rb").read() == content, "%s state: the state file was changed" % case)
@@ -2238,6 +2271,8 @@ def slow_service_starts():
 
 
 def main():
+    signal.signal(signal.SIGTERM, end_started_groups)
+    signal.signal(signal.SIGINT, end_started_groups)
     group = sys.argv[1] if len(sys.argv) > 1 else ""
     if group not in GROUPS:
         print("usage: launcher_e2e.py {%s}" % ",".join(GROUPS))
