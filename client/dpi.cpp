@@ -22,7 +22,8 @@ int MonitorDpi(HMONITOR monitor) {
     // shcore.dll (Windows 8.1 and later) stays loaded for the process once found.
     static const auto get_dpi = [] {
         HMODULE shcore = win::LoadSystemLibrary(L"shcore.dll");
-        return shcore ? reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore, "GetDpiForMonitor")) : nullptr;
+        return shcore ? reinterpret_cast<GetDpiForMonitorFn>(
+            reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor"))) : nullptr;
     }();
     UINT x = 0, y = 0;
     if (monitor && get_dpi && SUCCEEDED(get_dpi(monitor, kEffectiveDpi, &x, &y)) && x > 0) return static_cast<int>(x);

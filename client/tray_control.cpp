@@ -140,7 +140,7 @@ HRESULT Tray::SaveProperties(IPropertyBag* bag) {
     return bag->Write(kPictureKey, &value);
 }
 
-std::optional<LRESULT> Tray::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> Tray::Handle(UINT message, WPARAM, LPARAM lparam) {
     if (message == kCallbackMessage) {
         // The icon's callback: the mouse message of the press is in the second parameter. A left press is
         // button state 1, a right press state 2; every other message raises nothing. Raised at every

@@ -55,8 +55,8 @@ struct Job {
     std::wstring url;
     bool hooked = false;
     bool cancelled = false;
-    std::string mime;
-    std::string data;
+    std::string mime{};
+    std::string data{};
 };
 
 struct View {

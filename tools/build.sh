@@ -93,18 +93,29 @@ elif [ "$cert" != none ]; then
 else
   echo "build.sh: VANTORIX_CODESIGN_CERT=none: nothing is Authenticode-signed"
 fi
+# Warnings as errors (VANTORIX_WERROR in CMakeLists.txt), in all three trees: on for a test build
+# (VANTORIX_TEST_UPDATE_KEYS=1), where a new warning is to stop the run; off otherwise, so that a release
+# built with a newer compiler is not stopped by a warning that compiler adds. VANTORIX_WERROR=ON or OFF
+# chooses either way.
+werror=${VANTORIX_WERROR:-$throwaway}
+case $werror in
+  ON|OFF) ;;
+  *) echo "build.sh: VANTORIX_WERROR must be ON or OFF, not $werror" >&2; exit 1 ;;
+esac
+if [ "$werror" = ON ]; then echo "build.sh: compiler warnings are errors (VANTORIX_WERROR=ON)"; fi
 cmake -S "$root" -B "$build/win" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DVANTORIX_UPDATE_PUBLIC_KEY="$public" \
   -DVANTORIX_UPDATE_NEXT_PUBLIC_KEY="$next" -DVANTORIX_UPDATE_PUBLIC_KEY_SHA256="${VANTORIX_UPDATE_PUBLIC_KEY_SHA256:-}" \
   -DVANTORIX_UPDATE_KEYS_THROWAWAY=$throwaway -DVANTORIX_TEST_ELEVATION_SEAM=$throwaway -DVANTORIX_UPDATE_SIGNING_KEY="$signing" \
   -DVANTORIX_UPDATE_NEXT_SIGNING_KEY="$next_signing" -DVANTORIX_CODESIGN_CERT="$cert" -DVANTORIX_CODESIGN_KEY="$cert_key" \
-  -DVANTORIX_CODESIGN_THROWAWAY=$cert_throwaway -DVANTORIX_CODESIGN_TIMESTAMP_URL="${VANTORIX_CODESIGN_TIMESTAMP_URL:-}" >/dev/null
+  -DVANTORIX_CODESIGN_THROWAWAY=$cert_throwaway -DVANTORIX_CODESIGN_TIMESTAMP_URL="${VANTORIX_CODESIGN_TIMESTAMP_URL:-}" \
+  -DVANTORIX_WERROR=$werror >/dev/null
 cmake --build "$build/win" -j "$jobs"
 # The fuzz targets: the portable core once more, built with clang for libFuzzer (its runs are registered in
 # the native tree's CTest, so it is configured first).
 cmake -S "$root" -B "$build/fuzz" "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DVANTORIX_FUZZ=ON >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++ -DVANTORIX_FUZZ=ON -DVANTORIX_WERROR=$werror >/dev/null
 cmake --build "$build/fuzz" -j "$jobs"
 cmake -S "$root" -B "$build/native" "${gen[@]}" -DCMAKE_BUILD_TYPE=Debug -DVANTORIX_WIN_BUILD="$build/win" \
-  -DVANTORIX_FUZZ_BUILD="$build/fuzz" >/dev/null
+  -DVANTORIX_FUZZ_BUILD="$build/fuzz" -DVANTORIX_WERROR=$werror >/dev/null
 cmake --build "$build/native" -j "$jobs"

@@ -30,7 +30,8 @@ std::vector<FoundProcess> FindProcessesOfImage(const std::wstring& path, DWORD a
     unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return found;
     const DWORD self = GetCurrentProcessId();
-    PROCESSENTRY32W entry{sizeof entry};
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ProcessID == self) continue;
         // The image is read through the very handle the caller acts on later.

@@ -114,8 +114,10 @@ ResponsePlan PlanResponse(const ResponseHead& head, std::uint64_t resumeOffset, 
         return plan;
     };
     if (!IdentityEncoding(head) && (head.status == 200 || head.status == 206)) return unusable();
-    const std::optional<ContentRange> range =
-        head.contentRange ? ParseContentRange(*head.contentRange) : std::nullopt;
+    // Assigned rather than initialised from a conditional expression, which GCC 12 (-O2, i686) takes for a
+    // read of an uninitialised range in the 416 case below.
+    std::optional<ContentRange> range;
+    if (head.contentRange) range = ParseContentRange(*head.contentRange);
     switch (head.status) {
     case 200:
         plan.kind = ResponsePlan::Accept;

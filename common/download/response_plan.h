@@ -18,11 +18,11 @@ std::optional<ContentRange> ParseContentRange(const std::string& value);
 // The parts of a response head the decision needs.
 struct ResponseHead {
     int status = 0;
-    std::optional<std::uint64_t> contentLength;
-    std::optional<std::string> contentRange;  // the header's value when present
-    std::optional<std::string> etag, lastModified, contentEncoding;
-    std::optional<std::string> retryAfter, date;  // for the caller's retry wait; the plan does not use them
-    std::optional<std::string> contentType;
+    std::optional<std::uint64_t> contentLength{};
+    std::optional<std::string> contentRange{};  // the header's value when present
+    std::optional<std::string> etag{}, lastModified{}, contentEncoding{};
+    std::optional<std::string> retryAfter{}, date{};  // for the caller's retry wait; the plan does not use them
+    std::optional<std::string> contentType{};
 };
 
 // The validator that names this version of the remote file, for "If-Range" on a later resume: a strong

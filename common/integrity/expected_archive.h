@@ -17,7 +17,7 @@ inline constexpr uint64_t kMaxArchiveSize = 0x7FFFFFFFull;
 struct ExpectedArchive {
     std::optional<uint64_t> size;
     std::optional<Sha256Digest> sha256;
-    std::optional<std::string> signature;  // raw ECDSA P-256 r || s (64 bytes) over the archive's SHA-256
+    std::optional<std::string> signature{};  // raw ECDSA P-256 r || s (64 bytes) over the archive's SHA-256
     bool Any() const { return size.has_value() || sha256.has_value(); }
 };
 
@@ -34,7 +34,7 @@ enum class ArchiveVerdict { Matches, WrongSize, WrongHash, Unreadable, MissingSi
 struct FoundArchive {
     std::optional<uint64_t> size;  // nullopt: the file could not be read
     std::optional<Sha256Digest> sha256;
-    std::optional<bool> signature_valid;  // when a key is built in and a signature was checked
+    std::optional<bool> signature_valid{};  // when a key is built in and a signature was checked
 };
 
 // signature_required: the build carries the maker's key; then nothing is unpacked without a valid

@@ -39,7 +39,7 @@ namespace vantorix::unzip {
 struct InstallPaths {
     std::string folder;   // the installation
     std::string work;     // its work folder (the journal lives here)
-    std::string archive;  // file name of the archive in the work folder this install comes from ("" none)
+    std::string archive{};  // file name of the archive in the work folder this install comes from ("" none)
     std::string Stage() const { return work + "stage\\"; }
     std::string Rollback() const { return work + "rollback\\"; }
     // Where a settled install leaves the running program's old file that it could not remove (Windows

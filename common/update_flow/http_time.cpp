@@ -153,7 +153,9 @@ std::string UtcTimeText(int64_t seconds) {
     const unsigned day = day_of_year - (153 * mp + 2) / 5 + 1;
     const unsigned month = mp < 10 ? mp + 3 : mp - 9;
     const int64_t year = static_cast<int64_t>(year_of_era) + era * 400 + (month <= 2);
-    char buffer[32];
+    // Sized for any value of the arguments' types, which is what GCC's -Wformat-truncation measures; the
+    // arithmetic above keeps the text below 32 characters.
+    char buffer[80];
     std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02u:%02u:%02uZ", static_cast<long long>(year), month, day,
                   static_cast<unsigned>(in_day / 3600), static_cast<unsigned>(in_day / 60 % 60),
                   static_cast<unsigned>(in_day % 60));

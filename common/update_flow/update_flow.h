@@ -43,8 +43,8 @@ struct ManifestView {
     std::wstring version, url, uptext, new_title;
     std::wstring mandatory_shown;  // "是" or "否"
     bool mandatory = false;        // force_mod read as a number is above 0
-    integrity::ExpectedArchive archive;  // the published size and SHA-256, when there are any
-    std::vector<DeltaView> deltas;       // signed delta packages, each for one installed version
+    integrity::ExpectedArchive archive{};  // the published size and SHA-256, when there are any
+    std::vector<DeltaView> deltas{};     // signed delta packages, each for one installed version
     // The release is not offered to this installation yet (its draw lies outside the rollout share opened
     // so far): the launcher behaves as when the installed version is the newest, a mandatory one included.
     bool held_back = false;

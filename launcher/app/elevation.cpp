@@ -80,7 +80,8 @@ std::optional<std::string> AskTestSeam(const std::wstring& folder, const std::ws
 
 ElevatedStart StartElevated(const std::wstring& program, const std::wstring& parameters, const std::wstring& folder,
                             HWND owner, ShellExecuteFunction shell_execute) {
-    SHELLEXECUTEINFOW info{sizeof info};
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.hwnd = owner;
     info.lpVerb = L"runas";

@@ -79,7 +79,8 @@ bool WinHttpTransport::Send(const std::wstring& url, std::uint64_t rangeFrom, co
         sessionUrl_ = url;
         if (!session_) return false;
     }
-    URL_COMPONENTS parts{sizeof(parts)};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = parts.dwSchemeLength = DWORD(-1);
     if (!::WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return false;
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);

@@ -151,7 +151,9 @@ TEST(FolderRights, FoldersOnlyTheAdministratorsCanChangePassOthersNameWhoCould) 
         const Verdict verdict = JudgeFolder(Parse(c.sddl), c.role, c.under_wine ? std::vector<std::string>{kWineUser}
                                                                                : std::vector<std::string>{});
         EXPECT_EQ(verdict.passes, c.fault == nullptr) << verdict.why;
-        if (c.fault) EXPECT_NE(verdict.why.find(c.fault), std::string::npos) << verdict.why;
+        if (c.fault) {
+            EXPECT_NE(verdict.why.find(c.fault), std::string::npos) << verdict.why;
+        }
     }
 }
 

@@ -318,9 +318,10 @@ TEST(InstallCommit, AStepThatStartsNoProgramMovesItsRunningFileAsideAndTheNewOne
         dying.budget = kill_after;
         dying.running = Win(i.app / launcher_name);
         UnzipToFolder(dying, Win(i.app), Win(i.archive));
-        if (fs::exists(i.app / "update/install.journal"))
+        if (fs::exists(i.app / "update/install.journal")) {
             ASSERT_EQ(ReadBytes(i.app / "update/install.journal").find("deferred"), std::string::npos)
                 << "a launcher waits to be started";
+        }
         // The next step runs from whatever launcher is at its name (the setup's repair, when none is).
         DyingFileSystem next;
         next.defers = false;

@@ -15,9 +15,9 @@ const std::wstring kNonce = L"0123456789abcdef0123456789abcdef";
 
 TEST(ServiceRequest, OnlyThirtyTwoLowerHexDigitsAreANonce) {
     EXPECT_TRUE(uf::IsNonce(kNonce));
-    for (const std::wstring bad : {std::wstring(), kNonce.substr(1), kNonce + L"0", std::wstring(L"0123456789ABCDEF0123456789abcdef"),
-                                   std::wstring(L"..\\..\\..\\windows\\system32\\x.dll0"), std::wstring(L"0123456789abcdef0123456789abcde\\"),
-                                   std::wstring(L"0123456789abcdef0123456789abcdeg")})
+    for (const std::wstring& bad : {std::wstring(), kNonce.substr(1), kNonce + L"0", std::wstring(L"0123456789ABCDEF0123456789abcdef"),
+                                    std::wstring(L"..\\..\\..\\windows\\system32\\x.dll0"), std::wstring(L"0123456789abcdef0123456789abcde\\"),
+                                    std::wstring(L"0123456789abcdef0123456789abcdeg")})
         EXPECT_FALSE(uf::IsNonce(bad)) << bad.size();
 }
 

@@ -150,7 +150,8 @@ HRESULT Velview::ActivateInPlace(IOleClientSite* site) {
     vantorix::win::com_ptr<IOleInPlaceFrame> frame;
     vantorix::win::com_ptr<IOleInPlaceUIWindow> document;
     RECT position = {0, 0, 0, 0}, clip = {0, 0, 0, 0};
-    OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
     inPlace->GetWindowContext(frame.put(), document.put(), &position, &clip, &frameInfo);
     window_ = CreateControlWindow(parent, position, this);
     if (!window_) {
@@ -265,7 +266,8 @@ HRESULT Velview::UIActivate() {
         uiActive_ = true;
         inPlaceSite_->OnUIActivate();
         RECT position, clip;
-        OLEINPLACEFRAMEINFO frameInfo = {sizeof(frameInfo)};
+        OLEINPLACEFRAMEINFO frameInfo{};
+        frameInfo.cb = sizeof(frameInfo);
         inPlaceSite_->GetWindowContext(frame_.put(), document_.put(), &position, &clip, &frameInfo);
         IOleInPlaceActiveObject* self = this;
         if (frame_) frame_->SetActiveObject(self, const_cast<LPOLESTR>(L"Velview"));

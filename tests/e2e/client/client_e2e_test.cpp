@@ -109,7 +109,8 @@ std::thread DragAfterPress(HWND window, int dx, int dy) {
     const DWORD thread = GetWindowThreadProcessId(window, nullptr);
     return std::thread([thread, dx, dy] {
         WaitFor([&] {
-            GUITHREADINFO info{sizeof info};
+            GUITHREADINFO info{};
+            info.cbSize = sizeof info;
             return GetGUIThreadInfo(thread, &info) && (info.flags & GUI_INMOVESIZE);
         }, 30000);
         POINT p;

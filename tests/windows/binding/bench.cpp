@@ -43,7 +43,7 @@ TEST(Benchmark, BridgeAndAdapterCostAgainstDirectCalls) {
     // 1. CallFunction_DLL round trip, export looked up by name at every call, as every engine wrapper does.
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     using Pid = DWORD(WINAPI*)();
-    volatile Pid pid = reinterpret_cast<Pid>(GetProcAddress(kernel, "GetCurrentProcessId"));
+    volatile Pid pid = reinterpret_cast<Pid>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetCurrentProcessId")));
     velview::cUniversalDLLCalls calls;
     ASSERT_EQ(calls.CallFunction_DLL(L"kernel32.dll", L"GetCurrentProcessId", 0, VT_I4, CC_STDCALL).AsInt32(),
               static_cast<std::int32_t>(pid()));
@@ -71,7 +71,7 @@ TEST(Benchmark, BridgeAndAdapterCostAgainstDirectCalls) {
     HMODULE engine = LoadLibraryW(L"node.dll");  // the stand-in, next to this program
     ASSERT_NE(engine, nullptr);
     using JsInt = std::int64_t(__cdecl*)(int);
-    volatile JsInt jsInt = reinterpret_cast<JsInt>(GetProcAddress(engine, "jsInt"));
+    volatile JsInt jsInt = reinterpret_cast<JsInt>(reinterpret_cast<void*>(GetProcAddress(engine, "jsInt")));
     ASSERT_NE(jsInt, nullptr);
     _MiniblinkAPI* api = nullptr;
     ASSERT_EQ(velview::api::CreateMiniblinkAPI(&api), S_OK);

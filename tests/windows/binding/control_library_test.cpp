@@ -12,7 +12,8 @@ TEST(ControlLibrary, ClassFactoryMakesAMiniblinkAPIThatReachesTheEngine) {
     HMODULE ocx = LoadLibraryW(L"Velview_G_201.ocx");
     ASSERT_NE(ocx, nullptr) << GetLastError();
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-    const auto getClassObject = reinterpret_cast<GetClassObject>(GetProcAddress(ocx, "DllGetClassObject"));
+    const auto getClassObject = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(ocx, "DllGetClassObject")));
     ASSERT_NE(getClassObject, nullptr);
     IClassFactory* factory = nullptr;
     ASSERT_EQ(getClassObject(CLSID_MiniblinkAPI, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
@@ -41,7 +42,8 @@ TEST(ControlLibrary, ClassFactoryMakesAMiniblinkAPIThatReachesTheEngine) {
     EXPECT_EQ(api->Release(), 0u);
 
     using CanUnloadNow = HRESULT(__stdcall*)();
-    const auto canUnload = reinterpret_cast<CanUnloadNow>(GetProcAddress(ocx, "DllCanUnloadNow"));
+    const auto canUnload = reinterpret_cast<CanUnloadNow>(
+        reinterpret_cast<void*>(GetProcAddress(ocx, "DllCanUnloadNow")));
     ASSERT_NE(canUnload, nullptr);
     EXPECT_EQ(canUnload(), S_OK) << "the last object is gone";
 }

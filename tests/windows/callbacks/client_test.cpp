@@ -25,7 +25,7 @@ Itf* CreateFromLibrary(REFCLSID clsid, REFIID iid) {
     HMODULE library = LoadLibraryW(L"Velview_G_201.ocx");
     if (!library) return nullptr;
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     if (!get) return nullptr;
     IClassFactory* factory = nullptr;
     if (FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
@@ -46,7 +46,7 @@ DWORD WINAPI CreateOnThisThread(void* context) {
     CoInitialize(nullptr);
     HMODULE library = LoadLibraryW(L"Velview_G_201.ocx");
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(library, "DllGetClassObject"));
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
     if (get && SUCCEEDED(get(CLSID_MiniblinkCallBack, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
         IUnknown* object = nullptr;

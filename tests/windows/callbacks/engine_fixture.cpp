@@ -18,7 +18,8 @@ std::wstring EngineString(int engineString) {
 
 void RegisterWithEngine(const char* registration, int view, std::uint32_t callback, int param) {
     using Registration = void(__cdecl*)(int, std::uint32_t, int);
-    auto fn = reinterpret_cast<Registration>(GetProcAddress(GetModuleHandleW(L"node.dll"), registration));
+    auto fn = reinterpret_cast<Registration>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"node.dll"), registration)));
     if (fn) fn(view, callback, param);
 }
 

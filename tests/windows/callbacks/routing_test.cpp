@@ -49,7 +49,8 @@ public:
         const std::uint32_t stub = thunks.cb_Callback(3, 2, 2);
         if (routing::ClaimJsCallBinding()) {
             using Bind = void(__cdecl*)(const char*, void*, int, int);
-            auto bind = reinterpret_cast<Bind>(GetProcAddress(GetModuleHandleW(L"node.dll"), "wkeJsBindFunction"));
+            auto bind = reinterpret_cast<Bind>(
+                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"node.dll"), "wkeJsBindFunction")));
             bind("jsCall", velview::x86::MakeCdeclAdapter(reinterpret_cast<const void*>(routing::JsCallDispatchAddress()), 2),
                  0, 2);
         }

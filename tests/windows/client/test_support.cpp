@@ -143,8 +143,16 @@ struct WineGdiEntry {
 };
 static_assert(sizeof(WineGdiEntry) == 24, "Wine's GDI handle entry");
 
+// NtCurrentTeb() written out: the TEB's own address from FS:[0x18]. The header's version reads it through
+// __readfsdword, whose pointer operand GCC's -Warray-bounds takes for an access to address 0x18.
+TEB* CurrentTeb() {
+    TEB* teb;
+    __asm__ __volatile__("movl %%fs:0x18, %0" : "=r"(teb));
+    return teb;
+}
+
 const WineGdiEntry* WineGdiTable() {
-    auto* peb = reinterpret_cast<const std::uint8_t*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    auto* peb = reinterpret_cast<const std::uint8_t*>(CurrentTeb()->ProcessEnvironmentBlock);
     auto* table = *reinterpret_cast<const WineGdiEntry* const*>(peb + 0x94);  // GdiSharedHandleTable, 32-bit PEB
     if (!table) return nullptr;
     HBRUSH probe = CreateSolidBrush(RGB(1, 2, 3));

@@ -35,7 +35,8 @@ int wmain(int argc, wchar_t** argv) {
     unsigned long long bytes = 0;
     if (::GetFileAttributesExW(argv[2], GetFileExInfoStandard, &info))
         bytes = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    PROCESS_MEMORY_COUNTERS memory{sizeof(memory)};
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof(memory);
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &memory, sizeof(memory));
     std::printf("state=%d bytes=%llu seconds=%.3f peak_working_set=%lu peak_pagefile=%lu\n", last, bytes,
                 static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart,

@@ -112,7 +112,9 @@ TEST(StaleArchive, IsClearedUnlessItsSideFilesAreADownloadToResume) {
         EXPECT_FALSE(Exists(archive)) << c.name;
         EXPECT_EQ(Exists(archive + L".dl"), c.data_kept) << c.name;
         EXPECT_EQ(Exists(archive + L".dl.cfg"), c.data_kept) << c.name;
-        if (c.data_kept) EXPECT_EQ(Read(archive + L".dl"), "half") << c.name;
+        if (c.data_kept) {
+            EXPECT_EQ(Read(archive + L".dl"), "half") << c.name;
+        }
     }
 }
 

@@ -18,7 +18,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!got) return 4;
     std::vector<std::wstring> arguments(argv + 2, argv + argc);
     std::wstring line = vantorix::win::BuildCommandLine(argv[1], arguments);
-    STARTUPINFOW startup{sizeof startup};
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     const BOOL started = CreateProcessAsUserW(linked.LinkedToken, nullptr, line.data(), nullptr, nullptr, FALSE, 0,
                                               nullptr, nullptr, &startup, &info);

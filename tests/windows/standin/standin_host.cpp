@@ -19,7 +19,7 @@ std::wstring g_calls_file;
 
 template <class F>
 F Fn(const char* name) {
-    return reinterpret_cast<F>(GetProcAddress(g_engine, name));
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(g_engine, name)));
 }
 
 std::wstring ArgText(int es, int index) {

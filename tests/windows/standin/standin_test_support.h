@@ -13,7 +13,7 @@ FARPROC Export(const char* name);
 
 template <class F>
 F Fn(const char* name) {
-    return reinterpret_cast<F>(Export(name));
+    return reinterpret_cast<F>(reinterpret_cast<void*>(Export(name)));
 }
 
 using JsValue = std::uint64_t;

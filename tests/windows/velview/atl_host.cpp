@@ -40,8 +40,8 @@ TEST(AtlHost, AnAtlAxWinWindowRunsTheControlByItsNameWithItsOwnChildView) {
     ASSERT_NE(atl, nullptr);
     using Init = BOOL(WINAPI*)();
     using GetControl = HRESULT(WINAPI*)(HWND, IUnknown**);
-    auto init = reinterpret_cast<Init>(GetProcAddress(atl, "AtlAxWinInit"));
-    auto getControl = reinterpret_cast<GetControl>(GetProcAddress(atl, "AtlAxGetControl"));
+    auto init = reinterpret_cast<Init>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxWinInit")));
+    auto getControl = reinterpret_cast<GetControl>(reinterpret_cast<void*>(GetProcAddress(atl, "AtlAxGetControl")));
     ASSERT_TRUE(init && getControl);
     ASSERT_TRUE(init());
     {
@@ -329,7 +329,8 @@ long HandleCount() {
     };
     using Query = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
     const auto query =
-        reinterpret_cast<Query>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation"));
+        reinterpret_cast<Query>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<unsigned char> buffer(1 << 22);
     ULONG length = 0;
     constexpr ULONG kSystemHandleInformation = 16;

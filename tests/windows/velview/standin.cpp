@@ -9,7 +9,7 @@ const Standin& Standin::Get() {
         if (!node) return r;
         bool all = true;
 #define STANDIN_FN(name)                                                                 \
-    r.name = reinterpret_cast<decltype(&::name)>(GetProcAddress(node, #name));            \
+    r.name = reinterpret_cast<decltype(&::name)>(reinterpret_cast<void*>(GetProcAddress(node, #name))); \
     all = all && r.name != nullptr;
         VELVIEW_TEST_STANDIN_FUNCTIONS(STANDIN_FN)
 #undef STANDIN_FN

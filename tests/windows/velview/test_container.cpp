@@ -58,7 +58,8 @@ HRESULT EventSink::QueryInterface(REFIID iid, void** out) {
 
 HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     if (record) {
-        RecordedEvent e{id};
+        RecordedEvent e{};
+        e.id = id;
         for (UINT i = params->cArgs; i-- > 0;) {  // rgvarg holds the last argument first
             const VARIANT& v = params->rgvarg[i];
             switch (v.vt) {
@@ -110,7 +111,7 @@ HRESULT Library::Create(REFCLSID clsid, REFIID iid, void** out) {
     static HMODULE ocx = LoadLibraryW(L"Velview_G_201.ocx");
     if (!ocx) return HRESULT_FROM_WIN32(GetLastError());
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
-    auto get = reinterpret_cast<GetClassObject>(GetProcAddress(ocx, "DllGetClassObject"));
+    auto get = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(ocx, "DllGetClassObject")));
     if (!get) return E_FAIL;
     IClassFactory* factory = nullptr;
     HRESULT hr = get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
