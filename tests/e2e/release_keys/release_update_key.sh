@@ -61,6 +61,7 @@ for file in VantorixAssist.exe bin/client.exe Build/Velview_G_201.ocx; do
     || fail "$file is not signed by the test certificate: $(tail -3 "$work/verify.txt")"
 done
 for helper in "$win"/install/setup/EndPrograms.exe "$win"/install/setup/StartAsUser.exe "$win"/install/setup/FolderRights.exe \
+              "$win"/install/setup/ServiceSetup.exe \
               "$win"/VantorixSetup-*.exe; do
   osslsigncode verify -CAfile "$test_cert" -in "$helper" >"$work/verify.txt" 2>&1 \
     || fail "$helper is not signed: $(tail -3 "$work/verify.txt")"
@@ -79,7 +80,7 @@ keys=$(tr -d '\n' < "$work/release/launcher/VantorixAssist-keys/launcher/update_
 ! grep -q "keys.next" "$work/release/launcher/VantorixAssist-keys/launcher/update_keys.inc" || fail "a next key appeared"
 ! grep -q "SpecialBuild" "$work/release/launcher/VantorixAssist_version.rc" || fail "a release is marked as a test build"
 
-out=$(configure seam -DVANTORIX_UPDATE_PUBLIC_KEY="$work/maker-public.pem" -DVANTORIX_TEST_ELEVATION_SEAM=ON) \
+out=$(configure seam "${maker_signing[@]}" -DVANTORIX_UPDATE_PUBLIC_KEY="$work/maker-public.pem" -DVANTORIX_TEST_ELEVATION_SEAM=ON) \
   && fail "a release was configured with the elevation seam"
 grep -q "VANTORIX_TEST_ELEVATION_SEAM is for test builds only" <<<"$out" || fail "the seam's refusal was not named: $out"
 # How each launcher's elevation source is compiled: without the seam in the release, with it in the test build.

@@ -333,7 +333,7 @@ def install(m):
 
     # The launcher's elevated steps act on the installation the setup registered (its InstallLocation) in
     # folders only the administrators change; a copy of it elsewhere is refused (15) with nothing done.
-    step = m.wine(["C:\\Program Files\\VantorixAssist\\VantorixAssist.exe", "-register"])
+    step = m.wine([INSTALLED + "\\VantorixAssist.exe", "-register"])
     check(step.returncode == 0, "the installation's own -register step ended with %d" % step.returncode)
     shutil.copytree(inst, m.c("C:\\Copy"))
     step = m.wine(["C:\\Copy\\VantorixAssist.exe", "-register"])
@@ -503,7 +503,7 @@ def service(m):
     check(CODESIGN is not None, "the build signs nothing: the service needs a signed build")
     m.allow_slow_service_starts()
     inst = m.install()
-    win_inst = "C:\\Program Files\\VantorixAssist"
+    win_inst = INSTALLED
     registered = m.reg_values(SERVICE_KEY) or {}
     check(registered.get("ImagePath") == '"%s\\VantorixAssist.exe" -service' % win_inst,
           "the service's program: %r" % registered.get("ImagePath"))
@@ -645,7 +645,7 @@ def service(m):
     check(log.count("request accepted") == len(refused) + 1, "install.log: %s" % log[-2000:])
 
     # The uninstaller removes the service and its configuration (and the results).
-    check(m.wine(["C:\\Program Files\\VantorixAssist\\uninstall.exe", "/S", "_?=" + win_inst], timeout=180).returncode == 0,
+    check(m.wine([win_inst + "\\uninstall.exe", "/S", "_?=" + win_inst], timeout=180).returncode == 0,
           "the uninstall failed")
     check(m.reg_values(SERVICE_KEY) is None, "the service remains")
     check(m.reg_values(SERVICE_CONFIG + "\\" + SERVICE) is None and m.reg_values(SERVICE_CONFIG) is None,
