@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "launcher/services/wide_text.h"
+#include "win/module_path.h"
 #include "win/unique_crypt.h"
 
 namespace vantorix::services {
@@ -81,9 +82,8 @@ integrity::SignatureFacts ReadAuthenticode(const std::wstring& path) {
 }
 
 integrity::SignatureFacts ReadOwnAuthenticode() {
-    wchar_t self[MAX_PATH * 2] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
-    if (n == 0 || n >= ARRAYSIZE(self)) return {false, GetLastError(), "", ""};
+    const std::wstring self = win::ModulePath();
+    if (self.empty()) return {false, GetLastError(), "", ""};
     return ReadAuthenticode(self);
 }
 
