@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <mutex>
 
 #include "win/unique_handle.h"
@@ -73,6 +74,19 @@ void AppendNoteToFile(const std::string& line) {
     Log& log = TheLog();
     std::lock_guard<std::mutex> guard(log.lock);
     log.WriteLine(line);
+}
+
+void RecordFailure(const char* where) {
+    std::string what = "unknown exception";
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    const std::string line = std::string("#failed ") + where + ": " + what;
+    OutputDebugStringA((line + "\n").c_str());
+    AppendNoteToFile(line);
 }
 
 int LogSize() {

@@ -16,6 +16,9 @@ struct LogEntry {
 void AppendToLog(const char* name, const Arguments& args);
 // A free-form line for the log file only ("#standin ..."), used by the control window.
 void AppendNoteToFile(const std::string& line);
+// Records the exception being handled ("#failed <where>: <what>") in the log file and the debugger's
+// output: every export and window procedure of the engine turns a throw into its neutral answer there.
+void RecordFailure(const char* where);
 // The entry's text line: name, then " kind=hex" per argument ("null" for a null text pointer).
 std::string FormatLine(const LogEntry& entry);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine-standin/call_log.h"
 #include "engine-standin/callbacks.h"
 #include "engine-standin/engine_state.h"
 #include "engine-standin/standin_control.h"
@@ -47,6 +48,7 @@ int STANDIN_CALL standinCallBound(const char* name, int webView, const StandinJs
         if (result) *result = called ? r : 0;
         return called ? 1 : 0;
     } catch (...) {
+        standin::RecordFailure("standinCallBound");
         return 0;
     }
 }
@@ -72,6 +74,7 @@ int STANDIN_CALL standinFire(int webView, const char* registration, StandinFireA
             if (View* target = Engine::Get().FindView(static_cast<int>(result))) standin::LoadUrl(*target, a.url);
         return 1;
     } catch (...) {
+        standin::RecordFailure("standinFire");
         return 0;
     }
 }
@@ -158,6 +161,7 @@ int STANDIN_CALL standinClickButton(int webView, const wchar_t* label) {
             if (W(v->buttons[i].label) == label) return standin::ClickButton(*v, static_cast<int>(i)) ? 1 : 0;
         return 0;
     } catch (...) {
+        standin::RecordFailure("standinClickButton");
         return 0;
     }
 }

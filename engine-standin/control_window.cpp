@@ -133,6 +133,7 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
         try {
             FireLoadNotifications(static_cast<int>(lp));
         } catch (...) {
+            RecordFailure("the load notifications");
         }
         return 0;
     }
@@ -146,6 +147,7 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
             AppendNoteToFile("#standin " + utf8 + " -> " + std::to_string(result));
             return result;
         } catch (...) {
+            RecordFailure("a control command");
             return -1;
         }
     }

@@ -182,6 +182,7 @@ extern "C" std::uint64_t __cdecl standin_dispatch(const standin::ExportDescripto
     try {
         return standin::Dispatch(d, stack);
     } catch (...) {
+        standin::RecordFailure(d->name);
         return 0;
     }
 }
@@ -192,6 +193,7 @@ extern "C" double __cdecl standin_dispatch_real(const standin::ExportDescriptor*
         if (d->result == ResultKind::FLOAT) return static_cast<float>(standin::BitsToDouble(bits));
         return standin::BitsToDouble(bits);
     } catch (...) {
+        standin::RecordFailure(d->name);
         return 0;
     }
 }

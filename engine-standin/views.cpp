@@ -167,6 +167,7 @@ LRESULT CALLBACK ViewProc(HWND window, UINT message, WPARAM wp, LPARAM lp) {
         }
     } catch (...) {
         // Nothing escapes a window procedure.
+        RecordFailure("the view's window procedure");
     }
     return DefWindowProcW(window, message, wp, lp);
 }
@@ -181,6 +182,7 @@ LRESULT CALLBACK PressButtonProc(HWND button, UINT message, WPARAM wp, LPARAM lp
         try {
             if (View* view = E().ViewOfWindow(GetParent(button))) ClickButton(*view, GetDlgCtrlID(button) - kFirstButtonId);
         } catch (...) {
+            RecordFailure("a button press");
         }
         return 0;
     }

@@ -4,6 +4,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include "win/file_exists.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::win {
@@ -23,9 +24,7 @@ bool MakeFoldersAbove(const std::wstring& file) {
     const size_t cut = file.find_last_of(L'\\');
     if (cut == std::wstring::npos || cut < 3) return true;
     const std::wstring folder = file.substr(0, cut);
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    if (PathExists(folder)) return IsRealFolder(folder);
     return MakeFoldersAbove(folder) && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
 }
 

@@ -63,7 +63,7 @@ std::optional<std::string> AskTestSeam(const std::wstring& folder, const std::ws
         return std::nullopt;
     }
     const ULONGLONG end = GetTickCount64() + kSeamPatienceMs;
-    while (GetFileAttributesW(answer.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (!win::PathExists(answer)) {
         if (GetTickCount64() >= end) {
             error = ERROR_TIMEOUT;
             return std::nullopt;

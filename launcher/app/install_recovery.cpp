@@ -11,6 +11,7 @@
 #include "launcher/services/wide_text.h"
 #include "launcher/services/win32_file_system.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 
 namespace vantorix::launcher {
 
@@ -44,12 +45,12 @@ void Log(services::InstallRecovery recovery, const std::wstring& file) {
 // The delta package in the folder makes the installed client: it has done its work.
 void RemoveInstalledDelta(const std::wstring& update_folder, const std::string& installed) {
     const UpdatePlace place(update_folder, false);
-    if (GetFileAttributesW(place.Delta().c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    if (!win::FileExists(place.Delta())) return;
     services::Win32FileSystem files;
     const auto makes = delta::PackageTargetVersion(files, services::Utf8(place.Delta()));
     if (!makes || *makes != installed) return;
     place.DeleteDelta();
-    if (GetFileAttributesW(place.Delta().c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!win::FileExists(place.Delta()))
         win::diag::Record(kLogPlace, L"a delta package of the installed version was left: removed");
     else
         win::diag::RecordLastError(kLogPlace, L"a delta package of the installed version cannot be removed");

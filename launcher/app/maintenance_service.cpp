@@ -15,6 +15,7 @@
 #include "launcher/services/authenticode.h"
 #include "launcher/services/services.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -55,16 +56,10 @@ int Refuse(const std::wstring& why) {
     return static_cast<int>(StepExit::ServiceRefused);
 }
 
-bool IsRealFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 // "\update\results", made with its own rights when missing; false when it is not a real folder.
 bool MakeResultsFolder(const std::wstring& installation) {
     const std::wstring folder = update_flow::ServiceResultsFolderOf(installation);
-    if (IsRealFolder(folder)) return true;
+    if (win::IsRealFolder(folder)) return true;
     win::unique_local_memory descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kResultsFolderSecurity, SDDL_REVISION_1,
                                                               reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
@@ -76,7 +71,7 @@ bool MakeResultsFolder(const std::wstring& installation) {
     CreateDirectoryW(update_flow::UpdateFolderOf(installation).c_str(), nullptr);
     if (!CreateDirectoryW(folder.c_str(), &security) && GetLastError() != ERROR_ALREADY_EXISTS)
         win::diag::RecordLastError(kLogPlace, L"the results folder could not be made");
-    return IsRealFolder(folder);
+    return win::IsRealFolder(folder);
 }
 
 // Results nobody will read any more go, so the folder holds no more than a day's requests.
@@ -140,7 +135,7 @@ int Serve(const std::vector<std::wstring>& arguments) {
     if (!request) return Refuse(L"the request is not <nonce> -install-update <package> <manifest> [-delta]");
     const std::wstring result = update_flow::ServiceResultPathOf(own, request->nonce);
     if (!MakeResultsFolder(own)) return static_cast<int>(StepExit::Failed);
-    if (GetFileAttributesW(result.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (win::PathExists(result))
         return Refuse(L"a result for this nonce exists already");
     RemoveStaleResults(own);
     win::diag::Record(kLogPlace, L"request accepted");

@@ -84,7 +84,7 @@ Started StartThroughManager(const std::wstring& name, const std::vector<std::wst
 }
 
 std::optional<unsigned long> ReadResult(const std::wstring& path) {
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    if (!win::PathExists(path)) return std::nullopt;
     return update_flow::ParseServiceResult(win::ReadSmallFile(path));
 }
 

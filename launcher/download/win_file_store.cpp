@@ -5,6 +5,7 @@
 #include <string>
 
 #include "win/code_page.h"
+#include "win/file_exists.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -45,7 +46,7 @@ unique_hfile OpenForWriting(const std::wstring& path, DWORD disposition) {
 }  // namespace
 
 bool WinFileStore::Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return win::PathExists(path);
 }
 
 std::optional<std::uint64_t> WinFileStore::SizeOf(const std::wstring& path) {

@@ -9,6 +9,7 @@
 #include "launcher/services/win32_file_system.h"
 #include "launcher/services/wide_text.h"
 #include "win/diagnostic_log.h"
+#include "win/file_exists.h"
 #include "win/module_path.h"
 #include "win/process.h"
 
@@ -63,7 +64,7 @@ bool StartDeferredProgram(const std::wstring& folder) {
         return false;
     }
     const std::wstring copy = StagedCopyOfThisProgram(InstallPathsOf(folder));
-    if (copy.empty() || GetFileAttributesW(copy.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+    if (copy.empty() || !win::FileExists(copy)) return false;
     if (win::StartProgram(copy, {}, SW_HIDE, folder)) return true;
     win::diag::RecordLastError(L"install", L"cannot start the staged launcher that replaces this one");
     return false;
