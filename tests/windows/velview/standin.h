@@ -12,9 +12,10 @@ namespace velview_test {
 
 // The control functions these tests use, listed once: declared as members below, resolved in Get().
 #define VELVIEW_TEST_STANDIN_FUNCTIONS(X)                                                          \
-    X(standinLogCount) X(standinLogClear) X(standinLogName) X(standinLogFind) X(standinLogArgValue) \
-    X(standinLogArgText) X(standinCallBoundStrings) X(standinFire) X(standinRegistration)           \
-    X(standinJobHooked) X(standinViewWindow) X(standinViewCount) X(standinViewKeys)
+    X(standinLogCount) X(standinLogClear) X(standinLogEnable) X(standinLogName) X(standinLogFind)  \
+    X(standinLogArgValue) X(standinLogArgText) X(standinCallBoundStrings) X(standinFire)           \
+    X(standinRegistration) X(standinJobHooked) X(standinViewWindow) X(standinViewCount)            \
+    X(standinViewKeys)
 
 struct Standin {
 #define STANDIN_FN(name) decltype(&::name) name = nullptr;
