@@ -2,7 +2,7 @@
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-add_compile_options(-Wall -Wextra -Wno-unknown-pragmas)
+add_compile_options(-Wall -Wextra)
 # Static runtime: the binaries need nothing beyond the system DLLs.
 set(VANTORIX_STATIC_LINK -static -static-libgcc -static-libstdc++)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c65001")

@@ -8,21 +8,15 @@
 #include "engine-standin/callbacks.h"
 #include "engine-standin/engine_state.h"
 #include "engine-standin/standin_control.h"
+#include "engine-standin/text_codec.h"
 #include "engine-standin/views.h"
+
+using standin::CopyOut;
 
 namespace {
 
 using standin::Engine;
 using standin::View;
-
-int CopyOut(const std::wstring& text, wchar_t* buf, int size) {
-    if (buf && size > 0) {
-        int n = std::min<int>(static_cast<int>(text.size()), size - 1);
-        std::memcpy(buf, text.data(), n * sizeof(wchar_t));
-        buf[n] = 0;
-    }
-    return static_cast<int>(text.size());
-}
 
 std::wstring W(const std::u16string& u) { return std::wstring(u.begin(), u.end()); }
 

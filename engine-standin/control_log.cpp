@@ -8,30 +8,15 @@
 #include "engine-standin/call_log.h"
 #include "engine-standin/exports.h"
 #include "engine-standin/standin_control.h"
+#include "engine-standin/text_codec.h"
+
+using standin::CopyOut;
 
 namespace {
 
 const standin::Argument* ArgumentAt(int entry, int arg, standin::LogEntry& holder) {
     if (!standin::LogEntryAt(entry, holder) || arg < 0 || arg >= static_cast<int>(holder.args.size())) return nullptr;
     return &holder.args[arg];
-}
-
-int CopyOut(const std::string& text, char* buf, int size) {
-    if (buf && size > 0) {
-        int n = std::min<int>(static_cast<int>(text.size()), size - 1);
-        std::memcpy(buf, text.data(), n);
-        buf[n] = 0;
-    }
-    return static_cast<int>(text.size());
-}
-
-int CopyOut(const std::wstring& text, wchar_t* buf, int size) {
-    if (buf && size > 0) {
-        int n = std::min<int>(static_cast<int>(text.size()), size - 1);
-        std::memcpy(buf, text.data(), n * sizeof(wchar_t));
-        buf[n] = 0;
-    }
-    return static_cast<int>(text.size());
 }
 
 }  // namespace

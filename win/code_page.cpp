@@ -41,6 +41,16 @@ std::string ToCodePage(std::wstring_view text, UINT code_page) {
     return bytes;
 }
 
+std::wstring UpperInvariant(std::wstring_view text) {
+    if (text.empty()) return {};
+    std::wstring upper(text.size(), L'\0');
+    const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                                  upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (n <= 0) return std::wstring(text);
+    upper.resize(static_cast<std::size_t>(n));
+    return upper;
+}
+
 std::wstring BytesToText(const std::vector<std::uint8_t>& bytes, const std::wstring& charset) {
     if (bytes.empty()) return {};
     const std::wstring name = AsciiLower(charset);

@@ -1,8 +1,7 @@
 #include "common/download/response_plan.h"
 
-#include <cctype>
-
 #include "common/download/validator.h"
+#include "common/text/ascii.h"
 
 namespace vantorix::download {
 namespace {
@@ -23,7 +22,7 @@ public:
         std::size_t i = 0;
         for (; word[i]; ++i)
             if (pos_ + i >= text_.size() ||
-                std::tolower(static_cast<unsigned char>(text_[pos_ + i])) != word[i])
+                AsciiLowerChar(text_[pos_ + i]) != word[i])
                 return false;
         pos_ += i;
         return true;
@@ -92,7 +91,7 @@ bool IdentityEncoding(const ResponseHead& head) {
     if (!head.contentEncoding) return true;
     std::string value;
     for (char c : *head.contentEncoding)
-        if (c != ' ' && c != '\t') value += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c != ' ' && c != '\t') value += AsciiLowerChar(c);
     return value.empty() || value == "identity";
 }
 
@@ -154,7 +153,7 @@ std::string MediaType(const std::string& value) {
     std::string type;
     for (char c : value) {
         if (c == ';') break;
-        if (c != ' ' && c != '\t') type += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c != ' ' && c != '\t') type += AsciiLowerChar(c);
     }
     return type;
 }

@@ -1,10 +1,10 @@
 #include "common/manifest/manifest.h"
 
-#include <cctype>
 #include <cstdlib>
 
 #include "common/integrity/expected_archive.h"
 #include "common/manifest/json_path.h"
+#include "common/text/ascii.h"
 
 namespace vantorix::manifest {
 
@@ -16,7 +16,7 @@ bool IsDownloadUrl(std::string_view url) {
     auto starts = [&](std::string_view prefix) {
         if (url.size() < prefix.size()) return false;
         for (size_t i = 0; i < prefix.size(); ++i)
-            if (std::tolower(static_cast<unsigned char>(url[i])) != prefix[i]) return false;
+            if (AsciiLowerChar(url[i]) != prefix[i]) return false;
         return true;
     };
     std::string_view rest;

@@ -2,13 +2,12 @@
 
 #include <windows.h>
 
-#include <memory>
-#include <type_traits>
 #include <vector>
 
 #include "launcher/services/wide_text.h"
 #include "win/final_path.h"
 #include "win/folder_security.h"
+#include "win/registry_text.h"
 #include "win/unique_handle.h"
 
 namespace vantorix::launcher {
@@ -64,20 +63,10 @@ std::vector<std::wstring> RegisteredInstallFolders() {
     std::vector<std::wstring> folders;
     for (int n = 1; n <= kMaxEntries; ++n) {
         const std::wstring key = std::wstring(kUninstallRoot) + kEntryName + (n == 1 ? L"" : L"-" + std::to_wstring(n));
-        HKEY raw = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &raw) != ERROR_SUCCESS)
-            continue;
-        std::unique_ptr<std::remove_pointer_t<HKEY>, decltype(&RegCloseKey)> entry(raw, &RegCloseKey);
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExW(raw, kInstallLocation, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ ||
-            size < sizeof(wchar_t) || size > 32768 * sizeof(wchar_t))
-            continue;
-        std::wstring text(size / sizeof(wchar_t), L'\0');
-        if (RegQueryValueExW(raw, kInstallLocation, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
-            ERROR_SUCCESS)
-            continue;
-        text.resize(wcsnlen(text.c_str(), text.size()));
-        if (!text.empty()) folders.push_back(text);
+        const win::unique_hkey entry = win::OpenMachineKey(key);
+        if (!entry) continue;
+        const auto location = win::ReadTextValue(entry.get(), kInstallLocation);
+        if (location && !location->empty()) folders.push_back(*location);
     }
     return folders;
 }

@@ -2,43 +2,23 @@
 
 #include <windows.h>
 
-#include <vector>
-
 #include "common/update_flow/service_request.h"
 #include "launcher/app/protected_installation.h"
-#include "win/unique_handle.h"
+#include "win/registry_text.h"
 
 namespace vantorix::launcher {
 
 namespace {
 
-// The 32-bit view, where the 32-bit setup writes, also on 64-bit Windows.
-constexpr REGSAM kView = KEY_WOW64_32KEY;
-
-win::unique_hkey OpenMachineKey(const std::wstring& path, REGSAM view = kView) {
-    win::unique_hkey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) key.reset();
-    return key;
-}
-
-// A text value of up to 4096 characters (a path, or a signer's key in hexadecimal); "" otherwise.
-std::wstring ReadText(HKEY key, const wchar_t* value) {
-    std::vector<wchar_t> buffer(4097);
-    DWORD type = 0, size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-    if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        return L"";
-    std::wstring text(buffer.data(), size / sizeof(wchar_t));
-    while (!text.empty() && text.back() == L'\0') text.pop_back();
-    return text;
-}
+// A text value, "" when it is missing or not text.
+std::wstring ReadText(HKEY key, const wchar_t* value) { return win::ReadTextValue(key, value).value_or(L""); }
 
 }  // namespace
 
 bool ServicePolicyDisables() {
     // An administrator's tool may write either view on 64-bit Windows; either one disables the service.
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        const win::unique_hkey key = OpenMachineKey(update_flow::kServicePolicyKey, view);
+        const win::unique_hkey key = win::OpenMachineKey(update_flow::kServicePolicyKey, view);
         DWORD type = 0, value = 0, size = sizeof value;
         if (key &&
             RegQueryValueExW(key.get(), update_flow::kServicePolicyValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
@@ -51,18 +31,18 @@ bool ServicePolicyDisables() {
 
 std::wstring ServedInstallation(const std::wstring& service_name) {
     if (service_name.empty() || service_name.find(L'\\') != std::wstring::npos) return L"";
-    const win::unique_hkey key = OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
+    const win::unique_hkey key = win::OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
     return key ? ReadText(key.get(), update_flow::kServiceInstallationValue) : L"";
 }
 
 std::string AcceptedSigner(const std::wstring& service_name) {
     if (service_name.empty() || service_name.find(L'\\') != std::wstring::npos) return "";
-    const win::unique_hkey key = OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
+    const win::unique_hkey key = win::OpenMachineKey(std::wstring(update_flow::kServiceConfigKey) + L"\\" + service_name);
     return key ? update_flow::SignerKey(ReadText(key.get(), update_flow::kServiceSignerValue)) : "";
 }
 
 std::wstring ServiceServing(const std::wstring& installation) {
-    const win::unique_hkey services = OpenMachineKey(update_flow::kServiceConfigKey);
+    const win::unique_hkey services = win::OpenMachineKey(update_flow::kServiceConfigKey);
     for (DWORD i = 0; services; ++i) {
         wchar_t name[256] = {};
         DWORD length = 256;

@@ -82,9 +82,14 @@ integrity::SignatureFacts ReadAuthenticode(const std::wstring& path) {
 }
 
 integrity::SignatureFacts ReadOwnAuthenticode() {
-    const std::wstring self = win::ModulePath();
-    if (self.empty()) return {false, GetLastError(), "", ""};
-    return ReadAuthenticode(self);
+    // Read once a process: the file of a running image cannot be written while it is mapped, and a step's
+    // commit may move it aside after the first reading.
+    static const integrity::SignatureFacts own = [] {
+        const std::wstring self = win::ModulePath();
+        if (self.empty()) return integrity::SignatureFacts{false, GetLastError(), "", ""};
+        return ReadAuthenticode(self);
+    }();
+    return own;
 }
 
 }  // namespace vantorix::services

@@ -10,7 +10,7 @@ namespace vantorix::services {
 
 integrity::SignatureFacts ReadAuthenticode(const std::wstring& path);
 
-// The same for the running program's own file.
+// The same for the running program's own file, read once a process.
 integrity::SignatureFacts ReadOwnAuthenticode();
 
 }  // namespace vantorix::services

@@ -8,6 +8,7 @@
 #include "launcher/services/archive_check.h"
 #include "launcher/services/system_random.h"
 #include "launcher/services/wide_text.h"
+#include "win/code_page.h"
 #include "win/diagnostic_log.h"
 #include "win/per_user_folder.h"
 #include "win/unique_handle.h"
@@ -18,21 +19,10 @@ namespace {
 // A state file is a few short lines; anything larger is not one.
 constexpr DWORD kMaxStateBytes = 64 * 1024;
 
-std::wstring UpperCased(const std::wstring& text) {
-    if (text.empty()) return text;
-    const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()),
-                                nullptr, 0, nullptr, nullptr, 0);
-    std::wstring upper(n > 0 ? n : 0, L'\0');
-    if (n > 0)
-        LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(), static_cast<int>(text.size()), upper.data(), n,
-                      nullptr, nullptr, 0);
-    return upper;
-}
-
 }  // namespace
 
 std::wstring InstallationId(const std::wstring& folder) {
-    const auto digest = Sha256OfBytes(Utf8(UpperCased(folder)));
+    const auto digest = Sha256OfBytes(Utf8(win::UpperInvariant(folder)));
     return digest ? Wide(integrity::HexText(*digest).substr(0, 16)) : L"";
 }
 

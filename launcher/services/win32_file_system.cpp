@@ -56,15 +56,6 @@ std::wstring ResolvedFolder(const std::wstring& folder) {
     return handle ? win::FinalPathOf(handle.get()) : L"";
 }
 
-std::wstring Fold(const std::wstring& text) {
-    std::wstring upper(text.size(), L'\0');
-    int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()), upper.data(),
-                          static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    if (n <= 0) return text;
-    upper.resize(static_cast<size_t>(n));
-    return upper;
-}
-
 // The open file resolves to the folder of path (resolved; parent_resolved when the caller knows it)
 // followed by path's own name.
 bool LiesAt(HANDLE file, const std::wstring& path, std::wstring parent_resolved = {}) {
@@ -72,7 +63,7 @@ bool LiesAt(HANDLE file, const std::wstring& path, std::wstring parent_resolved 
     const std::wstring resolved = win::FinalPathOf(file);
     if (parent_resolved.empty() || resolved.empty()) return false;
     if (parent_resolved.back() != L'\\') parent_resolved += L'\\';
-    return Fold(resolved) == Fold(parent_resolved + unzip::FileNamePart(path));
+    return win::UpperInvariant(resolved) == win::UpperInvariant(parent_resolved + unzip::FileNamePart(path));
 }
 
 enum class Kind {
@@ -359,7 +350,7 @@ std::string Win32FileSystem::FoldCase(std::string_view name) {
     // Windows compares file names after mapping both to upper case with the invariant table.
     const std::wstring wide = Wide(name);
     if (wide.empty()) return "";
-    return Utf8(Fold(wide));
+    return Utf8(win::UpperInvariant(wide));
 }
 
 std::optional<unsigned long long> Win32FileSystem::FreeBytes(const std::string& folder) {
@@ -395,7 +386,7 @@ bool Win32FileSystem::IsRunningProgram(const std::string& path) {
     // differ from the text the program was started with, and a moved-aside image is still the one running.
     if (RunningImage().known) return IdentityOf(Wide(path)) == RunningImage();
     const std::wstring self = RunningProgram();
-    return !self.empty() && Fold(FullPath(self)) == Fold(FullPath(Wide(path)));
+    return !self.empty() && win::UpperInvariant(FullPath(self)) == win::UpperInvariant(FullPath(Wide(path)));
 }
 
 void RememberRunningProgram() { RunningImage(); }
