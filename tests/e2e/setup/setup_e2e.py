@@ -143,8 +143,8 @@ class Machine:
         return subprocess.run([WINE] + args, env=env or self.env, timeout=wine_env.limit(timeout), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
 
-    def start(self, args):
-        process = subprocess.Popen([WINE] + args, env=self.env, stdout=subprocess.DEVNULL,
+    def start(self, args, extra_env=None):
+        process = subprocess.Popen([WINE] + args, env=dict(self.env, **(extra_env or {})), stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         self.children.append(process)
         return process
@@ -267,11 +267,15 @@ def read(path):
         return f.read()
 
 
-def wait_gone(path, seconds):
+def wait_until(condition, seconds):
     end = time.time() + seconds
-    while os.path.exists(path) and time.time() < end:
+    while not condition() and time.time() < end:
         time.sleep(0.25)
-    return not os.path.exists(path)
+    return condition()
+
+
+def wait_gone(path, seconds):
+    return wait_until(lambda: not os.path.exists(path), seconds)
 
 
 # ---- scenarios -------------------------------------------------------------------------------------
@@ -409,13 +413,14 @@ def uninstall(m):
     other = m.c("C:\\Other\\bin\\client.exe")
     os.makedirs(os.path.dirname(other))
     shutil.copy(PROBE, other)
-    installed_client = m.start([client, "-2018.06.21"])
+    # The installed client is up once its engine has started: the stand-in engine notes its start.
+    notes = os.path.join(m.dir, "client-engine.txt")
+    installed_client = m.start([client, "-2018.06.21"], extra_env={"VANTORIX_STANDIN_LOG": winpath(notes)})
     other_client = m.start([other, "-stay"])
-    end = time.time() + 60
-    while not os.path.exists(os.path.join(os.path.dirname(other), "started.txt")) and time.time() < end:
-        time.sleep(0.2)
-    check(os.path.exists(os.path.join(os.path.dirname(other), "started.txt")), "the other client did not start")
-    time.sleep(2.0)
+    check(wait_until(lambda: os.path.exists(os.path.join(os.path.dirname(other), "started.txt")), wine_env.limit(60)),
+          "the other client did not start")
+    check(wait_until(lambda: os.path.exists(notes) and "#engine" in open(notes, errors="replace").read(),
+                     wine_env.limit(90)), "the installed client did not start its engine")
     check(installed_client.poll() is None, "the installed client did not keep running")
 
     uninstaller = os.path.join(inst, "uninstall.exe")
