@@ -2,7 +2,11 @@
 #include "webview/com/library_log.h"
 
 #include <algorithm>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <new>
+#include <tuple>
 
 #include "webview/api/engine_table.h"
 #include "webview/api/wke.h"
@@ -34,6 +38,20 @@ void ClearOutput(int type, void* target) {
         case 5: *static_cast<BSTR*>(target) = nullptr; break;
         default: break;
     }
+}
+
+// The adapters registrations hand to the engine, one per routine, argument count and kind for the whole
+// process. The engine may call an adapter for good, so none is ever released; a host that registers the
+// same routine again (a handler per page or per dialog) gets the adapter it had, not a new block each time.
+std::uint32_t RegistrationAdapter(const void* routine, int arguments, bool fastcall,
+                                  const std::function<std::uint32_t()>& make) {
+    static std::mutex lock;
+    static std::map<std::tuple<const void*, int, bool>, std::uint32_t> made;
+    if (!routine) return make();
+    const std::lock_guard<std::mutex> guard(lock);
+    std::uint32_t& adapter = made[{routine, arguments, fastcall}];
+    if (!adapter) adapter = make();
+    return adapter;
 }
 
 }  // namespace
@@ -74,13 +92,18 @@ Variant MiniblinkAPI::Argument(const Param& param, const Input& input) {
             const std::wstring escaped = MyModule::PercentEncodeUtf8(std::wstring(input.s, SysStringLen(input.s)));
             return Variant::Text(escaped.c_str(), static_cast<UINT>(escaped.size()));
         }
-        case Kind::Callback:
-            // A new adapter at every registration, kept for as long as the engine may call it (for good).
-            return Variant::Int32(static_cast<std::int32_t>(cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(
-                reinterpret_cast<const void*>(input.l), param.adapterArguments)));
-        case Kind::Fastcall:
-            return Variant::Int32(static_cast<std::int32_t>(
-                fastcall_.fastcall(param.adapterArguments, reinterpret_cast<const void*>(input.l), false)));
+        case Kind::Callback: {
+            const void* routine = reinterpret_cast<const void*>(input.l);
+            return Variant::Int32(static_cast<std::int32_t>(RegistrationAdapter(routine, param.adapterArguments, false, [&] {
+                return cUniversalDLLCalls::ThunkFor_CDeclCallbackToVB(routine, param.adapterArguments);
+            })));
+        }
+        case Kind::Fastcall: {
+            const void* routine = reinterpret_cast<const void*>(input.l);
+            return Variant::Int32(static_cast<std::int32_t>(RegistrationAdapter(routine, param.adapterArguments, true, [&] {
+                return fastcall_.fastcall(param.adapterArguments, routine, false);
+            })));
+        }
     }
     return Variant();
 }

@@ -282,6 +282,24 @@ TEST_F(AdviseLoop, AHandlerThatKeepsATextPerEventIsSeen) {
     receiver->Release();
 }
 
+// A host that registers its handler with the engine again in every cycle (a handler per page) hands the
+// engine the adapter it made the first time: nothing new per registration.
+TEST_F(AdviseLoop, RegisteringTheSameHandlerAgainLeavesNothing) {
+    _MiniblinkCallBack* receiver = nullptr;
+    ASSERT_EQ(Library::Create(CLSID_MiniblinkCallBack, IID__MiniblinkCallBack, reinterpret_cast<void**>(&receiver)),
+              S_OK);
+    long stub = 0, view = 0;
+    ASSERT_EQ(receiver->get_wkeDocumentReadyCallback(&stub), S_OK);
+    ASSERT_EQ(api_->wkeCreateWebView(&view), S_OK);
+    const Kind kind{"registered again each cycle", ev::EventIdOf(10), static_cast<std::uint32_t>(stub), {1, 2}};
+    engine().standinLogEnable(0);
+    const Growth g = Measure(receiver, kind, [&] { api_->wkeOnDocumentReady(view, stub, 0); });
+    engine().standinLogEnable(1);
+    EXPECT_EQ(g.handled, kWarmUp + kCycles);
+    EXPECT_LE(g.heapPerCycle, kBound);
+    receiver->Release();
+}
+
 TEST_F(AdviseLoop, EveryReceiverEventKindLeavesNothingPerCycle) {
     _MiniblinkCallBack* receiver = nullptr;
     ASSERT_EQ(Library::Create(CLSID_MiniblinkCallBack, IID__MiniblinkCallBack, reinterpret_cast<void**>(&receiver)),
