@@ -105,7 +105,7 @@ void UpdateFlow::Enter(FlowState to, FlowEvent event) {
 void UpdateFlow::End() { host_.CloseForm(); }
 
 void UpdateFlow::ShowStatus(const std::wstring& text) {
-    shown_percent_ = -1;
+    status_pace_.Reset();
     host_.SetText(Control::lblMsg, text);
 }
 
@@ -263,13 +263,13 @@ void UpdateFlow::DownloadStateChanged(int state, int http_status, std::optional<
     if (state == kStateComplete && state_ == FlowState::Downloading) Complete();
 }
 
-void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent) {
+void UpdateFlow::DownloadProgress(const std::wstring& size_text, float percent, std::uint64_t now_ms) {
     if (state_ == FlowState::Ended) return;
     // Every repaint of the status line costs the form's thread more than a block of data does: it changes
-    // with the whole percentage, at most 101 times a download.
+    // with the whole percentage, at most 101 times a download, and a few times a second at most while the
+    // blocks come faster.
     const int whole = percent <= 0 ? 0 : percent >= 100 ? 100 : static_cast<int>(percent);
-    if (whole == shown_percent_) return;
-    shown_percent_ = whole;
+    if (!status_pace_.Due(whole, now_ms)) return;
     host_.SetText(Control::lblMsg, ProgressText(size_text, percent));
 }
 

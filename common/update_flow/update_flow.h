@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/integrity/expected_archive.h"
+#include "common/update_flow/progress_pace.h"
 
 namespace vantorix::update_flow {
 
@@ -177,7 +178,9 @@ public:
     void DownloadStateChanged(int state, int http_status = 0, std::optional<uint64_t> retry_after_seconds = {});
     // The wait before an automatic download attempt is over.
     void RetryDue();
-    void DownloadProgress(const std::wstring& size_text, float percent);
+    // A block arrived: the status line shows the size and the percentage, paced (progress_pace.h) by now_ms,
+    // a steady clock in milliseconds.
+    void DownloadProgress(const std::wstring& size_text, float percent, std::uint64_t now_ms);
     // The downloader refused the archive for being larger than the manifest's "size" (nothing was kept).
     void DownloadOversized();
     // Another start of this installation's launcher asked this one to come forward (with "-update": the
@@ -217,7 +220,7 @@ private:
     bool ticking_ = false;       // a tick waits in a message box or on the manifest
     bool marker_failed_ = false; // the marker could not be written: do not hold the start for it
     int retries_ = 0;               // automatic attempts made for the current download
-    int shown_percent_ = -1;        // the whole percentage the status line shows; -1: it shows something else
+    ProgressPace status_pace_;      // the figure on the status line; reset when it shows something else
     bool download_failed_ = false;  // a download failed since the last completed one: closing starts the client
     bool update_requested_ = false; // a second start asked for the form while this one was hidden
     bool client_owed_ = false;      // the form was shown instead of starting the client

@@ -88,9 +88,14 @@ UpdateForm::UpdateForm(HINSTANCE instance)
             // Cost lines for the benchmark's breakdown: up to the answer (proxy choice, connection, request),
             // then the receive loop with the form's share in it.
             if (state == kDownloadHeaders) win::diag::Record(kLogPlace, L"download answered, " + services::ProcessCostText());
-            if (state == kDownloadComplete)
+            if (state == kDownloadComplete) {
+                const WinHttpDown::HostCost form = WinHttpDown1.Cost();
                 win::diag::Record(kLogPlace, L"download complete, " + services::ProcessCostText() + L", in the form " +
-                                                 services::SecondsText(WinHttpDown1.HostCpuSeconds()) + L" s");
+                                                 services::SecondsText(form.handler_seconds + form.messages_seconds) +
+                                                 L" s (progress handler " + services::SecondsText(form.handler_seconds) +
+                                                 L" s, messages " + services::SecondsText(form.messages_seconds) + L" s), " +
+                                                 std::to_wstring(form.blocks) + L" blocks");
+            }
             if (state == kDownloadRefused && WinHttpDown1.Oversized()) return flow_.DownloadOversized();
             flow_.DownloadStateChanged(state, WinHttpDown1.LastHttpStatus(), RetryAfterSeconds());
         } catch (...) {
@@ -100,7 +105,7 @@ UpdateForm::UpdateForm(HINSTANCE instance)
     WinHttpDown1.HttpState = [this](const std::wstring& size, float percent, const std::wstring&, const std::wstring&) {
         try {
             ShowProgress(percent / 100.0);
-            flow_.DownloadProgress(size, percent);
+            flow_.DownloadProgress(size, percent, GetTickCount64());
         } catch (...) {
             win::diag::RecordCurrentException(kLogPlace, L"the download progress's handler failed");
         }
@@ -140,8 +145,8 @@ void UpdateForm::ShowProgress(double fraction) {
     const double clamped = fraction < 0 ? 0 : fraction > 1 ? 1 : fraction;
     // Truncated: the bar is full only when the work is.
     const int position = static_cast<int>(clamped * kProgressSteps);
-    if (position == progress_position_) return;
-    progress_position_ = position;
+    // Each move repaints the bar at once: paced like the status line (progress_pace.h).
+    if (!bar_pace_.Due(position, GetTickCount64())) return;
     SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 

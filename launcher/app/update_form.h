@@ -91,7 +91,7 @@ private:
     HWND window_ = nullptr;
     HWND controls_[7] = {};
     HWND progress_ = nullptr;
-    int progress_position_ = -1;  // what the bar shows, so an unchanged position is not sent again
+    update_flow::ProgressPace bar_pace_;  // the position the bar shows, and when it moved
     win::unique_gdi_object font_;
     Installation installation_;
     Registration registration_;

@@ -36,18 +36,19 @@ public:
         if (!owner_.HttpState) return;
         const double before = ThreadCpuSeconds();
         owner_.HttpState(total, percentage, speed, present);
-        host_cpu_ += ThreadCpuSeconds() - before;
+        handler_cpu_ += ThreadCpuSeconds() - before;
+        ++blocks_;
     }
     void OnStateChanged(std::int16_t state) override {
-        if (state == download::kRequesting) host_cpu_ = 0;
+        if (state == download::kRequesting) handler_cpu_ = pump_cpu_ = 0, blocks_ = 0;
         if (owner_.StateChanged) owner_.StateChanged(state);
     }
     void PumpMessages() override {
         const double before = ThreadCpuSeconds();
         win::PumpPendingMessages();
-        host_cpu_ += ThreadCpuSeconds() - before;
+        pump_cpu_ += ThreadCpuSeconds() - before;
     }
-    double HostCpuSeconds() const { return host_cpu_; }
+    WinHttpDown::HostCost Cost() const { return {handler_cpu_, pump_cpu_, blocks_}; }
     double Seconds() override {
         // A steady clock: the time of day would jump back at midnight and spoil the speed.
         LARGE_INTEGER now{};
@@ -71,7 +72,10 @@ private:
     }
 
     WinHttpDown& owner_;
-    double host_cpu_ = 0;  // this run's processor time in the host's progress handler and its messages
+    // This run's processor time in the host's progress handler and in the messages let run after each
+    // block, and the number of blocks.
+    double handler_cpu_ = 0, pump_cpu_ = 0;
+    unsigned blocks_ = 0;
     std::unique_ptr<download::FileStore> files_;
     WinHttpTransport transport_;
     download::ResumableDownload run_;
@@ -94,6 +98,6 @@ std::string WinHttpDown::LastRetryAfter() const { return host_->Run().LastRetryA
 std::string WinHttpDown::LastDate() const { return host_->Run().LastDate(); }
 bool WinHttpDown::Oversized() const { return host_->Run().Oversized(); }
 std::string WinHttpDown::NotTheFile() const { return host_->Run().NotTheFile(); }
-double WinHttpDown::HostCpuSeconds() const { return host_->HostCpuSeconds(); }
+WinHttpDown::HostCost WinHttpDown::Cost() const { return host_->Cost(); }
 
 }  // namespace vantorix::launcher

@@ -80,10 +80,16 @@ public:
     // Why the last transfer was refused as not the published file (a web page such as a captive
     // portal's login, or a smaller file than PublishedSize); "" when it was not. Nothing of it was kept.
     std::string NotTheFile() const;
-    // Processor time of this thread that the current or last transfer spent in the host: its HttpState
-    // handler and the messages let run after each block (the form's repaints). The benchmark's
-    // breakdown of a download reads it; counted at the system's clock-tick resolution.
-    double HostCpuSeconds() const;
+    // Processor time of this thread that the current or last transfer spent in the host: in its HttpState
+    // handler, and in the messages let run after each block (the form's repaints); and the blocks it
+    // received. The benchmark's breakdown of a download reads it; counted at the system's clock-tick
+    // resolution.
+    struct HostCost {
+        double handler_seconds = 0;
+        double messages_seconds = 0;
+        unsigned blocks = 0;
+    };
+    HostCost Cost() const;
 
 private:
     std::unique_ptr<DownloadEngineHost> host_;

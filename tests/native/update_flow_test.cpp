@@ -383,9 +383,9 @@ TEST(UpdateMode, AFullUpdateEndsWithTheNewClientStartedAndTheArchiveDeleted) {
     EXPECT_EQ(h.texts[Control::Command1], L"升级中");
     h.flow.DownloadStateChanged(1);
     EXPECT_EQ(h.texts[Control::lblMsg], L"发送请求...");
-    h.flow.DownloadProgress(L"12.3 MB", 45.67f);
+    h.flow.DownloadProgress(L"12.3 MB", 45.67f, 1000);
     EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：12.3 MB45.67%");
-    h.flow.DownloadProgress(L"12.3 MB", 100.0f);
+    h.flow.DownloadProgress(L"12.3 MB", 100.0f, 1001);
     EXPECT_FALSE(h.Logged(L"unpack"));  // a 100 % figure alone unpacks nothing
     h.files.insert(uf::kArchivePath);
     h.flow.DownloadStateChanged(9);
@@ -602,7 +602,7 @@ TEST(UpdateMode, ClosingDuringADownloadAsksAndNoKeepsTheFormOpen) {
     h.CloseForm();
     EXPECT_FALSE(h.closed);
     EXPECT_TRUE(h.Logged(L"ask(no) " + kAskForceClose));
-    h.flow.DownloadProgress(L"1.00 KB", 50.0f);  // the download goes on
+    h.flow.DownloadProgress(L"1.00 KB", 50.0f, 1000);  // the download goes on
     EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 KB50.00%");
     h.CloseForm();
     EXPECT_TRUE(h.closed);
@@ -859,21 +859,74 @@ TEST(DownloadFailure, RetryWaitsSpreadByChanceAndHonourRetryAfter) {
     }
 }
 
-// The status line follows the whole percentage, not every block: a download of 10,001 blocks repaints it
-// 101 times; any other text in between makes the next figure show again.
+// The status line follows the whole percentage, not every block: a slow download of 10,001 blocks (a
+// second apart) repaints it 101 times; any other text in between makes the next figure show again, even
+// within the pace's interval.
 TEST(DownloadProgressText, RepaintsOnlyWhenTheWholePercentageChanges) {
     RecordingHost h;
     h.manifest = Release(L"1.0.0.2", false);
     h.flow.Load(true);
     h.flow.ButtonClicked();
     h.status_repaints = 0;
-    for (int block = 0; block <= 10000; ++block) h.flow.DownloadProgress(L"1.00 MB", block / 100.0f);
+    for (int block = 0; block <= 10000; ++block) h.flow.DownloadProgress(L"1.00 MB", block / 100.0f, block * 1000ull);
     EXPECT_EQ(h.status_repaints, 101);
     EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB100.00%");
     h.flow.DownloadStateChanged(4);
     h.flow.RetryDue();
-    h.flow.DownloadProgress(L"1.00 MB", 100.0f);
+    h.flow.DownloadProgress(L"1.00 MB", 100.0f, 10000001);
     EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB100.00%");
+    h.flow.DownloadStateChanged(3);
+    h.flow.DownloadProgress(L"1.00 MB", 57.5f, 10000002);
+    EXPECT_EQ(h.texts[Control::lblMsg], L"文件大小：1.00 MB57.50%");
+}
+
+// A fast download (all of it within one second, a block a millisecond) repaints the status line a few
+// times a second, not at every percentage; its first figure and its end show.
+TEST(DownloadProgressText, AFastDownloadRepaintsAFewTimesASecond) {
+    RecordingHost h;
+    h.manifest = Release(L"1.0.0.2", false);
+    h.flow.Load(true);
+    h.flow.ButtonClicked();
+    h.flow.DownloadStateChanged(3);
+    h.status_repaints = 0;
+    std::vector<std::wstring> shown;
+    std::wstring last = h.texts[Control::lblMsg];
+    for (int block = 1; block <= 1000; ++block) {
+        h.flow.DownloadProgress(L"1.00 MB", block / 10.0f, 5000 + block);
+        if (h.texts[Control::lblMsg] != last) shown.push_back(last = h.texts[Control::lblMsg]);
+    }
+    // At 0.1 %, then 250 ms later and every 250 ms after (25 %, 50 %, 75 %), and 100 %.
+    EXPECT_EQ(h.status_repaints, 5);
+    ASSERT_EQ(shown.size(), 5u);
+    EXPECT_EQ(shown.front(), L"文件大小：1.00 MB0.10%");
+    EXPECT_EQ(shown[1], L"文件大小：1.00 MB25.10%");
+    EXPECT_EQ(shown.back(), L"文件大小：1.00 MB100.00%");
+}
+
+// The pace as a table: which whole percentages, at which times, reach the screen.
+TEST(ProgressPace, ShowsStartsEndsAndChangesAtMostOncePerInterval) {
+    struct Step {
+        int whole;
+        std::uint64_t now_ms;
+        bool shown;
+    };
+    const Step steps[] = {
+        {3, 1000, true},    // the first figure
+        {3, 2000, false},   // unchanged
+        {4, 1100, false},   // changed within the interval
+        {5, 1250, true},    // changed, the interval passed
+        {6, 1300, false},
+        {100, 1301, true},  // the end always shows
+        {0, 1302, true},    // a start always shows
+        {1, 1303, false},
+        {0, 1304, false},   // already on screen
+        {2, 1600, true},
+        {1, 1601, true},    // went back: a new run
+    };
+    uf::ProgressPace pace;
+    for (const Step& step : steps) EXPECT_EQ(pace.Due(step.whole, step.now_ms), step.shown) << step.whole << " at " << step.now_ms;
+    pace.Reset();
+    EXPECT_TRUE(pace.Due(1, 1602));  // something else was shown meanwhile
 }
 
 // The flow records each transition as one line, in the order the form went through them, and the button

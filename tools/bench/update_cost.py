@@ -40,6 +40,8 @@ COST = re.compile(r"(launcher: started|manifest: fetched|manifest: checked|downl
                   r"download complete|archive checked|install outcome)[^,\r\n]*, cpu ([0-9.]+) s, peak working set ([0-9.]+) MB"
                   r"(?:, in the form ([0-9.]+) s)?")
 FIGURES = re.compile(r"(\w+)=([0-9.]+)")
+# The form's share of the download, split: "(progress handler 0.5 s, messages 0.04 s), 86 blocks".
+FORM_SPLIT = re.compile(r"download complete.*progress handler ([0-9.]+) s, messages (-?[0-9.]+) s\), ([0-9]+) blocks")
 
 
 def small_entries(count):
@@ -104,6 +106,8 @@ def launcher_round(archive, with_loop=True, loop_first=False):
         e2e.check(update_package.file_version(s.client) == e2e.NEW, "the update was not installed")
         cpu = {m: costs[m][0] for m in MILESTONES}
         form = costs["download complete"][2] or 0.0
+        split = FORM_SPLIT.search(s.log)
+        handler, messages, blocks = (float(split.group(1)), float(split.group(2)), int(split.group(3))) if split else (0.0, 0.0, 0)
         row = {"download_cpu": cpu["download complete"] - cpu["download started"],
                "install_cpu": cpu["install outcome"] - cpu["download complete"],
                "check_cpu": cpu["archive checked"] - cpu["download complete"],
@@ -115,7 +119,7 @@ def launcher_round(archive, with_loop=True, loop_first=False):
                "phase_manifest_check": cpu["manifest: checked"] - cpu["manifest: fetched"],
                "phase_until_download": cpu["download started"] - cpu["manifest: checked"],
                "phase_request": cpu["download answered"] - cpu["download started"],
-               "phase_form": form,
+               "phase_form": form, "form_handler": handler, "form_messages": messages, "blocks": blocks,
                "phase_receive": cpu["download complete"] - cpu["download answered"] - form,
                "phase_check": cpu["archive checked"] - cpu["download complete"],
                "phase_unpack": cpu["install outcome"] - cpu["archive checked"]}
@@ -161,6 +165,7 @@ def main():
     for line in bench_env.describe(e2e.INSTALLATION):
         print(line)
     e2e.control_present()  # as after the first start: the launcher asks nothing before its update
+    e2e.protected_drive()  # the scenarios' installations live there, as in the e2e run
     work = tempfile.mkdtemp(prefix="bench-update-cost-")
     try:
         large = archive_of(work, "large.zip", {name: data for name, data, _ in mixed_entries(SIZE_MB)})
@@ -195,6 +200,9 @@ def main():
         for key, what in PHASES:
             print("  %-62s %7.3f s  (rounds %.3f-%.3f)" % (what, median(rows, key), min(r[key] for r in rows),
                                                            max(r[key] for r in rows)))
+        print("  the form's share split: progress handler (the status line's and the bar's repaints) %.3f s, the "
+              "messages let run after each block %.3f s, over %d blocks" % (median(rows, "form_handler"),
+                                                                        median(rows, "form_messages"), median(rows, "blocks")))
         print("  peak working set reached by: the manifest check %.1f MB, the download %.1f MB, the archive check %.1f MB, "
               "the install %.1f MB" % (median(rows, "peak_manifest"), median(rows, "peak_download"),
                                        median(rows, "peak_check"), median(rows, "peak")))

@@ -16,7 +16,8 @@ bench_build_extractor() {
   i686-w64-mingw32-g++-posix -std=c++17 -O2 -I"$root" -I"$minizip" -I/nonexistent-json -DNOCRYPT -DNOUNCRYPT -DUNICODE \
     -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX -D_WIN32_WINNT=0x0601 "$root/tools/bench/unzip_bench.cpp" \
     "$root/launcher/services/unzip_files.cpp" "$root/launcher/services/win32_file_system.cpp" \
-    "$root/win/diagnostic_log.cpp" "$root/win/per_user_folder.cpp" "$root/win/process.cpp" "${bench_extractor_sources[@]}" "$dir"/unzip.o \
+    "$root/win/diagnostic_log.cpp" "$root/win/per_user_folder.cpp" "$root/win/process.cpp" \
+    "$root/win/code_page.cpp" "$root/win/file_exists.cpp" "$root/win/final_path.cpp" "$root/win/module_path.cpp" "${bench_extractor_sources[@]}" "$dir"/unzip.o \
     "$dir"/ioapi.o "$dir"/iowin32.o /usr/i686-w64-mingw32/lib/libz.a -lole32 -luuid -lshell32 -static \
     -o "$dir/unzip_bench.exe"
 }
