@@ -237,12 +237,7 @@ Variant cUniversalDLLCalls::CallFunction_COM(void* interfacePointer, long vtable
 std::int32_t cUniversalDLLCalls::CallStdcall(const void* fn, const std::int32_t* params, int count) {
     const x86::GuardedResult r =
         x86::CallStdcallGuarded(fn, reinterpret_cast<const std::uint32_t*>(params), count);
-    if (r.faulted && r.code != 0) {
-        try {
-            Record(L"CallStdcall", L"the called routine faulted; the call gives 0", r.code);
-        } catch (...) {
-        }
-    }
+    if (r.faulted && r.code != 0) Record(L"CallStdcall", L"the called routine faulted; the call gives 0", r.code);
     return static_cast<std::int32_t>(r.value);
 }
 

@@ -76,10 +76,7 @@ std::uint64_t __stdcall JsCallDispatch(std::uint32_t es, std::uint32_t param) {
         using Entry = std::uint32_t(__stdcall*)(std::uint32_t, std::uint32_t);
         reinterpret_cast<Entry>(static_cast<std::uintptr_t>(handler))(es, param);  // its result is not used
     } catch (...) {
-        try {
-            Record(L"JsCallDispatch", L"a page's jsCall could not be passed on; the page gets 0");
-        } catch (...) {
-        }
+        Record(L"JsCallDispatch", L"a page's jsCall could not be passed on; the page gets 0");
     }
     return 0;
 }

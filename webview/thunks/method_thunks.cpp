@@ -42,10 +42,7 @@ private:
 };
 
 void RecordFailure(const SlotData& data, const std::wstring& what, unsigned long code = 0) noexcept {
-    try {
-        Record(data.typeName, what, code);
-    } catch (...) {
-    }
+    Record(data.typeName, what, code);
 }
 
 std::wstring Widen(const char* text) {
