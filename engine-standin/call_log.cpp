@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <mutex>
 
+#include "win/diagnostic_log.h"
 #include "win/unique_handle.h"
 
 namespace standin {
@@ -77,14 +77,8 @@ void AppendNoteToFile(const std::string& line) {
 }
 
 void RecordFailure(const char* where) {
-    std::string what = "unknown exception";
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        what = e.what();
-    } catch (...) {
-    }
-    const std::string line = std::string("#failed ") + where + ": " + what;
+    const char* message = vantorix::win::diag::CurrentExceptionMessage();
+    const std::string line = std::string("#failed ") + where + ": " + (message ? message : "unknown exception");
     OutputDebugStringA((line + "\n").c_str());
     AppendNoteToFile(line);
 }

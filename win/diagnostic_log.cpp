@@ -107,18 +107,24 @@ void Record(const wchar_t* where, const std::wstring& what, unsigned long code) 
     ReleaseSRWLockExclusive(&g_lock);
 }
 
+const char* CurrentExceptionMessage() noexcept {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 void RecordCurrentException(const wchar_t* where, const wchar_t* what) noexcept {
     try {
-        try {
-            throw;
-        } catch (const std::exception& e) {
-            std::wstring text = what;
+        std::wstring text = what;
+        if (const char* message = CurrentExceptionMessage()) {
             text += L": ";
-            for (const char* c = e.what(); c && *c; ++c) text += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-            Record(where, text);
-        } catch (...) {
-            Record(where, what);
+            for (const char* c = message; *c; ++c) text += static_cast<wchar_t>(static_cast<unsigned char>(*c));
         }
+        Record(where, text);
     } catch (...) {
         // The record itself failed (no memory): the boundary still answers in its own form.
     }

@@ -34,5 +34,8 @@ void RecordLastError(const wchar_t* where, const std::wstring& what);
 // "where: what: <its message>" for a standard exception, "where: what" for anything else. Never throws: a
 // record that cannot be made (no memory) is dropped, so a boundary may call it from any catch block.
 void RecordCurrentException(const wchar_t* where, const wchar_t* what) noexcept;
+// The message of the exception being handled (its what()), nullptr for anything but a standard exception.
+// Only from inside a catch block; the text lives as long as the exception is handled.
+const char* CurrentExceptionMessage() noexcept;
 
 }  // namespace vantorix::win::diag

@@ -24,7 +24,8 @@ bool MakeFoldersAbove(const std::wstring& file) {
     const size_t cut = file.find_last_of(L'\\');
     if (cut == std::wstring::npos || cut < 3) return true;
     const std::wstring folder = file.substr(0, cut);
-    if (PathExists(folder)) return IsRealFolder(folder);
+    if (IsRealFolder(folder)) return true;
+    if (PathExists(folder)) return false;  // a file or a link where the folder belongs
     return MakeFoldersAbove(folder) && (CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
 }
 
